@@ -1,0 +1,14 @@
+#ifndef AUTHENTICATION_AUTHENTICATION_H
+#define AUTHENTICATION_AUTHENTICATION_H
+
+// Every public header of ostrel::authentication.
+#include <authentication/atomic_file_stream.h>
+#include <authentication/authentication_store.h>
+#include <authentication/authentication_store_factory.h>
+#include <authentication/configuration.h>
+#include <authentication/exceptions.h>
+#include <authentication/export.h>
+#include <authentication/no_remote_authentication_store.h>
+#include <authentication/status_mapping.h>
+
+#endif

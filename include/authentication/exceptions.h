@@ -1,0 +1,148 @@
+#ifndef AUTHENTICATION_EXCEPTIONS_H
+#define AUTHENTICATION_EXCEPTIONS_H
+
+#include <authentication/export.h>
+
+#include <exception>
+#include <string>
+
+namespace ostrel {
+namespace authentication {
+
+// Root of every exception the library raises. The code is 0 unless the exception carries a
+// status; status-carrying exceptions read "Exception 0x%08lx: " followed by their text.
+class TSLAUTH_EXPORT Exception : public std::exception {
+public:
+    explicit Exception(std::string const& message);
+    Exception(unsigned long code, std::string const& message);
+    Exception(Exception const& other);
+    ~Exception() override;
+
+    char const* what() const noexcept override;
+    unsigned long GetCode() const { return code; }
+
+    // A heap copy of the most derived class; the caller deletes it.
+    virtual Exception* Clone() const;
+    // Throws a copy whose static type is the most derived class.
+    [[noreturn]] virtual void Throw() const;
+
+private:
+    Exception& operator=(Exception const&) = delete;
+
+    unsigned long code;
+    std::string message;
+};
+
+// What every concrete class adds: nothing but its own clone and rethrow.
+#define TSLAUTH_EXCEPTION_MEMBERS(Name)            \
+public:                                            \
+    Name(Name const&) = default;                   \
+    ~Name() override;                              \
+    Exception* Clone() const override;             \
+    [[noreturn]] void Throw() const override;
+
+#define TSLAUTH_DETAIL_EXCEPTION(Name, Arg)        \
+    class TSLAUTH_EXPORT Name : public Exception { \
+    public:                                        \
+        explicit Name(std::string const& Arg);     \
+        TSLAUTH_EXCEPTION_MEMBERS(Name)            \
+    };
+
+#define TSLAUTH_FIXED_EXCEPTION(Name)              \
+    class TSLAUTH_EXPORT Name : public Exception { \
+    public:                                        \
+        Name();                                    \
+        TSLAUTH_EXCEPTION_MEMBERS(Name)            \
+    };
+
+#define TSLAUTH_NAMED_EXCEPTION(Name)                                   \
+    class TSLAUTH_EXPORT Name : public Exception {                      \
+    public:                                                             \
+        explicit Name(std::string const& name);                         \
+        Name(std::string const& name, std::string const& reason);       \
+        TSLAUTH_EXCEPTION_MEMBERS(Name)                                 \
+    };
+
+// Raised by the library's own checks.
+TSLAUTH_DETAIL_EXCEPTION(ThreadErrorException, detail)
+TSLAUTH_FIXED_EXCEPTION(ProviderCallTimedOutException)
+TSLAUTH_DETAIL_EXCEPTION(IOError, message)
+TSLAUTH_DETAIL_EXCEPTION(FilePermissionError, detail)
+TSLAUTH_DETAIL_EXCEPTION(ConfigurationError, message)
+TSLAUTH_DETAIL_EXCEPTION(InvalidKeyException, key)
+TSLAUTH_DETAIL_EXCEPTION(UnknownRemoteAuthenticationStoreException, name)
+TSLAUTH_DETAIL_EXCEPTION(InvalidRemoteAuthenticationStoreException, name)
+TSLAUTH_NAMED_EXCEPTION(InvalidActiveDirectoryProviderException)
+TSLAUTH_NAMED_EXCEPTION(InvalidQAPProxyProviderException)
+TSLAUTH_DETAIL_EXCEPTION(InvalidThumbprintStoreException, name)
+TSLAUTH_FIXED_EXCEPTION(InvalidQAPCertificateException)
+TSLAUTH_FIXED_EXCEPTION(InvalidCertificateException)
+TSLAUTH_DETAIL_EXCEPTION(InvalidCredentialsException, detail)
+TSLAUTH_DETAIL_EXCEPTION(InvalidHostNameException, detail)
+TSLAUTH_DETAIL_EXCEPTION(InvalidIPAddressException, detail)
+TSLAUTH_DETAIL_EXCEPTION(InvalidVerifyQAPCertificateOptionException, detail)
+
+// One class per provider status number, each with its fixed code and text.
+TSLAUTH_FIXED_EXCEPTION(FileNotFoundException)
+TSLAUTH_FIXED_EXCEPTION(CallNotImplementedException)
+TSLAUTH_FIXED_EXCEPTION(AccessDeniedException)
+TSLAUTH_FIXED_EXCEPTION(AccountDisabledException)
+TSLAUTH_FIXED_EXCEPTION(BadDLLEntryPointException)
+TSLAUTH_FIXED_EXCEPTION(ConnectionInvalidException)
+TSLAUTH_FIXED_EXCEPTION(ConnectionRefusedException)
+TSLAUTH_FIXED_EXCEPTION(ConnectionUnavailableException)
+TSLAUTH_FIXED_EXCEPTION(DirectoryException)
+TSLAUTH_FIXED_EXCEPTION(DomainTrustInconsistentException)
+TSLAUTH_FIXED_EXCEPTION(ExceptionInServiceException)
+TSLAUTH_FIXED_EXCEPTION(IllFormedPasswordException)
+TSLAUTH_FIXED_EXCEPTION(InternalErrorException)
+TSLAUTH_FIXED_EXCEPTION(InvalidAccountNameException)
+TSLAUTH_FIXED_EXCEPTION(InvalidComputerNameException)
+TSLAUTH_FIXED_EXCEPTION(InvalidDomainNameException)
+TSLAUTH_FIXED_EXCEPTION(InvalidGroupNameException)
+TSLAUTH_FIXED_EXCEPTION(InvalidMessageException)
+TSLAUTH_FIXED_EXCEPTION(InvalidNetNameException)
+TSLAUTH_FIXED_EXCEPTION(InvalidParameterException)
+TSLAUTH_FIXED_EXCEPTION(InvalidPasswordException)
+TSLAUTH_FIXED_EXCEPTION(InvalidPasswordNameException)
+TSLAUTH_FIXED_EXCEPTION(InvalidServiceNameException)
+TSLAUTH_FIXED_EXCEPTION(InvalidShareNameException)
+TSLAUTH_FIXED_EXCEPTION(InvalidWorkgroupNameException)
+TSLAUTH_FIXED_EXCEPTION(LogonFailureException)
+TSLAUTH_FIXED_EXCEPTION(NoLogonServersException)
+TSLAUTH_FIXED_EXCEPTION(NoNetworkException)
+TSLAUTH_FIXED_EXCEPTION(NoSuchDomainException)
+TSLAUTH_FIXED_EXCEPTION(NoSuchGroupException)
+TSLAUTH_FIXED_EXCEPTION(NoSuchUserException)
+TSLAUTH_FIXED_EXCEPTION(NoTrustLSASecretException)
+TSLAUTH_FIXED_EXCEPTION(NoTrustSAMAccountException)
+TSLAUTH_FIXED_EXCEPTION(NotEnoughMemoryException)
+TSLAUTH_FIXED_EXCEPTION(PasswordExpiredException)
+TSLAUTH_FIXED_EXCEPTION(PasswordRestrictionException)
+TSLAUTH_FIXED_EXCEPTION(ProcessAbortedException)
+TSLAUTH_FIXED_EXCEPTION(RPCSCallInProgressException)
+TSLAUTH_FIXED_EXCEPTION(RPCSProtocolSequenceNotSupportedException)
+TSLAUTH_FIXED_EXCEPTION(ServiceCannotAcceptControlException)
+TSLAUTH_FIXED_EXCEPTION(ServiceDoesNotExistException)
+TSLAUTH_FIXED_EXCEPTION(ServiceNotActiveException)
+TSLAUTH_FIXED_EXCEPTION(SetupAlreadyJoinedException)
+TSLAUTH_FIXED_EXCEPTION(TimeSkewException)
+TSLAUTH_FIXED_EXCEPTION(WSATimedOutException)
+TSLAUTH_FIXED_EXCEPTION(WkstaNotStartedException)
+
+// Any status the mapping does not know.
+class TSLAUTH_EXPORT UnknownException : public Exception {
+public:
+    explicit UnknownException(unsigned long code);
+    TSLAUTH_EXCEPTION_MEMBERS(UnknownException)
+};
+
+#undef TSLAUTH_EXCEPTION_MEMBERS
+#undef TSLAUTH_DETAIL_EXCEPTION
+#undef TSLAUTH_FIXED_EXCEPTION
+#undef TSLAUTH_NAMED_EXCEPTION
+
+}  // namespace authentication
+}  // namespace ostrel
+
+#endif

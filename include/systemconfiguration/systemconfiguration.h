@@ -1,0 +1,6 @@
+#ifndef SYSTEMCONFIGURATION_SYSTEMCONFIGURATION_H
+#define SYSTEMCONFIGURATION_SYSTEMCONFIGURATION_H
+
+// Every public header of SystemConfiguration.
+
+#endif

@@ -1,0 +1,84 @@
+// The test programs stand in for syslog(3) and sleep(3): log lines are captured instead of
+// reaching the host's log, and the join retries' pauses are recorded instead of waited for.
+// Test executables export these symbols, so the library and its plug-ins bind to them.
+#include "sandbox.h"
+
+#include <syslog.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+namespace sandbox {
+
+namespace {
+
+std::mutex mutex;
+std::vector<LogLine> logLines;
+std::vector<unsigned> sleeps;
+
+void Capture(int priority, char const* format, va_list arguments) {
+    char buffer[8192];
+    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    std::lock_guard<std::mutex> hold(mutex);
+    logLines.push_back(LogLine{LOG_PRI(priority), buffer});
+}
+
+}  // namespace
+
+std::vector<LogLine> CapturedLog() {
+    std::lock_guard<std::mutex> hold(mutex);
+    return logLines;
+}
+
+void ClearCapturedLog() {
+    std::lock_guard<std::mutex> hold(mutex);
+    logLines.clear();
+}
+
+std::vector<unsigned> RecordedSleeps() {
+    std::lock_guard<std::mutex> hold(mutex);
+    return sleeps;
+}
+
+void ClearRecordedSleeps() {
+    std::lock_guard<std::mutex> hold(mutex);
+    sleeps.clear();
+}
+
+}  // namespace sandbox
+
+extern "C" {
+
+__attribute__((visibility("default"))) void syslog(int priority, char const* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    sandbox::Capture(priority, format, arguments);
+    va_end(arguments);
+}
+
+__attribute__((visibility("default"))) void vsyslog(int priority, char const* format,
+                                                    va_list arguments) {
+    sandbox::Capture(priority, format, arguments);
+}
+
+__attribute__((visibility("default"))) void __syslog_chk(int priority, int, char const* format,
+                                                         ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    sandbox::Capture(priority, format, arguments);
+    va_end(arguments);
+}
+
+__attribute__((visibility("default"))) void __vsyslog_chk(int priority, int, char const* format,
+                                                          va_list arguments) {
+    sandbox::Capture(priority, format, arguments);
+}
+
+__attribute__((visibility("default"))) unsigned int sleep(unsigned int seconds) {
+    std::lock_guard<std::mutex> hold(sandbox::mutex);
+    sandbox::sleeps.push_back(seconds);
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,218 @@
+#include "sandbox.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace sandbox {
+
+namespace {
+
+std::string scratch;
+unsigned testCounter = 0;
+std::string testRoot;
+
+constexpr long kOverlayMagic = 0x794c7630;
+
+[[noreturn]] void Die(std::string const& what) {
+    std::fprintf(stderr, "sandbox: %s: %s; refusing to run tests outside the sandbox\n",
+                 what.c_str(), std::strerror(errno));
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+void Fail(std::string const& what) {
+    std::string text = what + ": " + std::strerror(errno);
+    ADD_FAILURE() << text;
+    throw std::runtime_error(text);
+}
+
+void WriteProcFile(char const* path, std::string const& content) {
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) Die(std::string("open ") + path);
+    if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+        Die(std::string("write ") + path);
+    }
+    close(fd);
+}
+
+void BringLoopbackUp() {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) Die("socket");
+    struct ifreq request;
+    std::memset(&request, 0, sizeof request);
+    std::strcpy(request.ifr_name, "lo");
+    if (ioctl(fd, SIOCGIFFLAGS, &request) != 0) Die("SIOCGIFFLAGS lo");
+    request.ifr_flags |= IFF_UP;
+    if (ioctl(fd, SIOCSIFFLAGS, &request) != 0) Die("SIOCSIFFLAGS lo");
+    close(fd);
+}
+
+void RemoveScratch() {
+    umount2(scratch.c_str(), MNT_DETACH);
+    rmdir(scratch.c_str());
+}
+
+void MountOverlay(std::string const& target, std::string const& name) {
+    std::string upper = testRoot + "/" + name + "-upper";
+    std::string work = testRoot + "/" + name + "-work";
+    MakeDirectory(upper);
+    MakeDirectory(work);
+    std::string options = "lowerdir=" + target + ",upperdir=" + upper + ",workdir=" + work;
+    if (mount("overlay", target.c_str(), "overlay", 0, options.c_str()) != 0) {
+        Fail("mount overlay on " + target);
+    }
+    struct statfs info;
+    if (statfs(target.c_str(), &info) != 0 || info.f_type != kOverlayMagic) {
+        Die("overlay on " + target + " did not take");
+    }
+}
+
+}  // namespace
+
+void EnterSandbox() {
+    int flags = CLONE_NEWNS | CLONE_NEWUTS | CLONE_NEWNET;
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (uid != 0) flags |= CLONE_NEWUSER;
+    if (unshare(flags) != 0) Die("unshare");
+    if (uid != 0) {
+        WriteProcFile("/proc/self/setgroups", "deny");
+        WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+        WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    }
+    // Nothing mounted from here on propagates back to the host.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) Die("make / private");
+
+    char const* tmp = std::getenv("TMPDIR");
+    std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+    std::string pattern = base + "/tslauth-sandbox.XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr) Die("mkdtemp " + pattern);
+    scratch = name.data();
+    if (mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") != 0) Die("mount " + scratch);
+    std::atexit(RemoveScratch);
+
+    BringLoopbackUp();
+}
+
+std::string const& ScratchDirectory() { return scratch; }
+
+void SandboxTest::SetUp() {
+    if (scratch.empty()) Die("the sandbox was not entered");
+    testRoot = scratch + "/test-" + std::to_string(++testCounter);
+    MakeDirectory(testRoot);
+    MountOverlay("/etc", "etc");
+    MountOverlay("/usr/libexec", "libexec");
+
+    // pam.d starts empty rather than as the host's copy.
+    MountTmpfs("/etc/pam.d", 1 << 20);
+    MakeDirectory("/etc/ostrel");
+    MakeDirectory("/etc/ostrel/tslauth");
+    MakeDirectory("/usr/libexec/tslauth");
+    MakeDirectory("/usr/libexec/tslauth/lib");
+
+    // Name resolution only from the hosts file, and only a loopback resolver.
+    WriteFile("/etc/hosts", "127.0.0.1\tlocalhost\n::1\tlocalhost\n");
+    WriteFile("/etc/resolv.conf", "nameserver 127.0.0.1\n");
+    WriteFile("/etc/nsswitch.conf",
+              "passwd: files\ngroup: files\nshadow: files\nhosts: files dns\n");
+    SetHostName("sandbox-host");
+
+    ClearCapturedLog();
+    ClearRecordedSleeps();
+}
+
+void SandboxTest::TearDown() {
+    // Detaching /etc and /usr/libexec takes every mount the test made below them.
+    umount2("/usr/libexec", MNT_DETACH);
+    umount2("/etc", MNT_DETACH);
+}
+
+void WriteFile(std::string const& path, std::string const& content, mode_t mode) {
+    // Never write through a link that may lead out of the sandbox: replace it.
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) Fail("unlink " + path);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) Fail("create " + path);
+    if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+        close(fd);
+        Fail("write " + path);
+    }
+    close(fd);
+    if (chmod(path.c_str(), mode) != 0) Fail("chmod " + path);
+}
+
+std::string ReadFile(std::string const& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) Fail("open " + path);
+    std::string content;
+    char buffer[8192];
+    ssize_t count;
+    while ((count = read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, count);
+    close(fd);
+    if (count < 0) Fail("read " + path);
+    return content;
+}
+
+bool PathExists(std::string const& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+mode_t FileMode(std::string const& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) Fail("stat " + path);
+    return info.st_mode & 07777;
+}
+
+std::vector<std::string> ListDirectory(std::string const& directory) {
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr) Fail("opendir " + directory);
+    std::vector<std::string> names;
+    while (struct dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void MakeDirectory(std::string const& path, mode_t mode) {
+    if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST) Fail("mkdir " + path);
+}
+
+void MountTmpfs(std::string const& directory, unsigned long bytes) {
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (mount("tmpfs", directory.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+        Fail("mount tmpfs on " + directory);
+    }
+}
+
+void RemountReadOnly(std::string const& directory) {
+    if (mount(nullptr, directory.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) !=
+        0) {
+        Fail("remount read-only " + directory);
+    }
+}
+
+void SetHostName(std::string const& name) {
+    if (sethostname(name.data(), name.size()) != 0) Fail("sethostname " + name);
+}
+
+}  // namespace sandbox
