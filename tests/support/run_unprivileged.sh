@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs a test program as an unprivileged user, so that the sandbox's user-namespace path is
 # exercised too. Run as a non-root user it simply runs the program.
-program=$1
+program=$(readlink -f "$1")
 shift
 if [ "$(id -u)" != 0 ]; then
     exec "$program" "$@"
