@@ -1,6 +1,7 @@
 #include <authentication/authentication_store_factory.h>
 #include <authentication/no_remote_authentication_store.h>
 
+// The factory's interface hands stores out in std::auto_ptr.
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace ostrel {

@@ -6,8 +6,6 @@
 #include <stdexcept>
 #include <typeinfo>
 
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-
 namespace ostrel {
 namespace authentication {
 
@@ -33,8 +31,11 @@ void NoRemoteAuthenticationStore::MakeActive() {
     configuration["remote-authentication-store"] = name;
     configuration.Write();
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // the factory hands out auto_ptr
     std::auto_ptr<AuthenticationStore> store =
         Singleton<AuthenticationStoreFactory>::_instance->CreateInstance(previous);
+#pragma GCC diagnostic pop
     if (store.get() == nullptr) throw UnknownRemoteAuthenticationStoreException(previous);
     RemoteAuthenticationStore* remote = dynamic_cast<RemoteAuthenticationStore*>(store.get());
     if (remote == nullptr) throw InvalidRemoteAuthenticationStoreException(previous);

@@ -1,9 +1,14 @@
 // The test programs stand in for syslog(3) and sleep(3): log lines are captured instead of
 // reaching the host's log, and the join retries' pauses are recorded instead of waited for.
+// pthread_create passes through, unless a test asked for the next creation to fail.
 // Test executables export these symbols, so the library and its plug-ins bind to them.
 #include "sandbox.h"
 
+#include <dlfcn.h>
+#include <pthread.h>
 #include <syslog.h>
+
+#include <atomic>
 
 #include <cstdarg>
 #include <cstdio>
@@ -14,6 +19,7 @@ namespace sandbox {
 namespace {
 
 std::mutex mutex;
+std::atomic<int> nextThreadFailure(0);
 std::vector<LogLine> logLines;
 std::vector<unsigned> sleeps;
 
@@ -40,6 +46,8 @@ std::vector<unsigned> RecordedSleeps() {
     std::lock_guard<std::mutex> hold(mutex);
     return sleeps;
 }
+
+void FailNextThreadCreation(int rc) { nextThreadFailure = rc; }
 
 void ClearRecordedSleeps() {
     std::lock_guard<std::mutex> hold(mutex);
@@ -79,6 +87,15 @@ __attribute__((visibility("default"))) unsigned int sleep(unsigned int seconds) 
     std::lock_guard<std::mutex> hold(sandbox::mutex);
     sandbox::sleeps.push_back(seconds);
     return 0;
+}
+
+__attribute__((visibility("default"))) int pthread_create(pthread_t* thread,
+                                                          pthread_attr_t const* attributes,
+                                                          void* (*start)(void*), void* argument) {
+    typedef int (*Create)(pthread_t*, pthread_attr_t const*, void* (*)(void*), void*);
+    static Create const real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (int rc = sandbox::nextThreadFailure.exchange(0)) return rc;
+    return real(thread, attributes, start, argument);
 }
 
 }  // extern "C"

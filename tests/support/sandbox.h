@@ -33,6 +33,9 @@ void ClearCapturedLog();
 std::vector<unsigned> RecordedSleeps();
 void ClearRecordedSleeps();
 
+// Makes the next pthread_create in the process fail with rc, once.
+void FailNextThreadCreation(int rc);
+
 // A fixture giving each test fresh overlays over /etc and /usr/libexec backed by a private
 // tmpfs, an empty /etc/ostrel/tslauth, /etc/pam.d and /usr/libexec/tslauth/lib, a hosts
 // file and resolver configuration that never reach off the machine, and the host name
