@@ -1,0 +1,131 @@
+#ifndef SYSTEMCONFIGURATION_NSS_CONFIGURATION_H
+#define SYSTEMCONFIGURATION_NSS_CONFIGURATION_H
+
+#include <authentication/export.h>
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace SystemConfiguration {
+
+// A database word outside the table, or a database kind that has no text.
+class TSLAUTH_EXPORT InvalidDatabaseException : public std::exception {
+public:
+    explicit InvalidDatabaseException(std::string const& message);
+    ~InvalidDatabaseException() override;
+    char const* what() const noexcept override;
+
+private:
+    std::string message;
+};
+
+// A service that cannot be written so that it reads back as itself: an empty module, or a
+// module or criterion that is empty or holds whitespace, or a criterion holding "]".
+class TSLAUTH_EXPORT InvalidServiceException : public std::exception {
+public:
+    explicit InvalidServiceException(std::string const& message);
+    ~InvalidServiceException() override;
+    char const* what() const noexcept override;
+
+private:
+    std::string message;
+};
+
+// One database of the name-service switch.
+class TSLAUTH_EXPORT NSSDatabase {
+public:
+    enum Database : std::int32_t {
+        Unset = 0,
+        Passwd = 1,
+        Group = 2,
+        Shadow = 3,
+        Hosts = 4,
+        Netmasks = 5,
+        Networks = 6,
+        Protocols = 7,
+        Services = 8,
+        Ethers = 9,
+        Rpc = 10,
+        Netgroup = 11,
+        Bootparams = 12,
+        Publickey = 13,
+        Automount = 14,
+        Aliases = 15
+    };
+
+    NSSDatabase();
+    NSSDatabase(Database kind);
+    NSSDatabase(NSSDatabase const& other);
+    // Throws InvalidDatabaseException for a word outside the table.
+    NSSDatabase(std::string const& text);
+
+    NSSDatabase& operator=(NSSDatabase const& other);
+    NSSDatabase& operator=(Database kind);
+    NSSDatabase& operator=(std::string const& text);
+
+    bool operator==(NSSDatabase const& other) const { return kind == other.kind; }
+    bool operator==(std::string const& text) const;
+    bool operator==(Database other) const { return kind == other; }
+    // Table order: passwd first, aliases last.
+    bool operator<(NSSDatabase const& other) const { return kind < other.kind; }
+
+    // Throws InvalidDatabaseException for a kind without text.
+    operator std::string() const;
+    operator Database() const { return kind; }
+
+private:
+    Database kind;
+};
+
+// One service of a database line with its criteria tokens.
+class TSLAUTH_EXPORT NSSService {
+public:
+    NSSService(std::string const& module);
+    NSSService(NSSService const& other);
+    NSSService& operator=(NSSService const& other);
+
+    std::string const& module() const { return module_; }
+    std::vector<std::string>& parameters() { return parameters_; }
+    std::vector<std::string> const& parameters() const { return parameters_; }
+
+    bool operator==(NSSService const& other) const;
+
+private:
+    std::string module_;
+    std::vector<std::string> parameters_;
+};
+
+// A name-service switch file: the services of each known database, in table order.
+class TSLAUTH_EXPORT NSSConfiguration {
+public:
+    typedef std::deque<NSSService> Services;
+    typedef std::map<NSSDatabase, Services> Databases;
+
+    NSSConfiguration();
+
+    // The services of that database, inserted empty when missing.
+    Services& operator[](NSSDatabase database);
+
+    Databases const& databases() const { return databases_; }
+
+private:
+    Databases databases_;
+};
+
+// Never fails on content: lines that name no known database are skipped.
+TSLAUTH_EXPORT std::istream& operator>>(std::istream& in, NSSConfiguration& configuration);
+
+// Writing checks everything first and writes nothing when a database has no text
+// (InvalidDatabaseException) or a service cannot be written so that it reads back as itself
+// (InvalidServiceException).
+TSLAUTH_EXPORT std::ostream& operator<<(std::ostream& out, NSSService const& service);
+TSLAUTH_EXPORT std::ostream& operator<<(std::ostream& out, NSSConfiguration const& configuration);
+
+}  // namespace SystemConfiguration
+
+#endif
