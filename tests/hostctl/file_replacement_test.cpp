@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <hostctl/dns_config.h>
+#include <hostctl/hosts_file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "host_control_fixture.h"
+
+namespace {
+
+void AddEntry() {
+    QuorCtl::Network::HostsFile().AddOrReplaceEntry("192.0.2.10", "node01.corp.example",
+                                                    {"node01"});
+}
+
+void AddSearchDomain() {
+    QuorCtl::Network::DnsConfigImpl config("defaultTcpipStack");
+    config.AddSearchDomain("corp.example");
+    config.SaveConfig();
+}
+
+std::string const kEntry = "192.0.2.10\tnode01.corp.example node01\n";
+
+}  // namespace
+
+using FileReplacementTest = HostControlTest;
+
+TEST_F(FileReplacementTest, LinksStayAndTheirTargetsAreReplaced) {
+    sandbox::MakeDirectory("/etc/ostrel/net");
+    sandbox::WriteFile("/etc/ostrel/net/hosts", "127.0.0.1\tlocalhost\n", 0640);
+    sandbox::WriteFile("/etc/ostrel/net/resolv.conf", "nameserver 127.0.0.1\n", 0604);
+    MakeSymlink("/etc/ostrel/net/hosts", "/etc/hosts");
+    // A relative link to a relative link.
+    MakeSymlink("resolv.conf", "/etc/ostrel/net/resolv-link");
+    MakeSymlink("ostrel/net/resolv-link", "/etc/resolv.conf");
+    std::vector<std::string> const etc = sandbox::ListDirectory("/etc");
+
+    AddEntry();
+    AddSearchDomain();
+
+    EXPECT_EQ("/etc/ostrel/net/hosts", LinkTarget("/etc/hosts"));
+    EXPECT_EQ("ostrel/net/resolv-link", LinkTarget("/etc/resolv.conf"));
+    EXPECT_EQ("resolv.conf", LinkTarget("/etc/ostrel/net/resolv-link"));
+    EXPECT_EQ("127.0.0.1\tlocalhost\n" + kEntry, sandbox::ReadFile("/etc/ostrel/net/hosts"));
+    EXPECT_EQ("nameserver 127.0.0.1\nsearch corp.example\n",
+              sandbox::ReadFile("/etc/ostrel/net/resolv.conf"));
+    EXPECT_EQ(0640u, sandbox::FileMode("/etc/ostrel/net/hosts"));
+    EXPECT_EQ(0604u, sandbox::FileMode("/etc/ostrel/net/resolv.conf"));
+    EXPECT_EQ(etc, sandbox::ListDirectory("/etc"));
+    EXPECT_EQ((std::vector<std::string>{"hosts", "resolv-link", "resolv.conf"}),
+              sandbox::ListDirectory("/etc/ostrel/net"));
+
+    // A dangling link names the file to create.
+    MakeSymlink("ostrel/net/absent.conf", "/etc/resolv.conf");
+    AddSearchDomain();
+    EXPECT_EQ("ostrel/net/absent.conf", LinkTarget("/etc/resolv.conf"));
+    EXPECT_EQ("search corp.example\n", sandbox::ReadFile("/etc/ostrel/net/absent.conf"));
+}
+
+TEST_F(FileReplacementTest, PermissionBitsAreKept) {
+    sandbox::WriteFile("/etc/hosts", "127.0.0.1\tlocalhost\n", 0600);
+    sandbox::WriteFile("/etc/resolv.conf", "nameserver 127.0.0.1\n", 0640);
+    AddEntry();
+    AddSearchDomain();
+    EXPECT_EQ(0600u, sandbox::FileMode("/etc/hosts"));
+    EXPECT_EQ(0640u, sandbox::FileMode("/etc/resolv.conf"));
+    EXPECT_EQ("127.0.0.1\tlocalhost\n" + kEntry, sandbox::ReadFile("/etc/hosts"));
+}
+
+TEST_F(FileReplacementTest, BindMountedFilesAreRewrittenInPlace) {
+    std::string const hosts = sandbox::ScratchDirectory() + "/bound-hosts";
+    std::string const resolv = sandbox::ScratchDirectory() + "/bound-resolv.conf";
+    sandbox::WriteFile(hosts, "127.0.0.1\tlocalhost\n# a longer comment than the new content\n");
+    sandbox::WriteFile(resolv, "nameserver 127.0.0.1\n");
+    ASSERT_EQ(0, ::mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr));
+    ASSERT_EQ(0, ::mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr));
+    std::vector<std::string> const etc = sandbox::ListDirectory("/etc");
+
+    AddEntry();
+    AddSearchDomain();
+
+    // Written through the mount points into the very files mounted there.
+    EXPECT_EQ("127.0.0.1\tlocalhost\n# a longer comment than the new content\n" + kEntry,
+              sandbox::ReadFile(hosts));
+    EXPECT_EQ("nameserver 127.0.0.1\nsearch corp.example\n", sandbox::ReadFile(resolv));
+    EXPECT_EQ(sandbox::ReadFile(hosts), sandbox::ReadFile("/etc/hosts"));
+    EXPECT_EQ(etc, sandbox::ListDirectory("/etc"));  // no temporary file left behind
+}
+
+TEST_F(FileReplacementTest, FailuresNameTheFileAndKeepItsContent) {
+    // A read-only directory: no temporary file can be made beside the target.
+    sandbox::MakeDirectory("/etc/ostrel/ro");
+    sandbox::MountTmpfs("/etc/ostrel/ro", 1 << 16);
+    sandbox::WriteFile("/etc/ostrel/ro/hosts", "127.0.0.1\tlocalhost\n");
+    sandbox::RemountReadOnly("/etc/ostrel/ro");
+    MakeSymlink("/etc/ostrel/ro/hosts", "/etc/hosts");
+    EXPECT_EQ(
+        "Unable to create a temporary file beside '/etc/ostrel/ro/hosts': Read-only file system",
+        ErrorOf(AddEntry));
+    EXPECT_EQ("127.0.0.1\tlocalhost\n", sandbox::ReadFile("/etc/ostrel/ro/hosts"));
+
+    // A bind-mounted file on a full filesystem: the in-place rewrite fails and is undone.
+    sandbox::MakeDirectory("/etc/ostrel/full");
+    sandbox::MountTmpfs("/etc/ostrel/full", 4 * 4096);
+    std::string const old = "127.0.0.1\tlocalhost\n" + std::string(4050, '#') + "\n";
+    sandbox::WriteFile("/etc/ostrel/full/hosts", old);
+    sandbox::WriteFile("/etc/ostrel/full/filler", std::string(3 * 4096, 'x'));
+    sandbox::WriteFile("/etc/hosts", "");
+    ASSERT_EQ(0, ::mount("/etc/ostrel/full/hosts", "/etc/hosts", nullptr, MS_BIND, nullptr));
+    EXPECT_EQ("Unable to write '/etc/hosts': No space left on device", ErrorOf(AddEntry));
+    EXPECT_EQ(old, sandbox::ReadFile("/etc/ostrel/full/hosts"));
+
+    // Unreadable files and link loops.
+    MakeSymlink("ostrel/hostctl", "/etc/resolv.conf");
+    EXPECT_EQ("Unable to read '/etc/ostrel/hostctl': Is a directory", ErrorOf(AddSearchDomain));
+    ASSERT_EQ(0, ::umount2("/etc/hosts", MNT_DETACH));
+    MakeSymlink("/etc/hosts", "/etc/hosts");
+    EXPECT_EQ("Unable to follow the links of '/etc/hosts': Too many levels of symbolic links",
+              ErrorOf(AddEntry));
+}
