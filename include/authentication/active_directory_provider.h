@@ -1,0 +1,85 @@
+#ifndef AUTHENTICATION_ACTIVE_DIRECTORY_PROVIDER_H
+#define AUTHENTICATION_ACTIVE_DIRECTORY_PROVIDER_H
+
+#include <authentication/domain.h>
+#include <authentication/export.h>
+#include <authentication/qap_records.h>
+#include <tslauth/active_directory_client.h>
+
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+namespace authentication {
+
+// The plug-in's records, handed through untouched.
+using ::Credentials;
+using ::TrustState;
+
+// A loaded Active Directory provider plug-in. Each method calls one operation of the
+// plug-in; a missing operation raises CallNotImplementedException and a non-zero status the
+// exception that ThrowMappedException maps it to. Nothing changes after construction, so
+// several threads may call methods at once. The plug-in stays loaded until destruction.
+class TSLAUTH_EXPORT ActiveDirectoryProvider {
+public:
+    // Loads /usr/libexec/tslauth/lib/lib<name>.so, else /usr/libexec/tslauth/lib<name>.so.
+    // Throws IOError when neither opens and InvalidActiveDirectoryProviderException for an
+    // unusable name or plug-in; nothing stays open then.
+    explicit ActiveDirectoryProvider(std::string const& name);
+    ~ActiveDirectoryProvider();
+
+    ActiveDirectoryProvider(ActiveDirectoryProvider const&) = delete;
+    ActiveDirectoryProvider& operator=(ActiveDirectoryProvider const&) = delete;
+
+    std::string const& PAMModule() const { return pamModule; }
+    std::list<std::string> const& PAMModuleParameters() const { return pamModuleParameters; }
+    std::string const& NSSModule() const { return nssModule; }
+    std::list<std::string> const& NSSModuleParameters() const { return nssModuleParameters; }
+    // The version of the plug-in's operations table.
+    std::int32_t GetAPIVersion() const;
+
+    // Retries a transient failure (status 0xFFFF0000 or 1326) up to eight calls in all, with
+    // a 30-second pause after each failed one. An empty container is passed as NULL.
+    void JoinDomain(std::string const& domain, std::string const& computerContainer,
+                    Credentials const& credentials) const;
+    // The same retries, each attempt logged. Needs operations table version 2 or more.
+    void JoinDomainWithMachineAccount(QAP::DirectoryDomainInfo const& domainInfo,
+                                      QAP::MachineAccountInfo const& machineAccountInfo) const;
+    void PartDomain() const;
+    void PartDomain(Credentials const& credentials) const;
+
+    Domain GetActiveDomain() const;
+    void SetPreferredDomainControllers(std::deque<std::string> const& controllers) const;
+    std::deque<std::string> GetPreferredDomainControllers() const;
+    // The plug-in's value as it is; never raises for the value.
+    TrustState GetDomainTrustState() const;
+    std::deque<Domain> GetTrustedDomains() const;
+    std::string GetMachineAccountDN() const;
+    // An empty qualifier is passed as NULL.
+    std::string GetAnyDomainController(std::string const& qualifier,
+                                       std::string const& domain) const;
+    std::string ConvertCanonicalUsername(std::string const& name) const;
+    // Needs operations table version 2 or more.
+    std::string GetHostPrincipalForDomain(std::string const& domain) const;
+    // The plug-in's value as it is; never raises for the value.
+    std::uint32_t GetDomainTrustRelationship(std::string const& domain) const;
+    void SetSmartCardEnabledServices(std::vector<std::string> const& services) const;
+    std::vector<std::string> GetSmartCardEnabledServices() const;
+
+private:
+    void* handle;
+    ADProviderMetadata const* metadata;
+    ADProviderOperations const* operations;
+    std::string pamModule;
+    std::list<std::string> pamModuleParameters;
+    std::string nssModule;
+    std::list<std::string> nssModuleParameters;
+};
+
+}  // namespace authentication
+}  // namespace ostrel
+
+#endif

@@ -1,0 +1,320 @@
+#include <authentication/active_directory_provider.h>
+#include <authentication/exceptions.h>
+#include <authentication/status_mapping.h>
+#include <dlfcn.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <locale>
+#include <sstream>
+
+namespace ostrel {
+namespace authentication {
+
+namespace {
+
+char const kPluginDirectory[] = "/usr/libexec/tslauth/";
+int const kHighestAPIVersion = 3;
+
+int const kJoinAttempts = 8;
+unsigned const kJoinRetryPause = 30;  // seconds
+
+// Statuses after which a join is worth trying again: the directory may still be
+// replicating a new account or password.
+bool IsTransientJoinFailure(ADStatus status) {
+    return status == 0xFFFF0000u || status == 1326;
+}
+
+std::string LoaderError() {
+    char const* text = dlerror();
+    return text != nullptr ? text : "";
+}
+
+// Closes a plug-in that failed to load, unless it is handed over.
+class HandleGuard {
+public:
+    explicit HandleGuard(void* handle) : handle(handle) {}
+    ~HandleGuard() {
+        if (handle != nullptr) dlclose(handle);
+    }
+    void* Release() {
+        void* released = handle;
+        handle = nullptr;
+        return released;
+    }
+
+private:
+    void* handle;
+};
+
+void* LookUp(void* handle, char const* symbol, std::string const& name) {
+    dlerror();
+    void* address = dlsym(handle, symbol);
+    if (address == nullptr) throw InvalidActiveDirectoryProviderException(name, LoaderError());
+    return address;
+}
+
+void AppendWords(char const* words, std::list<std::string>& list) {
+    if (words == nullptr) return;
+    std::istringstream stream(words);
+    // Blanks as the C locale knows them, whatever locale the caller has set.
+    stream.imbue(std::locale::classic());
+    std::string word;
+    while (stream >> word) list.push_back(word);
+}
+
+template <typename Slot>
+Slot Require(Slot slot) {
+    if (slot == nullptr) throw CallNotImplementedException();
+    return slot;
+}
+
+void Check(ADStatus status) {
+    if (status != 0) ThrowMappedException(status);
+}
+
+// Hands what the plug-in returned back to its deallocator when the result has been built
+// (or building it failed). A plug-in that left no deallocator has nothing to release.
+class ReleaseOnExit {
+public:
+    ReleaseOnExit(ADDeallocator deallocator, void* pointer, bool releaseNull = true)
+        : deallocator(deallocator), pointer(pointer), releaseNull(releaseNull) {}
+    ~ReleaseOnExit() {
+        if (deallocator != nullptr && (pointer != nullptr || releaseNull)) deallocator(pointer);
+    }
+    ReleaseOnExit(ReleaseOnExit const&) = delete;
+    ReleaseOnExit& operator=(ReleaseOnExit const&) = delete;
+
+private:
+    ADDeallocator deallocator;
+    void* pointer;
+    bool releaseNull;
+};
+
+// Plug-in strings are never expected to be NULL inside results, but one that is must not
+// bring the caller down.
+std::string Text(char const* text) {
+    return text != nullptr ? text : "";
+}
+
+char const* OrNull(std::string const& text) {
+    return text.empty() ? nullptr : text.c_str();
+}
+
+template <typename Container>
+std::vector<char const*> ToArray(Container const& strings) {
+    std::vector<char const*> array;
+    array.reserve(strings.size() + 1);
+    for (std::string const& text : strings) array.push_back(text.c_str());
+    array.push_back(nullptr);
+    return array;
+}
+
+template <typename Container>
+Container FromArray(char** array) {
+    Container strings;
+    if (array != nullptr) {
+        for (char** entry = array; *entry != nullptr; ++entry) strings.push_back(*entry);
+    }
+    return strings;
+}
+
+template <typename Attempt>
+void JoinWithRetries(Attempt attempt) {
+    ADStatus status = 0;
+    for (int number = 1; number <= kJoinAttempts; ++number) {
+        status = attempt(number);
+        if (!IsTransientJoinFailure(status)) break;
+        sleep(kJoinRetryPause);
+    }
+    Check(status);
+}
+
+}  // namespace
+
+ActiveDirectoryProvider::ActiveDirectoryProvider(std::string const& name)
+    : handle(nullptr), metadata(nullptr), operations(nullptr) {
+    if (name.empty()) throw InvalidActiveDirectoryProviderException("(unset)");
+    // The name comes from a configuration file; it must not lead out of the plug-in directory.
+    if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+        throw InvalidActiveDirectoryProviderException(
+            name, "a provider name must not contain '/' or NUL characters");
+    }
+
+    std::string const file = "lib" + name + ".so";
+    std::string const first = std::string(kPluginDirectory) + "lib" + "/" + file;
+    std::string const second = std::string(kPluginDirectory) + file;
+    dlerror();
+    void* opened = dlopen(first.c_str(), RTLD_LAZY | RTLD_GLOBAL);
+    if (opened == nullptr) {
+        dlerror();
+        opened = dlopen(second.c_str(), RTLD_LAZY | RTLD_GLOBAL);
+    }
+    if (opened == nullptr) throw IOError("Unable to open provider: " + LoaderError());
+    HandleGuard guard(opened);
+
+    metadata = static_cast<ADProviderMetadata const*>(
+        LookUp(opened, "ActiveDirectoryClientMetadata", name));
+    if (metadata->apiVersion > kHighestAPIVersion) {
+        throw InvalidActiveDirectoryProviderException(
+            name, "The API version (" + std::to_string(metadata->apiVersion) +
+                      ") is not supported by this version of libtslauth");
+    }
+    operations = static_cast<ADProviderOperations const*>(
+        LookUp(opened, "ActiveDirectoryClientOperations", name));
+
+    pamModule = Text(metadata->pamModule);
+    AppendWords(metadata->pamModuleParameters, pamModuleParameters);
+    nssModule = Text(metadata->nssModule);
+    AppendWords(metadata->nssModuleParameters, nssModuleParameters);
+    handle = guard.Release();
+}
+
+ActiveDirectoryProvider::~ActiveDirectoryProvider() {
+    dlclose(handle);
+}
+
+std::int32_t ActiveDirectoryProvider::GetAPIVersion() const {
+    return operations->version;
+}
+
+void ActiveDirectoryProvider::JoinDomain(std::string const& domain,
+                                         std::string const& computerContainer,
+                                         Credentials const& credentials) const {
+    auto join = Require(operations->JoinDomain);
+    JoinWithRetries(
+        [&](int) { return join(domain.c_str(), OrNull(computerContainer), &credentials); });
+}
+
+void ActiveDirectoryProvider::JoinDomainWithMachineAccount(
+    QAP::DirectoryDomainInfo const& domainInfo,
+    QAP::MachineAccountInfo const& machineAccountInfo) const {
+    if (operations->version < 2) throw CallNotImplementedException();
+    auto join = Require(operations->JoinDomainWithMachineAccount);
+    ADDirectoryDomainInfo const domain = {
+        domainInfo.reserved.c_str(), domainInfo.netBIOSDomainName.c_str(),
+        domainInfo.dnsDomainName.c_str(), domainInfo.domainSID.c_str()};
+    ADMachineAccountInfo const account = {
+        machineAccountInfo.hostName.c_str(), machineAccountInfo.dnsDomainName.c_str(),
+        machineAccountInfo.reserved.c_str(), machineAccountInfo.accountData1.c_str(),
+        machineAccountInfo.accountData2.c_str()};
+    JoinWithRetries([&](int number) {
+        syslog(LOG_INFO, "Adding host to domain: Attempt (%d/%d)", number, kJoinAttempts);
+        return join(&domain, &account);
+    });
+}
+
+void ActiveDirectoryProvider::PartDomain() const {
+    Check(Require(operations->PartDomain)(nullptr));
+}
+
+void ActiveDirectoryProvider::PartDomain(Credentials const& credentials) const {
+    Check(Require(operations->PartDomain)(&credentials));
+}
+
+Domain ActiveDirectoryProvider::GetActiveDomain() const {
+    auto get = Require(operations->GetActiveDomain);
+    ADDomainNames names = {nullptr, nullptr};
+    ADDeallocator deallocator = nullptr;
+    Check(get(&names, &deallocator));
+    // Guards end in reverse order: the DNS name is released first.
+    ReleaseOnExit releaseNetbiosName(deallocator, names.netbiosName, false);
+    ReleaseOnExit releaseDnsName(deallocator, names.dnsName, false);
+    return Domain(Text(names.dnsName), Text(names.netbiosName));
+}
+
+void ActiveDirectoryProvider::SetPreferredDomainControllers(
+    std::deque<std::string> const& controllers) const {
+    auto set = Require(operations->SetPreferredDomainControllers);
+    std::vector<char const*> const array = ToArray(controllers);
+    Check(set(array.data()));
+}
+
+std::deque<std::string> ActiveDirectoryProvider::GetPreferredDomainControllers() const {
+    auto get = Require(operations->GetPreferredDomainControllers);
+    char** names = nullptr;
+    ADDeallocator deallocator = nullptr;
+    Check(get(&names, &deallocator));
+    ReleaseOnExit release(deallocator, names);
+    return FromArray<std::deque<std::string>>(names);
+}
+
+TrustState ActiveDirectoryProvider::GetDomainTrustState() const {
+    return Require(operations->GetDomainTrustState)();
+}
+
+std::deque<Domain> ActiveDirectoryProvider::GetTrustedDomains() const {
+    auto get = Require(operations->GetTrustedDomains);
+    ADDomainNames** domains = nullptr;
+    ADDeallocator deallocator = nullptr;
+    Check(get(&domains, &deallocator));
+    ReleaseOnExit release(deallocator, domains);
+    std::deque<Domain> result;
+    if (domains != nullptr) {
+        for (ADDomainNames** entry = domains; *entry != nullptr; ++entry) {
+            result.push_back(Domain(Text((*entry)->dnsName), Text((*entry)->netbiosName)));
+        }
+    }
+    return result;
+}
+
+std::string ActiveDirectoryProvider::GetMachineAccountDN() const {
+    auto get = Require(operations->GetMachineAccountDN);
+    char* dn = nullptr;
+    ADDeallocator deallocator = nullptr;
+    Check(get(&dn, &deallocator));
+    ReleaseOnExit release(deallocator, dn);
+    return Text(dn);
+}
+
+std::string ActiveDirectoryProvider::GetAnyDomainController(std::string const& qualifier,
+                                                            std::string const& domain) const {
+    auto get = Require(operations->GetAnyDomainController);
+    char* controller = nullptr;
+    ADDeallocator deallocator = nullptr;
+    Check(get(OrNull(qualifier), domain.c_str(), &controller, &deallocator));
+    ReleaseOnExit release(deallocator, controller);
+    return Text(controller);
+}
+
+std::string ActiveDirectoryProvider::ConvertCanonicalUsername(std::string const& name) const {
+    auto convert = Require(operations->ConvertCanonicalUsername);
+    char* canonical = nullptr;
+    ADDeallocator deallocator = nullptr;
+    Check(convert(name.c_str(), &canonical, &deallocator));
+    ReleaseOnExit release(deallocator, canonical);
+    return Text(canonical);
+}
+
+std::string ActiveDirectoryProvider::GetHostPrincipalForDomain(std::string const& domain) const {
+    if (operations->version < 2) throw CallNotImplementedException();
+    auto get = Require(operations->GetHostPrincipalForDomain);
+    char* principal = nullptr;
+    ADDeallocator deallocator = nullptr;
+    Check(get(domain.c_str(), &principal, &deallocator));
+    ReleaseOnExit release(deallocator, principal);
+    return Text(principal);
+}
+
+std::uint32_t ActiveDirectoryProvider::GetDomainTrustRelationship(std::string const& domain) const {
+    return Require(operations->GetDomainTrustRelationship)(domain.c_str());
+}
+
+void ActiveDirectoryProvider::SetSmartCardEnabledServices(
+    std::vector<std::string> const& services) const {
+    auto set = Require(operations->SetSmartCardEnabledServices);
+    std::vector<char const*> const array = ToArray(services);
+    Check(set(array.data()));
+}
+
+std::vector<std::string> ActiveDirectoryProvider::GetSmartCardEnabledServices() const {
+    auto get = Require(operations->GetSmartCardEnabledServices);
+    char** services = nullptr;
+    ADDeallocator deallocator = nullptr;
+    Check(get(&services, &deallocator));
+    ReleaseOnExit release(deallocator, services);
+    return FromArray<std::vector<std::string>>(services);
+}
+
+}  // namespace authentication
+}  // namespace ostrel
