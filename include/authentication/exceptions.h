@@ -34,11 +34,11 @@ private:
 };
 
 // What every concrete class adds: nothing but its own clone and rethrow.
-#define TSLAUTH_EXCEPTION_MEMBERS(Name)            \
-public:                                            \
-    Name(Name const&) = default;                   \
-    ~Name() override;                              \
-    Exception* Clone() const override;             \
+#define TSLAUTH_EXCEPTION_MEMBERS(Name) \
+public:                                 \
+    Name(Name const&) = default;        \
+    ~Name() override;                   \
+    Exception* Clone() const override;  \
     [[noreturn]] void Throw() const override;
 
 #define TSLAUTH_DETAIL_EXCEPTION(Name, Arg)        \
@@ -55,12 +55,12 @@ public:                                            \
         TSLAUTH_EXCEPTION_MEMBERS(Name)            \
     };
 
-#define TSLAUTH_NAMED_EXCEPTION(Name)                                   \
-    class TSLAUTH_EXPORT Name : public Exception {                      \
-    public:                                                             \
-        explicit Name(std::string const& name);                         \
-        Name(std::string const& name, std::string const& reason);       \
-        TSLAUTH_EXCEPTION_MEMBERS(Name)                                 \
+#define TSLAUTH_NAMED_EXCEPTION(Name)                             \
+    class TSLAUTH_EXPORT Name : public Exception {                \
+    public:                                                       \
+        explicit Name(std::string const& name);                   \
+        Name(std::string const& name, std::string const& reason); \
+        TSLAUTH_EXCEPTION_MEMBERS(Name)                           \
     };
 
 // Raised by the library's own checks.

@@ -1,6 +1,5 @@
 #include <authentication/atomic_file_stream.h>
 #include <authentication/exceptions.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+#include <authentication/active_directory_store.h>
 #include <authentication/authentication_store_factory.h>
 #include <authentication/no_remote_authentication_store.h>
 
@@ -10,6 +11,7 @@ namespace authentication {
 template class Singleton<AuthenticationStoreFactory>;
 
 AuthenticationStoreFactory::AuthenticationStoreFactory() {
+    RegisterType("Active Directory", &Constructor<ActiveDirectoryStore>);
     RegisterType("None", &Constructor<NoRemoteAuthenticationStore>);
 }
 

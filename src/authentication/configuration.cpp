@@ -2,19 +2,21 @@
 #include <authentication/configuration.h>
 #include <authentication/exceptions.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+
+#include "file_content.h"
 
 namespace ostrel {
 namespace authentication {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsQuote(char c) { return c == '"' || c == '\''; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool IsQuote(char c) {
+    return c == '"' || c == '\'';
+}
 
 // Trims blanks and removes one outer pair of matching quotes. Returns false for a part that
 // is a lone quote character.
@@ -31,27 +33,17 @@ bool CleanPart(std::string& part) {
 }
 
 std::string ReadWholeFile(std::string const& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        int error = errno;
-        throw IOError("Unable to open '" + path + "': " + std::strerror(error));
-    }
     std::string content;
-    char buffer[65536];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count > 0) {
-            content.append(buffer, static_cast<std::string::size_type>(count));
-        } else if (count == 0) {
-            break;
-        } else if (errno != EINTR) {
+    int error = 0;
+    switch (ReadFileContent(path, content, error)) {
+        case ReadFailure::Open:
+            throw IOError("Unable to open '" + path + "': " + std::strerror(error));
+        case ReadFailure::Read:
             // A file that cannot be read to its end is not loaded half.
-            int error = errno;
-            ::close(fd);
             throw IOError("Unable to read '" + path + "': " + std::strerror(error));
-        }
+        case ReadFailure::None:
+            break;
     }
-    ::close(fd);
     return content;
 }
 

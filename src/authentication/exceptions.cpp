@@ -25,25 +25,35 @@ Exception::Exception(Exception const& other)
 
 Exception::~Exception() {}
 
-char const* Exception::what() const noexcept { return message.c_str(); }
+char const* Exception::what() const noexcept {
+    return message.c_str();
+}
 
-Exception* Exception::Clone() const { return new Exception(*this); }
+Exception* Exception::Clone() const {
+    return new Exception(*this);
+}
 
-void Exception::Throw() const { throw Exception(*this); }
+void Exception::Throw() const {
+    throw Exception(*this);
+}
 
-#define TSLAUTH_EXCEPTION_MEMBERS(Name)                    \
-    Name::~Name() {}                                       \
-    Exception* Name::Clone() const { return new Name(*this); } \
-    void Name::Throw() const { throw Name(*this); }
+#define TSLAUTH_EXCEPTION_MEMBERS(Name) \
+    Name::~Name() {}                    \
+    Exception* Name::Clone() const {    \
+        return new Name(*this);         \
+    }                                   \
+    void Name::Throw() const {          \
+        throw Name(*this);              \
+    }
 
-#define TSLAUTH_DETAIL_EXCEPTION(Name, prefix, suffix) \
+#define TSLAUTH_DETAIL_EXCEPTION(Name, prefix, suffix)                             \
     Name::Name(std::string const& detail) : Exception(prefix + detail + suffix) {} \
     TSLAUTH_EXCEPTION_MEMBERS(Name)
 
-#define TSLAUTH_NAMED_EXCEPTION(Name, prefix)                                              \
-    Name::Name(std::string const& name) : Exception(prefix + name + "' is invalid") {}     \
-    Name::Name(std::string const& name, std::string const& reason)                         \
-        : Exception(prefix + name + "' is invalid: " + reason) {}                          \
+#define TSLAUTH_NAMED_EXCEPTION(Name, prefix)                                          \
+    Name::Name(std::string const& name) : Exception(prefix + name + "' is invalid") {} \
+    Name::Name(std::string const& name, std::string const& reason)                     \
+        : Exception(prefix + name + "' is invalid: " + reason) {}                      \
     TSLAUTH_EXCEPTION_MEMBERS(Name)
 
 #define TSLAUTH_TEXT_EXCEPTION(Name, text) \
@@ -79,8 +89,8 @@ TSLAUTH_DETAIL_EXCEPTION(InvalidVerifyQAPCertificateOptionException,
                          "The VerifyQAPCertificate option is invalid: ", "")
 
 // Status classes carry their status code and fixed text.
-#define X(Name, status, text)                     \
-    Name::Name() : Exception(status, text) {}     \
+#define X(Name, status, text)                 \
+    Name::Name() : Exception(status, text) {} \
     TSLAUTH_EXCEPTION_MEMBERS(Name)
 #include "status_table.inc"
 #undef X

@@ -19,7 +19,9 @@ StoreConfiguration* NoRemoteAuthenticationStore::GetStoreConfiguration() const {
     return new NoRemoteAuthenticationStoreConfiguration();
 }
 
-std::string NoRemoteAuthenticationStore::GetDisplayName() const { return "None"; }
+std::string NoRemoteAuthenticationStore::GetDisplayName() const {
+    return "None";
+}
 
 void NoRemoteAuthenticationStore::MakeActive() {
     AuthenticationConfiguration configuration;

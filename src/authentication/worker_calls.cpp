@@ -8,20 +8,12 @@
 #include <climits>
 #include <string>
 
+#include "locked.h"
+
 namespace ostrel {
 namespace authentication {
 
 namespace {
-
-// Unlocks on every way out of a scope.
-class Locked {
-public:
-    explicit Locked(pthread_mutex_t& mutex) : mutex(mutex) { pthread_mutex_lock(&mutex); }
-    ~Locked() { pthread_mutex_unlock(&mutex); }
-
-private:
-    pthread_mutex_t& mutex;
-};
 
 void* RunWork(void* argument) {
     std::function<void()>* work = static_cast<std::function<void()>*>(argument);
@@ -73,8 +65,8 @@ void RequestState::WaitResult(int seconds) {
     struct timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     if (seconds > 0) {
-        deadline.tv_sec = deadline.tv_sec > LONG_MAX - seconds ? LONG_MAX
-                                                                : deadline.tv_sec + seconds;
+        deadline.tv_sec =
+            deadline.tv_sec > LONG_MAX - seconds ? LONG_MAX : deadline.tv_sec + seconds;
     }
     pthread_mutex_lock(&lock);
     for (;;) {

@@ -55,8 +55,8 @@ TEST(KeyValuePair, TrimmingAndQuoting) {
     EXPECT_EQ(Entry("a", ""), GetKeyValuePair("a =", 1));
     EXPECT_EQ(Entry("a", "   "), GetKeyValuePair("a =   ", 1));  // only blanks: kept
     EXPECT_EQ(Entry("a", ""), GetKeyValuePair("a = \"\"", 1));
-    EXPECT_EQ(Entry("a", "'b\""), GetKeyValuePair("a = 'b\"", 1));  // mismatched: kept
-    EXPECT_EQ(Entry("a", "\"b"), GetKeyValuePair("a = \"b", 1));    // one end only: kept
+    EXPECT_EQ(Entry("a", "'b\""), GetKeyValuePair("a = 'b\"", 1));        // mismatched: kept
+    EXPECT_EQ(Entry("a", "\"b"), GetKeyValuePair("a = \"b", 1));          // one end only: kept
     EXPECT_EQ(Entry("a", "\"b\""), GetKeyValuePair("a = \"\"b\"\"", 1));  // one pair removed
     EXPECT_EQ(Entry("a", "b c"), GetKeyValuePair("a\t=\t'b c'\t", 1));
     EXPECT_EQ(Entry("k y", "v"), GetKeyValuePair("\"k y\" = v", 1));
@@ -233,9 +233,10 @@ TEST_F(ConfigurationTest, UnwritableDirectoriesFailBeforeAnythingChanges) {
         c.Write();
         FAIL();
     } catch (IOError const& e) {
-        EXPECT_STREQ("Unable to create temporary file to write '/etc/ostrel/tslauth/test.conf': "
-                     "Read-only file system",
-                     e.what());
+        EXPECT_STREQ(
+            "Unable to create temporary file to write '/etc/ostrel/tslauth/test.conf': "
+            "Read-only file system",
+            e.what());
     }
     EXPECT_EQ("a = 1\n", ReadFile(file));
 
@@ -243,9 +244,10 @@ TEST_F(ConfigurationTest, UnwritableDirectoriesFailBeforeAnythingChanges) {
         AtomicFileStream stream("/etc/ostrel/nowhere/x.conf", std::ios_base::out);
         FAIL();
     } catch (IOError const& e) {
-        EXPECT_STREQ("Unable to create temporary file to write '/etc/ostrel/nowhere/x.conf': No "
-                     "such file or directory",
-                     e.what());
+        EXPECT_STREQ(
+            "Unable to create temporary file to write '/etc/ostrel/nowhere/x.conf': No "
+            "such file or directory",
+            e.what());
     }
 }
 

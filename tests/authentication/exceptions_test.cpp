@@ -11,7 +11,9 @@ using namespace ostrel::authentication;
 
 namespace {
 
-std::string Text(Exception const& e) { return e.what(); }
+std::string Text(Exception const& e) {
+    return e.what();
+}
 
 }  // namespace
 
@@ -71,9 +73,10 @@ TEST(ExceptionText, StatusClassesCarryTheirCode) {
     EXPECT_EQ(120u, CallNotImplementedException().GetCode());
     EXPECT_EQ("Exception 0x00000078: This function is not supported on this system.",
               Text(CallNotImplementedException()));
-    EXPECT_EQ("Exception 0x0000052e: The attempted logon is invalid. This is due to either a bad "
-              "user name or authentication information.",
-              Text(LogonFailureException()));
+    EXPECT_EQ(
+        "Exception 0x0000052e: The attempted logon is invalid. This is due to either a bad "
+        "user name or authentication information.",
+        Text(LogonFailureException()));
     EXPECT_EQ("Exception 0x00000007: Unknown exception", Text(UnknownException(7)));
 }
 
@@ -119,9 +122,10 @@ TEST(ExceptionCloning, CrossesThreadsThroughACloneWithItsType) {
     try {
         carried->Throw();
     } catch (NoSuchDomainException const& e) {
-        EXPECT_STREQ("Exception 0x0000054b: The specified domain either does not exist or could "
-                     "not be contacted.",
-                     e.what());
+        EXPECT_STREQ(
+            "Exception 0x0000054b: The specified domain either does not exist or could "
+            "not be contacted.",
+            e.what());
         return;
     }
     FAIL() << "the rethrown exception lost its class";
@@ -135,7 +139,8 @@ struct MappedStatus {
     char const* text;
 };
 
-#define ROW(status, Name, text) {status, typeid(Name), text}
+#define ROW(status, Name, text) \
+    { status, typeid(Name), text }
 
 const MappedStatus kTable[] = {
     ROW(2, FileNotFoundException, "The system cannot find the file specified."),
@@ -161,8 +166,7 @@ const MappedStatus kTable[] = {
     ROW(1210, InvalidComputerNameException,
         "The format of the specified computer name is invalid."),
     ROW(1212, InvalidDomainNameException, "The format of the specified domain name is invalid."),
-    ROW(1213, InvalidServiceNameException,
-        "The format of the specified service name is invalid."),
+    ROW(1213, InvalidServiceNameException, "The format of the specified service name is invalid."),
     ROW(1214, InvalidNetNameException, "The format of the specified network name is invalid."),
     ROW(1215, InvalidShareNameException, "The format of the specified share name is invalid."),
     ROW(1216, InvalidPasswordNameException, "The format of the specified password is invalid."),
@@ -260,8 +264,7 @@ TEST(StatusMapping, ZeroAndUnknownStatuses) {
         } catch (UnknownException const& e) {
             EXPECT_EQ(status, e.GetCode());
             char expected[64];
-            std::snprintf(expected, sizeof expected, "Exception 0x%08x: Unknown exception",
-                          status);
+            std::snprintf(expected, sizeof expected, "Exception 0x%08x: Unknown exception", status);
             EXPECT_STREQ(expected, e.what());
         }
     }

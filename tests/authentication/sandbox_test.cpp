@@ -1,9 +1,9 @@
 // The sandbox itself: what tests write stays private, and the stand-ins capture what the
 // library would send to the host.
+#include "sandbox.h"
+
 #include <syslog.h>
 #include <unistd.h>
-
-#include "sandbox.h"
 
 using SandboxSelfTest = sandbox::SandboxTest;
 

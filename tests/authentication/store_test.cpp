@@ -87,7 +87,7 @@ TEST(StoreFactory, RegistryByDisplayName) {
     names.erase(std::remove_if(names.begin(), names.end(),
                                [](std::string const& n) { return n.compare(0, 5, "test-") == 0; }),
                 names.end());
-    EXPECT_EQ(std::vector<std::string>{"None"}, names);
+    EXPECT_EQ((std::vector<std::string>{"Active Directory", "None"}), names);
 
     EXPECT_EQ(nullptr, Factory().CreateInstance("").get());
     EXPECT_EQ(nullptr, Factory().CreateInstance("none").get());

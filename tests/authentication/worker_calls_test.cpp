@@ -1,10 +1,10 @@
 #include <authentication/exceptions.h>
 #include <authentication/worker_calls.h>
+#include <gtest/gtest.h>
+
 #include <boost/make_shared.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <mutex>

@@ -2,17 +2,16 @@
 // reaching the host's log, and the join retries' pauses are recorded instead of waited for.
 // pthread_create passes through, unless a test asked for the next creation to fail.
 // Test executables export these symbols, so the library and its plug-ins bind to them.
-#include "sandbox.h"
-
 #include <dlfcn.h>
 #include <pthread.h>
 #include <syslog.h>
 
 #include <atomic>
-
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+
+#include "sandbox.h"
 
 namespace sandbox {
 
@@ -47,7 +46,9 @@ std::vector<unsigned> RecordedSleeps() {
     return sleeps;
 }
 
-void FailNextThreadCreation(int rc) { nextThreadFailure = rc; }
+void FailNextThreadCreation(int rc) {
+    nextThreadFailure = rc;
+}
 
 void ClearRecordedSleeps() {
     std::lock_guard<std::mutex> hold(mutex);

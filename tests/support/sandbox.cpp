@@ -111,7 +111,9 @@ void EnterSandbox() {
     BringLoopbackUp();
 }
 
-std::string const& ScratchDirectory() { return scratch; }
+std::string const& ScratchDirectory() {
+    return scratch;
+}
 
 void SandboxTest::SetUp() {
     if (scratch.empty()) Die("the sandbox was not entered");

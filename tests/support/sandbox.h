@@ -50,7 +50,7 @@ protected:
 void WriteFile(std::string const& path, std::string const& content, mode_t mode = 0644);
 std::string ReadFile(std::string const& path);
 bool PathExists(std::string const& path);
-mode_t FileMode(std::string const& path);  // permission bits only
+mode_t FileMode(std::string const& path);                              // permission bits only
 std::vector<std::string> ListDirectory(std::string const& directory);  // sorted, no dot entries
 void MakeDirectory(std::string const& path, mode_t mode = 0755);
 

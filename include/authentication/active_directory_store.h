@@ -1,0 +1,112 @@
+#ifndef AUTHENTICATION_ACTIVE_DIRECTORY_STORE_H
+#define AUTHENTICATION_ACTIVE_DIRECTORY_STORE_H
+
+#include <authentication/active_directory_provider.h>
+#include <authentication/authentication_store.h>
+#include <authentication/authentication_store_factory.h>
+#include <authentication/domain.h>
+#include <authentication/export.h>
+#include <pthread.h>
+
+#include <boost/shared_ptr.hpp>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace SystemConfiguration {
+class PAMEntry;
+}
+
+namespace ostrel {
+namespace authentication {
+
+class RequestState;
+
+// What the Active Directory store knows of the host's membership.
+class TSLAUTH_EXPORT ActiveDirectoryStoreConfiguration : public StoreConfiguration {
+public:
+    ~ActiveDirectoryStoreConfiguration() override;
+
+    Domain activeDomain;
+    std::deque<std::string> preferredDomainControllers;
+    std::string machineAccountDN;
+};
+
+// The store registered as "Active Directory". It owns the provider plug-in named in
+// provider.conf. The queries that can hang run on a worker thread and are waited for at most
+// `timeout` seconds; after that they answer from the last result a worker produced. At most
+// one worker of each query kind is in flight in the whole process.
+class TSLAUTH_EXPORT ActiveDirectoryStore : public DirectoryStore {
+public:
+    // Loads the provider; nothing is asked of the plug-in yet.
+    explicit ActiveDirectoryStore(int timeout);
+    ~ActiveDirectoryStore() override;
+
+    ActiveDirectoryStore(ActiveDirectoryStore const&) = delete;
+    ActiveDirectoryStore& operator=(ActiveDirectoryStore const&) = delete;
+
+    StoreConfiguration* GetStoreConfiguration() const override;
+    std::string GetDisplayName() const override;
+
+    // Puts the provider's PAM module into "/etc/pam.d/system-auth-generic", then records
+    // this store in authentication.conf.
+    void MakeActive() override;
+    // Takes the provider's PAM module out of the PAM file again.
+    void MakeInactive() override;
+    // The PAM entry that activation adds: sufficient, the provider's module under
+    // "/lib/security/$ISA/", the provider's parameters.
+    SystemConfiguration::PAMEntry GetPAMEntryForProvider() const;
+
+    std::deque<Domain> GetTrustedDomains() const;
+    // 7 when the trusted domains cannot be listed for lack of a file, 2 after a time-out,
+    // otherwise the plug-in's value (0 when it cannot tell).
+    TrustState GetDomainTrustState() const;
+
+    // Forwarders; where the plug-in lacks the operation they give a fixed answer.
+    void SetPreferredDomainControllers(std::deque<std::string> const& controllers);
+    std::string GetDomainControllerForDomain(std::string const& domain) const;
+    std::string GetHostPrincipalForDomain(std::string const& domain) const;
+    std::uint32_t GetDomainTrustRelationship(std::string const& domain) const;
+    void SetSmartCardEnabledServices(std::vector<std::string> const& services) const;
+    std::vector<std::string> GetSmartCardEnabledServices() const;
+    std::string ConvertCanonicalUsername(std::string const& name) const;
+
+    // Worker functions: they fill a cache and report through the request state; nothing
+    // they meet escapes them.
+    static void GetStoreConfigurationInt(
+        boost::shared_ptr<ActiveDirectoryProvider> provider,
+        boost::shared_ptr<RequestState> requestState,
+        boost::shared_ptr<ActiveDirectoryStoreConfiguration> configurationCache);
+    static void GetTrustedDomainsInt(boost::shared_ptr<ActiveDirectoryProvider> provider,
+                                     boost::shared_ptr<RequestState> requestState,
+                                     boost::shared_ptr<std::deque<Domain> > trustedDomainsCache);
+    static void GetDomainTrustStateInt(boost::shared_ptr<ActiveDirectoryProvider> provider,
+                                       boost::shared_ptr<RequestState> requestState,
+                                       boost::shared_ptr<TrustState> trustStateCache);
+
+private:
+    int timeout;
+    boost::shared_ptr<ActiveDirectoryProvider> provider;
+    boost::shared_ptr<ActiveDirectoryStoreConfiguration> configurationCache;
+    boost::shared_ptr<TrustState> trustStateCache;
+    boost::shared_ptr<std::deque<Domain> > trustedDomainsCache;
+
+    // Guards the flags below and the contents of every store's caches.
+    static pthread_mutex_t _lock;
+    static bool _isGetStoreConfigThreadActive;
+    static bool _isGetTrustedDomainsThreadActive;
+    static bool _isGetTrustStateThreadActive;
+};
+
+// The factory makes Active Directory stores with a 60-second time-out.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+template <>
+TSLAUTH_EXPORT std::auto_ptr<AuthenticationStore> Constructor<ActiveDirectoryStore>();
+#pragma GCC diagnostic pop
+
+}  // namespace authentication
+}  // namespace ostrel
+
+#endif

@@ -1,0 +1,205 @@
+// The three queries that can hang: each runs the provider on a worker thread, waits at most
+// the store's time-out, and otherwise answers from the cache the last worker filled.
+#include <authentication/active_directory_store.h>
+#include <authentication/exceptions.h>
+#include <authentication/worker_calls.h>
+#include <syslog.h>
+
+#include <functional>
+
+#include "locked.h"
+
+namespace ostrel {
+namespace authentication {
+
+pthread_mutex_t ActiveDirectoryStore::_lock = PTHREAD_MUTEX_INITIALIZER;
+bool ActiveDirectoryStore::_isGetStoreConfigThreadActive = false;
+bool ActiveDirectoryStore::_isGetTrustedDomainsThreadActive = false;
+bool ActiveDirectoryStore::_isGetTrustStateThreadActive = false;
+
+namespace {
+
+// Marks a query kind in flight; false when a worker of that kind already is.
+bool Claim(pthread_mutex_t& lock, bool& inFlight) {
+    Locked hold(lock);
+    if (inFlight) return false;
+    inFlight = true;
+    return true;
+}
+
+void Release(pthread_mutex_t& lock, bool& inFlight) {
+    Locked hold(lock);
+    inFlight = false;
+}
+
+// Starts the worker and waits for it. Returns false when the wait timed out. Until the worker
+// runs, a failure here clears the flag again, so a query kind is never left in flight
+// without a worker to clear it.
+bool RunWorker(pthread_mutex_t& lock, bool& inFlight, int timeout,
+               std::function<void(boost::shared_ptr<RequestState>)> const& bind) {
+    boost::shared_ptr<RequestState> state;
+    try {
+        state.reset(new RequestState());
+        TslauthThreadUtil::ScheduleThread(std::bind(bind, state));
+    } catch (...) {
+        Release(lock, inFlight);
+        throw;
+    }
+    try {
+        state->WaitResult(timeout);
+    } catch (ProviderCallTimedOutException const&) {
+        return false;
+    }
+    return true;
+}
+
+// Hands a failure to the waiting caller as a member of the library's family.
+void ReportFailure(RequestState& state, char const* query) {
+    try {
+        throw;
+    } catch (Exception const& e) {
+        state.Done(&e);
+    } catch (std::exception const& e) {
+        Exception wrapped(std::string(query) + " failed: " + e.what());
+        state.Done(&wrapped);
+    } catch (...) {
+        Exception wrapped(std::string(query) + " failed with an unknown error");
+        state.Done(&wrapped);
+    }
+}
+
+}  // namespace
+
+StoreConfiguration* ActiveDirectoryStore::GetStoreConfiguration() const {
+    if (Claim(_lock, _isGetStoreConfigThreadActive)) {
+        boost::shared_ptr<ActiveDirectoryProvider> p = provider;
+        boost::shared_ptr<ActiveDirectoryStoreConfiguration> cache = configurationCache;
+        if (!RunWorker(_lock, _isGetStoreConfigThreadActive, timeout,
+                       [p, cache](boost::shared_ptr<RequestState> state) {
+                           GetStoreConfigurationInt(p, state, cache);
+                       })) {
+            syslog(LOG_WARNING, "GetStoreConfiguration call timedout. Returning cached value.");
+        }
+    }
+    Locked hold(_lock);
+    return new ActiveDirectoryStoreConfiguration(*configurationCache);
+}
+
+void ActiveDirectoryStore::GetStoreConfigurationInt(
+    boost::shared_ptr<ActiveDirectoryProvider> provider,
+    boost::shared_ptr<RequestState> requestState,
+    boost::shared_ptr<ActiveDirectoryStoreConfiguration> configurationCache) {
+    // Each call that fails leaves its field empty.
+    ActiveDirectoryStoreConfiguration fresh;
+    try {
+        fresh.activeDomain = provider->GetActiveDomain();
+    } catch (...) {
+    }
+    try {
+        fresh.preferredDomainControllers = provider->GetPreferredDomainControllers();
+    } catch (...) {
+    }
+    try {
+        fresh.machineAccountDN = provider->GetMachineAccountDN();
+    } catch (...) {
+    }
+    {
+        Locked hold(_lock);
+        _isGetStoreConfigThreadActive = false;
+        configurationCache->activeDomain.dnsName.swap(fresh.activeDomain.dnsName);
+        configurationCache->activeDomain.netbiosName.swap(fresh.activeDomain.netbiosName);
+        configurationCache->preferredDomainControllers.swap(fresh.preferredDomainControllers);
+        configurationCache->machineAccountDN.swap(fresh.machineAccountDN);
+    }
+    requestState->Done(nullptr);
+}
+
+std::deque<Domain> ActiveDirectoryStore::GetTrustedDomains() const {
+    if (Claim(_lock, _isGetTrustedDomainsThreadActive)) {
+        boost::shared_ptr<ActiveDirectoryProvider> p = provider;
+        boost::shared_ptr<std::deque<Domain> > cache = trustedDomainsCache;
+        if (!RunWorker(_lock, _isGetTrustedDomainsThreadActive, timeout,
+                       [p, cache](boost::shared_ptr<RequestState> state) {
+                           GetTrustedDomainsInt(p, state, cache);
+                       })) {
+            syslog(LOG_WARNING, "GetTrustedDomains call timedout. Returning cached value.");
+        }
+    }
+    Locked hold(_lock);
+    return *trustedDomainsCache;
+}
+
+void ActiveDirectoryStore::GetTrustedDomainsInt(
+    boost::shared_ptr<ActiveDirectoryProvider> provider,
+    boost::shared_ptr<RequestState> requestState,
+    boost::shared_ptr<std::deque<Domain> > trustedDomainsCache) {
+    std::deque<Domain> domains;
+    try {
+        domains = provider->GetTrustedDomains();
+    } catch (CallNotImplementedException const&) {
+        // No listing means no trusted domains.
+    } catch (...) {
+        Release(_lock, _isGetTrustedDomainsThreadActive);
+        ReportFailure(*requestState, "GetTrustedDomains");
+        return;
+    }
+    {
+        Locked hold(_lock);
+        trustedDomainsCache->swap(domains);
+        _isGetTrustedDomainsThreadActive = false;
+    }
+    requestState->Done(nullptr);
+}
+
+TrustState ActiveDirectoryStore::GetDomainTrustState() const {
+    try {
+        GetTrustedDomains();
+    } catch (FileNotFoundException const&) {
+        Locked hold(_lock);
+        *trustStateCache = 7;
+        return 7;
+    } catch (Exception const& e) {
+        syslog(LOG_WARNING, "GetDomainTrustState: Call to GetTrustedDomains() failed: %s",
+               e.what());
+    }
+
+    bool answered = true;
+    if (Claim(_lock, _isGetTrustStateThreadActive)) {
+        boost::shared_ptr<ActiveDirectoryProvider> p = provider;
+        boost::shared_ptr<TrustState> cache = trustStateCache;
+        answered = RunWorker(_lock, _isGetTrustStateThreadActive, timeout,
+                             [p, cache](boost::shared_ptr<RequestState> state) {
+                                 GetDomainTrustStateInt(p, state, cache);
+                             });
+        if (!answered) {
+            syslog(LOG_WARNING, "GetDomainTrustState call timedout. Returning cached value.");
+        }
+    }
+    Locked hold(_lock);
+    if (!answered) *trustStateCache = 2;
+    return *trustStateCache;
+}
+
+void ActiveDirectoryStore::GetDomainTrustStateInt(
+    boost::shared_ptr<ActiveDirectoryProvider> provider,
+    boost::shared_ptr<RequestState> requestState, boost::shared_ptr<TrustState> trustStateCache) {
+    TrustState state = 0;
+    try {
+        state = provider->GetDomainTrustState();
+    } catch (CallNotImplementedException const&) {
+        state = 0;
+    } catch (...) {
+        Release(_lock, _isGetTrustStateThreadActive);
+        ReportFailure(*requestState, "GetDomainTrustState");
+        return;
+    }
+    {
+        Locked hold(_lock);
+        *trustStateCache = state;
+        _isGetTrustStateThreadActive = false;
+    }
+    requestState->Done(nullptr);
+}
+
+}  // namespace authentication
+}  // namespace ostrel
