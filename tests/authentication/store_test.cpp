@@ -9,6 +9,7 @@
 #include <typeinfo>
 
 #include "sandbox.h"
+#include "what_thrown.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -66,18 +67,9 @@ protected:
     }
 
     std::string MakeNoneActiveError() {
-        try {
-            NoRemoteAuthenticationStore().MakeActive();
-        } catch (std::exception const& e) {
-            return std::string(typeid(e).name()) + ": " + e.what();
-        }
-        return "(no error)";
+        return WhatThrown([] { NoRemoteAuthenticationStore().MakeActive(); });
     }
 };
-
-std::string Named(std::type_info const& type, std::string const& text) {
-    return std::string(type.name()) + ": " + text;
-}
 
 }  // namespace
 
@@ -135,7 +127,7 @@ TEST_F(StoreTest, ActivatingNoneWhenAlreadyActiveWritesNothing) {
     ASSERT_EQ(0, stat(kConf.c_str(), &before));
     // Read-only: any attempt to write would fail.
     sandbox::RemountReadOnly("/etc/ostrel/tslauth");
-    EXPECT_EQ("(no error)", MakeNoneActiveError());
+    EXPECT_EQ("(returned)", MakeNoneActiveError());
     struct stat after;
     ASSERT_EQ(0, stat(kConf.c_str(), &after));
     EXPECT_EQ(before.st_ino, after.st_ino);
@@ -145,7 +137,7 @@ TEST_F(StoreTest, ActivatingNoneWhenAlreadyActiveWritesNothing) {
 
 TEST_F(StoreTest, ActivatingNoneRecordsItFirstThenDeactivatesThePreviousStore) {
     WriteFile(kConf, "remote-authentication-store = test-remote\nz = 1\n", 0644);
-    EXPECT_EQ("(no error)", MakeNoneActiveError());
+    EXPECT_EQ("(returned)", MakeNoneActiveError());
     std::string const expected = "remote-authentication-store = \"None\"\nz = \"1\"\n";
     EXPECT_EQ(expected, ReadFile(kConf));
     EXPECT_EQ(0644u, sandbox::FileMode(kConf));

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "sandbox.h"
+#include "what_thrown.h"
 
 using namespace ostrel::authentication;
 
@@ -45,16 +46,7 @@ bool Eventually(Condition condition) {
 }
 
 std::string WaitError(RequestState& state, int seconds) {
-    try {
-        state.WaitResult(seconds);
-    } catch (std::exception const& e) {
-        return std::string(typeid(e).name()) + ": " + e.what();
-    }
-    return "(returned)";
-}
-
-std::string Named(std::type_info const& type, std::string const& text) {
-    return std::string(type.name()) + ": " + text;
+    return WhatThrown([&] { state.WaitResult(seconds); });
 }
 
 }  // namespace

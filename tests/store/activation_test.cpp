@@ -152,7 +152,7 @@ TEST_F(ActivationTest, DeactivatingAFileWithoutEntriesStillRewritesIt) {
     std::string const before = Files();
     EXPECT_EQ(
         Named(typeid(SystemConfiguration::InvalidFacilityException), "Invalid Facility: @include"),
-        Thrown([&] { store.MakeInactive(); }));
+        WhatThrown([&] { store.MakeInactive(); }));
     EXPECT_EQ(before, Files());
 
     WriteFile(kPAM, "# only a comment\nsession required pam_limits.so\n");
@@ -166,8 +166,8 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     std::string before = Files();
     std::string const missing = Named(
         typeid(IOError), "Cannot open '/etc/pam.d/system-auth-generic': No such file or directory");
-    EXPECT_EQ(missing, Thrown([&] { store.MakeActive(); }));
-    EXPECT_EQ(missing, Thrown([&] { store.MakeInactive(); }));
+    EXPECT_EQ(missing, WhatThrown([&] { store.MakeActive(); }));
+    EXPECT_EQ(missing, WhatThrown([&] { store.MakeInactive(); }));
     EXPECT_EQ(before, Files());
 
     // A file the model rejects is not rewritten, and no temporary file is left.
@@ -175,7 +175,7 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     before = Files();
     EXPECT_EQ(
         Named(typeid(SystemConfiguration::InvalidFacilityException), "Invalid Facility: AUTH"),
-        Thrown([&] { store.MakeActive(); }));
+        WhatThrown([&] { store.MakeActive(); }));
     EXPECT_EQ(before, Files());
 
     // A statement cut short after its control reads as an entry without module, which cannot
@@ -184,14 +184,14 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     before = Files();
     EXPECT_EQ(Named(typeid(SystemConfiguration::InvalidEntryException),
                     "Invalid Entry: the module is empty"),
-              Thrown([&] { store.MakeActive(); }));
+              WhatThrown([&] { store.MakeActive(); }));
     EXPECT_EQ(before, Files());
 
     // Without authentication.conf, activation stops before the PAM edit.
     WriteFile(kPAM, kRedHatStyle);
     unlink(kConf.c_str());
     EXPECT_EQ(Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory"),
-              Thrown([&] { store.MakeActive(); }));
+              WhatThrown([&] { store.MakeActive(); }));
     EXPECT_EQ(kRedHatStyle, ReadFile(kPAM));
 
     // Without the key, the PAM edit stays and the record cannot be made.
@@ -199,7 +199,7 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     EXPECT_EQ(Named(typeid(InvalidKeyException),
                     "The specified key 'remote-authentication-store' was not found in this "
                     "configuration"),
-              Thrown([&] { store.MakeActive(); }));
+              WhatThrown([&] { store.MakeActive(); }));
     EXPECT_NE(std::string::npos, ReadFile(kPAM).find("pam_scripted.so"));
     EXPECT_EQ("other = x\n", ReadFile(kConf));
 }

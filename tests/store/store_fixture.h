@@ -13,6 +13,7 @@
 #include "provider_script.h"
 #include "sandbox.h"
 #include "test_plugins.h"
+#include "what_thrown.h"
 
 // Waits, boundedly, for something a detached worker does after the test let it go.
 template <class Condition>
@@ -63,20 +64,5 @@ protected:
     std::vector<std::string> installed;
     std::unique_ptr<test_plugins::ProviderScript> script;
 };
-
-// "<class>: <what()>" of what the call threw, or "(returned)".
-template <class Call>
-std::string Thrown(Call call) {
-    try {
-        call();
-    } catch (std::exception const& e) {
-        return std::string(typeid(e).name()) + ": " + e.what();
-    }
-    return "(returned)";
-}
-
-inline std::string Named(std::type_info const& type, std::string const& text) {
-    return std::string(type.name()) + ": " + text;
-}
 
 #endif

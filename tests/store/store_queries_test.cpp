@@ -32,23 +32,23 @@ TEST_F(StoreTest, ConstructionNamesTheMissingProvider) {
     unlink("/etc/ostrel/tslauth/provider.conf");
     EXPECT_EQ(Named(typeid(InvalidActiveDirectoryProviderException),
                     "The specified Active Directory provider '(none installed)' is invalid"),
-              Thrown(create));
+              WhatThrown(create));
     sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf", "provider = \"\"\n");
     EXPECT_EQ(Named(typeid(InvalidActiveDirectoryProviderException),
                     "The specified Active Directory provider '(unset)' is invalid"),
-              Thrown(create));
+              WhatThrown(create));
     sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf", "plugin = scripted\n");
     EXPECT_EQ(Named(typeid(InvalidKeyException),
                     "The specified key 'provider' was not found in this configuration"),
-              Thrown(create));
+              WhatThrown(create));
     sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf", "provider\n");
     EXPECT_EQ(Named(typeid(ConfigurationError),
                     "Error parsing configuration on line 1: no delimiter found"),
-              Thrown(create));
+              WhatThrown(create));
     test_plugins::WriteProviderConfiguration("ghost");
     EXPECT_EQ(Named(typeid(InvalidActiveDirectoryProviderException),
                     "The specified Active Directory provider 'ghost' is invalid"),
-              Thrown(create));
+              WhatThrown(create));
     // Nothing is asked of the plug-in while the store is built.
     test_plugins::WriteProviderConfiguration("scripted");
     create();
@@ -146,7 +146,7 @@ TEST_F(StoreTest, TrustedDomainFailuresReachAWaitingCaller) {
     EXPECT_EQ(Named(typeid(NoSuchDomainException),
                     "Exception 0x0000054b: The specified domain either does not exist or could "
                     "not be contacted."),
-              Thrown([&] { store.GetTrustedDomains(); }));
+              WhatThrown([&] { store.GetTrustedDomains(); }));
     // The cache is unchanged and the query kind is free again.
     script->SetStatus(test_plugins::kGetTrustedDomains, 0);
     script->SetTrustedDomains(std::nullopt);
@@ -244,7 +244,7 @@ TEST_F(StoreTest, AThreadThatCannotStartFreesTheQueryKind) {
     sandbox::FailNextThreadCreation(EAGAIN);
     EXPECT_EQ(Named(typeid(ThreadErrorException),
                     "Thread Error: pthread_create failed. RC=" + std::to_string(EAGAIN)),
-              Thrown([&] { store.GetTrustedDomains(); }));
+              WhatThrown([&] { store.GetTrustedDomains(); }));
     script->SetTrustedDomains(
         std::vector<std::pair<CString, CString>>{{CString("a"), CString("A")}});
     EXPECT_EQ(1u, store.GetTrustedDomains().size());
