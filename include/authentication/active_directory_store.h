@@ -72,6 +72,34 @@ public:
     std::vector<std::string> GetSmartCardEnabledServices() const;
     std::string ConvertCanonicalUsername(std::string const& name) const;
 
+    // Checks that the host's name fits the domain (see CheckHostnameForDomain), then makes
+    // the fully qualified name resolve: when it differs from the expected name the domain goes
+    // into the DNS search list (if the domain resolves), and the management address is mapped
+    // to it in the hosts file. Throws InvalidHostNameException; host-control errors pass
+    // through. Changes made before a failure stay.
+    void SanitiseHostnameForDomain(std::string const& domain) const;
+
+    // Joins with an account that may add computers. `domain` is "name" or "name/container"
+    // (split at the first "/"). The credentials are checked first (user name, then a
+    // non-empty password), then the host name unless skipped; the provider retries transient
+    // failures.
+    void JoinDomain(std::string const& domain, Credentials const& credentials,
+                    bool skipHostnameCheck);
+    // Leaves the domain without credentials, or with the caller's (passed on unchecked).
+    void PartDomain();
+    void PartDomain(Credentials const& credentials);
+
+    // Records the SHA-1 thumbprint of the first PEM certificate in the file for the proxy
+    // server at that IPv4 address in "/etc/ostrel/tslauth/qapservers.conf", which must exist.
+    void ImportCertificateForQAP(std::string const& certificatePath, std::string const& server);
+    // Joins through the authentication proxy at that IPv4 address: the proxy creates the
+    // machine account (in computerContainer, or its default when empty) and the provider
+    // joins with it. Honours UserVars.ActiveDirectoryVerifyQAPCertificate.
+    void JoinDomainWithQAP(std::string const& server, std::string const& computerContainer,
+                           bool skipHostnameCheck);
+    // The DNS domain the proxy server reports, asked without certificate verification.
+    std::string GetDomainForQAPService(std::string const& server) const;
+
     // Worker functions: they fill a cache and report through the request state; nothing
     // they meet escapes them.
     static void GetStoreConfigurationInt(

@@ -11,8 +11,11 @@
 #include <authentication/domain.h>
 #include <authentication/exceptions.h>
 #include <authentication/export.h>
+#include <authentication/hostname_check.h>
 #include <authentication/no_remote_authentication_store.h>
+#include <authentication/qap_proxy.h>
 #include <authentication/qap_records.h>
+#include <authentication/qap_thumbprint_store.h>
 #include <authentication/status_mapping.h>
 #include <authentication/worker_calls.h>
 

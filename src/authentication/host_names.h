@@ -1,0 +1,21 @@
+#ifndef AUTHENTICATION_HOST_NAMES_H
+#define AUTHENTICATION_HOST_NAMES_H
+
+#include <string>
+
+namespace ostrel {
+namespace authentication {
+
+// The host's name as the system reports it. Throws InvalidHostNameException.
+std::string GetHostname();
+
+// The canonical name the system resolver gives for `name`. Throws InvalidHostNameException.
+std::string ResolveHostname(std::string const& name);
+
+// `name` up to, not including, its first "."; all of it when it has none.
+std::string ShortName(std::string const& name);
+
+}  // namespace authentication
+}  // namespace ostrel
+
+#endif

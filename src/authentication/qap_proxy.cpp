@@ -1,0 +1,183 @@
+#include <authentication/exceptions.h>
+#include <authentication/qap_proxy.h>
+#include <dlfcn.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+namespace ostrel {
+namespace authentication {
+
+namespace {
+
+char const kPluginDirectory[] = "/usr/libexec/tslauth/";
+char const kTableSymbol[] = "QAPProxyClientOperations";
+std::uint32_t const kUntrustedCertificateChain = 0x80090325u;
+
+std::string LoaderError() {
+    char const* text = dlerror();
+    return text != nullptr ? text : "";
+}
+
+// The proxy client knows fewer statuses than the provider: anything else, access denied
+// included, is unknown.
+[[noreturn]] void ThrowProxyStatus(std::uint32_t status) {
+    switch (status) {
+        case 8:
+            throw NotEnoughMemoryException();
+        case 1225:
+            throw ConnectionRefusedException();
+        case 1229:
+            throw ConnectionInvalidException();
+        case 10060:
+            throw WSATimedOutException();
+        case kUntrustedCertificateChain:
+            throw InvalidQAPCertificateException();
+        default:
+            throw UnknownException(status);
+    }
+}
+
+// Hands the strings of a successful call back to the plug-in on every way out, in
+// out-parameter order.
+class ReturnedStrings {
+public:
+    ReturnedStrings(void (*release)(char*), std::initializer_list<char*> strings)
+        : release(release), strings(strings) {}
+    ~ReturnedStrings() {
+        for (char* string : strings) {
+            if (string != nullptr) release(string);
+        }
+    }
+    ReturnedStrings(ReturnedStrings const&) = delete;
+    ReturnedStrings& operator=(ReturnedStrings const&) = delete;
+
+private:
+    void (*release)(char*);
+    std::vector<char*> strings;
+};
+
+// A plug-in that reports success must hand back every value.
+void RequireValue(char const* value, std::string const& provider, char const* operation,
+                  char const* what) {
+    if (value == nullptr) {
+        throw InvalidQAPProxyProviderException(
+            provider, std::string(operation) + " returned no value for the " + what);
+    }
+}
+
+}  // namespace
+
+QAPProxy::QAPProxy(std::string const& provider, std::string const& server, bool verifyCertificate,
+                   std::string const& thumbprint)
+    : handle(nullptr),
+      operations(nullptr),
+      verifyCertificate(verifyCertificate),
+      server(server),
+      thumbprint(thumbprint),
+      provider(provider) {
+    if (provider.empty()) throw InvalidQAPProxyProviderException("(unset)");
+    // The name comes from a configuration file; it must not lead out of the plug-in directory.
+    if (provider.find('/') != std::string::npos || provider.find('\0') != std::string::npos) {
+        throw InvalidQAPProxyProviderException(
+            provider, "a provider name must not contain '/' or NUL characters");
+    }
+
+    std::string const file = "lib" + provider + ".so";
+    std::string const first = std::string(kPluginDirectory) + "lib" + "/" + file;
+    std::string const second = std::string(kPluginDirectory) + file;
+    dlerror();
+    void* opened = dlopen(first.c_str(), RTLD_LAZY | RTLD_GLOBAL);
+    if (opened == nullptr) {
+        dlerror();
+        opened = dlopen(second.c_str(), RTLD_LAZY | RTLD_GLOBAL);
+    }
+    if (opened == nullptr) throw IOError("Unable to open QAP provider: " + LoaderError());
+
+    dlerror();
+    QAPProxyClientTable const* table =
+        static_cast<QAPProxyClientTable const*>(dlsym(opened, kTableSymbol));
+    if (table == nullptr || table->GetDomainInfo == nullptr ||
+        table->CreateMachineAccount == nullptr || table->Release == nullptr) {
+        std::string const error = LoaderError();
+        dlclose(opened);
+        throw InvalidQAPProxyProviderException(provider, error);
+    }
+    handle = opened;
+    operations = table;
+}
+
+QAPProxy::~QAPProxy() {
+    if (handle != nullptr) dlclose(handle);
+}
+
+void QAPProxy::GetDomainInfo(std::string& netBIOSDomainName, std::string& dnsDomainName,
+                             std::string& domainSID) const {
+    char* netBIOS = nullptr;
+    char* dns = nullptr;
+    char* sid = nullptr;
+    std::uint32_t const status = operations->GetDomainInfo(
+        server.c_str(), verifyCertificate ? 1 : 0, thumbprint.c_str(), &netBIOS, &dns, &sid);
+    if (status != 0) ThrowProxyStatus(status);
+
+    ReturnedStrings const returned(operations->Release, {netBIOS, dns, sid});
+    RequireValue(netBIOS, provider, "GetDomainInfo", "NetBIOS domain name");
+    RequireValue(dns, provider, "GetDomainInfo", "DNS domain name");
+    RequireValue(sid, provider, "GetDomainInfo", "domain SID");
+    // Copied in full before any argument changes.
+    std::string netBIOSCopy(netBIOS);
+    std::string dnsCopy(dns);
+    std::string sidCopy(sid);
+    netBIOSDomainName.swap(netBIOSCopy);
+    dnsDomainName.swap(dnsCopy);
+    domainSID.swap(sidCopy);
+}
+
+std::string QAPProxy::GetNetBIOSDomainName() const {
+    std::string netBIOS, dns, sid;
+    GetDomainInfo(netBIOS, dns, sid);
+    return netBIOS;
+}
+
+std::string QAPProxy::GetDNSDomainName() const {
+    std::string netBIOS, dns, sid;
+    GetDomainInfo(netBIOS, dns, sid);
+    return dns;
+}
+
+std::string QAPProxy::GetDomainSID() const {
+    std::string netBIOS, dns, sid;
+    GetDomainInfo(netBIOS, dns, sid);
+    return sid;
+}
+
+ComputerPrincipalInfo QAPProxy::CreateMachineAccount(std::string const& hostName,
+                                                     std::string const& computerContainer) const {
+    char* accountData1 = nullptr;
+    char* accountData2 = nullptr;
+    std::uint32_t const status = operations->CreateMachineAccount(
+        server.c_str(), hostName.c_str(),
+        computerContainer.empty() ? nullptr : computerContainer.c_str(), verifyCertificate ? 1 : 0,
+        thumbprint.c_str(), &accountData1, &accountData2);
+    if (status != 0) ThrowProxyStatus(status);
+
+    ReturnedStrings const returned(operations->Release, {accountData1, accountData2});
+    RequireValue(accountData1, provider, "CreateMachineAccount", "first account string");
+    RequireValue(accountData2, provider, "CreateMachineAccount", "second account string");
+    ComputerPrincipalInfo principal;
+    principal.accountData1 = accountData1;
+    principal.accountData2 = accountData2;
+    return principal;
+}
+
+std::string QAPProxy::GetDomainController() const {
+    return std::string();
+}
+
+std::string QAPProxy::GetDefaultComputerContainer() const {
+    return std::string();
+}
+
+}  // namespace authentication
+}  // namespace ostrel

@@ -1,0 +1,164 @@
+// Joining through the authentication proxy, end to end over the scripted provider and the
+// scripted proxy-client plug-in.
+#include <authentication/exceptions.h>
+
+#include "join_fixture.h"
+#include "qap_proxy_script.h"
+
+using namespace ostrel::authentication;
+using namespace test_plugins;
+using Strings = std::vector<CString>;
+
+namespace {
+
+char const kOptions[] = "/etc/ostrel/hostctl/advanced-options.conf";
+char const kServers[] = "/etc/ostrel/tslauth/qapservers.conf";
+char const kProviderFile[] = "/etc/ostrel/tslauth/qapprovider.conf";
+char const kThumbprint[] = "0A:1B:2C:3D:4E:5F:60:71:82:93:A4:B5:C6:D7:E8:F9:00:11:22:33";
+
+class QAPJoinTest : public JoinTest {
+protected:
+    void SetUp() override {
+        JoinTest::SetUp();
+        proxyPlugin = Install(Plugin::kScriptedQAPProxy, "qap");
+        WriteQAPProviderConfiguration("qap");
+        sandbox::WriteFile(kServers, std::string("192.0.2.1 = \"") + kThumbprint + "\"\n");
+        SetOption("int:1");
+        proxy.SetDomainInfo("CORP", "corp.example", "S-1-5-21-1");
+        proxy.SetAccountData("account-1", "account-2");
+    }
+    void SetOption(std::string const& typedValue) {
+        sandbox::WriteFile(kOptions,
+                           "UserVars.Other = int:0\n"
+                           "UserVars.ActiveDirectoryVerifyQAPCertificate = " +
+                               typedValue + "\n");
+    }
+    std::string Join(std::string const& server, bool skip, std::string const& container = "") {
+        return WhatThrown([&] { store->JoinDomainWithQAP(server, container, skip); });
+    }
+
+    QAPProxyScript proxy;
+    std::string proxyPlugin;
+};
+
+TEST_F(QAPJoinTest, JoinsWithTheAccountTheProxyCreates) {
+    std::string const lines = "198.51.100.5\tnode01.corp.example node01\n";
+    NameHost("node01.corp.example", lines);
+    EXPECT_EQ("(returned)", Join("192.0.2.1", false, "OU=Hosts"));
+
+    // The DNS domain for the host-name check, then all three names.
+    std::vector<ReceivedCall> const asked = proxy.Received(kGetDomainInfo);
+    ASSERT_EQ(4u, asked.size());
+    EXPECT_EQ((Strings{"192.0.2.1", kThumbprint}), asked[0].strings);
+    EXPECT_EQ(1, asked[0].verifyCertificate);
+    // The canonical name creates the account; the short name joins with it.
+    ASSERT_EQ(1u, proxy.Calls(kCreateMachineAccount));
+    ReceivedCall const created = proxy.Received(kCreateMachineAccount)[0];
+    EXPECT_EQ((Strings{"192.0.2.1", "node01.corp.example", "OU=Hosts", kThumbprint}),
+              created.strings);
+    EXPECT_EQ(1, created.verifyCertificate);
+    ASSERT_EQ(1u, script->Calls(kJoinDomainWithMachineAccount));
+    EXPECT_EQ((Strings{"", "CORP", "corp.example", "S-1-5-21-1", "node01", "corp.example", "",
+                       "account-1", "account-2"}),
+              script->Received(kJoinDomainWithMachineAccount)[0].strings);
+
+    ExpectFiles(kLocalHosts + lines + "192.0.2.10\tnode01.corp.example node01\n", kResolver);
+    EXPECT_EQ(std::vector<std::string>{"6 Adding host to domain: Attempt (1/8)"}, TakeLog());
+    EXPECT_EQ(0u, proxy.Outstanding());
+    EXPECT_FALSE(IsLoaded(proxyPlugin));
+}
+
+TEST_F(QAPJoinTest, SkippedCheckUnknownServerAndBareName) {
+    NameHost("linux", "198.51.100.5\tlinux\n");  // refused by the check, resolves bare
+    SetOption("int:0");
+    EXPECT_EQ("(returned)", Join("192.0.2.2", true));
+    EXPECT_EQ(3u, proxy.Calls(kGetDomainInfo));
+    ReceivedCall const created = proxy.Received(kCreateMachineAccount)[0];
+    EXPECT_EQ((Strings{"192.0.2.2", "linux", std::nullopt, ""}), created.strings);
+    EXPECT_EQ(0, created.verifyCertificate);
+    EXPECT_EQ("linux", script->Received(kJoinDomainWithMachineAccount)[0].strings[4]);
+    ExpectFiles(kLocalHosts + "198.51.100.5\tlinux\n", kResolver);
+
+    // Not skipped, the same host is refused before an account is created.
+    EXPECT_EQ(Named(typeid(InvalidHostNameException),
+                    "The current hostname is invalid: hostname is in blacklist"),
+              Join("192.0.2.2", false));
+    EXPECT_EQ(4u, proxy.Calls(kGetDomainInfo));
+    EXPECT_EQ(1u, proxy.Calls(kCreateMachineAccount));
+}
+
+TEST_F(QAPJoinTest, AddressAndOptionComeBeforeTheHostAndTheFiles) {
+    NameHost("nowhere", "");  // would not resolve
+    ::unlink(kProviderFile);
+    ::unlink(kServers);
+    std::string const prefix = "The VerifyQAPCertificate option is invalid: ";
+    std::string const unavailable = Named(
+        typeid(InvalidVerifyQAPCertificateOptionException),
+        prefix + "Unable to get advanced option UserVars.ActiveDirectoryVerifyQAPCertificate");
+    std::string const invalid =
+        Named(typeid(InvalidVerifyQAPCertificateOptionException),
+              prefix + "Invalid value for UserVars.ActiveDirectoryVerifyQAPCertificate");
+    SetOption("int:2");
+    EXPECT_EQ(invalid, Join("192.0.2.1", true));
+    SetOption("string:1");
+    EXPECT_EQ(unavailable, Join("192.0.2.1", true));
+    sandbox::WriteFile(kOptions, "UserVars.Other = int:1\n");
+    EXPECT_EQ(unavailable, Join("192.0.2.1", true));
+    sandbox::WriteFile(kOptions, "malformed\n");  // the layer's own failure
+    EXPECT_EQ(unavailable, Join("192.0.2.1", true));
+    EXPECT_EQ(Named(typeid(InvalidIPAddressException),
+                    "The IP Address is invalid: IPv4 address '192.0.2.1 ' cannot be parsed as an "
+                    "IP address"),
+              Join("192.0.2.1 ", true));
+    EXPECT_EQ(0u, proxy.Calls(kGetDomainInfo) + proxy.Calls(kCreateMachineAccount));
+}
+
+TEST_F(QAPJoinTest, ConfigurationAndProxyFailuresInOrder) {
+    NameHost("node01", "198.51.100.5\tnode01.corp.example node01\n");
+    auto provider = [](std::string const& detail) {
+        return Named(typeid(InvalidQAPProxyProviderException),
+                     "The specified QAPProxy provider '" + detail + "' is invalid");
+    };
+    ::unlink(kServers);
+    ::unlink(kProviderFile);
+    EXPECT_EQ(provider("(none installed)"), Join("192.0.2.1", true));
+    sandbox::WriteFile(kProviderFile, "provider = \"\"\n");
+    EXPECT_EQ(provider("(unset)"), Join("192.0.2.1", true));
+    WriteQAPProviderConfiguration("qap");
+    EXPECT_EQ(Named(typeid(InvalidThumbprintStoreException),
+                    std::string("The specified thumbprint store '") + kServers + "' is invalid"),
+              Join("192.0.2.1", true));
+    sandbox::WriteFile(kServers, "");
+    WriteQAPProviderConfiguration("absent");
+    EXPECT_EQ(provider("absent"), Join("192.0.2.1", true));
+    EXPECT_EQ(0u, proxy.Calls(kGetDomainInfo) + proxy.Calls(kCreateMachineAccount));
+
+    // The proxy's and the provider's own errors reach the caller as they are.
+    WriteQAPProviderConfiguration("qap");
+    proxy.SetStatus(kCreateMachineAccount, 0x80090325u);
+    EXPECT_EQ(Named(typeid(InvalidQAPCertificateException),
+                    "The QAP server's certificate cannot be verified."),
+              Join("192.0.2.1", true));
+    EXPECT_EQ(0u, script->Calls(kJoinDomainWithMachineAccount));
+    proxy.SetStatus(kCreateMachineAccount, 0);
+    script->SetStatus(kJoinDomainWithMachineAccount, 1326);
+    EXPECT_NE(std::string::npos, Join("192.0.2.1", true).find("LogonFailureException"));
+    EXPECT_EQ(8u, script->Calls(kJoinDomainWithMachineAccount));
+    EXPECT_EQ(std::vector<unsigned>(8, 30), sandbox::RecordedSleeps());
+}
+
+TEST_F(QAPJoinTest, DomainQueryNeverVerifiesTheCertificate) {
+    ::unlink(kOptions);  // neither the option nor the thumbprints are read
+    ::unlink(kServers);
+    EXPECT_EQ("corp.example", store->GetDomainForQAPService("192.0.2.1"));
+    ASSERT_EQ(1u, proxy.Calls(kGetDomainInfo));
+    EXPECT_EQ((Strings{"192.0.2.1", ""}), proxy.Received(kGetDomainInfo)[0].strings);
+    EXPECT_EQ(0, proxy.Received(kGetDomainInfo)[0].verifyCertificate);
+    EXPECT_FALSE(IsLoaded(proxyPlugin));
+    EXPECT_EQ(Named(typeid(InvalidIPAddressException),
+                    "The IP Address is invalid: IPv4 address 'proxy' cannot be parsed as an IP "
+                    "address"),
+              WhatThrown([&] { store->GetDomainForQAPService("proxy"); }));
+}
+
+}  // namespace
