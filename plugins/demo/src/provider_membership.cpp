@@ -1,0 +1,113 @@
+// Joining and leaving: the operations that change the host's membership.
+#include "answer.h"
+#include "directory_file.h"
+#include "names.h"
+#include "provider_slots.h"
+
+namespace demodirectory {
+
+namespace {
+
+// A wrong or missing user name or password is a logon failure, as a directory reports it.
+void RequireJoinAccount(Credentials const& credentials, DomainRecord const& domain) {
+    if (credentials.userName == nullptr || credentials.password == nullptr) {
+        Refuse(kLogonFailure);
+    }
+    JoinAccountRecord const* account = domain.FindJoinAccount(credentials.userName);
+    if (account == nullptr || account->password != credentials.password) Refuse(kLogonFailure);
+}
+
+void RecordMembership(DirectoryDocument& document, DomainRecord const& domain,
+                      std::string const& machineAccount) {
+    document.Set("host", "", "domain", domain.dnsName);
+    document.Set("host", "", "machine-account", machineAccount);
+}
+
+}  // namespace
+
+ADStatus JoinDomain(char const* domain, char const* computerContainer,
+                    Credentials const* credentials) {
+    return Answer("JoinDomain", [&] {
+        if (domain == nullptr || credentials == nullptr) Refuse(kInvalidParameter);
+        UpdateDirectory([&](DirectoryDocument& document, Directory const& directory) {
+            if (directory.unresponsive) Refuse(kNoSuchDomain);
+            DomainRecord const* joined = directory.FindDomain(domain);
+            if (joined == nullptr) Refuse(kNoSuchDomain);
+            if (directory.JoinedDomain() != nullptr) Refuse(kAlreadyJoined);
+            RequireJoinAccount(*credentials, *joined);
+            std::string const account = AccountNameFor(LocalHostName());
+            std::string const dn =
+                "CN=" + account + "," + ContainerDistinguishedName(computerContainer, *joined);
+            if (joined->FindComputer(account) != nullptr) Refuse(kAlreadyJoined);
+            document.Add("domain", joined->dnsName, "computer",
+                         account + " " + RandomPassword() + " " + dn);
+            RecordMembership(document, *joined, dn);
+            return true;
+        });
+    });
+}
+
+ADStatus PartDomain(Credentials const* credentials) {
+    return Answer("PartDomain", [&] {
+        UpdateDirectory([&](DirectoryDocument& document, Directory const& directory) {
+            DomainRecord const* joined = directory.JoinedDomain();
+            if (joined == nullptr) Refuse(kNotJoined);
+            // With credentials the computer account goes too, which needs the directory;
+            // without, only the host forgets its membership.
+            if (credentials != nullptr) {
+                if (directory.unresponsive) Refuse(kNoSuchDomain);
+                RequireJoinAccount(*credentials, *joined);
+                ComputerRecord const* computer =
+                    joined->FindComputerByDN(directory.host.machineAccount);
+                if (computer != nullptr) {
+                    std::string const name = computer->name;
+                    document.Remove("domain", joined->dnsName, "computer",
+                                    [&](std::string const& value) {
+                                        return EqualNoCase(SplitFirstWord(value).first, name);
+                                    });
+                }
+            }
+            document.Remove("host", "", "domain");
+            document.Remove("host", "", "machine-account");
+            document.Remove("host", "", "preferred-controllers");
+            return true;
+        });
+    });
+}
+
+ADStatus JoinDomainWithMachineAccount(ADDirectoryDomainInfo const* domain,
+                                      ADMachineAccountInfo const* account) {
+    return Answer("JoinDomainWithMachineAccount", [&] {
+        if (domain == nullptr || account == nullptr || domain->netBIOSDomainName == nullptr ||
+            domain->dnsDomainName == nullptr || domain->domainSID == nullptr ||
+            account->hostName == nullptr || account->dnsDomainName == nullptr ||
+            account->accountData1 == nullptr || account->accountData2 == nullptr) {
+            Refuse(kInvalidParameter);
+        }
+        UpdateDirectory([&](DirectoryDocument& document, Directory const& directory) {
+            if (directory.unresponsive) Refuse(kNoSuchDomain);
+            DomainRecord const* joined = directory.FindDomain(domain->dnsDomainName);
+            if (joined == nullptr || !EqualNoCase(joined->dnsName, domain->dnsDomainName)) {
+                Refuse(kNoSuchDomain);
+            }
+            if (!EqualNoCase(joined->netbiosName, domain->netBIOSDomainName) ||
+                !EqualNoCase(joined->sid, domain->domainSID) ||
+                !EqualNoCase(joined->dnsName, account->dnsDomainName)) {
+                Refuse(kDomainTrustInconsistent);
+            }
+            if (directory.JoinedDomain() != nullptr) Refuse(kAlreadyJoined);
+            // The account data is what the proxy handed out: the account's name with "$",
+            // then its password.
+            std::string const name = AccountNameFor(account->hostName);
+            ComputerRecord const* computer = joined->FindComputer(name);
+            if (computer == nullptr || !EqualNoCase(account->accountData1, name + "$")) {
+                Refuse(kNoTrustSAMAccount);
+            }
+            if (computer->password != account->accountData2) Refuse(kInvalidPassword);
+            RecordMembership(document, *joined, computer->distinguishedName);
+            return true;
+        });
+    });
+}
+
+}  // namespace demodirectory
