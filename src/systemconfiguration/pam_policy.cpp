@@ -5,7 +5,8 @@
 #include <limits>
 #include <locale>
 #include <ostream>
-#include <sstream>
+#include <utility>
+#include <vector>
 
 namespace SystemConfiguration {
 
@@ -92,6 +93,60 @@ std::ostream& WriteText(std::ostream& out, std::string const& text) {
     return out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
+// About the length a stack takes written out, so that a large policy is assembled in one
+// allocation instead of being copied over and over while it grows.
+std::string::size_type WrittenSizeEstimate(PAMStack const& stack) {
+    std::string::size_type size = 0;
+    for (PAMEntry const& entry : stack) {
+        size += entry.module().size() + 24;  // facility, control and separators
+        for (std::string const& parameter : entry.parameters()) size += parameter.size() + 1;
+    }
+    return size;
+}
+
+// The parameters of one line: its words as the stream's locale separates them.
+void SplitWords(std::string const& line, std::ctype<char> const& ctype,
+                std::vector<std::string>& words) {
+    std::string::size_type const end = line.size();
+    std::string::size_type pos = 0;
+    for (;;) {
+        while (pos < end && ctype.is(std::ctype_base::space, line[pos])) ++pos;
+        if (pos == end) return;
+        std::string::size_type const first = pos;
+        while (pos < end && !ctype.is(std::ctype_base::space, line[pos])) ++pos;
+        words.emplace_back(line, first, pos - first);
+    }
+}
+
+// One statement after its facility: the control (a bracketed one may span tokens and lines),
+// the module, and the words of the rest of the module's line, appended to `parameters`. An
+// invalid control throws before anything after it is read.
+void ReadEntryParts(std::istream& in, std::ctype<char> const& ctype, PAMControl& control,
+                    std::string& module, std::vector<std::string>& parameters) {
+    std::string text;
+    in >> text;
+    // A bracketed control ends with the first token that ends with "]".
+    if (!text.empty() && text[0] == '[' && text[text.size() - 1] != ']') {
+        std::string token;
+        while (in >> token && !token.empty()) {
+            text += ' ';
+            text += token;
+            if (token[token.size() - 1] == ']') break;
+        }
+    }
+    control = PAMControl(text);
+    // Input that ends right after the control leaves the module empty; the writer refuses
+    // such an entry rather than let the next line be taken for its module.
+    in >> module;
+    // Parameters belong to the line on which the module ends. When the module ended the
+    // input there is no rest, and reading none must not mark the stream as failed.
+    if (in.good()) {
+        std::string rest;
+        std::getline(in, rest);
+        SplitWords(rest, ctype, parameters);
+    }
+}
+
 }  // namespace
 
 InvalidEntryException::InvalidEntryException(std::string const& message) : message(message) {}
@@ -101,7 +156,8 @@ char const* InvalidEntryException::what() const noexcept {
 }
 
 PAMEntry::PAMEntry() {}
-PAMEntry::PAMEntry(PAMControl control, std::string module) : control_(control), module_(module) {}
+PAMEntry::PAMEntry(PAMControl control, std::string module)
+    : control_(control), module_(std::move(module)) {}
 PAMEntry::PAMEntry(PAMEntry const& other)
     : control_(other.control_), module_(other.module_), parameters_(other.parameters_) {}
 
@@ -141,42 +197,17 @@ PAMStack::const_iterator PAMStack::find(std::string const& module) const {
 PAMPolicy::PAMPolicy(std::string const& serviceName) : serviceName_(serviceName) {}
 
 PAMStack& PAMPolicy::operator[](PAMFacility facility) {
-    return stacks_.insert(Stacks::value_type(facility, PAMStack(facility))).first->second;
+    // An empty stack costs an allocation; only a missing facility needs one.
+    Stacks::iterator found = stacks_.lower_bound(facility);
+    if (found != stacks_.end() && !(facility < found->first)) return found->second;
+    return stacks_.insert(found, Stacks::value_type(facility, PAMStack(facility)))->second;
 }
 
 std::istream& operator>>(std::istream& in, PAMEntry& entry) {
-    std::string text;
-    in >> text;
-    // A bracketed control may span tokens and lines; it ends with the first token that
-    // ends with "]".
-    if (!text.empty() && text[0] == '[' && text[text.size() - 1] != ']') {
-        std::string token;
-        while (in >> token && !token.empty()) {
-            text += ' ';
-            text += token;
-            if (token[token.size() - 1] == ']') break;
-        }
-    }
-    PAMControl const control(text);
-
-    // Input that ends right after the control leaves the module empty; the writer refuses
-    // such an entry rather than let the next line be taken for its module.
+    PAMControl control;
     std::string module;
-    in >> module;
-
     std::vector<std::string> parameters = entry.parameters();
-    // Parameters belong to the line on which the module ends. When the module ended the
-    // input there is no rest, and reading none must not mark the stream as failed.
-    if (in.good()) {
-        std::string rest;
-        std::getline(in, rest);
-        std::istringstream words(rest);
-        words.imbue(in.getloc());
-        std::string word;
-        while (words >> word) {
-            if (!word.empty()) parameters.push_back(word);
-        }
-    }
+    ReadEntryParts(in, std::use_facet<std::ctype<char> >(in.getloc()), control, module, parameters);
     entry = PAMEntry(control, module);
     entry.parameters().swap(parameters);
     return in;
@@ -203,9 +234,15 @@ std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
 
         PAMFacility facility;
         in >> facility;
-        PAMEntry entry;
-        in >> entry;
-        policy[facility].push_back(entry);
+        // Parsed completely before the policy changes, so that a statement that fails to
+        // parse adds nothing, not even an empty stack.
+        PAMControl control;
+        std::string module;
+        std::vector<std::string> parameters;
+        ReadEntryParts(in, ctype, control, module, parameters);
+        PAMStack& stack = policy[facility];
+        stack.emplace_back(control, std::move(module));
+        stack.back().parameters().swap(parameters);
     }
     return in;
 }
@@ -223,7 +260,13 @@ std::ostream& operator<<(std::ostream& out, PAMStack const& stack) {
 }
 
 std::ostream& operator<<(std::ostream& out, PAMPolicy const& policy) {
-    std::string text = "#%PAM-1.0\n\n";
+    std::string::size_type size = 16;
+    for (PAMPolicy::Stacks::value_type const& stack : policy.stacks()) {
+        size += WrittenSizeEstimate(stack.second) + 1;
+    }
+    std::string text;
+    text.reserve(size);
+    text = "#%PAM-1.0\n\n";
     for (PAMPolicy::Stacks::value_type const& stack : policy.stacks()) {
         AppendStack(text, stack.second);
         text += '\n';
