@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
-packages=(g++ cmake ninja-build pkg-config libboost-dev libssl-dev libgtest-dev iproute2 util-linux)
+# openssl makes the tour's proxy certificate (tools/tour.sh).
+packages=(g++ cmake ninja-build pkg-config libboost-dev libssl-dev libgtest-dev iproute2 util-linux
+          openssl)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then

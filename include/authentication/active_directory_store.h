@@ -16,6 +16,7 @@
 
 namespace SystemConfiguration {
 class PAMEntry;
+class PAMPolicy;
 }
 
 namespace ostrel {
@@ -52,6 +53,8 @@ public:
     // Puts the provider's PAM module into "/etc/pam.d/system-auth-generic", then records
     // this store in authentication.conf.
     void MakeActive() override;
+    // The PAM file's policy as MakeActive leaves it, computed without writing anything.
+    SystemConfiguration::PAMPolicy ActivatedPolicy() const;
     // Takes the provider's PAM module out of the PAM file again.
     void MakeInactive() override;
     // The PAM entry that activation adds: sufficient, the provider's module under

@@ -64,12 +64,26 @@ void WritePolicy(PAMPolicy const& policy) {
     out.Commit();
 }
 
-// Only the first entry of the replaced module goes, and it is logged.
-void RemoveReplacedModule(PAMStack& stack) {
+// Only the first entry of the replaced module goes; a real edit logs it.
+void RemoveReplacedModule(PAMStack& stack, bool log = true) {
     PAMStack::iterator old = stack.find(kReplacedModule);
     if (old == stack.end()) return;
-    syslog(LOG_INFO, "Update PAM Config: Removing existing PAM entry: %s", kReplacedModule);
+    if (log) {
+        syslog(LOG_INFO, "Update PAM Config: Removing existing PAM entry: %s", kReplacedModule);
+    }
     stack.erase(old);
+}
+
+// The one activation edit, shared by MakeActive and the preview of it.
+PAMPolicy Activated(PAMPolicy policy, PAMEntry const& entry, bool log) {
+    for (PAMFacility::Facility facility : kEditedFacilities) {
+        PAMStack& stack = policy[facility];
+        RemoveReplacedModule(stack, log);
+        PAMStack::iterator access = stack.find(kAccessModule);
+        if (std::find(stack.begin(), stack.end(), entry) != stack.end()) continue;
+        stack.insert(access == stack.end() ? stack.begin() : access + 1, entry);
+    }
+    return policy;
 }
 
 }  // namespace
@@ -81,18 +95,13 @@ PAMEntry ActiveDirectoryStore::GetPAMEntryForProvider() const {
     return entry;
 }
 
+PAMPolicy ActiveDirectoryStore::ActivatedPolicy() const {
+    return Activated(ReadPolicy(), GetPAMEntryForProvider(), false);
+}
+
 void ActiveDirectoryStore::MakeActive() {
     AuthenticationConfiguration configuration;
-    PAMEntry const entry = GetPAMEntryForProvider();
-    PAMPolicy policy = ReadPolicy();
-    for (PAMFacility::Facility facility : kEditedFacilities) {
-        PAMStack& stack = policy[facility];
-        RemoveReplacedModule(stack);
-        PAMStack::iterator access = stack.find(kAccessModule);
-        if (std::find(stack.begin(), stack.end(), entry) != stack.end()) continue;
-        stack.insert(access == stack.end() ? stack.begin() : access + 1, entry);
-    }
-    WritePolicy(policy);
+    WritePolicy(Activated(ReadPolicy(), GetPAMEntryForProvider(), true));
     // The record changes only once the PAM file says so.
     configuration["remote-authentication-store"] = GetDisplayName();
     configuration.Write();

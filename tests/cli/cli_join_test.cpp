@@ -1,0 +1,258 @@
+// The tslauth command against the demo directory: joining, leaving, status, the proxy,
+// preflight and time-outs.
+#include <authentication/exceptions.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "cli_fixture.h"
+
+using namespace ostrel::authentication;
+
+namespace {
+
+std::string const kAccountDN = "CN=SANDBOX-HOST,CN=Computers,DC=corp,DC=example";
+
+std::string const kJoinedStatus =
+    "Active store:          None\n"
+    "Domain:                corp.example (CORP)\n"
+    "Machine account:       " +
+    kAccountDN +
+    "\n"
+    "Preferred controllers: (none)\n"
+    "Trust state:           1\n"
+    "Trusted domains:       \n"
+    "  lab.example (LAB)\n"
+    "  partner.example (PARTNER)\n";
+
+std::string const kNotJoinedStatus =
+    "Active store:          None\n"
+    "Domain:                (not joined)\n"
+    "Machine account:       (none)\n"
+    "Preferred controllers: (none)\n"
+    "Trust state:           7\n"
+    "Trusted domains:       (none)\n";
+
+std::string Error(Exception const& e) {
+    return std::string("tslauth: ") + e.what() + "\n";
+}
+
+std::string CommandLine(pid_t pid) {
+    return sandbox::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+}
+
+}  // namespace
+
+TEST_F(CliTest, JoinStatusAndLeave) {
+    EXPECT_EQ(kNotJoinedStatus, RunTool({"status"}).out);
+
+    // (A wrong password is retried for minutes, as the directory may not have replicated
+    // the account yet; leave checks the same credentials at once, see below.)
+    // An empty password is refused by the library before the directory is asked.
+    ToolResult empty =
+        RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"}, "\n");
+    EXPECT_EQ(3, empty.status);
+    EXPECT_EQ(0u, empty.err.find("tslauth: ")) << empty.err;
+
+    // The password from standard input (its first line).
+    ToolResult join =
+        RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
+                std::string(kPassword) + "\nignored\n");
+    EXPECT_EQ(0, join.status) << join.err;
+    EXPECT_EQ("Joined corp.example.\n", join.out);
+    // Not a terminal: no progress line.
+    EXPECT_EQ("", join.err);
+
+    ToolResult status = RunTool({"status"});
+    EXPECT_EQ(0, status.status);
+    EXPECT_EQ(kJoinedStatus, status.out);
+    EXPECT_EQ(
+        "{\"active_store\": \"None\", \"domain\": {\"dns_name\": \"corp.example\", "
+        "\"netbios_name\": \"CORP\"}, \"machine_account\": \"" +
+            kAccountDN +
+            "\", "
+            "\"preferred_controllers\": [], \"trust_state\": 1, \"trusted_domains\": ["
+            "{\"dns_name\": \"lab.example\", \"netbios_name\": \"LAB\"}, "
+            "{\"dns_name\": \"partner.example\", \"netbios_name\": \"PARTNER\"}], "
+            "\"timed_out\": []}\n",
+        RunTool({"status", "--json"}).out);
+
+    ToolResult again = RunTool(
+        {"join", "lab.example", "--user", "labadmin", "--skip-hostname-check"}, "Lab-Passw0rd\n");
+    EXPECT_EQ(4, again.status);
+    EXPECT_EQ(Error(SetupAlreadyJoinedException()), again.err);
+
+    // Leaving with credentials checks them and deletes the computer account.
+    ToolResult badLeave = RunTool({"leave", "--user", "administrator"}, "nope\n");
+    EXPECT_EQ(4, badLeave.status);
+    EXPECT_EQ(Error(LogonFailureException()), badLeave.err);
+    std::string const passwordFile = sandbox::ScratchDirectory() + "/password";
+    sandbox::WriteFile(passwordFile, std::string(kPassword) + "\n", 0600);
+    ToolResult leave =
+        RunTool({"leave", "--user", "administrator", "--password-file", passwordFile});
+    EXPECT_EQ(0, leave.status) << leave.err;
+    EXPECT_EQ("Left the domain.\n", leave.out);
+    EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST"));
+    EXPECT_EQ(kNotJoinedStatus, RunTool({"status"}).out);
+
+    ToolResult unreadable = RunTool(
+        {"join", "corp.example", "--user", "administrator", "--password-file", "/nonexistent"});
+    EXPECT_EQ(6, unreadable.status);
+    EXPECT_EQ("tslauth: Cannot open '/nonexistent': No such file or directory\n", unreadable.err);
+}
+
+TEST_F(CliTest, PasswordNeverInTheArguments) {
+    // No option takes a password.
+    for (std::string option : {std::string("--password"), "--password=" + std::string(kPassword)}) {
+        std::vector<std::string> words = {"join", "corp.example", "--user", "administrator",
+                                          option};
+        if (option == "--password") words.push_back(kPassword);
+        ToolResult result = RunTool(words);
+        EXPECT_EQ(2, result.status) << option;
+        EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST"));
+    }
+
+    // A join waiting for its password on a pipe: its arguments, read while it waits, hold
+    // nothing of it.
+    std::string const fifo = sandbox::ScratchDirectory() + "/password-fifo";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    ToolProcess join({"join", "corp.example", "--user", "administrator", "--password-file", fifo,
+                      "--skip-hostname-check"});
+    int const writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the tool
+    ASSERT_GE(writer, 0);
+    std::string const expected = std::string(TSLAUTH_TOOL) + '\0' + "join" + '\0' + "corp.example" +
+                                 '\0' + "--user" + '\0' + "administrator" + '\0' +
+                                 "--password-file" + '\0' + fifo + '\0' + "--skip-hostname-check" +
+                                 '\0';
+    EXPECT_EQ(expected, CommandLine(join.Pid()));
+    std::string const line = std::string(kPassword) + "\n";
+    ASSERT_EQ(static_cast<ssize_t>(line.size()), ::write(writer, line.data(), line.size()));
+    ::close(writer);
+    ToolResult result = join.Finish();
+    EXPECT_EQ(0, result.status) << result.err;
+    EXPECT_EQ("Joined corp.example.\n", result.out);
+    ::unlink(fifo.c_str());
+}
+
+TEST_F(CliTest, JoinThroughTheProxy) {
+    sandbox::WriteFile("/etc/ostrel/tslauth/qapservers.conf", "");
+    sandbox::WriteFile("/etc/hosts", "127.0.0.1\tlocalhost\n192.0.2.10\tsandbox-host\n");
+    sandbox::MakeDirectory("/etc/ostrel/hostctl");
+    sandbox::WriteFile("/etc/ostrel/hostctl/advanced-options.conf",
+                       "UserVars.ActiveDirectoryVerifyQAPCertificate = int:1\n");
+    std::string const key = sandbox::ScratchDirectory() + "/proxy.key";
+    ASSERT_EQ(0, std::system(("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=192.0.2.1 "
+                              "-days 2 -keyout " +
+                              key + " -out /etc/ostrel/tslauth/demo-proxy.pem 2>/dev/null")
+                                 .c_str()));
+
+    ToolResult domain = RunTool({"proxy-domain", "192.0.2.1"});
+    EXPECT_EQ(0, domain.status);
+    EXPECT_EQ("corp.example\n", domain.out);
+    EXPECT_EQ("{\"server\": \"192.0.2.1\", \"domain\": \"corp.example\"}\n",
+              RunTool({"proxy-domain", "192.0.2.1", "--json"}).out);
+    ToolResult refused = RunTool({"proxy-domain", "192.0.2.9"});
+    EXPECT_EQ(4, refused.status);
+    EXPECT_EQ(Error(ConnectionRefusedException()), refused.err);
+    EXPECT_EQ(3, RunTool({"proxy-domain", "proxy.example"}).status);
+
+    // Verification on, certificate not imported yet: refused.
+    ToolResult untrusted = RunTool({"join-proxy", "192.0.2.1", "--skip-hostname-check"});
+    EXPECT_EQ(4, untrusted.status);
+    EXPECT_EQ(Error(InvalidQAPCertificateException()), untrusted.err);
+    EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST"));
+
+    ToolResult import =
+        RunTool({"import-certificate", "/etc/ostrel/tslauth/demo-proxy.pem", "192.0.2.1"});
+    EXPECT_EQ(0, import.status) << import.err;
+    EXPECT_EQ("Imported the certificate of 192.0.2.1 from /etc/ostrel/tslauth/demo-proxy.pem.\n",
+              import.out);
+    ToolResult join = RunTool({"join-proxy", "192.0.2.1", "--skip-hostname-check"});
+    EXPECT_EQ(0, join.status) << join.err;
+    EXPECT_EQ("Joined through the authentication proxy 192.0.2.1.\n", join.out);
+    EXPECT_EQ(kJoinedStatus, RunTool({"status"}).out);
+
+    ToolResult missing = RunTool({"import-certificate", "/nonexistent.pem", "192.0.2.1"});
+    EXPECT_EQ(6, missing.status);
+    EXPECT_EQ(Error(FileNotFoundException()), missing.err);
+}
+
+TEST_F(CliTest, PreflightReportsEachCheck) {
+    sandbox::WriteFile("/etc/hosts",
+                       "127.0.0.1\tlocalhost\n192.0.2.10\tsandbox-host.corp.example sandbox-host\n"
+                       "192.0.2.20\tcorp.example\n");
+    ToolResult good = RunTool({"preflight", "corp.example"});
+    EXPECT_EQ(0, good.status);
+    EXPECT_EQ(
+        "pass  host name resolves: sandbox-host resolves to sandbox-host.corp.example\n"
+        "pass  short name matches the resolved name: short name sandbox-host, resolved name "
+        "sandbox-host.corp.example\n"
+        "pass  host name is not reserved: short name sandbox-host\n"
+        "pass  fully qualified name is the expected one: fully qualified name "
+        "sandbox-host.corp.example, expected sandbox-host.corp.example\n"
+        "pass  domain resolves: corp.example\n"
+        "pass  short name fits a computer account name: sandbox-host (12 characters, at most "
+        "15)\n",
+        good.out);
+    ToolResult json = RunTool({"preflight", "corp.example", "--json"});
+    EXPECT_EQ(0u, json.out.find("[{\"check\": \"host name resolves\", \"passed\": true, "
+                                "\"detail\": \"sandbox-host resolves to "
+                                "sandbox-host.corp.example\", \"hint\": \"\"},\n"));
+
+    // A 16-character name would be cut by the directory; the unknown domain does not resolve.
+    sandbox::SetHostName("sandbox-host-016");
+    sandbox::WriteFile("/etc/hosts",
+                       "127.0.0.1\tlocalhost\n192.0.2.10\tsandbox-host-016.lab.example "
+                       "sandbox-host-016\n");
+    std::string const before = sandbox::ReadFile("/etc/hosts");
+    ToolResult bad = RunTool({"preflight", "corp.example"});
+    EXPECT_EQ(1, bad.status);
+    EXPECT_NE(std::string::npos,
+              bad.out.find("FAIL  short name fits a computer account name: sandbox-host-016 (16 "
+                           "characters, at most 15)\n      hint: shorten the host name"))
+        << bad.out;
+    EXPECT_NE(std::string::npos, bad.out.find("FAIL  domain resolves: corp.example\n"));
+    EXPECT_NE(std::string::npos,
+              bad.out.find("FAIL  fully qualified name is the expected one: fully qualified "
+                           "name sandbox-host-016.lab.example, expected "
+                           "sandbox-host-016.corp.example\n"));
+    EXPECT_EQ(before, sandbox::ReadFile("/etc/hosts"));
+    EXPECT_EQ("nameserver 127.0.0.1\n", sandbox::ReadFile("/etc/resolv.conf"));
+}
+
+TEST_F(CliTest, UnresponsiveDirectoryTimesOut) {
+    ASSERT_EQ(0,
+              RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
+                      std::string(kPassword) + "\n")
+                  .status);
+    SetUnresponsive(true);
+    ToolResult status = RunTool({"status", "--timeout", "1"});
+    EXPECT_EQ(5, status.status);
+    EXPECT_EQ(
+        "Active store:          None\n"
+        "Domain:                (not joined)\n"
+        "Machine account:       (none)\n"
+        "Preferred controllers: (none)\n"
+        "Trust state:           2\n"
+        "Trusted domains:       (none)\n"
+        "Note: no answer to the configuration query within 1 s; shown is what this process "
+        "had cached (nothing before its first answer).\n"
+        "Note: no answer to the trusted domains query within 1 s; shown is what this process "
+        "had cached (nothing before its first answer).\n"
+        "Note: no answer to the trust state query within 1 s; shown is what this process had "
+        "cached (nothing before its first answer).\n",
+        status.out);
+    ToolResult json = RunTool({"status", "--json", "--timeout", "1"});
+    EXPECT_EQ(5, json.status);
+    EXPECT_NE(std::string::npos,
+              json.out.find("\"timed_out\": [\"configuration\", \"trusted domains\", "
+                            "\"trust state\"]}\n"));
+    // Operations the library waits for without a time-out fail at once.
+    ToolResult leave = RunTool({"leave", "--user", "administrator"}, std::string(kPassword));
+    EXPECT_EQ(4, leave.status);
+    EXPECT_EQ(Error(NoSuchDomainException()), leave.err);
+    SetUnresponsive(false);
+    EXPECT_EQ(0, RunTool({"status"}).status);
+}

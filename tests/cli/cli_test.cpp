@@ -1,0 +1,165 @@
+// The tslauth command: usage, stores, activation and the PAM views.
+#include <authentication/exceptions.h>
+
+#include "cli_fixture.h"
+
+using namespace ostrel::authentication;
+
+namespace {
+
+std::string const kPAMCanonical =
+    "#%PAM-1.0\n\n"
+    "account\trequired\t/lib/security/$ISA/pam_unix.so\t\n"
+    "account\trequired\t/lib/security/$ISA/pam_access.so\t\n\n"
+    "auth\trequired\t/lib/security/$ISA/pam_env.so\t\n"
+    "auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok \n\n"
+    "session\trequired\t/lib/security/$ISA/pam_unix.so\t\n\n";
+
+std::string const kPreview =
+    "--- a/etc/pam.d/system-auth-generic\n"
+    "+++ b/etc/pam.d/system-auth-generic\n"
+    "@@ -2,7 +2,9 @@\n"
+    " \n"
+    " account\trequired\t/lib/security/$ISA/pam_unix.so\t\n"
+    " account\trequired\t/lib/security/$ISA/pam_access.so\t\n"
+    "+account\tsufficient\t/lib/security/$ISA/pam_demodirectory.so\ttry_first_pass \n"
+    " \n"
+    "+auth\tsufficient\t/lib/security/$ISA/pam_demodirectory.so\ttry_first_pass \n"
+    " auth\trequired\t/lib/security/$ISA/pam_env.so\t\n"
+    " auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok \n"
+    " \n";
+
+}  // namespace
+
+TEST_F(CliTest, HelpAndUsageErrors) {
+    ToolResult help = RunTool({"--help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_EQ(0u, help.out.find("Usage: tslauth COMMAND [ARGUMENTS]\n"));
+    EXPECT_NE(std::string::npos, help.out.find("  5   time-out:"));
+    for (std::string command :
+         {"stores", "activate", "status", "join", "leave", "proxy-domain", "import-certificate",
+          "join-proxy", "preflight", "pam show", "pam preview"}) {
+        std::vector<std::string> words;
+        std::string::size_type blank = command.find(' ');
+        if (blank != std::string::npos) {
+            words = {command.substr(0, blank), command.substr(blank + 1), "--help"};
+        } else {
+            words = {command, "--help"};
+        }
+        ToolResult result = RunTool(words);
+        EXPECT_EQ(0, result.status) << command;
+        EXPECT_EQ(0u, result.out.find("Usage: tslauth " + command)) << result.out;
+        EXPECT_NE(std::string::npos, result.out.find("Exit status:\n")) << command;
+    }
+
+    std::string const hint = "Try 'tslauth --help'.\n";
+    struct {
+        std::vector<std::string> words;
+        std::string message;
+    } const misuses[] = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"stores", "extra"}, "unexpected argument 'extra'"},
+        {{"stores", "--verbose"}, "unknown option --verbose"},
+        {{"status", "--timeout", "0"}, "--timeout takes a number of seconds from 1 to 3600"},
+        {{"status", "--timeout"}, "option --timeout needs a value"},
+        {{"join", "corp.example"}, "join needs --user NAME"},
+        {{"leave", "--password-file", "/dev/null"}, "--password-file needs --user"},
+        {{"import-certificate", "cert.pem"}, "missing argument"},
+        {{"pam", "edit"}, "unknown command 'pam edit'"},
+    };
+    for (auto const& misuse : misuses) {
+        ToolResult result = RunTool(misuse.words);
+        EXPECT_EQ(2, result.status) << misuse.message;
+        EXPECT_EQ("", result.out);
+        EXPECT_EQ("tslauth: " + misuse.message + "\n" + hint, result.err);
+    }
+}
+
+TEST_F(CliTest, StoresAndActivation) {
+    ToolResult stores = RunTool({"stores"});
+    EXPECT_EQ(0, stores.status);
+    EXPECT_EQ("  Active Directory\n* None\n", stores.out);
+    EXPECT_EQ(
+        "[{\"name\": \"Active Directory\", \"active\": false}, "
+        "{\"name\": \"None\", \"active\": true}]\n",
+        RunTool({"stores", "--json"}).out);
+
+    ToolResult activate = RunTool({"activate", "Active Directory"});
+    EXPECT_EQ(0, activate.status);
+    EXPECT_EQ("Active store: Active Directory\n", activate.out);
+    EXPECT_EQ("", activate.err);
+    EXPECT_EQ("remote-authentication-store = \"Active Directory\"\n",
+              sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
+    EXPECT_EQ("* Active Directory\n  None\n", RunTool({"stores"}).out);
+
+    // Unknown stores are invalid input; the library's message goes to standard error.
+    ToolResult unknown = RunTool({"activate", "Kerberos"});
+    EXPECT_EQ(3, unknown.status);
+    EXPECT_EQ("", unknown.out);
+    EXPECT_EQ(std::string("tslauth: ") +
+                  UnknownRemoteAuthenticationStoreException("Kerberos").what() + "\n",
+              unknown.err);
+
+    ToolResult none = RunTool({"activate", "None"});
+    EXPECT_EQ(0, none.status);
+    EXPECT_EQ(kPAMCanonical, sandbox::ReadFile(kPAMFile));
+}
+
+TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
+    ToolResult show = RunTool({"pam", "show"});
+    EXPECT_EQ(0, show.status);
+    EXPECT_EQ(kPAMCanonical, show.out);
+    EXPECT_EQ(
+        "{\"service\": \"system-auth-generic\", \"stacks\": {\"account\": ["
+        "{\"control\": \"required\", \"module\": \"/lib/security/$ISA/pam_unix.so\", "
+        "\"parameters\": []}, "
+        "{\"control\": \"required\", \"module\": \"/lib/security/$ISA/pam_access.so\", "
+        "\"parameters\": []}], \"auth\": ["
+        "{\"control\": \"required\", \"module\": \"/lib/security/$ISA/pam_env.so\", "
+        "\"parameters\": []}, "
+        "{\"control\": \"sufficient\", \"module\": \"/lib/security/$ISA/pam_unix.so\", "
+        "\"parameters\": [\"likeauth\", \"nullok\"]}], \"session\": ["
+        "{\"control\": \"required\", \"module\": \"/lib/security/$ISA/pam_unix.so\", "
+        "\"parameters\": []}]}}\n",
+        RunTool({"pam", "show", "--json"}).out);
+
+    std::vector<std::string> const pamFiles = sandbox::ListDirectory("/etc/pam.d");
+    std::vector<std::string> const configFiles = sandbox::ListDirectory("/etc/ostrel/tslauth");
+    ToolResult preview = RunTool({"pam", "preview"});
+    EXPECT_EQ(0, preview.status);
+    EXPECT_EQ(kPreview, preview.out);
+    ToolResult json = RunTool({"pam", "preview", "--json"});
+    EXPECT_EQ(0u, json.out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
+                                "true, \"diff\": \"--- a/etc/pam.d/system-auth-generic\\n"));
+    // Nothing written: the same bytes, no new files, the store not recorded.
+    EXPECT_EQ(kPAMText, sandbox::ReadFile(kPAMFile));
+    EXPECT_EQ(pamFiles, sandbox::ListDirectory("/etc/pam.d"));
+    EXPECT_EQ(configFiles, sandbox::ListDirectory("/etc/ostrel/tslauth"));
+    EXPECT_EQ("remote-authentication-store = None\n",
+              sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
+
+    // Activation does exactly what the preview showed.
+    ASSERT_EQ(0, RunTool({"activate", "Active Directory"}).status);
+    std::string activated = kPAMCanonical;
+    activated.insert(
+        activated.find("\nauth") + 1,
+        "auth\tsufficient\t/lib/security/$ISA/pam_demodirectory.so\ttry_first_pass \n");
+    activated.insert(activated.find("\n\nauth") + 1,
+                     "account\tsufficient\t/lib/security/$ISA/pam_demodirectory.so\t"
+                     "try_first_pass \n");
+    EXPECT_EQ(activated, sandbox::ReadFile(kPAMFile));
+    EXPECT_EQ("Activation would not change /etc/pam.d/system-auth-generic.\n",
+              RunTool({"pam", "preview"}).out);
+    EXPECT_EQ(
+        "{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": false, \"diff\": \"\"}\n",
+        RunTool({"pam", "preview", "--json"}).out);
+
+    // A missing PAM file is an I/O failure.
+    ASSERT_EQ(0, ::unlink(kPAMFile));
+    ToolResult missing = RunTool({"pam", "show"});
+    EXPECT_EQ(6, missing.status);
+    EXPECT_EQ("tslauth: Cannot open '/etc/pam.d/system-auth-generic': No such file or directory\n",
+              missing.err);
+    EXPECT_EQ(6, RunTool({"pam", "preview"}).status);
+}

@@ -1,0 +1,112 @@
+// join, leave and the authentication-proxy commands.
+#include <authentication/authentication.h>
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+
+#include "commands.h"
+#include "exit_codes.h"
+#include "output.h"
+#include "password.h"
+#include "progress.h"
+
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace tslauth {
+
+using namespace ostrel::authentication;
+
+namespace {
+
+std::unique_ptr<ActiveDirectoryStore> MakeStore() {
+    std::auto_ptr<AuthenticationStore> made =
+        Singleton<AuthenticationStoreFactory>::_instance->CreateInstance("Active Directory");
+    ActiveDirectoryStore* store = dynamic_cast<ActiveDirectoryStore*>(made.get());
+    if (store == nullptr) throw UnknownRemoteAuthenticationStoreException("Active Directory");
+    made.release();
+    return std::unique_ptr<ActiveDirectoryStore>(store);
+}
+
+// The password is wiped from memory as soon as the call is over.
+class Secret {
+public:
+    explicit Secret(std::string text) : text(std::move(text)) {}
+    ~Secret() { std::fill(text.begin(), text.end(), '\0'); }
+    char const* c_str() const { return text.c_str(); }
+
+private:
+    std::string text;
+};
+
+}  // namespace
+
+int Join(Arguments const& arguments) {
+    arguments.ExpectPositionals(1, 1);
+    if (!arguments.Has("user")) throw UsageError("join needs --user NAME");
+    std::string const& domain = arguments.Positionals()[0];
+    std::string const user = arguments.Value("user");
+    std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
+    Secret const password(ReadPassword(user, arguments.Value("password-file")));
+    Credentials const credentials = {user.c_str(), password.c_str()};
+    {
+        ElapsedProgress progress("Joining " + domain);
+        store->JoinDomain(domain, credentials, arguments.Flag("skip-hostname-check"));
+    }
+    std::cout << "Joined " << domain << ".\n";
+    return kSuccess;
+}
+
+int Leave(Arguments const& arguments) {
+    arguments.ExpectPositionals(0, 0);
+    std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
+    if (arguments.Has("user")) {
+        std::string const user = arguments.Value("user");
+        Secret const password(ReadPassword(user, arguments.Value("password-file")));
+        Credentials const credentials = {user.c_str(), password.c_str()};
+        ElapsedProgress progress("Leaving the domain");
+        store->PartDomain(credentials);
+    } else {
+        if (arguments.Has("password-file")) throw UsageError("--password-file needs --user");
+        ElapsedProgress progress("Leaving the domain");
+        store->PartDomain();
+    }
+    std::cout << "Left the domain.\n";
+    return kSuccess;
+}
+
+int ProxyDomain(Arguments const& arguments) {
+    arguments.ExpectPositionals(1, 1);
+    std::string const domain = MakeStore()->GetDomainForQAPService(arguments.Positionals()[0]);
+    if (arguments.Flag("json")) {
+        std::cout << "{\"server\": " << JsonString(arguments.Positionals()[0])
+                  << ", \"domain\": " << JsonString(domain) << "}\n";
+    } else {
+        std::cout << domain << "\n";
+    }
+    return kSuccess;
+}
+
+int ImportCertificate(Arguments const& arguments) {
+    arguments.ExpectPositionals(2, 2);
+    std::string const& file = arguments.Positionals()[0];
+    std::string const& server = arguments.Positionals()[1];
+    MakeStore()->ImportCertificateForQAP(file, server);
+    std::cout << "Imported the certificate of " << server << " from " << file << ".\n";
+    return kSuccess;
+}
+
+int JoinProxy(Arguments const& arguments) {
+    arguments.ExpectPositionals(1, 1);
+    std::string const& server = arguments.Positionals()[0];
+    std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
+    {
+        ElapsedProgress progress("Joining through " + server);
+        store->JoinDomainWithQAP(server, arguments.Value("container"),
+                                 arguments.Flag("skip-hostname-check"));
+    }
+    std::cout << "Joined through the authentication proxy " << server << ".\n";
+    return kSuccess;
+}
+
+}  // namespace tslauth

@@ -1,0 +1,92 @@
+// pam show and pam preview: the PAM file as the library reads it, and what activation
+// would make of it.
+#include <authentication/authentication.h>
+#include <systemconfiguration/pam_policy.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "commands.h"
+#include "exit_codes.h"
+#include "output.h"
+
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace tslauth {
+
+using namespace ostrel::authentication;
+using SystemConfiguration::PAMPolicy;
+
+namespace {
+
+char const kPAMFile[] = "/etc/pam.d/system-auth-generic";
+char const kServiceName[] = "system-auth-generic";
+
+PAMPolicy ReadPolicy() {
+    std::ifstream in(kPAMFile);
+    if (!in) throw IOError(std::string("Cannot open '") + kPAMFile + "': " + std::strerror(errno));
+    PAMPolicy policy(kServiceName);
+    in >> policy;
+    return policy;
+}
+
+std::string Text(PAMPolicy const& policy) {
+    std::ostringstream out;
+    out << policy;
+    return out.str();
+}
+
+}  // namespace
+
+int PamShow(Arguments const& arguments) {
+    arguments.ExpectPositionals(0, 0);
+    PAMPolicy const policy = ReadPolicy();
+    if (!arguments.Flag("json")) {
+        std::cout << Text(policy);
+        return kSuccess;
+    }
+    std::cout << "{\"service\": " << JsonString(policy.serviceName()) << ", \"stacks\": {";
+    bool firstStack = true;
+    for (auto const& stack : policy.stacks()) {
+        std::cout << (firstStack ? "" : ", ") << JsonString(std::string(stack.first)) << ": [";
+        firstStack = false;
+        for (std::size_t i = 0; i < stack.second.size(); ++i) {
+            SystemConfiguration::PAMEntry const& entry = stack.second[i];
+            std::cout << (i == 0 ? "" : ", ")
+                      << "{\"control\": " << JsonString(std::string(entry.control()))
+                      << ", \"module\": " << JsonString(entry.module())
+                      << ", \"parameters\": " << JsonStrings(entry.parameters()) << "}";
+        }
+        std::cout << "]";
+    }
+    std::cout << "}}\n";
+    return kSuccess;
+}
+
+int PamPreview(Arguments const& arguments) {
+    arguments.ExpectPositionals(0, 0);
+    std::auto_ptr<AuthenticationStore> made =
+        Singleton<AuthenticationStoreFactory>::_instance->CreateInstance("Active Directory");
+    ActiveDirectoryStore* store = dynamic_cast<ActiveDirectoryStore*>(made.get());
+    if (store == nullptr) throw UnknownRemoteAuthenticationStoreException("Active Directory");
+    std::string const before = Text(ReadPolicy());
+    std::string const after = Text(store->ActivatedPolicy());
+    std::string const diff =
+        UnifiedDiff(before, after, std::string("a") + kPAMFile, std::string("b") + kPAMFile);
+    if (arguments.Flag("json")) {
+        std::cout << "{\"file\": " << JsonString(kPAMFile)
+                  << ", \"changes\": " << (diff.empty() ? "false" : "true")
+                  << ", \"diff\": " << JsonString(diff) << "}\n";
+    } else if (diff.empty()) {
+        std::cout << "Activation would not change " << kPAMFile << ".\n";
+    } else {
+        std::cout << diff;
+    }
+    return kSuccess;
+}
+
+}  // namespace tslauth
