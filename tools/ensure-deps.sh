@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
-# openssl makes the tour's proxy certificate (tools/tour.sh).
+# openssl makes the tour's proxy certificate (tools/tour.sh); groff-base renders the manual
+# page in its test.
 packages=(g++ cmake ninja-build pkg-config libboost-dev libssl-dev libgtest-dev iproute2 util-linux
-          openssl)
+          openssl groff-base)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
