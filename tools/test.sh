@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: as built, under AddressSanitizer with
-# UndefinedBehaviorSanitizer (leak detection on), and under ThreadSanitizer.
+# UndefinedBehaviorSanitizer (leak detection on), and under ThreadSanitizer; then runs every
+# fuzz target for a minute (tools/fuzz.sh). The build directories are build, build-asan,
+# build-tsan and build-fuzz; TSLAUTH_BUILD_DIR and TSLAUTH_FUZZ_BUILD_DIR name others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/ensure-deps.sh
 jobs=$(nproc)
+base=${TSLAUTH_BUILD_DIR:-build}
 
 run_suite() {
     local dir=$1
@@ -15,10 +18,13 @@ run_suite() {
 }
 
 echo "== Test suite =="
-run_suite build
+run_suite "$base"
 echo "== Test suite under AddressSanitizer + UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_suite build-asan -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+    run_suite "$base-asan" -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 echo "== Test suite under ThreadSanitizer =="
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    run_suite build-tsan -DTSLAUTH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+    run_suite "$base-tsan" -DTSLAUTH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+echo "== Fuzzing =="
+tools/fuzz.sh 60
+echo "== All stages passed in $((SECONDS / 60)) min $((SECONDS % 60)) s =="

@@ -163,7 +163,12 @@ ActiveDirectoryProvider::ActiveDirectoryProvider(std::string const& name)
     operations = static_cast<ADProviderOperations const*>(
         LookUp(opened, "ActiveDirectoryClientOperations", name));
 
-    pamModule = Text(metadata->pamModule);
+    // Activation writes this module into the PAM configuration; without a name the entry
+    // would name only the module directory.
+    if (metadata->pamModule == nullptr || metadata->pamModule[0] == '\0') {
+        throw InvalidActiveDirectoryProviderException(name, "The plug-in names no PAM module");
+    }
+    pamModule = metadata->pamModule;
     AppendWords(metadata->pamModuleParameters, pamModuleParameters);
     nssModule = Text(metadata->nssModule);
     AppendWords(metadata->nssModuleParameters, nssModuleParameters);

@@ -3,6 +3,7 @@
 #include <authentication/exceptions.h>
 #include <sys/stat.h>
 
+#include "capabilities.h"
 #include "sandbox.h"
 
 using namespace ostrel::authentication;
@@ -239,6 +240,30 @@ TEST_F(ConfigurationTest, UnwritableDirectoriesFailBeforeAnythingChanges) {
             e.what());
     }
     EXPECT_EQ("a = 1\n", ReadFile(file));
+    EXPECT_EQ(std::vector<std::string>{"test.conf"}, ListDirectory(dir));
+
+    // A directory without write permission, for a writer that cannot override permissions.
+    std::string const locked = "/etc/ostrel/locked";
+    sandbox::MakeDirectory(locked);
+    WriteFile(locked + "/x.conf", "a = 1\n", 0644);
+    Configuration inLocked(locked + "/x.conf");
+    inLocked["a"] = "2";
+    ASSERT_EQ(0, chmod(locked.c_str(), 0555));
+    {
+        sandbox::WithoutPermissionOverride unprivileged;
+        try {
+            inLocked.Write();
+            ADD_FAILURE() << "a write into a directory without write permission succeeded";
+        } catch (IOError const& e) {
+            EXPECT_STREQ(
+                "Unable to create temporary file to write '/etc/ostrel/locked/x.conf': "
+                "Permission denied",
+                e.what());
+        }
+    }
+    EXPECT_EQ("a = 1\n", ReadFile(locked + "/x.conf"));
+    EXPECT_EQ(0644u, FileMode(locked + "/x.conf"));
+    EXPECT_EQ(std::vector<std::string>{"x.conf"}, ListDirectory(locked));
 
     try {
         AtomicFileStream stream("/etc/ostrel/nowhere/x.conf", std::ios_base::out);

@@ -1,0 +1,47 @@
+#ifndef TESTS_SUPPORT_CAPABILITIES_H
+#define TESTS_SUPPORT_CAPABILITIES_H
+
+// Root, also root of a user namespace, passes every permission check on files. Tests that need
+// permission bits to count drop the capabilities that bypass them from the calling thread's
+// effective set while this object lives, and take them back afterwards.
+
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace sandbox {
+
+class WithoutPermissionOverride {
+public:
+    WithoutPermissionOverride() {
+        if (syscall(SYS_capget, &header, saved) != 0) Fail("capget");
+        __user_cap_data_struct dropped[2] = {saved[0], saved[1]};
+        dropped[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        if (syscall(SYS_capset, &header, dropped) != 0) Fail("capset");
+    }
+    ~WithoutPermissionOverride() {
+        if (syscall(SYS_capset, &header, saved) != 0) ADD_FAILURE() << "capset restore";
+    }
+    WithoutPermissionOverride(WithoutPermissionOverride const&) = delete;
+    WithoutPermissionOverride& operator=(WithoutPermissionOverride const&) = delete;
+
+private:
+    [[noreturn]] static void Fail(char const* what) {
+        std::string text = std::string(what) + ": " + std::strerror(errno);
+        ADD_FAILURE() << text;
+        throw std::runtime_error(text);
+    }
+
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2] = {};
+};
+
+}  // namespace sandbox
+
+#endif
