@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when any is missing.
 set -euo pipefail
-# openssl makes the tour's proxy certificate (tools/tour.sh); clang-14 and its runtime
-# libraries build and run the fuzz targets (tools/fuzz.sh).
+# openssl makes the tour's proxy certificate (tools/tour.sh); groff-base renders the manual
+# page in its test; clang-14 and its runtime libraries build and run the fuzz targets
+# (tools/fuzz.sh).
 packages=(g++ cmake ninja-build pkg-config libboost-dev libssl-dev libgtest-dev iproute2 util-linux
-          openssl clang-14 libclang-rt-14-dev)
+          openssl groff-base clang-14 libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
