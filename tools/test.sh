@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: as built, under AddressSanitizer with
-# UndefinedBehaviorSanitizer (leak detection on), and under ThreadSanitizer; then runs every
-# fuzz target for a minute (tools/fuzz.sh). The build directories are build, build-asan,
-# build-tsan and build-fuzz; TSLAUTH_BUILD_DIR and TSLAUTH_FUZZ_BUILD_DIR name others.
+# UndefinedBehaviorSanitizer (leak detection on), under ThreadSanitizer, and built for 32-bit
+# x86 (-m32); then runs every fuzz target for a minute (tools/fuzz.sh). The build directories
+# are build, build-asan, build-tsan, build-i386 and build-fuzz; TSLAUTH_BUILD_DIR and
+# TSLAUTH_FUZZ_BUILD_DIR name others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/ensure-deps.sh
+tools/ensure-deps.sh i386
 jobs=$(nproc)
 base=${TSLAUTH_BUILD_DIR:-build}
 
@@ -25,6 +26,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== Test suite under ThreadSanitizer =="
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_suite "$base-tsan" -DTSLAUTH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+echo "== Test suite built for 32-bit x86 (-m32) =="
+tools/enable-i386.sh
+run_suite "$base-i386" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386-linux-gnu.cmake"
 echo "== Fuzzing =="
 tools/fuzz.sh 60
 echo "== All stages passed in $((SECONDS / 60)) min $((SECONDS % 60)) s =="

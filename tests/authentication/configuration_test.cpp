@@ -162,6 +162,19 @@ TEST_F(ConfigurationTest, WriteKeepsPermissionBits) {
     EXPECT_EQ("x = \"1\"\n", ReadFile(other));
 }
 
+// On a 32-bit host too: a file whose inode number needs more than 32 bits is examined, not
+// taken for missing.
+TEST_F(ConfigurationTest, WriteKeepsPermissionBitsOfFilesWithLargeInodeNumbers) {
+    WriteFile(file, "a=1\n", 0640);
+    sandbox::MountOverlayWithLargeInodes(dir);
+    struct stat info;
+    ASSERT_EQ(0, stat(file.c_str(), &info));
+    ASSERT_GT(static_cast<unsigned long long>(info.st_ino), 0xffffffffull);
+    Configuration(file).Write();
+    EXPECT_EQ(0640u, FileMode(file));
+    EXPECT_EQ("a = \"1\"\n", ReadFile(file));
+}
+
 TEST_F(ConfigurationTest, WriteRefusesEntriesThatWouldNotReadBack) {
     struct Case {
         Entry entry;

@@ -39,8 +39,22 @@ std::string Error(Exception const& e) {
     return std::string("tslauth: ") + e.what() + "\n";
 }
 
+// The arguments the tool was started with. A program run through a user-mode emulator (a
+// 32-bit build on a host that runs 32-bit programs only that way) shows the emulator first,
+// as the process's executable; that word is dropped.
 std::string CommandLine(pid_t pid) {
-    return sandbox::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+    std::string const proc = "/proc/" + std::to_string(pid);
+    std::string words = sandbox::ReadFile(proc + "/cmdline");
+    char executable[4096];
+    ssize_t const length = ::readlink((proc + "/exe").c_str(), executable, sizeof executable - 1);
+    if (length > 0) {
+        std::string const emulator = std::string(executable, length) + '\0';
+        if (emulator != std::string(TSLAUTH_TOOL) + '\0' &&
+            words.compare(0, emulator.size(), emulator) == 0) {
+            words.erase(0, emulator.size());
+        }
+    }
+    return words;
 }
 
 }  // namespace

@@ -68,6 +68,23 @@ TEST_F(FileReplacementTest, PermissionBitsAreKept) {
     EXPECT_EQ("127.0.0.1\tlocalhost\n" + kEntry, sandbox::ReadFile("/etc/hosts"));
 }
 
+// On a 32-bit host too: files whose inode numbers need more than 32 bits are examined, not
+// taken for missing or unreadable.
+TEST_F(FileReplacementTest, FilesWithLargeInodeNumbersAreReplaced) {
+    sandbox::WriteFile("/etc/hosts", "127.0.0.1\tlocalhost\n", 0600);
+    sandbox::WriteFile("/etc/resolv.conf", "nameserver 127.0.0.1\n", 0640);
+    sandbox::MountOverlayWithLargeInodes("/etc");
+    struct stat info;
+    ASSERT_EQ(0, ::stat("/etc/hosts", &info));
+    ASSERT_GT(static_cast<unsigned long long>(info.st_ino), 0xffffffffull);
+    AddEntry();
+    AddSearchDomain();
+    EXPECT_EQ(0600u, sandbox::FileMode("/etc/hosts"));
+    EXPECT_EQ(0640u, sandbox::FileMode("/etc/resolv.conf"));
+    EXPECT_EQ("127.0.0.1\tlocalhost\n" + kEntry, sandbox::ReadFile("/etc/hosts"));
+    EXPECT_EQ("nameserver 127.0.0.1\nsearch corp.example\n", sandbox::ReadFile("/etc/resolv.conf"));
+}
+
 TEST_F(FileReplacementTest, BindMountedFilesAreRewrittenInPlace) {
     std::string const hosts = sandbox::ScratchDirectory() + "/bound-hosts";
     std::string const resolv = sandbox::ScratchDirectory() + "/bound-resolv.conf";

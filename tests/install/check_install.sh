@@ -4,7 +4,8 @@
 # provider plug-in against the installed plug-in headers.
 # Usage: check_install.sh BUILD_DIR CMAKE GENERATOR LIBDIR INCLUDEDIR BINDIR LIBEXECDIR MANDIR DOCDIR
 # (the directories as GNUInstallDirs gives them, relative to the prefix). CONSUMER_FLAGS in
-# the environment go to the consumer programs' compile and link, for a sanitizer build.
+# the environment go to the consumers' compile and link (-m32, a sanitizer), and
+# CONSUMER_TOOLCHAIN, when set, is the CMake toolchain file the find_package project uses.
 set -eu
 build=$1 cmake=$2 generator=$3
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tslauth-install.XXXXXX")
@@ -89,7 +90,9 @@ c++ -std=c++17 -Wall -Wextra -Werror ${CONSUMER_FLAGS:-} -o "$scratch/pc/consume
     "$scratch/consumer.cpp" $(pkg-config --cflags --libs tslauth) || fail "consumer build through pkg-config"
 check_consumer "$scratch/pc/consumer"
 # shellcheck disable=SC2046
-cc -std=c99 -Wall -Wextra -Werror -fPIC -shared -fvisibility=hidden $(pkg-config --cflags tslauth) \
+# shellcheck disable=SC2086 # the flags are words
+cc -std=c99 -Wall -Wextra -Werror ${CONSUMER_FLAGS:-} -fPIC -shared -fvisibility=hidden \
+    $(pkg-config --cflags tslauth) \
     -o "$scratch/pc/libminimal.so" "$docdir/plugins/examples/minimal_provider.c" ||
     fail "plug-in build through pkg-config"
 check_plugin "$scratch/pc/libminimal.so"
@@ -115,7 +118,8 @@ target_include_directories(minimal PRIVATE
   $<TARGET_PROPERTY:tslauth::tslauth,INTERFACE_INCLUDE_DIRECTORIES>)
 CMAKE
 if ! "$cmake" -S "$scratch/cmake-project" -B "$scratch/cmake" -G "$generator" \
-    -DCMAKE_PREFIX_PATH="$prefix" -DCONSUMER_FLAGS="${CONSUMER_FLAGS:-}" >"$scratch/cmake.log" 2>&1 ||
+    -DCMAKE_PREFIX_PATH="$prefix" -DCONSUMER_FLAGS="${CONSUMER_FLAGS:-}" \
+    ${CONSUMER_TOOLCHAIN:+"-DCMAKE_TOOLCHAIN_FILE=$CONSUMER_TOOLCHAIN"} >"$scratch/cmake.log" 2>&1 ||
     ! "$cmake" --build "$scratch/cmake" >>"$scratch/cmake.log" 2>&1; then
     cat "$scratch/cmake.log" >&2
     fail "consumer build through find_package"

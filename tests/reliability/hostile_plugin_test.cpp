@@ -122,7 +122,9 @@ TEST_F(HostilePluginTest, AHangingPluginCostsOneWorkerPerQueryKindUnderLoad) {
     for (test_plugins::Slot slot : hanging) EXPECT_EQ(1u, script->Calls(slot)) << slot;
     EXPECT_GE(limit, mostThreads.load());
     EXPECT_FALSE(stop.load());
-    EXPECT_EQ(baseline + 3, Threads());
+    // The three stuck workers remain; a joined caller may still be on its way out of the
+    // process's thread list (under a user-mode emulator, noticeably so).
+    EXPECT_TRUE(Eventually([&] { return Threads() == baseline + 3; })) << Threads();
     // Calls wait at most the time-out (the trust state twice: trusted domains, then itself).
     Clock::duration waited[3] = {};
     for (unsigned i = 0; i < slowest.size(); ++i) {

@@ -62,17 +62,50 @@ void BringLoopbackUp() {
     close(fd);
 }
 
+unsigned ThreadCount() {
+    std::string status = ReadFile("/proc/self/status");
+    std::size_t at = status.find("\nThreads:");
+    return at == std::string::npos ? 1 : std::strtoul(status.c_str() + at + 9, nullptr, 10);
+}
+
+// Only a single-threaded process may enter a user namespace. Under a user-mode emulator (a
+// 32-bit build on a host that runs 32-bit programs only that way) the emulator's own threads
+// exist before main, so the program runs itself again under unshare(1), which enters the
+// namespace first and maps this user to root in it; the sandbox then goes on as for root.
+[[noreturn]] void RunAgainInUserNamespace() {
+    std::string const arguments = ReadFile("/proc/self/cmdline");
+    char self[4096];
+    ssize_t const length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) Die("readlink /proc/self/exe");
+    self[length] = '\0';
+    std::vector<std::string> words = {"unshare", "--user", "--map-root-user", "--", self};
+    std::size_t start = arguments.find('\0');  // past the program's own name
+    while (start != std::string::npos && start + 1 < arguments.size()) {
+        std::size_t const end = arguments.find('\0', start + 1);
+        words.push_back(arguments.substr(start + 1, end - start - 1));
+        start = end;
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    execvp(argv[0], argv.data());
+    Die("exec unshare");
+}
+
 void RemoveScratch() {
     umount2(scratch.c_str(), MNT_DETACH);
     rmdir(scratch.c_str());
 }
 
-void MountOverlay(std::string const& target, std::string const& name) {
+void MountOverlay(std::string const& target, std::string const& name,
+                  std::string const& extraOptions = "") {
     std::string upper = testRoot + "/" + name + "-upper";
     std::string work = testRoot + "/" + name + "-work";
     MakeDirectory(upper);
     MakeDirectory(work);
-    std::string options = "lowerdir=" + target + ",upperdir=" + upper + ",workdir=" + work;
+    std::string options =
+        "lowerdir=" + target + ",upperdir=" + upper + ",workdir=" + work + extraOptions;
     if (mount("overlay", target.c_str(), "overlay", 0, options.c_str()) != 0) {
         Fail("mount overlay on " + target);
     }
@@ -89,6 +122,7 @@ void EnterSandbox() {
     uid_t uid = geteuid();
     gid_t gid = getegid();
     if (uid != 0) flags |= CLONE_NEWUSER;
+    if (uid != 0 && ThreadCount() > 1) RunAgainInUserNamespace();
     if (unshare(flags) != 0) Die("unshare");
     if (uid != 0) {
         WriteProcFile("/proc/self/setgroups", "deny");
@@ -204,6 +238,11 @@ void MountTmpfs(std::string const& directory, unsigned long bytes) {
     if (mount("tmpfs", directory.c_str(), "tmpfs", 0, options.c_str()) != 0) {
         Fail("mount tmpfs on " + directory);
     }
+}
+
+void MountOverlayWithLargeInodes(std::string const& directory) {
+    static unsigned count = 0;
+    MountOverlay(directory, "large-inodes-" + std::to_string(++count), ",xino=on");
 }
 
 void RemountReadOnly(std::string const& directory) {

@@ -57,6 +57,10 @@ void MakeDirectory(std::string const& path, mode_t mode = 0755);
 // Mounts a fresh tmpfs of the given size over an existing directory of the sandbox; it is
 // removed with the test's overlays.
 void MountTmpfs(std::string const& directory, unsigned long bytes);
+// Mounts an overlay over an existing directory of the sandbox in which the files already
+// there keep their content but show inode numbers beyond 32 bits (xino=on), as files on
+// large file systems do; it is removed with the test's overlays.
+void MountOverlayWithLargeInodes(std::string const& directory);
 // Makes an existing mount point of the sandbox read-only.
 void RemountReadOnly(std::string const& directory);
 
