@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite: as built, under AddressSanitizer with
 # UndefinedBehaviorSanitizer (leak detection on), under ThreadSanitizer, and built for 32-bit
-# x86 (-m32); then runs every fuzz target for a minute (tools/fuzz.sh). The build directories
-# are build, build-asan, build-tsan, build-i386 and build-fuzz; TSLAUTH_BUILD_DIR and
-# TSLAUTH_FUZZ_BUILD_DIR name others.
+# x86 (-m32); then runs every fuzz target for a minute (tools/fuzz.sh) and builds and checks
+# the Debian packages (tools/build-packages.sh). The build directories are build, build-asan,
+# build-tsan, build-i386, build-fuzz and build-deb; TSLAUTH_BUILD_DIR, TSLAUTH_FUZZ_BUILD_DIR
+# and TSLAUTH_DEB_DIR name others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/ensure-deps.sh i386
+tools/ensure-deps.sh i386 packaging
 jobs=$(nproc)
 base=${TSLAUTH_BUILD_DIR:-build}
 
@@ -31,4 +32,7 @@ tools/enable-i386.sh
 run_suite "$base-i386" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386-linux-gnu.cmake"
 echo "== Fuzzing =="
 tools/fuzz.sh 60
+echo "== Debian packages =="
+# The suite has run on this tree above; the package build does not run it again.
+DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}" tools/build-packages.sh
 echo "== All stages passed in $((SECONDS / 60)) min $((SECONDS % 60)) s =="
