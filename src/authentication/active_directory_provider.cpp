@@ -8,12 +8,13 @@
 #include <locale>
 #include <sstream>
 
+#include "plugin_loader.h"
+
 namespace ostrel {
 namespace authentication {
 
 namespace {
 
-char const kPluginDirectory[] = "/usr/libexec/tslauth/";
 int const kHighestAPIVersion = 3;
 
 int const kJoinAttempts = 8;
@@ -24,28 +25,6 @@ unsigned const kJoinRetryPause = 30;  // seconds
 bool IsTransientJoinFailure(ADStatus status) {
     return status == 0xFFFF0000u || status == 1326;
 }
-
-std::string LoaderError() {
-    char const* text = dlerror();
-    return text != nullptr ? text : "";
-}
-
-// Closes a plug-in that failed to load, unless it is handed over.
-class HandleGuard {
-public:
-    explicit HandleGuard(void* handle) : handle(handle) {}
-    ~HandleGuard() {
-        if (handle != nullptr) dlclose(handle);
-    }
-    void* Release() {
-        void* released = handle;
-        handle = nullptr;
-        return released;
-    }
-
-private:
-    void* handle;
-};
 
 void* LookUp(void* handle, char const* symbol, std::string const& name) {
     dlerror();
@@ -135,23 +114,12 @@ void JoinWithRetries(Attempt attempt) {
 ActiveDirectoryProvider::ActiveDirectoryProvider(std::string const& name)
     : handle(nullptr), metadata(nullptr), operations(nullptr) {
     if (name.empty()) throw InvalidActiveDirectoryProviderException("(unset)");
-    // The name comes from a configuration file; it must not lead out of the plug-in directory.
-    if (name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
-        throw InvalidActiveDirectoryProviderException(
-            name, "a provider name must not contain '/' or NUL characters");
-    }
+    std::string const problem = PluginNameProblem(name);
+    if (!problem.empty()) throw InvalidActiveDirectoryProviderException(name, problem);
 
-    std::string const file = "lib" + name + ".so";
-    std::string const first = std::string(kPluginDirectory) + "lib" + "/" + file;
-    std::string const second = std::string(kPluginDirectory) + file;
-    dlerror();
-    void* opened = dlopen(first.c_str(), RTLD_LAZY | RTLD_GLOBAL);
-    if (opened == nullptr) {
-        dlerror();
-        opened = dlopen(second.c_str(), RTLD_LAZY | RTLD_GLOBAL);
-    }
+    void* opened = OpenPlugin(name);
     if (opened == nullptr) throw IOError("Unable to open provider: " + LoaderError());
-    HandleGuard guard(opened);
+    PluginGuard guard(opened);
 
     metadata = static_cast<ADProviderMetadata const*>(
         LookUp(opened, "ActiveDirectoryClientMetadata", name));

@@ -6,19 +6,15 @@
 #include <initializer_list>
 #include <vector>
 
+#include "plugin_loader.h"
+
 namespace ostrel {
 namespace authentication {
 
 namespace {
 
-char const kPluginDirectory[] = "/usr/libexec/tslauth/";
 char const kTableSymbol[] = "QAPProxyClientOperations";
 std::uint32_t const kUntrustedCertificateChain = 0x80090325u;
-
-std::string LoaderError() {
-    char const* text = dlerror();
-    return text != nullptr ? text : "";
-}
 
 // The proxy client knows fewer statuses than the provider: anything else, access denied
 // included, is unknown.
@@ -78,33 +74,21 @@ QAPProxy::QAPProxy(std::string const& provider, std::string const& server, bool 
       thumbprint(thumbprint),
       provider(provider) {
     if (provider.empty()) throw InvalidQAPProxyProviderException("(unset)");
-    // The name comes from a configuration file; it must not lead out of the plug-in directory.
-    if (provider.find('/') != std::string::npos || provider.find('\0') != std::string::npos) {
-        throw InvalidQAPProxyProviderException(
-            provider, "a provider name must not contain '/' or NUL characters");
-    }
+    std::string const problem = PluginNameProblem(provider);
+    if (!problem.empty()) throw InvalidQAPProxyProviderException(provider, problem);
 
-    std::string const file = "lib" + provider + ".so";
-    std::string const first = std::string(kPluginDirectory) + "lib" + "/" + file;
-    std::string const second = std::string(kPluginDirectory) + file;
-    dlerror();
-    void* opened = dlopen(first.c_str(), RTLD_LAZY | RTLD_GLOBAL);
-    if (opened == nullptr) {
-        dlerror();
-        opened = dlopen(second.c_str(), RTLD_LAZY | RTLD_GLOBAL);
-    }
+    void* opened = OpenPlugin(provider);
     if (opened == nullptr) throw IOError("Unable to open QAP provider: " + LoaderError());
+    PluginGuard guard(opened);
 
     dlerror();
     QAPProxyClientTable const* table =
         static_cast<QAPProxyClientTable const*>(dlsym(opened, kTableSymbol));
     if (table == nullptr || table->GetDomainInfo == nullptr ||
         table->CreateMachineAccount == nullptr || table->Release == nullptr) {
-        std::string const error = LoaderError();
-        dlclose(opened);
-        throw InvalidQAPProxyProviderException(provider, error);
+        throw InvalidQAPProxyProviderException(provider, LoaderError());
     }
-    handle = opened;
+    handle = guard.Release();
     operations = table;
 }
 
