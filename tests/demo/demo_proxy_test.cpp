@@ -2,11 +2,10 @@
 // the library's join through the proxy over both demo plug-ins.
 #include <authentication/qap_records.h>
 #include <dlfcn.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <tslauth/qap_proxy_client.h>
 
 #include "demo_fixture.h"
+#include "test_certificate.h"
 
 using namespace ostrel::authentication;
 
@@ -14,43 +13,9 @@ namespace {
 
 std::uint32_t const kUntrusted = 0x80090325u;
 
-struct Certificate {
-    std::string pem;
-    std::string thumbprint;
-};
-
-Certificate MakeCertificate() {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* x509 = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(x509), 1);
-    X509_gmtime_adj(X509_getm_notBefore(x509), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x509), 3600);
-    X509_set_pubkey(x509, key);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(x509), "CN", MBSTRING_ASC,
-                               reinterpret_cast<unsigned char const*>("192.0.2.1"), -1, -1, 0);
-    X509_set_issuer_name(x509, X509_get_subject_name(x509));
-    EXPECT_GT(X509_sign(x509, key, EVP_sha256()), 0);
-
-    Certificate made;
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, x509);
-    char* data = nullptr;
-    long const size = BIO_get_mem_data(bio, &data);
-    made.pem.assign(data, static_cast<std::size_t>(size));
-    BIO_free(bio);
-    // OpenSSL's own hexadecimal form of the SHA-1 digest of the DER encoding.
-    unsigned char* der = nullptr;
-    int const length = i2d_X509(x509, &der);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    EVP_Digest(der, static_cast<std::size_t>(length), digest, &digestLength, EVP_sha1(), nullptr);
-    char* hex = OPENSSL_buf2hexstr(digest, digestLength);
-    made.thumbprint = hex;
-    OPENSSL_free(hex);
-    OPENSSL_free(der);
-    X509_free(x509);
-    EVP_PKEY_free(key);
-    return made;
+// The demo proxy's server certificate names its address.
+test_certificate::Certificate MakeCertificate() {
+    return test_certificate::Make("192.0.2.1");
 }
 
 class DemoProxyTest : public DemoTest {
@@ -95,7 +60,7 @@ protected:
         return answer;
     }
 
-    Certificate certificate;
+    test_certificate::Certificate certificate;
     void* handle = nullptr;
     QAPProxyClientTable const* table = nullptr;
 };

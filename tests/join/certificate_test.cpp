@@ -4,13 +4,12 @@
 #include <authentication/qap_thumbprint_store.h>
 #include <fcntl.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <sys/stat.h>
 
 #include <cstring>
 
 #include "../store/store_fixture.h"
+#include "test_certificate.h"
 
 using namespace ostrel::authentication;
 
@@ -18,51 +17,7 @@ namespace {
 
 char const kServers[] = "/etc/ostrel/tslauth/qapservers.conf";
 
-struct Certificate {
-    std::string pem, der, keyPem, thumbprint;
-};
-
-std::string Take(BIO* bio) {
-    char* data = nullptr;
-    long const length = BIO_get_mem_data(bio, &data);
-    std::string text(data, static_cast<std::size_t>(length));
-    BIO_free(bio);
-    return text;
-}
-
-Certificate MakeCertificate(char const* commonName) {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    X509* x509 = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(x509), 1);
-    X509_gmtime_adj(X509_getm_notBefore(x509), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x509), 3600);
-    X509_set_pubkey(x509, key);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(x509), "CN", MBSTRING_ASC,
-                               reinterpret_cast<unsigned char const*>(commonName), -1, -1, 0);
-    X509_set_issuer_name(x509, X509_get_subject_name(x509));
-    EXPECT_GT(X509_sign(x509, key, EVP_sha256()), 0);
-
-    Certificate made;
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, x509);
-    made.pem = Take(bio);
-    bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
-    made.keyPem = Take(bio);
-    unsigned char* der = nullptr;
-    int const length = i2d_X509(x509, &der);
-    made.der.assign(reinterpret_cast<char*>(der), static_cast<std::size_t>(length));
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    EVP_Digest(der, static_cast<std::size_t>(length), digest, &digestLength, EVP_sha1(), nullptr);
-    char* hex = OPENSSL_buf2hexstr(digest, digestLength);
-    made.thumbprint = hex;
-    OPENSSL_free(hex);
-    OPENSSL_free(der);
-    X509_free(x509);
-    EVP_PKEY_free(key);
-    return made;
-}
+using test_certificate::Certificate;
 
 // 20 pairs of upper-case hexadecimal digits joined by ":".
 bool HasThumbprintShape(std::string const& text) {
@@ -89,8 +44,8 @@ protected:
 };
 
 TEST_F(CertificateTest, ThumbprintIsRecordedAndRewrittenOnlyWhenItChanges) {
-    Certificate const first = MakeCertificate("proxy-1.corp.example");
-    Certificate const second = MakeCertificate("proxy-2.corp.example");
+    Certificate const first = test_certificate::Make("proxy-1.corp.example");
+    Certificate const second = test_certificate::Make("proxy-2.corp.example");
     ASSERT_TRUE(HasThumbprintShape(first.thumbprint)) << first.thumbprint;
     std::string const firstFile = Scratch("first.pem", first.pem);
     std::string const bothFile = Scratch("both.pem", "text\n" + second.pem + first.pem);
@@ -121,7 +76,7 @@ TEST_F(CertificateTest, ThumbprintIsRecordedAndRewrittenOnlyWhenItChanges) {
 }
 
 TEST_F(CertificateTest, BadInputChangesNoFileAndLeaksNothing) {
-    Certificate const certificate = MakeCertificate("proxy.corp.example");
+    Certificate const certificate = test_certificate::Make("proxy.corp.example");
     std::string const pem = Scratch("proxy.pem", certificate.pem);
     std::string const kept = "192.0.2.9 = \"00:11\"\n";
     sandbox::WriteFile(kServers, kept);
