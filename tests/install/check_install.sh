@@ -4,8 +4,9 @@
 # provider plug-in against the installed plug-in headers.
 # Usage: check_install.sh BUILD_DIR CMAKE GENERATOR LIBDIR INCLUDEDIR BINDIR LIBEXECDIR MANDIR DOCDIR
 # (the directories as GNUInstallDirs gives them, relative to the prefix). CONSUMER_FLAGS in
-# the environment go to the consumers' compile and link (-m32, a sanitizer), and
-# CONSUMER_TOOLCHAIN, when set, is the CMake toolchain file the find_package project uses.
+# the environment go to the consumer programs' compile and link (-m32, a sanitizer),
+# CONSUMER_MACHINE_FLAGS to the plug-in's (-m32), and CONSUMER_TOOLCHAIN, when set, is the
+# CMake toolchain file the find_package project uses.
 set -eu
 build=$1 cmake=$2 generator=$3
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tslauth-install.XXXXXX")
@@ -91,7 +92,7 @@ c++ -std=c++17 -Wall -Wextra -Werror ${CONSUMER_FLAGS:-} -o "$scratch/pc/consume
 check_consumer "$scratch/pc/consumer"
 # shellcheck disable=SC2046
 # shellcheck disable=SC2086 # the flags are words
-cc -std=c99 -Wall -Wextra -Werror ${CONSUMER_FLAGS:-} -fPIC -shared -fvisibility=hidden \
+cc -std=c99 -Wall -Wextra -Werror ${CONSUMER_MACHINE_FLAGS:-} -fPIC -shared -fvisibility=hidden \
     $(pkg-config --cflags tslauth) \
     -o "$scratch/pc/libminimal.so" "$docdir/plugins/examples/minimal_provider.c" ||
     fail "plug-in build through pkg-config"
