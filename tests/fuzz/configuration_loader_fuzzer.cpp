@@ -7,10 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "fuzz_support.h"
 
@@ -18,8 +16,6 @@ using ostrel::authentication::Configuration;
 using ostrel::authentication::ConfigurationError;
 
 namespace {
-
-typedef std::map<std::string, std::string> Map;
 
 bool IsLineError(std::string const& message) {
     for (char const* prefix :
@@ -43,9 +39,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
     std::string const input(reinterpret_cast<char const*>(data), size);
-    std::string const& directory = fuzz::ScratchDirectory();
-    std::string const path = directory + "/fuzz.conf";
-    std::vector<std::string> const alone{"fuzz.conf"};
+    std::string const path = fuzz::ScratchDirectory() + "/fuzz.conf";
     fuzz::WriteFile(path, input);
 
     std::unique_ptr<Configuration> loaded;
@@ -55,22 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         fuzz::Check(IsLineError(e.what()), std::string("unexpected message: ") + e.what());
         return 0;
     }
-    Configuration const& configuration = *loaded;
-    try {
-        configuration.Write();
-    } catch (ConfigurationError const& e) {
-        std::string const prefix = "Unable to write configuration '" + path + "': ";
-        fuzz::Check(std::string(e.what()).compare(0, prefix.size(), prefix) == 0, e.what());
-        fuzz::Check(fuzz::ReadFile(path) == input, "a refused write changed the file");
-        fuzz::Check(fuzz::ListDirectory(directory) == alone, "a refused write left a file");
-        return 0;
-    }
-    fuzz::Check(fuzz::ListDirectory(directory) == alone, "a write left a temporary file");
-    std::string const written = fuzz::ReadFile(path);
+    std::string written;
+    if (!fuzz::CheckedWrite(*loaded, path, input, written)) return 0;
     Configuration const again(path);
-    fuzz::Check(static_cast<Map const&>(again) == static_cast<Map const&>(configuration),
-                "the written file reads back differently\ninput: " + fuzz::Printable(input) +
-                    "\nwritten: " + fuzz::Printable(written));
     again.Write();
     fuzz::Check(fuzz::ReadFile(path) == written, "the written form is not stable");
     return 0;

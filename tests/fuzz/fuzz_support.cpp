@@ -1,5 +1,6 @@
 #include "fuzz_support.h"
 
+#include <authentication/exceptions.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace fuzz {
 
@@ -134,6 +136,28 @@ std::string Printable(std::string const& bytes) {
         }
     }
     return shown;
+}
+
+bool CheckedWrite(ostrel::authentication::Configuration const& configuration,
+                  std::string const& path, std::string const& before, std::string& written) {
+    typedef std::map<std::string, std::string> Map;
+    std::string const& directory = ScratchDirectory();
+    std::vector<std::string> const listing = ListDirectory(directory);
+    try {
+        configuration.Write();
+    } catch (ostrel::authentication::ConfigurationError const& e) {
+        std::string const prefix = "Unable to write configuration '" + path + "': ";
+        Check(std::string(e.what()).compare(0, prefix.size(), prefix) == 0, e.what());
+        Check(ReadFile(path) == before, "a refused write changed the file");
+        Check(ListDirectory(directory) == listing, "a refused write left a file");
+        return false;
+    }
+    Check(ListDirectory(directory) == listing, "a write left a temporary file");
+    written = ReadFile(path);
+    ostrel::authentication::Configuration const again(path);
+    Check(static_cast<Map const&>(again) == static_cast<Map const&>(configuration),
+          "the written file reads back differently\nwritten: " + Printable(written));
+    return true;
 }
 
 }  // namespace fuzz

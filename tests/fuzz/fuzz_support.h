@@ -4,6 +4,8 @@
 // Shared by the libFuzzer targets: a failed property stops the run (libFuzzer keeps the input
 // as a crash), and targets that write files get a private directory on a tmpfs of their own.
 
+#include <authentication/configuration.h>
+
 #include <string>
 #include <vector>
 
@@ -29,6 +31,14 @@ std::vector<std::string> ListDirectory(std::string const& directory);  // sorted
 
 // The input as a string, with its bytes shown readably for failure messages.
 std::string Printable(std::string const& bytes);
+
+// Writes a configuration bound to `path`, a file of the scratch directory whose bytes are
+// `before`, and checks Write's contract: a refusal names the file and leaves it and its
+// directory as they were; an accepted write leaves no temporary file and reads back as an
+// equal map. Returns whether the write was accepted; `written` then holds the new bytes.
+// (libFuzzer keeps the input that failed.)
+bool CheckedWrite(ostrel::authentication::Configuration const& configuration,
+                  std::string const& path, std::string const& before, std::string& written);
 
 }  // namespace fuzz
 
