@@ -27,6 +27,17 @@ unsigned Threads() {
     return static_cast<unsigned>(sandbox::ListDirectory("/proc/self/task").size());
 }
 
+// A joined thread may still be on its way out of the process's thread list (under a user-mode
+// emulator, noticeably so): waits, boundedly, until none of these task ids is listed.
+bool Gone(std::vector<pid_t> const& tasks) {
+    return Eventually([&] {
+        for (pid_t task : tasks) {
+            if (sandbox::PathExists("/proc/self/task/" + std::to_string(task))) return false;
+        }
+        return true;
+    });
+}
+
 // A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
 long StatusKiB(std::string const& field) {
     std::ifstream status("/proc/self/status");
@@ -68,7 +79,9 @@ TEST_F(HostilePluginTest, AHangingPluginCostsOneWorkerPerQueryKindUnderLoad) {
     unsigned const callers = 8;
     unsigned const callsEach = 10000;  // of each query, by each caller
     // A sanitizer runtime may start a thread of its own along with the first thread.
-    std::thread([] {}).join();
+    pid_t warmUp = 0;
+    std::thread([&] { warmUp = gettid(); }).join();
+    ASSERT_TRUE(Gone({warmUp}));
     unsigned const baseline = Threads();
     long const rssBefore = StatusKiB("VmRSS");
     // Besides the callers and the monitor, at most the three stuck workers.
@@ -77,7 +90,9 @@ TEST_F(HostilePluginTest, AHangingPluginCostsOneWorkerPerQueryKindUnderLoad) {
     std::atomic<bool> stop(false);  // a worker too many: the callers give up at once
     std::atomic<unsigned> mostThreads(0);
     std::atomic<long> mostRss(0);
+    std::vector<pid_t> tasks(callers + 1);  // the callers' and the monitor's
     std::thread monitor([&] {
+        tasks.back() = gettid();
         while (!loaded) {
             unsigned const threads = Threads();
             if (threads > limit) stop = true;
@@ -92,6 +107,7 @@ TEST_F(HostilePluginTest, AHangingPluginCostsOneWorkerPerQueryKindUnderLoad) {
     std::vector<std::thread> threads;
     for (unsigned caller = 0; caller < callers; ++caller) {
         threads.emplace_back([&, caller] {
+            tasks[caller] = gettid();
             for (unsigned i = 0; i < 3 * callsEach && !stop; ++i) {
                 unsigned const kind = (i + caller) % 3;
                 Clock::time_point const start = Clock::now();
@@ -122,9 +138,9 @@ TEST_F(HostilePluginTest, AHangingPluginCostsOneWorkerPerQueryKindUnderLoad) {
     for (test_plugins::Slot slot : hanging) EXPECT_EQ(1u, script->Calls(slot)) << slot;
     EXPECT_GE(limit, mostThreads.load());
     EXPECT_FALSE(stop.load());
-    // The three stuck workers remain; a joined caller may still be on its way out of the
-    // process's thread list (under a user-mode emulator, noticeably so).
-    EXPECT_TRUE(Eventually([&] { return Threads() == baseline + 3; })) << Threads();
+    // Once the callers and the monitor are gone, the three stuck workers remain.
+    EXPECT_TRUE(Gone(tasks));
+    EXPECT_EQ(baseline + 3, Threads());
     // Calls wait at most the time-out (the trust state twice: trusted domains, then itself).
     Clock::duration waited[3] = {};
     for (unsigned i = 0; i < slowest.size(); ++i) {
