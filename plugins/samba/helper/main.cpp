@@ -1,0 +1,45 @@
+// The join helper: one request on descriptor 3, one answer back on it. Standard output and
+// error are /dev/null, where libnetapi's own prints go.
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "operations.h"
+
+int main() {
+    using namespace sambahelper;
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(3, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    Fields request, answer;
+    uint32_t status = 87;
+    if (!sambaprovider::DecodeFields(text, request)) {
+        answer["error"] = "malformed request";
+    } else if (request["op"] == "join") {
+        status = Join(request, answer);
+    } else if (request["op"] == "offline-join") {
+        status = OfflineJoin(request, answer);
+    } else if (request["op"] == "leave") {
+        status = Leave(request, answer);
+    } else if (request["op"] == "find-dc") {
+        status = FindDomainController(request, answer);
+    } else {
+        answer["error"] = "unknown request";
+    }
+    answer["status"] = std::to_string(status);
+    std::string reply = sambaprovider::EncodeFields(answer);
+    std::size_t done = 0;
+    while (done < reply.size()) {
+        ssize_t n = write(3, reply.data() + done, reply.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return 1;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}

@@ -1,0 +1,374 @@
+#include "operations.h"
+
+#include <arpa/nameser.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <resolv.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "host_state.h"
+#include "member_config.h"
+#include "netapi_session.h"
+#include "credentials_check.h"
+#include "statuses.h"
+
+extern char** environ;
+
+namespace sambahelper {
+
+using namespace sambaprovider;
+
+namespace {
+
+std::string StripBackslashes(char const* name) {
+    std::string text = name != nullptr ? name : "";
+    while (!text.empty() && text[0] == '\\') text.erase(0, 1);
+    return text;
+}
+
+// DsGetDcName says the same for a domain that does not exist and for one whose DCs do not
+// answer; the DNS tells them apart.
+uint32_t DomainLookupFailure(std::string const& domain) {
+    struct __res_state state;
+    std::memset(&state, 0, sizeof state);
+    if (res_ninit(&state) != 0) return kNoSuchDomain;
+    unsigned char reply[4096];
+    std::string name = "_ldap._tcp." + domain;
+    int length = res_nquery(&state, name.c_str(), ns_c_in, ns_t_srv, reply, sizeof reply);
+    res_nclose(&state);
+    return length > 0 ? kNoLogonServers : kNoSuchDomain;
+}
+
+struct DomainController {
+    std::string name;       // DNS name of a writable DC
+    std::string dnsDomain;  // the domain's DNS name
+    std::string workgroup;  // its NetBIOS name
+};
+
+uint32_t FindWritableDC(std::string const& domain, DomainController& dc, Fields& answer) {
+    DOMAIN_CONTROLLER_INFO* info = nullptr;
+    uint32_t const wanted = DS_DIRECTORY_SERVICE_REQUIRED | DS_WRITABLE_REQUIRED;
+    NET_API_STATUS status =
+        DsGetDcName(nullptr, domain.c_str(), nullptr, nullptr, wanted | DS_RETURN_DNS_NAME, &info);
+    if (status != 0 || info == nullptr) {
+        answer["error"] = "no domain controller found for '" + domain + "' (" +
+                          std::to_string(status) + ")";
+        return DomainLookupFailure(domain);
+    }
+    dc.name = StripBackslashes(info->domain_controller_name);
+    dc.dnsDomain = Lower(info->domain_name != nullptr ? info->domain_name : domain.c_str());
+    NetApiBufferFree(info);
+    info = nullptr;
+    status = DsGetDcName(nullptr, dc.dnsDomain.c_str(), nullptr, nullptr,
+                         wanted | DS_RETURN_FLAT_NAME, &info);
+    if (status != 0 || info == nullptr || info->domain_name == nullptr) {
+        if (info != nullptr) NetApiBufferFree(info);
+        answer["error"] = "the domain controller of '" + domain + "' gave no NetBIOS name";
+        return kNoLogonServers;
+    }
+    dc.workgroup = Upper(info->domain_name);
+    NetApiBufferFree(info);
+    return 0;
+}
+
+// libnetapi answers 1003 ("failed to connect to IPC$") both for rejected credentials and
+// for a DC it cannot reach, and says which only on standard output. The KDC tells.
+uint32_t ConnectionFailure(NetapiSession& session, NET_API_STATUS status,
+                           std::string const& realm, Fields& answer) {
+    answer["error"] = session.ErrorText(status);
+    uint32_t checked = CheckCredentials(session.User(), session.Password(), realm);
+    return checked != 0 ? checked : kNoLogonServers;
+}
+
+// Whether the DC already has a computer account of this name. Provisioning would silently
+// reset that account's password and break the host that owns it.
+uint32_t CheckAccountIsNew(NetapiSession& session, std::string const& dc,
+                           std::string const& account, std::string const& realm, Fields& answer) {
+    uint8_t* buffer = nullptr;
+    NET_API_STATUS status = NetUserGetInfo(dc.c_str(), account.c_str(), 0, &buffer);
+    if (buffer != nullptr) NetApiBufferFree(buffer);
+    if (status == 0) {
+        answer["error"] = "the domain already has a computer account '" + account +
+                          "'; it belongs to another host or to an earlier join of this one";
+        return kAccountExists;
+    }
+    if (status == kNetUserNotFound || status == kNoneMapped || status == kNoSuchUser) return 0;
+    if (status == kNetConnectFailed) return ConnectionFailure(session, status, realm, answer);
+    answer["error"] = session.ErrorText(status);
+    return status;
+}
+
+// NetRequestOfflineDomainJoin takes what a provisioning file holds: a byte-order mark and
+// the text in UTF-16LE.
+std::vector<uint8_t> ProvisioningBlob(std::string const& text) {
+    std::vector<uint8_t> blob = {0xff, 0xfe};
+    for (char c : text) {
+        blob.push_back(static_cast<uint8_t>(c));
+        blob.push_back(0);
+    }
+    return blob;
+}
+
+uint32_t RequestJoin(NetapiSession& session, std::string const& text, Fields& answer) {
+    if (text.empty() ||
+        text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=") !=
+            std::string::npos) {
+        answer["error"] = "the provisioning data is not base64 text";
+        return kInvalidParameter;
+    }
+    std::vector<uint8_t> blob = ProvisioningBlob(text);
+    NET_API_STATUS status = NetRequestOfflineDomainJoin(
+        blob.data(), static_cast<uint32_t>(blob.size()), NETSETUP_PROVISION_ONLINE_CALLER, nullptr);
+    if (status == 0 || status == kJoinPerformedMustRestart) return 0;
+    answer["error"] = "offline join: " + session.ErrorText(status);
+    return status == kInvalidProvisioningData ? kInvalidParameter : static_cast<uint32_t>(status);
+}
+
+// Runs a program with no input or output, killed after `seconds`.
+int RunQuietly(std::vector<char const*> arguments, int seconds) {
+    arguments.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    pid_t pid = -1;
+    int error = posix_spawnp(&pid, arguments[0], &actions, nullptr,
+                             const_cast<char* const*>(arguments.data()), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) return -1;
+    int status = 0;
+    for (int waited = 0;; ++waited) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (waited >= seconds * 10) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        poll(nullptr, 0, 100);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The keytab lets the host prove itself over Kerberos (LDAP queries, services). libnet
+// writes it only when the configuration asks for one, and the offline join cannot.
+uint32_t CreateKeytab(MemberConfig config, Fields& answer) {
+    config.keytab = true;
+    WriteMemberConfig(config);
+    if (RunQuietly({"net", "ads", "keytab", "create", "-P"}, 60) != 0) {
+        answer["error"] = "unable to create the keytab '" + std::string(kKeytab) + "'";
+        return kInternalError;
+    }
+    return 0;
+}
+
+// A join that fails after the account was made takes it all back.
+void Undo(NetapiSession& session, std::string const& dc, std::string const& account,
+          std::string const& savedConfig) {
+    NetUnjoinDomain(nullptr, "", "", NETSETUP_JOIN_DOMAIN);
+    if (!dc.empty()) NetUserDel(dc.c_str(), account.c_str());
+    try {
+        RestoreMemberConfigText(savedConfig);
+    } catch (std::exception const&) {
+    }
+    session.Restart();
+}
+
+uint32_t MapProvisioningStatus(NetapiSession& session, NET_API_STATUS netStatus,
+                               std::string const& realm, Fields& answer) {
+    answer["error"] = "provisioning: " + session.ErrorText(netStatus);
+    uint32_t const status = netStatus;
+    switch (status) {
+    case kLogonFailure:
+    case kAccessDenied:
+        return status;
+    case kNetConnectFailed:
+        return ConnectionFailure(session, netStatus, realm, answer);
+    case kDcNotFound:
+        return kNoLogonServers;
+    case kSetupNotJoinedOu:
+        return kDirectoryInvalid;
+    default:
+        return status;
+    }
+}
+
+}  // namespace
+
+uint32_t Join(Fields const& request, Fields& answer) try {
+    std::string const domain = request.count("domain") ? request.at("domain") : "";
+    std::string const container = request.count("container") ? request.at("container") : "";
+    if (domain.empty() || domain.find_first_of(" \t\\/") != std::string::npos) {
+        return kInvalidDomainName;
+    }
+    std::string const name = AccountNameForHost();
+    if (name.empty()) {
+        answer["error"] = "the host name cannot be a computer account name";
+        return kInvalidComputerName;
+    }
+    std::string const account = name + "$";
+    ConfigLock lock;
+    MemberConfig current = ReadMemberConfig();
+    if (current.IsMember() && HoldsMachineSecret(current.workgroup)) return kAlreadyJoined;
+    std::string const savedConfig = SaveMemberConfigText();
+
+    NetapiSession session;
+    if (!session.Ready()) return kInternalError;
+    session.SetCredentials(request.count("user") ? request.at("user") : "",
+                           request.count("password") ? request.at("password") : "");
+    DomainController dc;
+    uint32_t status = FindWritableDC(domain, dc, answer);
+    if (status != 0) return status;
+
+    MemberConfig config;
+    config.workgroup = dc.workgroup;
+    config.realm = Upper(dc.dnsDomain);
+    config.netbiosName = name;
+    WriteMemberConfig(config);
+    session.Restart();
+
+    status = CheckAccountIsNew(session, dc.name, account, config.realm, answer);
+    if (status != 0) {
+        RestoreMemberConfigText(savedConfig);
+        return status;
+    }
+    std::string const ou = CompleteContainer(container, dc.dnsDomain);
+    char const* text = nullptr;
+    NET_API_STATUS provisioned =
+        NetProvisionComputerAccount(dc.dnsDomain.c_str(), name.c_str(),
+                                    ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0, nullptr,
+                                    nullptr, &text);
+    if (provisioned != 0 || text == nullptr) {
+        if (text != nullptr) NetApiBufferFree(const_cast<char*>(text));
+        uint32_t mapped = MapProvisioningStatus(session, provisioned, config.realm, answer);
+        RestoreMemberConfigText(savedConfig);
+        return mapped;
+    }
+    std::string provisioning = text;
+    NetApiBufferFree(const_cast<char*>(text));
+    status = RequestJoin(session, provisioning, answer);
+    if (status == 0) status = CreateKeytab(config, answer);
+    if (status != 0) {
+        Undo(session, dc.name, account, savedConfig);
+        return status;
+    }
+    answer["dc"] = dc.name;
+    answer["workgroup"] = dc.workgroup;
+    answer["dns-domain"] = dc.dnsDomain;
+    return 0;
+} catch (std::exception const& error) {
+    answer["error"] = error.what();
+    return kInternalError;
+}
+
+uint32_t OfflineJoin(Fields const& request, Fields& answer) try {
+    auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
+    std::string const name = AccountNameForHost();
+    if (name.empty()) {
+        answer["error"] = "the host name cannot be a computer account name";
+        return kInvalidComputerName;
+    }
+    std::string const workgroup = Upper(field("netbios-domain"));
+    std::string const dnsDomain = Lower(field("dns-domain"));
+    if (workgroup.empty() || dnsDomain.empty()) return kInvalidDomainName;
+    std::string const account = field("account");
+    if (!account.empty() && Upper(account) != name + "$") {
+        answer["error"] = "the machine account '" + account + "' is not this host's ('" + name +
+                          "$')";
+        return kInvalidComputerName;
+    }
+    ConfigLock lock;
+    MemberConfig current = ReadMemberConfig();
+    if (current.IsMember() && HoldsMachineSecret(current.workgroup)) return kAlreadyJoined;
+    std::string const savedConfig = SaveMemberConfigText();
+    MemberConfig config;
+    config.workgroup = workgroup;
+    config.realm = Upper(dnsDomain);
+    config.netbiosName = name;
+    WriteMemberConfig(config);
+    NetapiSession session;
+    if (!session.Ready()) {
+        RestoreMemberConfigText(savedConfig);
+        return kInternalError;
+    }
+    uint32_t status = RequestJoin(session, field("provisioning"), answer);
+    if (status == 0) status = CreateKeytab(config, answer);
+    if (status != 0) {
+        // The account belongs to whoever provisioned it; only this host's part is undone.
+        Undo(session, "", account, savedConfig);
+        return status;
+    }
+    return 0;
+} catch (std::exception const& error) {
+    answer["error"] = error.what();
+    return kInternalError;
+}
+
+uint32_t Leave(Fields const& request, Fields& answer) try {
+    std::string const user = request.count("user") ? request.at("user") : "";
+    std::string const password = request.count("password") ? request.at("password") : "";
+    ConfigLock lock;
+    MemberConfig config = ReadMemberConfig();
+    if (!config.IsMember() || !HoldsMachineSecret(config.workgroup)) return kNotJoined;
+    NetapiSession session;
+    if (!session.Ready()) return kInternalError;
+    if (request.count("user") != 0) {
+        // The account goes first: when the DC refuses, the host stays joined.
+        session.SetCredentials(user, password);
+        DomainController dc;
+        uint32_t status = FindWritableDC(config.DnsDomain(), dc, answer);
+        if (status != 0) return status;
+        std::string const account = config.netbiosName + "$";
+        NET_API_STATUS deleted = NetUserDel(dc.name.c_str(), account.c_str());
+        if (deleted == kNetConnectFailed) return ConnectionFailure(session, deleted, config.realm, answer);
+        if (deleted != 0 && deleted != kNetUserNotFound && deleted != kNoneMapped &&
+            deleted != kNoSuchUser) {
+            answer["error"] = "deleting '" + account + "': " + session.ErrorText(deleted);
+            return deleted;
+        }
+    }
+    NET_API_STATUS status = NetUnjoinDomain(nullptr, "", "", NETSETUP_JOIN_DOMAIN);
+    if (status != 0) {
+        answer["error"] = "leaving: " + session.ErrorText(status);
+        return status;
+    }
+    MemberConfig left;
+    left.workgroup = config.workgroup;
+    left.netbiosName = config.netbiosName;
+    WriteMemberConfig(left);
+    return 0;
+} catch (std::exception const& error) {
+    answer["error"] = error.what();
+    return kInternalError;
+}
+
+uint32_t FindDomainController(Fields const& request, Fields& answer) try {
+    std::string const domain = request.count("domain") ? request.at("domain") : "";
+    std::string const site = request.count("site") ? request.at("site") : "";
+    NetapiSession session;
+    if (!session.Ready()) return kInternalError;
+    DOMAIN_CONTROLLER_INFO* info = nullptr;
+    NET_API_STATUS status =
+        DsGetDcName(nullptr, domain.c_str(), nullptr, site.empty() ? nullptr : site.c_str(),
+                    DS_DIRECTORY_SERVICE_REQUIRED | DS_RETURN_DNS_NAME, &info);
+    if (status != 0 || info == nullptr) return DomainLookupFailure(domain);
+    answer["dc"] = StripBackslashes(info->domain_controller_name);
+    NetApiBufferFree(info);
+    return 0;
+} catch (std::exception const& error) {
+    answer["error"] = error.what();
+    return kInternalError;
+}
+
+}  // namespace sambahelper

@@ -1,0 +1,140 @@
+#include "helper_client.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+extern char** environ;
+
+namespace sambaprovider {
+
+namespace {
+
+ADStatus const kInternalError = 1359;
+ADStatus const kTimedOut = 10060;
+
+// The helper lives beside the plug-in, wherever the plug-in was loaded from.
+std::string HelperPath() {
+    Dl_info info = {};
+    if (dladdr(reinterpret_cast<void*>(&HelperPath), &info) == 0 || info.dli_fname == nullptr) {
+        return "";
+    }
+    std::string self = info.dli_fname;
+    std::size_t slash = self.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/" +
+           kHelperName;
+}
+
+long long NowMs() {
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+bool SendAll(int fd, std::string const& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+pid_t Spawn(std::string const& path, int channel) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, channel, 3);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+    // The helper starts with default signal handling and an empty mask, whatever the host
+    // program set.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    char* argv[] = {const_cast<char*>(kHelperName), nullptr};
+    pid_t pid = -1;
+    int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) {
+        syslog(LOG_ERR, "Samba provider: unable to run '%s': %s", path.c_str(), strerror(error));
+        return -1;
+    }
+    return pid;
+}
+
+}  // namespace
+
+ADStatus RunHelper(Fields const& request, Fields& answer) {
+    int sockets[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return kInternalError;
+    pid_t pid = Spawn(HelperPath(), sockets[1]);
+    close(sockets[1]);
+    if (pid < 0) {
+        close(sockets[0]);
+        return kInternalError;
+    }
+    bool sent = SendAll(sockets[0], EncodeFields(request));
+    shutdown(sockets[0], SHUT_WR);
+    std::string text;
+    bool timedOut = false;
+    long long deadline = NowMs() + kHelperDeadlineSeconds * 1000LL;
+    while (sent) {
+        long long left = deadline - NowMs();
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd wait = {sockets[0], POLLIN, 0};
+        int ready = poll(&wait, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) continue;
+        char buffer[4096];
+        ssize_t n = read(sockets[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(sockets[0]);
+    if (timedOut || !sent) kill(pid, SIGKILL);
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    if (timedOut) {
+        syslog(LOG_ERR, "Samba provider: the join helper did not finish in %d s; stopped",
+               kHelperDeadlineSeconds);
+        return kTimedOut;
+    }
+    Fields fields;
+    if (!DecodeFields(text, fields) || fields.count("status") == 0) {
+        syslog(LOG_ERR, "Samba provider: the join helper ended without an answer (%s %d)",
+               WIFSIGNALED(wstatus) ? "signal" : "exit status",
+               WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : WEXITSTATUS(wstatus));
+        return kInternalError;
+    }
+    answer = fields;
+    return static_cast<ADStatus>(std::strtoul(fields["status"].c_str(), nullptr, 10));
+}
+
+}  // namespace sambaprovider

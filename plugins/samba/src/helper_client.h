@@ -1,0 +1,25 @@
+#ifndef SAMBA_PROVIDER_HELPER_CLIENT_H
+#define SAMBA_PROVIDER_HELPER_CLIENT_H
+
+// Joins and leaves run libnetapi in a helper process of their own: libnetapi keeps one
+// global, thread-unsafe context, reads smb.conf once per context, keeps the machine secrets
+// open and prints to standard output on some failures. None of that reaches the host program
+// this way, and a helper that hangs on a dead DC is killed at a deadline.
+#include <tslauth/active_directory_client.h>
+
+#include "wire.h"
+
+namespace sambaprovider {
+
+inline char const kHelperName[] = "tslauth-samba-helper";
+// How long one helper run may take before it is killed (a DC that stops answering half-way
+// holds libnet for minutes).
+inline int const kHelperDeadlineSeconds = 120;
+
+// Runs the helper with the request; returns its status, with its answer fields in `answer`.
+// 10060 when it was killed at the deadline, 1359 when it could not run or answered nothing.
+ADStatus RunHelper(Fields const& request, Fields& answer);
+
+}  // namespace sambaprovider
+
+#endif

@@ -1,0 +1,65 @@
+#include "host_state.h"
+
+#include <tdb.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+#include <fcntl.h>
+#include <cstring>
+
+#include "member_config.h"
+
+namespace sambaprovider {
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string AccountNameForHost() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return "";
+    std::string shortName(name, strcspn(name, "."));
+    if (shortName.empty() || shortName.size() > 15) return "";
+    for (char c : shortName) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') return "";
+    }
+    return Upper(shortName);
+}
+
+bool HoldsMachineSecret(std::string const& workgroup) {
+    if (workgroup.empty()) return false;
+    TDB_CONTEXT* tdb = tdb_open(kSecretsFile, 0, TDB_DEFAULT, O_RDONLY, 0);
+    if (tdb == nullptr) return false;
+    std::string key = "SECRETS/MACHINE_PASSWORD/" + Upper(workgroup);
+    TDB_DATA data = {reinterpret_cast<unsigned char*>(&key[0]), key.size()};
+    bool holds = tdb_exists(tdb, data) != 0;
+    tdb_close(tdb);
+    return holds;
+}
+
+std::string DomainDN(std::string const& dnsDomain) {
+    std::string dn;
+    std::size_t begin = 0;
+    while (begin <= dnsDomain.size()) {
+        std::size_t end = dnsDomain.find('.', begin);
+        if (end == std::string::npos) end = dnsDomain.size();
+        if (end > begin) dn += (dn.empty() ? "DC=" : ",DC=") + dnsDomain.substr(begin, end - begin);
+        begin = end + 1;
+    }
+    return dn;
+}
+
+std::string CompleteContainer(std::string const& container, std::string const& dnsDomain) {
+    if (container.find('=') == std::string::npos) return container;
+    if (Lower(container).find("dc=") != std::string::npos) return container;
+    return container + "," + DomainDN(dnsDomain);
+}
+
+}  // namespace sambaprovider

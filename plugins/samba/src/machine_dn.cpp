@@ -1,0 +1,213 @@
+// Slot 9: the machine account's DN, searched over LDAP as the machine itself (Kerberos from
+// the keytab, SASL GSSAPI). Everything is per call: a Kerberos context, a MEMORY credential
+// cache named to GSSAPI for this thread only, and an LDAP handle. The process environment
+// (KRB5CCNAME) is never touched: it belongs to the host program and to every thread.
+#include <gssapi/gssapi_krb5.h>
+#include <krb5.h>
+#include <ldap.h>
+#include <sasl/sasl.h>
+#include <syslog.h>
+#include "winbind_client.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "helper_client.h"
+#include "host_state.h"
+#include "membership.h"
+#include "results.h"
+#include "slots.h"
+#include "statuses.h"
+
+namespace sambaprovider {
+
+namespace {
+
+int const kLdapSeconds = 15;
+
+// GSSAPI asks for nothing but may offer an authorisation name: take the defaults.
+int AnswerDefaults(LDAP*, unsigned, void*, void* interactions) {
+    for (auto* entry = static_cast<sasl_interact_t*>(interactions); entry->id != SASL_CB_LIST_END;
+         ++entry) {
+        entry->result = entry->defresult != nullptr ? entry->defresult : "";
+        entry->len = static_cast<unsigned>(std::strlen(static_cast<char const*>(entry->result)));
+    }
+    return LDAP_SUCCESS;
+}
+
+ADStatus FindDC(std::string const& domain, std::string& dc) {
+    wbcContext* context = wbcCtxCreate();
+    wbcDomainControllerInfoEx* info = nullptr;
+    wbcErr found = context == nullptr ? WBC_ERR_NO_MEMORY
+                                      : wbcCtxLookupDomainControllerEx(
+                                            context, domain.c_str(), nullptr, nullptr, 0x10, &info);
+    if (found == WBC_ERR_SUCCESS && info != nullptr && info->dc_unc != nullptr) {
+        dc = info->dc_unc;
+        while (!dc.empty() && dc[0] == '\\') dc.erase(0, 1);
+    }
+    wbcFreeMemory(info);
+    if (context != nullptr) wbcCtxFree(context);
+    if (!dc.empty()) return 0;
+    Fields request = {{"op", "find-dc"}, {"domain", domain}}, answer;
+    ADStatus status = RunHelper(request, answer);
+    dc = answer["dc"];
+    return status;
+}
+
+// The machine's ticket-granting ticket in a credential cache of this call's own.
+class MachineTicket {
+public:
+    ~MachineTicket() {
+        if (cache != nullptr) krb5_cc_destroy(context, cache);
+        if (principal != nullptr) krb5_free_principal(context, principal);
+        if (keytab != nullptr) krb5_kt_close(context, keytab);
+        if (context != nullptr) krb5_free_context(context);
+    }
+
+    ADStatus Get(std::string const& name) {
+        if (krb5_init_context(&context) != 0) {
+            context = nullptr;
+            return kInternalError;
+        }
+        if (krb5_parse_name(context, name.c_str(), &principal) != 0) return kInvalidAccountName;
+        if (krb5_kt_resolve(context, (std::string("FILE:") + kKeytab).c_str(), &keytab) != 0) {
+            return kInternalError;
+        }
+        krb5_creds credentials;
+        std::memset(&credentials, 0, sizeof credentials);
+        krb5_error_code error = krb5_get_init_creds_keytab(context, &credentials, principal,
+                                                           keytab, 0, nullptr, nullptr);
+        if (error != 0) {
+            char const* text = krb5_get_error_message(context, error);
+            syslog(LOG_WARNING, "Samba provider: no ticket for %s: %s", name.c_str(), text);
+            krb5_free_error_message(context, text);
+            switch (error) {
+            case KRB5_KDC_UNREACH:
+            case KRB5_REALM_CANT_RESOLVE:
+                return kNoLogonServers;
+            case KRB5KDC_ERR_PREAUTH_FAILED:
+            case KRB5KDC_ERR_C_PRINCIPAL_UNKNOWN:
+            case KRB5KDC_ERR_CLIENT_REVOKED:
+                return kNoTrustSamAccount;
+            default:
+                return error == ENOENT || error == KRB5_KT_NOTFOUND ? 1786 : kNoLogonServers;
+            }
+        }
+        error = krb5_cc_new_unique(context, "MEMORY", nullptr, &cache);
+        if (error == 0) error = krb5_cc_initialize(context, cache, principal);
+        if (error == 0) error = krb5_cc_store_cred(context, cache, &credentials);
+        krb5_free_cred_contents(context, &credentials);
+        if (error != 0) return kInternalError;
+        cacheName = std::string("MEMORY:") + krb5_cc_get_name(context, cache);
+        return 0;
+    }
+
+    std::string const& CacheName() const { return cacheName; }
+
+private:
+    krb5_context context = nullptr;
+    krb5_principal principal = nullptr;
+    krb5_keytab keytab = nullptr;
+    krb5_ccache cache = nullptr;
+    std::string cacheName;
+};
+
+// GSSAPI's credential cache for this thread, put back as it was afterwards.
+class ThreadCredentialCache {
+public:
+    explicit ThreadCredentialCache(std::string const& name) {
+        OM_uint32 minor = 0;
+        char const* old = nullptr;
+        set = gss_krb5_ccache_name(&minor, name.c_str(), &old) == GSS_S_COMPLETE;
+        if (set && old != nullptr) previous = old;
+        hadPrevious = set && old != nullptr;
+    }
+    ~ThreadCredentialCache() {
+        OM_uint32 minor = 0;
+        if (set) gss_krb5_ccache_name(&minor, hadPrevious ? previous.c_str() : nullptr, nullptr);
+    }
+    bool Set() const { return set; }
+
+private:
+    bool set = false, hadPrevious = false;
+    std::string previous;
+};
+
+ADStatus SearchDN(std::string const& dc, std::string const& base, std::string const& account,
+                  std::string& dn) {
+    LDAP* ldap = nullptr;
+    std::string uri = "ldap://" + dc;
+    if (ldap_initialize(&ldap, uri.c_str()) != LDAP_SUCCESS) return kInternalError;
+    int version = LDAP_VERSION3;
+    timeval limit = {kLdapSeconds, 0};
+    ldap_set_option(ldap, LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(ldap, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    // The DC's name is used as given: canonicalising it through reverse DNS finds no PTR
+    // record in many domains, and then no service ticket.
+    ldap_set_option(ldap, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
+    ldap_set_option(ldap, LDAP_OPT_NETWORK_TIMEOUT, &limit);
+    ldap_set_option(ldap, LDAP_OPT_TIMEOUT, &limit);
+    ADStatus status = 0;
+    int result = ldap_sasl_interactive_bind_s(ldap, nullptr, "GSSAPI", nullptr, nullptr,
+                                              LDAP_SASL_QUIET, AnswerDefaults, nullptr);
+    LDAPMessage* found = nullptr;
+    if (result != LDAP_SUCCESS) {
+        syslog(LOG_WARNING, "Samba provider: LDAP bind to %s failed: %s", dc.c_str(),
+               ldap_err2string(result));
+        status = result == LDAP_SERVER_DOWN || result == LDAP_TIMEOUT ? kNoLogonServers
+                                                                      : kAccessDenied;
+    } else {
+        std::string filter = "(sAMAccountName=" + account + ")";
+        char attribute[] = "1.1";
+        char* attributes[] = {attribute, nullptr};
+        result = ldap_search_ext_s(ldap, base.c_str(), LDAP_SCOPE_SUBTREE, filter.c_str(),
+                                   attributes, 0, nullptr, nullptr, &limit, 2, &found);
+        LDAPMessage* entry = result == LDAP_SUCCESS ? ldap_first_entry(ldap, found) : nullptr;
+        char* name = entry != nullptr ? ldap_get_dn(ldap, entry) : nullptr;
+        if (name != nullptr) {
+            dn = name;
+            ldap_memfree(name);
+        } else if (result == LDAP_SUCCESS) {
+            status = kNoTrustSamAccount;
+        } else {
+            status = kNoLogonServers;
+        }
+    }
+    if (found != nullptr) ldap_msgfree(found);
+    ldap_unbind_ext_s(ldap, nullptr, nullptr);
+    return status;
+}
+
+}  // namespace
+
+ADStatus GetMachineAccountDN(char** dn, ADDeallocator* deallocator) {
+    if (dn == nullptr || deallocator == nullptr) return kInvalidParameter;
+    *deallocator = FreeString;
+    *dn = nullptr;
+    Membership membership;
+    try {
+        membership = CurrentMembership();
+    } catch (std::exception const& error) {
+        syslog(LOG_ERR, "Samba provider: %s", error.what());
+        return kAccessDenied;
+    }
+    if (!membership.joined) return 0;  // not joined: no DN
+    MemberConfig const& config = membership.config;
+    std::string dc;
+    ADStatus status = FindDC(config.DnsDomain(), dc);
+    if (status != 0) return status;
+    std::string const account = config.netbiosName + "$";
+    MachineTicket ticket;
+    status = ticket.Get(account + "@" + config.realm);
+    if (status != 0) return status;
+    ThreadCredentialCache cache(ticket.CacheName());
+    if (!cache.Set()) return kInternalError;
+    std::string found;
+    status = SearchDN(dc, DomainDN(config.DnsDomain()), account, found);
+    if (status != 0) return status;
+    *dn = CopyString(found);
+    return *dn != nullptr ? 0 : 8;
+}
+
+}  // namespace sambaprovider

@@ -1,0 +1,189 @@
+#include "member_config.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+
+namespace sambaprovider {
+
+namespace {
+
+char const kHeader[] =
+    "# Written by the tslauth Samba provider; a join, a leave and a change of the preferred\n"
+    "# domain controllers replace this whole file.\n";
+
+std::runtime_error SystemError(std::string const& what, std::string const& path) {
+    return std::runtime_error(what + " '" + path + "': " + std::strerror(errno));
+}
+
+std::string Trim(std::string const& text) {
+    std::size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos) return "";
+    return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void WriteAll(int fd, std::string const& text, std::string const& path) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw SystemError("Unable to write", path);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void ReplaceFile(std::string const& text) {
+    std::string const path = kSambaConfig;
+    mkdir(kSambaConfigDirectory, 0755);
+    std::string temporary = path + ".XXXXXX";
+    int fd = mkstemp(&temporary[0]);
+    if (fd < 0) throw SystemError("Unable to create a temporary file beside", path);
+    try {
+        struct stat old;
+        fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+        WriteAll(fd, text, temporary);
+        if (fsync(fd) != 0) throw SystemError("Unable to write", temporary);
+        if (close(fd) != 0) {
+            fd = -1;
+            throw SystemError("Unable to write", temporary);
+        }
+        fd = -1;
+        if (rename(temporary.c_str(), path.c_str()) != 0) {
+            throw SystemError("Unable to replace", path);
+        }
+    } catch (...) {
+        if (fd >= 0) close(fd);
+        unlink(temporary.c_str());
+        throw;
+    }
+}
+
+}  // namespace
+
+std::string MemberConfig::DnsDomain() const { return Lower(realm); }
+
+std::string MemberConfig::Render() const {
+    std::ostringstream out;
+    out << kHeader << "[global]\n";
+    out << "\tworkgroup = " << workgroup << "\n";
+    if (IsMember()) {
+        out << "\trealm = " << realm << "\n\tsecurity = ads\n";
+    } else {
+        out << "\tsecurity = user\n";
+    }
+    out << "\tnetbios name = " << netbiosName << "\n";
+    out << "\tkerberos method = " << (keytab ? "secrets and keytab" : "secrets only") << "\n";
+    if (!passwordServers.empty()) {
+        out << "\tpassword server =";
+        for (std::string const& server : passwordServers) out << " " << server;
+        out << " *\n";
+    }
+    // Local accounts keep their own range; domain accounts map from their RIDs, so every
+    // member of the domain gives a user the same ID.
+    out << "\tidmap config * : backend = tdb\n"
+           "\tidmap config * : range = 3000-7999\n";
+    if (IsMember()) {
+        out << "\tidmap config " << workgroup << " : backend = rid\n"
+            << "\tidmap config " << workgroup << " : range = 100000-999999\n";
+    }
+    out << "\ttemplate shell = /bin/bash\n"
+           "\ttemplate homedir = /home/%D/%U\n"
+           "\twinbind use default domain = no\n"
+           "\twinbind offline logon = no\n"
+           "\tload printers = no\n"
+           "\tlog level = 0\n";
+    return out.str();
+}
+
+MemberConfig ReadMemberConfig() {
+    MemberConfig config;
+    std::ifstream in(kSambaConfig);
+    if (!in) {
+        if (errno == ENOENT) return config;
+        throw SystemError("Unable to read", kSambaConfig);
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string text = Trim(line);
+        std::size_t equals = text.find('=');
+        if (text.empty() || text[0] == '#' || text[0] == ';' || equals == std::string::npos) {
+            continue;
+        }
+        std::string key = Lower(Trim(text.substr(0, equals)));
+        std::string value = Trim(text.substr(equals + 1));
+        if (key == "workgroup") {
+            config.workgroup = value;
+        } else if (key == "realm") {
+            config.realm = value;
+        } else if (key == "netbios name") {
+            config.netbiosName = value;
+        } else if (key == "kerberos method") {
+            config.keytab = value.find("keytab") != std::string::npos;
+        } else if (key == "password server") {
+            std::istringstream words(value);
+            std::string word;
+            while (words >> word) {
+                if (word != "*") config.passwordServers.push_back(word);
+            }
+        }
+    }
+    if (in.bad()) throw SystemError("Unable to read", kSambaConfig);
+    return config;
+}
+
+void WriteMemberConfig(MemberConfig const& config) { ReplaceFile(config.Render()); }
+
+std::string SaveMemberConfigText() {
+    std::ifstream in(kSambaConfig, std::ios::binary);
+    if (!in) return "";
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void RestoreMemberConfigText(std::string const& text) {
+    if (text.empty()) {
+        unlink(kSambaConfig);
+    } else {
+        ReplaceFile(text);
+    }
+}
+
+namespace {
+// flock is per open file description; this mutex keeps two threads of one process from
+// sharing a lock they both think they hold.
+std::mutex threadLock;
+}  // namespace
+
+ConfigLock::ConfigLock() : fd(-1) {
+    threadLock.lock();
+    mkdir(kSambaConfigDirectory, 0755);
+    fd = open(kSambaConfigDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0) {
+        std::runtime_error error = SystemError("Unable to lock", kSambaConfigDirectory);
+        if (fd >= 0) close(fd);
+        threadLock.unlock();
+        throw error;
+    }
+}
+
+ConfigLock::~ConfigLock() {
+    close(fd);
+    threadLock.unlock();
+}
+
+}  // namespace sambaprovider

@@ -1,0 +1,54 @@
+#ifndef SAMBA_PROVIDER_MEMBER_CONFIG_H
+#define SAMBA_PROVIDER_MEMBER_CONFIG_H
+
+// The member's Samba configuration, which this provider owns: written whole on a join, on a
+// leave and when the preferred domain controllers change, and read back by the queries.
+#include <string>
+#include <vector>
+
+namespace sambaprovider {
+
+inline char const kSambaConfigDirectory[] = "/etc/samba";
+inline char const kSambaConfig[] = "/etc/samba/smb.conf";
+inline char const kSecretsFile[] = "/var/lib/samba/private/secrets.tdb";
+inline char const kKeytab[] = "/etc/krb5.keytab";
+
+struct MemberConfig {
+    std::string workgroup;    // NetBIOS name of the domain (or "WORKGROUP" when not a member)
+    std::string realm;        // Kerberos realm, upper case; empty when not a member
+    std::string netbiosName;  // this host's account name without "$"
+    // An offline join must run with "secrets only": libnet's keytab code crashes inside it.
+    bool keytab = false;
+    std::vector<std::string> passwordServers;  // preferred domain controllers, in order
+
+    bool IsMember() const { return !realm.empty(); }
+    std::string DnsDomain() const;  // the realm in lower case
+    std::string Render() const;
+};
+
+// Reads what Render wrote; a missing file is a host that was never configured. Throws
+// std::runtime_error when the file cannot be read.
+MemberConfig ReadMemberConfig();
+// Replaces the file atomically (temporary file beside it, synced, renamed). Throws
+// std::runtime_error naming the file and the system's error.
+void WriteMemberConfig(MemberConfig const& config);
+// The file's current bytes ("" when missing), and putting exactly those back.
+std::string SaveMemberConfigText();
+void RestoreMemberConfigText(std::string const& text);
+
+// Serialises every read-edit-replace of the configuration across processes and threads:
+// an exclusive flock on the configuration directory.
+class ConfigLock {
+public:
+    ConfigLock();
+    ~ConfigLock();
+    ConfigLock(ConfigLock const&) = delete;
+    ConfigLock& operator=(ConfigLock const&) = delete;
+
+private:
+    int fd;
+};
+
+}  // namespace sambaprovider
+
+#endif

@@ -1,0 +1,104 @@
+// Joining and leaving (through the join helper) and the preferred domain controllers.
+#include <syslog.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "helper_client.h"
+#include "member_config.h"
+#include "results.h"
+#include "slots.h"
+#include "statuses.h"
+
+namespace sambaprovider {
+
+namespace {
+
+ADStatus Run(char const* what, Fields const& request) {
+    Fields answer;
+    ADStatus status = RunHelper(request, answer);
+    if (status != 0 && !answer["error"].empty()) {
+        syslog(LOG_WARNING, "Samba provider: %s failed (%u): %s", what, status,
+               answer["error"].c_str());
+    }
+    return status;
+}
+
+}  // namespace
+
+ADStatus JoinDomain(char const* domain, char const* computerContainer,
+                    Credentials const* credentials) {
+    if (domain == nullptr || credentials == nullptr || credentials->userName == nullptr ||
+        credentials->password == nullptr) {
+        return kInvalidParameter;
+    }
+    Fields request = {{"op", "join"},
+                      {"domain", domain},
+                      {"user", credentials->userName},
+                      {"password", credentials->password}};
+    if (computerContainer != nullptr) request["container"] = computerContainer;
+    return Run("joining the domain", request);
+}
+
+ADStatus PartDomain(Credentials const* credentials) {
+    Fields request = {{"op", "leave"}};
+    if (credentials != nullptr && credentials->userName != nullptr) {
+        if (credentials->password == nullptr) return kInvalidParameter;
+        request["user"] = credentials->userName;
+        request["password"] = credentials->password;
+    }
+    return Run("leaving the domain", request);
+}
+
+ADStatus JoinDomainWithMachineAccount(ADDirectoryDomainInfo const* domain,
+                                      ADMachineAccountInfo const* account) {
+    if (domain == nullptr || account == nullptr || domain->netBIOSDomainName == nullptr ||
+        domain->dnsDomainName == nullptr || account->accountData2 == nullptr) {
+        return kInvalidParameter;
+    }
+    // The account's creator hands over its name and the provisioning text of the account.
+    Fields request = {{"op", "offline-join"},
+                      {"netbios-domain", domain->netBIOSDomainName},
+                      {"dns-domain", domain->dnsDomainName},
+                      {"provisioning", account->accountData2}};
+    if (account->accountData1 != nullptr) request["account"] = account->accountData1;
+    return Run("joining with a machine account", request);
+}
+
+ADStatus SetPreferredDomainControllers(char const* const* names) {
+    if (names == nullptr) return kInvalidParameter;
+    std::vector<std::string> servers;
+    for (; *names != nullptr; ++names) {
+        std::string name = *names;
+        if (name.empty() || name == "*" || name.find_first_of(" \t\r\n,;") != std::string::npos) {
+            return kInvalidParameter;
+        }
+        servers.push_back(name);
+    }
+    try {
+        ConfigLock lock;
+        MemberConfig config = ReadMemberConfig();
+        config.passwordServers = servers;
+        WriteMemberConfig(config);
+        return 0;
+    } catch (std::exception const& error) {
+        syslog(LOG_ERR, "Samba provider: %s", error.what());
+        return kAccessDenied;
+    }
+}
+
+ADStatus GetPreferredDomainControllers(char*** names, ADDeallocator* deallocator) {
+    if (names == nullptr || deallocator == nullptr) return kInvalidParameter;
+    *deallocator = FreeStrings;
+    try {
+        *names = CopyStrings(ReadMemberConfig().passwordServers);
+        return *names == nullptr ? 8 : 0;
+    } catch (std::exception const& error) {
+        syslog(LOG_ERR, "Samba provider: %s", error.what());
+        *names = nullptr;
+        return kAccessDenied;
+    }
+}
+
+}  // namespace sambaprovider

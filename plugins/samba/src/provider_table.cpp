@@ -1,0 +1,37 @@
+// The two symbols by which the library finds the Samba provider.
+#include <tslauth/active_directory_client.h>
+
+#include "slots.h"
+
+#define SAMBA_PROVIDER_EXPORTED __attribute__((visibility("default")))
+
+extern "C" {
+
+SAMBA_PROVIDER_EXPORTED extern ADProviderMetadata const ActiveDirectoryClientMetadata;
+SAMBA_PROVIDER_EXPORTED extern ADProviderOperations const ActiveDirectoryClientOperations;
+
+ADProviderMetadata const ActiveDirectoryClientMetadata = {
+    3, "pam_winbind.so", "try_first_pass", "winbind", nullptr,
+};
+
+ADProviderOperations const ActiveDirectoryClientOperations = {
+    2,
+    sambaprovider::JoinDomain,
+    sambaprovider::PartDomain,
+    sambaprovider::GetActiveDomain,
+    sambaprovider::SetPreferredDomainControllers,
+    sambaprovider::GetPreferredDomainControllers,
+    nullptr,  // slot 6 is never called
+    sambaprovider::GetDomainTrustState,
+    sambaprovider::GetTrustedDomains,
+    sambaprovider::GetMachineAccountDN,
+    sambaprovider::GetAnyDomainController,
+    sambaprovider::ConvertCanonicalUsername,
+    sambaprovider::JoinDomainWithMachineAccount,
+    sambaprovider::GetHostPrincipalForDomain,
+    sambaprovider::GetDomainTrustRelationship,
+    nullptr,  // smart-card services: Samba has no such setting
+    nullptr,
+};
+
+}  // extern "C"

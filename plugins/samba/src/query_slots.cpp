@@ -1,0 +1,240 @@
+// Membership queries: from the member's configuration and machine secrets, and from
+// winbindd through libwbclient. Each call has a libwbclient context of its own: one context
+// shared by several threads hangs.
+#include <syslog.h>
+#include "winbind_client.h"
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "helper_client.h"
+#include "host_state.h"
+#include "membership.h"
+#include "results.h"
+#include "slots.h"
+#include "statuses.h"
+
+namespace sambaprovider {
+
+Membership CurrentMembership() {
+    Membership membership;
+    membership.config = ReadMemberConfig();
+    membership.joined =
+        membership.config.IsMember() && HoldsMachineSecret(membership.config.workgroup);
+    return membership;
+}
+
+bool IsJoinedDomain(Membership const& membership, char const* domain) {
+    if (!membership.joined || domain == nullptr) return false;
+    std::string name = Lower(domain);
+    return name == membership.config.DnsDomain() || name == Lower(membership.config.workgroup);
+}
+
+namespace {
+
+struct WinbindContext {
+    WinbindContext() : context(wbcCtxCreate()) {}
+    ~WinbindContext() {
+        if (context != nullptr) wbcCtxFree(context);
+    }
+    wbcContext* context;
+};
+
+template <class T>
+struct WinbindMemory {
+    ~WinbindMemory() { wbcFreeMemory(memory); }
+    T* memory = nullptr;
+};
+
+bool ReadMembership(Membership& membership) {
+    try {
+        membership = CurrentMembership();
+        return true;
+    } catch (std::exception const& error) {
+        syslog(LOG_ERR, "Samba provider: %s", error.what());
+        return false;
+    }
+}
+
+}  // namespace
+
+ADStatus GetActiveDomain(ADDomainNames* domain, ADDeallocator* deallocator) {
+    if (domain == nullptr || deallocator == nullptr) return kInvalidParameter;
+    *deallocator = FreeString;
+    Membership membership;
+    if (!ReadMembership(membership)) return kAccessDenied;
+    if (!membership.joined) return 0;  // not joined: no names
+    domain->dnsName = CopyString(membership.config.DnsDomain());
+    domain->netbiosName = CopyString(membership.config.workgroup);
+    return domain->dnsName != nullptr && domain->netbiosName != nullptr ? 0 : 8;
+}
+
+TrustState GetDomainTrustState() {
+    Membership membership;
+    if (!ReadMembership(membership)) return 0;
+    if (!membership.joined) return kTrustNotJoined;
+    WinbindContext winbind;
+    if (winbind.context == nullptr) return 0;
+    // winbindd answers "not available" both when it is down and when its request to the DC
+    // timed out; a ping, which winbindd answers itself, tells the two apart.
+    if (wbcCtxPing(winbind.context) != WBC_ERR_SUCCESS) return kTrustNoWinbind;
+    WinbindMemory<wbcAuthErrorInfo> error;
+    wbcErr checked = wbcCtxCheckTrustCredentials(winbind.context, nullptr, &error.memory);
+    if (checked == WBC_ERR_SUCCESS) return kTrustGood;
+    if (checked == WBC_ERR_AUTH_ERROR) {
+        syslog(LOG_WARNING, "Samba provider: the domain rejects this host's credentials: %s",
+               error.memory != nullptr && error.memory->nt_string != nullptr
+                   ? error.memory->nt_string
+                   : "(no detail)");
+        return kTrustBroken;
+    }
+    return kTrustDcUnreachable;
+}
+
+ADStatus GetTrustedDomains(ADDomainNames*** domains, ADDeallocator* deallocator) {
+    if (domains == nullptr || deallocator == nullptr) return kInvalidParameter;
+    *deallocator = FreeDomainNames;
+    *domains = nullptr;
+    Membership membership;
+    if (!ReadMembership(membership)) return kAccessDenied;
+    std::vector<std::pair<std::string, std::string> > trusted;
+    if (membership.joined) {
+        WinbindContext winbind;
+        WinbindMemory<struct wbcDomainInfo> list;
+        size_t count = 0;
+        wbcErr listed = winbind.context == nullptr
+                            ? WBC_ERR_NO_MEMORY
+                            : wbcCtxListTrusts(winbind.context, &list.memory, &count);
+        if (listed == WBC_ERR_WINBIND_NOT_AVAILABLE) return kServiceNotActive;
+        if (listed != WBC_ERR_SUCCESS) return kNoLogonServers;
+        for (size_t i = 0; i < count; ++i) {
+            struct wbcDomainInfo const& entry = list.memory[i];
+            // winbindd also lists the host itself, BUILTIN and the joined domain.
+            bool isTrust = entry.trust_type == WBC_DOMINFO_TRUSTTYPE_FOREST ||
+                           entry.trust_type == WBC_DOMINFO_TRUSTTYPE_IN_FOREST ||
+                           entry.trust_type == WBC_DOMINFO_TRUSTTYPE_EXTERNAL;
+            if (!isTrust || (entry.domain_flags & WBC_DOMINFO_DOMAIN_PRIMARY) != 0) continue;
+            if (Lower(entry.short_name ? entry.short_name : "") ==
+                Lower(membership.config.workgroup)) {
+                continue;
+            }
+            trusted.emplace_back(entry.dns_name ? entry.dns_name : "",
+                                 entry.short_name ? entry.short_name : "");
+        }
+    }
+    *domains = CopyDomainNames(trusted);
+    return *domains != nullptr ? 0 : 8;
+}
+
+ADStatus GetAnyDomainController(char const* qualifier, char const* domain, char** controller,
+                                ADDeallocator* deallocator) {
+    if (domain == nullptr || controller == nullptr || deallocator == nullptr) {
+        return kInvalidParameter;
+    }
+    *deallocator = FreeString;
+    *controller = nullptr;
+    if (*domain == '\0') return kInvalidDomainName;
+    // The qualifier is a site: a DC of that site is asked for.
+    WinbindContext winbind;
+    WinbindMemory<wbcDomainControllerInfoEx> info;
+    wbcErr found = winbind.context == nullptr
+                       ? WBC_ERR_NO_MEMORY
+                       : wbcCtxLookupDomainControllerEx(winbind.context, domain, nullptr, qualifier,
+                                                        0x10 /* directory service */, &info.memory);
+    std::string name;
+    if (found == WBC_ERR_SUCCESS && info.memory != nullptr && info.memory->dc_unc != nullptr) {
+        name = info.memory->dc_unc;
+        while (!name.empty() && name[0] == '\\') name.erase(0, 1);
+    } else if (found == WBC_ERR_WINBIND_NOT_AVAILABLE) {
+        // Without winbindd the DC is found the way a join finds it.
+        Fields request = {{"op", "find-dc"}, {"domain", domain}}, answer;
+        if (qualifier != nullptr) request["site"] = qualifier;
+        ADStatus status = RunHelper(request, answer);
+        if (status != 0) return status;
+        name = answer["dc"];
+    } else {
+        return found == WBC_ERR_DOMAIN_NOT_FOUND ? kNoSuchDomain : kNoLogonServers;
+    }
+    *controller = CopyString(name);
+    return *controller != nullptr ? 0 : 8;
+}
+
+ADStatus ConvertCanonicalUsername(char const* name, char** canonical,
+                                  ADDeallocator* deallocator) {
+    if (name == nullptr || canonical == nullptr || deallocator == nullptr) {
+        return kInvalidParameter;
+    }
+    *deallocator = FreeString;
+    *canonical = nullptr;
+    std::string text = name, domain, user;
+    std::size_t at = text.find('@'), backslash = text.find('\\');
+    if (text.empty() || (at != std::string::npos && backslash != std::string::npos) ||
+        text.find_first_of(" \t\r\n/") != std::string::npos) {
+        return kInvalidAccountName;
+    }
+    Membership membership;
+    if (!ReadMembership(membership)) return kAccessDenied;
+    if (!membership.joined) return kNoTrustSamAccount;
+    if (backslash != std::string::npos) {
+        domain = text.substr(0, backslash);
+        user = text.substr(backslash + 1);
+    } else if (at != std::string::npos) {
+        user = text.substr(0, at);
+        domain = text.substr(at + 1);
+    } else {
+        user = text;
+        domain = membership.config.workgroup;
+    }
+    if (user.empty() || domain.empty()) return kInvalidAccountName;
+    WinbindContext winbind;
+    if (winbind.context == nullptr) return 8;
+    wbcDomainSid sid;
+    wbcSidType type;
+    wbcErr found = wbcCtxLookupName(winbind.context, domain.c_str(), user.c_str(), &sid, &type);
+    if (found == WBC_ERR_WINBIND_NOT_AVAILABLE) return kServiceNotActive;
+    // winbindd answers "domain not found" for an unknown name in a known domain too.
+    if (found == WBC_ERR_DOMAIN_NOT_FOUND || found == WBC_ERR_UNKNOWN_USER) return kNoSuchUser;
+    if (found != WBC_ERR_SUCCESS) return kNoLogonServers;
+    WinbindMemory<char> foundDomain, foundName;
+    if (wbcCtxLookupSid(winbind.context, &sid, &foundDomain.memory, &foundName.memory, &type) !=
+        WBC_ERR_SUCCESS) {
+        return kNoSuchUser;
+    }
+    *canonical = CopyString(std::string(foundDomain.memory) + "\\" + foundName.memory);
+    return *canonical != nullptr ? 0 : 8;
+}
+
+ADStatus GetHostPrincipalForDomain(char const* domain, char** principal,
+                                   ADDeallocator* deallocator) {
+    if (domain == nullptr || principal == nullptr || deallocator == nullptr) {
+        return kInvalidParameter;
+    }
+    *deallocator = FreeString;
+    *principal = nullptr;
+    Membership membership;
+    if (!ReadMembership(membership)) return kAccessDenied;
+    if (!IsJoinedDomain(membership, domain)) return kNoTrustSamAccount;
+    *principal = CopyString(membership.config.netbiosName + "$@" + membership.config.realm);
+    return *principal != nullptr ? 0 : 8;
+}
+
+uint32_t GetDomainTrustRelationship(char const* domain) {
+    Membership membership;
+    if (domain == nullptr || !ReadMembership(membership) || !membership.joined) return 0;
+    if (IsJoinedDomain(membership, domain)) return 0x8;
+    WinbindContext winbind;
+    WinbindMemory<struct wbcDomainInfo> info;
+    if (winbind.context == nullptr ||
+        wbcCtxDomainInfo(winbind.context, domain, &info.memory) != WBC_ERR_SUCCESS) {
+        return 0;
+    }
+    uint32_t relationship = 0;
+    if (info.memory->trust_flags & WBC_DOMINFO_TRUST_OUTGOING) relationship |= 0x2;
+    if (info.memory->trust_flags & WBC_DOMINFO_TRUST_INCOMING) relationship |= 0x20;
+    return relationship;
+}
+
+}  // namespace sambaprovider
