@@ -204,6 +204,16 @@ uint32_t MapProvisioningStatus(NetapiSession& session, NET_API_STATUS netStatus,
     }
 }
 
+// libnetapi refuses to start without a configuration file: a host that never had one gets
+// a standalone one, which a failed join takes away again.
+void EnsureConfigExists(std::string const& savedConfig, std::string const& name) {
+    if (!savedConfig.empty()) return;
+    MemberConfig standalone;
+    standalone.workgroup = "WORKGROUP";
+    standalone.netbiosName = name;
+    WriteMemberConfig(standalone);
+}
+
 }  // namespace
 
 uint32_t Join(Fields const& request, Fields& answer) try {
@@ -222,14 +232,21 @@ uint32_t Join(Fields const& request, Fields& answer) try {
     MemberConfig current = ReadMemberConfig();
     if (current.IsMember() && HoldsMachineSecret(current.workgroup)) return kAlreadyJoined;
     std::string const savedConfig = SaveMemberConfigText();
+    EnsureConfigExists(savedConfig, name);
 
     NetapiSession session;
-    if (!session.Ready()) return kInternalError;
+    if (!session.Ready()) {
+        RestoreMemberConfigText(savedConfig);
+        return kInternalError;
+    }
     session.SetCredentials(request.count("user") ? request.at("user") : "",
                            request.count("password") ? request.at("password") : "");
     DomainController dc;
     uint32_t status = FindWritableDC(domain, dc, answer);
-    if (status != 0) return status;
+    if (status != 0) {
+        RestoreMemberConfigText(savedConfig);
+        return status;
+    }
 
     MemberConfig config;
     config.workgroup = dc.workgroup;

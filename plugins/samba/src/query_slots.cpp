@@ -108,8 +108,14 @@ ADStatus GetTrustedDomains(ADDomainNames*** domains, ADDeallocator* deallocator)
         wbcErr listed = winbind.context == nullptr
                             ? WBC_ERR_NO_MEMORY
                             : wbcCtxListTrusts(winbind.context, &list.memory, &count);
-        if (listed == WBC_ERR_WINBIND_NOT_AVAILABLE) return kServiceNotActive;
-        if (listed != WBC_ERR_SUCCESS) return kNoLogonServers;
+        if (listed == WBC_ERR_WINBIND_NOT_AVAILABLE && wbcCtxPing(winbind.context) != WBC_ERR_SUCCESS) {
+            // Without winbindd the directory itself lists the trusts.
+            ADStatus status = ListTrustsOverLdap(membership, trusted);
+            if (status != 0) return status;
+            count = 0;
+        } else if (listed != WBC_ERR_SUCCESS) {
+            return kNoLogonServers;
+        }
         for (size_t i = 0; i < count; ++i) {
             struct wbcDomainInfo const& entry = list.memory[i];
             // winbindd also lists the host itself, BUILTIN and the joined domain.

@@ -1,10 +1,8 @@
-// Slot 9: the machine account's DN, searched over LDAP as the machine itself (Kerberos from
-// the keytab, SASL GSSAPI). Everything is per call: a Kerberos context, a MEMORY credential
+// LDAP as the machine itself: Kerberos from the keytab, SASL GSSAPI. Everything is per call: a Kerberos context, a MEMORY credential
 // cache named to GSSAPI for this thread only, and an LDAP handle. The process environment
 // (KRB5CCNAME) is never touched: it belongs to the host program and to every thread.
 #include <gssapi/gssapi_krb5.h>
 #include <krb5.h>
-#include <ldap.h>
 #include <sasl/sasl.h>
 #include <syslog.h>
 #include "winbind_client.h"
@@ -12,12 +10,12 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
+
+#include "machine_ldap.h"
 
 #include "helper_client.h"
 #include "host_state.h"
-#include "membership.h"
-#include "results.h"
-#include "slots.h"
 #include "statuses.h"
 
 namespace sambaprovider {
@@ -134,9 +132,7 @@ private:
     std::string previous;
 };
 
-ADStatus SearchDN(std::string const& dc, std::string const& base, std::string const& account,
-                  std::string& dn) {
-    LDAP* ldap = nullptr;
+ADStatus Bind(std::string const& dc, LDAP*& ldap) {
     std::string uri = "ldap://" + dc;
     if (ldap_initialize(&ldap, uri.c_str()) != LDAP_SUCCESS) return kInternalError;
     int version = LDAP_VERSION3;
@@ -148,66 +144,47 @@ ADStatus SearchDN(std::string const& dc, std::string const& base, std::string co
     ldap_set_option(ldap, LDAP_OPT_X_SASL_NOCANON, LDAP_OPT_ON);
     ldap_set_option(ldap, LDAP_OPT_NETWORK_TIMEOUT, &limit);
     ldap_set_option(ldap, LDAP_OPT_TIMEOUT, &limit);
-    ADStatus status = 0;
     int result = ldap_sasl_interactive_bind_s(ldap, nullptr, "GSSAPI", nullptr, nullptr,
                                               LDAP_SASL_QUIET, AnswerDefaults, nullptr);
-    LDAPMessage* found = nullptr;
-    if (result != LDAP_SUCCESS) {
-        syslog(LOG_WARNING, "Samba provider: LDAP bind to %s failed: %s", dc.c_str(),
-               ldap_err2string(result));
-        status = result == LDAP_SERVER_DOWN || result == LDAP_TIMEOUT ? kNoLogonServers
-                                                                      : kAccessDenied;
-    } else {
-        std::string filter = "(sAMAccountName=" + account + ")";
-        char attribute[] = "1.1";
-        char* attributes[] = {attribute, nullptr};
-        result = ldap_search_ext_s(ldap, base.c_str(), LDAP_SCOPE_SUBTREE, filter.c_str(),
-                                   attributes, 0, nullptr, nullptr, &limit, 2, &found);
-        LDAPMessage* entry = result == LDAP_SUCCESS ? ldap_first_entry(ldap, found) : nullptr;
-        char* name = entry != nullptr ? ldap_get_dn(ldap, entry) : nullptr;
-        if (name != nullptr) {
-            dn = name;
-            ldap_memfree(name);
-        } else if (result == LDAP_SUCCESS) {
-            status = kNoTrustSamAccount;
-        } else {
-            status = kNoLogonServers;
-        }
-    }
-    if (found != nullptr) ldap_msgfree(found);
-    ldap_unbind_ext_s(ldap, nullptr, nullptr);
-    return status;
+    if (result == LDAP_SUCCESS) return 0;
+    syslog(LOG_WARNING, "Samba provider: LDAP bind to %s failed: %s", dc.c_str(),
+           ldap_err2string(result));
+    return result == LDAP_SERVER_DOWN || result == LDAP_TIMEOUT ? kNoLogonServers : kAccessDenied;
 }
 
 }  // namespace
 
-ADStatus GetMachineAccountDN(char** dn, ADDeallocator* deallocator) {
-    if (dn == nullptr || deallocator == nullptr) return kInvalidParameter;
-    *deallocator = FreeString;
-    *dn = nullptr;
-    Membership membership;
-    try {
-        membership = CurrentMembership();
-    } catch (std::exception const& error) {
-        syslog(LOG_ERR, "Samba provider: %s", error.what());
-        return kAccessDenied;
-    }
-    if (!membership.joined) return 0;  // not joined: no DN
+ADStatus WithMachineLdap(Membership const& membership, LdapWork const& work) {
     MemberConfig const& config = membership.config;
     std::string dc;
     ADStatus status = FindDC(config.DnsDomain(), dc);
     if (status != 0) return status;
-    std::string const account = config.netbiosName + "$";
     MachineTicket ticket;
-    status = ticket.Get(account + "@" + config.realm);
+    status = ticket.Get(config.netbiosName + "$@" + config.realm);
     if (status != 0) return status;
     ThreadCredentialCache cache(ticket.CacheName());
     if (!cache.Set()) return kInternalError;
-    std::string found;
-    status = SearchDN(dc, DomainDN(config.DnsDomain()), account, found);
-    if (status != 0) return status;
-    *dn = CopyString(found);
-    return *dn != nullptr ? 0 : 8;
+    LDAP* ldap = nullptr;
+    status = Bind(dc, ldap);
+    if (status == 0) status = work(ldap, DomainDN(config.DnsDomain()));
+    if (ldap != nullptr) ldap_unbind_ext_s(ldap, nullptr, nullptr);
+    return status;
+}
+
+ADStatus SearchLdap(LDAP* ldap, std::string const& base, std::string const& filter,
+                    std::vector<char const*> attributes, LDAPMessage*& found) {
+    timeval limit = {kLdapSeconds, 0};
+    attributes.push_back(nullptr);
+    found = nullptr;
+    int result = ldap_search_ext_s(ldap, base.c_str(), LDAP_SCOPE_SUBTREE, filter.c_str(),
+                                   const_cast<char**>(attributes.data()), 0, nullptr, nullptr,
+                                   &limit, 0, &found);
+    if (result == LDAP_SUCCESS) return 0;
+    if (found != nullptr) ldap_msgfree(found);
+    found = nullptr;
+    syslog(LOG_WARNING, "Samba provider: LDAP search %s failed: %s", filter.c_str(),
+           ldap_err2string(result));
+    return result == LDAP_NO_SUCH_OBJECT ? 0 : kNoLogonServers;
 }
 
 }  // namespace sambaprovider
