@@ -27,6 +27,8 @@ int main() {
         status = OfflineJoin(request, answer);
     } else if (request["op"] == "leave") {
         status = Leave(request, answer);
+    } else if (request["op"] == "provision") {
+        status = Provision(request, answer);
     } else if (request["op"] == "find-dc") {
         status = FindDomainController(request, answer);
     } else {

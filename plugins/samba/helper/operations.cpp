@@ -370,6 +370,49 @@ uint32_t Leave(Fields const& request, Fields& answer) try {
     return kInternalError;
 }
 
+uint32_t Provision(Fields const& request, Fields& answer) try {
+    auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
+    std::string const hostName = field("host-name");
+    std::string const name = Upper(hostName.substr(0, hostName.find('.')));
+    if (name.empty() || name.size() > 15 ||
+        name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-") != std::string::npos) {
+        answer["error"] = "'" + hostName + "' cannot be a computer account name";
+        return kInvalidComputerName;
+    }
+    NetapiSession session;
+    if (!session.Ready()) {
+        answer["error"] = "libnetapi could not start (is there a Samba configuration?)";
+        return kInternalError;
+    }
+    session.SetCredentials(field("user"), field("password"));
+    DomainController dc;
+    uint32_t status = FindWritableDC(field("domain"), dc, answer);
+    if (status != 0) return status;
+    std::string const account = name + "$";
+    status = CheckAccountIsNew(session, dc.name, account, Upper(dc.dnsDomain), answer);
+    if (status != 0) return status;
+    std::string const ou = CompleteContainer(field("container"), dc.dnsDomain);
+    char const* text = nullptr;
+    NET_API_STATUS provisioned =
+        NetProvisionComputerAccount(dc.dnsDomain.c_str(), name.c_str(),
+                                    ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0, nullptr,
+                                    nullptr, &text);
+    if (provisioned != 0 || text == nullptr) {
+        if (text != nullptr) NetApiBufferFree(const_cast<char*>(text));
+        return MapProvisioningStatus(session, provisioned, Upper(dc.dnsDomain), answer);
+    }
+    answer["provisioning"] = text;
+    NetApiBufferFree(const_cast<char*>(text));
+    answer["account"] = account;
+    answer["dc"] = dc.name;
+    answer["workgroup"] = dc.workgroup;
+    answer["dns-domain"] = dc.dnsDomain;
+    return 0;
+} catch (std::exception const& error) {
+    answer["error"] = error.what();
+    return kInternalError;
+}
+
 uint32_t FindDomainController(Fields const& request, Fields& answer) try {
     std::string const domain = request.count("domain") ? request.at("domain") : "";
     std::string const site = request.count("site") ? request.at("site") : "";

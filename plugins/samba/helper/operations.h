@@ -15,6 +15,9 @@ uint32_t Join(Fields const& request, Fields& answer);
 uint32_t OfflineJoin(Fields const& request, Fields& answer);
 uint32_t Leave(Fields const& request, Fields& answer);
 uint32_t FindDomainController(Fields const& request, Fields& answer);
+// Creates a computer account for another host and answers the provisioning text that the
+// host's offline join takes (for an enrolment service that joins hosts on their behalf).
+uint32_t Provision(Fields const& request, Fields& answer);
 
 }  // namespace sambahelper
 
