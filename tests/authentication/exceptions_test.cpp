@@ -178,6 +178,7 @@ const MappedStatus kTable[] = {
         "There are currently no logon servers available to service the logon request."),
     ROW(1315, InvalidAccountNameException,
         "The name provided is not a properly formed account name."),
+    ROW(1316, AccountExistsException, "The specified account already exists."),
     ROW(1317, NoSuchUserException, "The specified account does not exist."),
     ROW(1324, IllFormedPasswordException,
         "The value provided for the new password contains values that are not allowed in "
@@ -234,7 +235,7 @@ void Mapped(unsigned int status, std::type_index* type, unsigned long* code, std
 }  // namespace
 
 TEST(StatusMapping, EveryTableRowRaisesItsClassCodeAndText) {
-    EXPECT_EQ(46u, sizeof kTable / sizeof kTable[0]);
+    EXPECT_EQ(47u, sizeof kTable / sizeof kTable[0]);
     for (MappedStatus const& row : kTable) {
         std::type_index type = typeid(void);
         unsigned long code = 0;

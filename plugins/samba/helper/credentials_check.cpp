@@ -24,26 +24,26 @@ uint32_t CheckCredentials(std::string const& user, std::string const& password,
     } else {
         krb5_creds credentials;
         std::memset(&credentials, 0, sizeof credentials);
-        krb5_error_code error = krb5_get_init_creds_password(
-            context, &credentials, principal, password.c_str(), nullptr, nullptr, 0, nullptr,
-            nullptr);
+        krb5_error_code error =
+            krb5_get_init_creds_password(context, &credentials, principal, password.c_str(),
+                                         nullptr, nullptr, 0, nullptr, nullptr);
         switch (error) {
-        case 0:
-            krb5_free_cred_contents(context, &credentials);
-            break;
-        case KRB5KDC_ERR_PREAUTH_FAILED:
-        case KRB5KDC_ERR_C_PRINCIPAL_UNKNOWN:
-        case KRB5KRB_AP_ERR_BAD_INTEGRITY:
-            status = sambaprovider::kLogonFailure;
-            break;
-        case KRB5KDC_ERR_CLIENT_REVOKED:
-            status = sambaprovider::kAccountLockedOut;
-            break;
-        case KRB5KDC_ERR_KEY_EXP:
-            status = 1330;
-            break;
-        default:
-            break;
+            case 0:
+                krb5_free_cred_contents(context, &credentials);
+                break;
+            case KRB5KDC_ERR_PREAUTH_FAILED:
+            case KRB5KDC_ERR_C_PRINCIPAL_UNKNOWN:
+            case KRB5KRB_AP_ERR_BAD_INTEGRITY:
+                status = sambaprovider::kLogonFailure;
+                break;
+            case KRB5KDC_ERR_CLIENT_REVOKED:
+                status = sambaprovider::kAccountLockedOut;
+                break;
+            case KRB5KDC_ERR_KEY_EXP:
+                status = 1330;
+                break;
+            default:
+                break;
         }
         krb5_free_principal(context, principal);
     }

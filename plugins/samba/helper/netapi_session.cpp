@@ -2,7 +2,9 @@
 
 namespace sambahelper {
 
-NetapiSession::NetapiSession() { Start(); }
+NetapiSession::NetapiSession() {
+    Start();
+}
 
 NetapiSession::~NetapiSession() {
     if (context != nullptr) libnetapi_free(context);

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "credentials_check.h"
 #include "host_state.h"
 #include "member_config.h"
 #include "netapi_session.h"
-#include "credentials_check.h"
 #include "statuses.h"
 
 extern char** environ;
@@ -60,8 +60,8 @@ uint32_t FindWritableDC(std::string const& domain, DomainController& dc, Fields&
     NET_API_STATUS status =
         DsGetDcName(nullptr, domain.c_str(), nullptr, nullptr, wanted | DS_RETURN_DNS_NAME, &info);
     if (status != 0 || info == nullptr) {
-        answer["error"] = "no domain controller found for '" + domain + "' (" +
-                          std::to_string(status) + ")";
+        answer["error"] =
+            "no domain controller found for '" + domain + "' (" + std::to_string(status) + ")";
         return DomainLookupFailure(domain);
     }
     dc.name = StripBackslashes(info->domain_controller_name);
@@ -82,8 +82,8 @@ uint32_t FindWritableDC(std::string const& domain, DomainController& dc, Fields&
 
 // libnetapi answers 1003 ("failed to connect to IPC$") both for rejected credentials and
 // for a DC it cannot reach, and says which only on standard output. The KDC tells.
-uint32_t ConnectionFailure(NetapiSession& session, NET_API_STATUS status,
-                           std::string const& realm, Fields& answer) {
+uint32_t ConnectionFailure(NetapiSession& session, NET_API_STATUS status, std::string const& realm,
+                           Fields& answer) {
     answer["error"] = session.ErrorText(status);
     uint32_t checked = CheckCredentials(session.User(), session.Password(), realm);
     return checked != 0 ? checked : kNoLogonServers;
@@ -119,9 +119,9 @@ std::vector<uint8_t> ProvisioningBlob(std::string const& text) {
 }
 
 uint32_t RequestJoin(NetapiSession& session, std::string const& text, Fields& answer) {
-    if (text.empty() ||
-        text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=") !=
-            std::string::npos) {
+    if (text.empty() || text.find_first_not_of(
+                            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=") !=
+                            std::string::npos) {
         answer["error"] = "the provisioning data is not base64 text";
         return kInvalidParameter;
     }
@@ -190,17 +190,17 @@ uint32_t MapProvisioningStatus(NetapiSession& session, NET_API_STATUS netStatus,
     answer["error"] = "provisioning: " + session.ErrorText(netStatus);
     uint32_t const status = netStatus;
     switch (status) {
-    case kLogonFailure:
-    case kAccessDenied:
-        return status;
-    case kNetConnectFailed:
-        return ConnectionFailure(session, netStatus, realm, answer);
-    case kDcNotFound:
-        return kNoLogonServers;
-    case kSetupNotJoinedOu:
-        return kDirectoryInvalid;
-    default:
-        return status;
+        case kLogonFailure:
+        case kAccessDenied:
+            return status;
+        case kNetConnectFailed:
+            return ConnectionFailure(session, netStatus, realm, answer);
+        case kDcNotFound:
+            return kNoLogonServers;
+        case kSetupNotJoinedOu:
+            return kDirectoryInvalid;
+        default:
+            return status;
     }
 }
 
@@ -262,10 +262,9 @@ uint32_t Join(Fields const& request, Fields& answer) try {
     }
     std::string const ou = CompleteContainer(container, dc.dnsDomain);
     char const* text = nullptr;
-    NET_API_STATUS provisioned =
-        NetProvisionComputerAccount(dc.dnsDomain.c_str(), name.c_str(),
-                                    ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0, nullptr,
-                                    nullptr, &text);
+    NET_API_STATUS provisioned = NetProvisionComputerAccount(
+        dc.dnsDomain.c_str(), name.c_str(), ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0,
+        nullptr, nullptr, &text);
     if (provisioned != 0 || text == nullptr) {
         if (text != nullptr) NetApiBufferFree(const_cast<char*>(text));
         uint32_t mapped = MapProvisioningStatus(session, provisioned, config.realm, answer);
@@ -301,8 +300,8 @@ uint32_t OfflineJoin(Fields const& request, Fields& answer) try {
     if (workgroup.empty() || dnsDomain.empty()) return kInvalidDomainName;
     std::string const account = field("account");
     if (!account.empty() && Upper(account) != name + "$") {
-        answer["error"] = "the machine account '" + account + "' is not this host's ('" + name +
-                          "$')";
+        answer["error"] =
+            "the machine account '" + account + "' is not this host's ('" + name + "$')";
         return kInvalidComputerName;
     }
     ConfigLock lock;
@@ -348,7 +347,8 @@ uint32_t Leave(Fields const& request, Fields& answer) try {
         if (status != 0) return status;
         std::string const account = config.netbiosName + "$";
         NET_API_STATUS deleted = NetUserDel(dc.name.c_str(), account.c_str());
-        if (deleted == kNetConnectFailed) return ConnectionFailure(session, deleted, config.realm, answer);
+        if (deleted == kNetConnectFailed)
+            return ConnectionFailure(session, deleted, config.realm, answer);
         if (deleted != 0 && deleted != kNetUserNotFound && deleted != kNoneMapped &&
             deleted != kNoSuchUser) {
             answer["error"] = "deleting '" + account + "': " + session.ErrorText(deleted);
@@ -393,10 +393,9 @@ uint32_t Provision(Fields const& request, Fields& answer) try {
     if (status != 0) return status;
     std::string const ou = CompleteContainer(field("container"), dc.dnsDomain);
     char const* text = nullptr;
-    NET_API_STATUS provisioned =
-        NetProvisionComputerAccount(dc.dnsDomain.c_str(), name.c_str(),
-                                    ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0, nullptr,
-                                    nullptr, &text);
+    NET_API_STATUS provisioned = NetProvisionComputerAccount(
+        dc.dnsDomain.c_str(), name.c_str(), ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0,
+        nullptr, nullptr, &text);
     if (provisioned != 0 || text == nullptr) {
         if (text != nullptr) NetApiBufferFree(const_cast<char*>(text));
         return MapProvisioningStatus(session, provisioned, Upper(dc.dnsDomain), answer);

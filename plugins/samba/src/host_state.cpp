@@ -1,11 +1,11 @@
 #include "host_state.h"
 
+#include <fcntl.h>
 #include <tdb.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <climits>
-#include <fcntl.h>
 #include <cstring>
 
 #include "member_config.h"

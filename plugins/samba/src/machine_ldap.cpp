@@ -1,22 +1,23 @@
-// LDAP as the machine itself: Kerberos from the keytab, SASL GSSAPI. Everything is per call: a Kerberos context, a MEMORY credential
-// cache named to GSSAPI for this thread only, and an LDAP handle. The process environment
-// (KRB5CCNAME) is never touched: it belongs to the host program and to every thread.
+// LDAP as the machine itself: Kerberos from the keytab, SASL GSSAPI. Everything is per call: a
+// Kerberos context, a MEMORY credential cache named to GSSAPI for this thread only, and an LDAP
+// handle. The process environment (KRB5CCNAME) is never touched: it belongs to the host program and
+// to every thread.
+#include "machine_ldap.h"
+
 #include <gssapi/gssapi_krb5.h>
 #include <krb5.h>
 #include <sasl/sasl.h>
 #include <syslog.h>
-#include "winbind_client.h"
 
 #include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
 
-#include "machine_ldap.h"
-
 #include "helper_client.h"
 #include "host_state.h"
 #include "statuses.h"
+#include "winbind_client.h"
 
 namespace sambaprovider {
 
@@ -74,22 +75,22 @@ public:
         }
         krb5_creds credentials;
         std::memset(&credentials, 0, sizeof credentials);
-        krb5_error_code error = krb5_get_init_creds_keytab(context, &credentials, principal,
-                                                           keytab, 0, nullptr, nullptr);
+        krb5_error_code error = krb5_get_init_creds_keytab(context, &credentials, principal, keytab,
+                                                           0, nullptr, nullptr);
         if (error != 0) {
             char const* text = krb5_get_error_message(context, error);
             syslog(LOG_WARNING, "Samba provider: no ticket for %s: %s", name.c_str(), text);
             krb5_free_error_message(context, text);
             switch (error) {
-            case KRB5_KDC_UNREACH:
-            case KRB5_REALM_CANT_RESOLVE:
-                return kNoLogonServers;
-            case KRB5KDC_ERR_PREAUTH_FAILED:
-            case KRB5KDC_ERR_C_PRINCIPAL_UNKNOWN:
-            case KRB5KDC_ERR_CLIENT_REVOKED:
-                return kNoTrustSamAccount;
-            default:
-                return error == ENOENT || error == KRB5_KT_NOTFOUND ? 1786 : kNoLogonServers;
+                case KRB5_KDC_UNREACH:
+                case KRB5_REALM_CANT_RESOLVE:
+                    return kNoLogonServers;
+                case KRB5KDC_ERR_PREAUTH_FAILED:
+                case KRB5KDC_ERR_C_PRINCIPAL_UNKNOWN:
+                case KRB5KDC_ERR_CLIENT_REVOKED:
+                    return kNoTrustSamAccount;
+                default:
+                    return error == ENOENT || error == KRB5_KT_NOTFOUND ? 1786 : kNoLogonServers;
             }
         }
         error = krb5_cc_new_unique(context, "MEMORY", nullptr, &cache);

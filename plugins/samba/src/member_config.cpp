@@ -74,7 +74,9 @@ void ReplaceFile(std::string const& text) {
 
 }  // namespace
 
-std::string MemberConfig::DnsDomain() const { return Lower(realm); }
+std::string MemberConfig::DnsDomain() const {
+    return Lower(realm);
+}
 
 std::string MemberConfig::Render() const {
     std::ostringstream out;
@@ -145,7 +147,9 @@ MemberConfig ReadMemberConfig() {
     return config;
 }
 
-void WriteMemberConfig(MemberConfig const& config) { ReplaceFile(config.Render()); }
+void WriteMemberConfig(MemberConfig const& config) {
+    ReplaceFile(config.Render());
+}
 
 std::string SaveMemberConfigText() {
     std::ifstream in(kSambaConfig, std::ios::binary);

@@ -2,7 +2,6 @@
 // winbindd through libwbclient. Each call has a libwbclient context of its own: one context
 // shared by several threads hangs.
 #include <syslog.h>
-#include "winbind_client.h"
 
 #include <exception>
 #include <memory>
@@ -16,6 +15,7 @@
 #include "results.h"
 #include "slots.h"
 #include "statuses.h"
+#include "winbind_client.h"
 
 namespace sambaprovider {
 
@@ -108,7 +108,8 @@ ADStatus GetTrustedDomains(ADDomainNames*** domains, ADDeallocator* deallocator)
         wbcErr listed = winbind.context == nullptr
                             ? WBC_ERR_NO_MEMORY
                             : wbcCtxListTrusts(winbind.context, &list.memory, &count);
-        if (listed == WBC_ERR_WINBIND_NOT_AVAILABLE && wbcCtxPing(winbind.context) != WBC_ERR_SUCCESS) {
+        if (listed == WBC_ERR_WINBIND_NOT_AVAILABLE &&
+            wbcCtxPing(winbind.context) != WBC_ERR_SUCCESS) {
             // Without winbindd the directory itself lists the trusts.
             ADStatus status = ListTrustsOverLdap(membership, trusted);
             if (status != 0) return status;
@@ -168,8 +169,7 @@ ADStatus GetAnyDomainController(char const* qualifier, char const* domain, char*
     return *controller != nullptr ? 0 : 8;
 }
 
-ADStatus ConvertCanonicalUsername(char const* name, char** canonical,
-                                  ADDeallocator* deallocator) {
+ADStatus ConvertCanonicalUsername(char const* name, char** canonical, ADDeallocator* deallocator) {
     if (name == nullptr || canonical == nullptr || deallocator == nullptr) {
         return kInvalidParameter;
     }

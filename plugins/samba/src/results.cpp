@@ -38,7 +38,9 @@ ADDomainNames** CopyDomainNames(std::vector<std::pair<std::string, std::string> 
     return array;
 }
 
-void FreeString(void* string) { std::free(string); }
+void FreeString(void* string) {
+    std::free(string);
+}
 
 void FreeStrings(void* array) {
     if (array == nullptr) return;

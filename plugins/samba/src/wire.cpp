@@ -7,7 +7,8 @@ namespace sambaprovider {
 std::string EncodeFields(Fields const& fields) {
     std::string text;
     for (auto const& field : fields) {
-        text += field.first + " " + std::to_string(field.second.size()) + "\n" + field.second + "\n";
+        text +=
+            field.first + " " + std::to_string(field.second.size()) + "\n" + field.second + "\n";
     }
     return text;
 }

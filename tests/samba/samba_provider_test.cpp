@@ -1,0 +1,179 @@
+// The Samba provider without a domain controller: the configuration it owns, the helper's
+// wire format, and what every slot answers from the machine secrets alone.
+#include <authentication/active_directory_provider.h>
+#include <authentication/exceptions.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <tdb.h>
+
+#include <memory>
+#include <string>
+
+#include "host_state.h"
+#include "member_config.h"
+#include "sandbox.h"
+#include "what_thrown.h"
+#include "wire.h"
+
+using namespace ostrel::authentication;
+using namespace sambaprovider;
+
+namespace {
+
+std::string const kLib = "/usr/libexec/tslauth/lib/";
+
+class SambaProviderTest : public sandbox::SandboxTest {
+protected:
+    void SetUp() override {
+        SandboxTest::SetUp();
+        sandbox::WriteFile(kLib + "libsamba.so", sandbox::ReadFile(SAMBA_PLUGIN), 0755);
+        sandbox::WriteFile(kLib + "tslauth-samba-helper", sandbox::ReadFile(SAMBA_HELPER), 0755);
+        // The host's own smb.conf stays out of sight (and out of reach without root).
+        if (!sandbox::PathExists("/etc/samba")) sandbox::MakeDirectory("/etc/samba");
+        sandbox::MountTmpfs("/etc/samba", 1 << 20);
+        // The machine secrets live here; a private tmpfs keeps the host's own out of reach.
+        if (!sandbox::PathExists("/var/lib/samba")) sandbox::MakeDirectory("/var/lib/samba");
+        sandbox::MountTmpfs("/var/lib/samba", 1 << 20);
+        sandbox::MakeDirectory("/var/lib/samba/private", 0700);
+        provider = std::make_unique<ActiveDirectoryProvider>("samba");
+    }
+
+    static void WriteMember() {
+        MemberConfig config;
+        config.workgroup = "CORP";
+        config.realm = "CORP.EXAMPLE";
+        config.netbiosName = "SANDBOX-HOST";
+        config.keytab = true;
+        WriteMemberConfig(config);
+    }
+
+    static void StoreMachineSecret(std::string const& key) {
+        TDB_CONTEXT* tdb = tdb_open(kSecretsFile, 0, TDB_DEFAULT, O_RDWR | O_CREAT, 0600);
+        ASSERT_NE(tdb, nullptr);
+        std::string name = key, value = "secret";
+        TDB_DATA k = {reinterpret_cast<unsigned char*>(&name[0]), name.size()};
+        TDB_DATA v = {reinterpret_cast<unsigned char*>(&value[0]), value.size()};
+        EXPECT_EQ(tdb_store(tdb, k, v, TDB_REPLACE), 0);
+        tdb_close(tdb);
+    }
+
+    std::unique_ptr<ActiveDirectoryProvider> provider;
+};
+
+TEST(SambaMemberConfig, IsWrittenExactlyAndReadBack) {
+    MemberConfig member;
+    member.workgroup = "CORP";
+    member.realm = "CORP.EXAMPLE";
+    member.netbiosName = "LNX01";
+    member.passwordServers = {"dc2.corp.example", "dc1"};
+    EXPECT_EQ(member.Render(),
+              "# Written by the tslauth Samba provider; a join, a leave and a change of the "
+              "preferred\n# domain controllers replace this whole file.\n"
+              "[global]\n\tworkgroup = CORP\n\trealm = CORP.EXAMPLE\n\tsecurity = ads\n"
+              "\tnetbios name = LNX01\n\tkerberos method = secrets only\n"
+              "\tpassword server = dc2.corp.example dc1 *\n"
+              "\tidmap config * : backend = tdb\n\tidmap config * : range = 3000-7999\n"
+              "\tidmap config CORP : backend = rid\n\tidmap config CORP : range = 100000-999999\n"
+              "\ttemplate shell = /bin/bash\n\ttemplate homedir = /home/%D/%U\n"
+              "\twinbind use default domain = no\n\twinbind offline logon = no\n"
+              "\tload printers = no\n\tlog level = 0\n");
+    MemberConfig standalone;
+    standalone.workgroup = "CORP";
+    standalone.netbiosName = "LNX01";
+    std::string text = standalone.Render();
+    EXPECT_NE(text.find("\tsecurity = user\n"), std::string::npos);
+    EXPECT_EQ(text.find("realm"), std::string::npos);
+    EXPECT_EQ(text.find("idmap config CORP"), std::string::npos);
+    EXPECT_EQ(member.DnsDomain(), "corp.example");
+}
+
+TEST(SambaWire, CarriesAnyByteAndRefusesBrokenFields) {
+    Fields sent = {{"password", std::string("p\nw 3\0x", 7)}, {"user", ""}}, received;
+    ASSERT_TRUE(DecodeFields(EncodeFields(sent), received));
+    EXPECT_EQ(received, sent);
+    for (std::string broken : {"user 5\nabc\n", "user 3\nabcd", "user\n", "user x\nabc\n",
+                               "user -1\n\n", "user 9999999999\n"}) {
+        Fields fields;
+        EXPECT_FALSE(DecodeFields(broken, fields)) << broken;
+    }
+}
+
+TEST(SambaContainers, GetTheDomainsComponentsOnlyWhenMissing) {
+    struct {
+        char const *given, *completed;
+    } const cases[] = {
+        {"", ""},
+        {"Hosts/Linux", "Hosts/Linux"},
+        {"OU=Linux", "OU=Linux,DC=corp,DC=example"},
+        {"OU=Linux,OU=Hosts", "OU=Linux,OU=Hosts,DC=corp,DC=example"},
+        {"OU=Linux,DC=corp,DC=example", "OU=Linux,DC=corp,DC=example"},
+        {"ou=linux,dc=corp,dc=example", "ou=linux,dc=corp,dc=example"},
+    };
+    for (auto const& c : cases) EXPECT_EQ(CompleteContainer(c.given, "corp.example"), c.completed);
+}
+
+TEST_F(SambaProviderTest, AnswersNotJoinedWithoutAMachineSecret) {
+    WriteMember();  // a configuration left behind is not a membership
+    Domain domain = provider->GetActiveDomain();
+    EXPECT_EQ(domain.dnsName, "");
+    EXPECT_EQ(domain.netbiosName, "");
+    EXPECT_EQ(provider->GetDomainTrustState(), 7u);
+    EXPECT_TRUE(provider->GetTrustedDomains().empty());
+    EXPECT_EQ(provider->GetMachineAccountDN(), "");
+    EXPECT_EQ(provider->GetDomainTrustRelationship("corp.example"), 0u);
+    EXPECT_EQ(WhatThrown([&] { provider->GetHostPrincipalForDomain("corp.example"); }),
+              Named(typeid(NoTrustSAMAccountException),
+                    "Exception 0x000006fb: The domain controller does not have an account for "
+                    "this workstation."));
+    // Through the helper process: nothing to leave.
+    EXPECT_EQ(WhatThrown([&] { provider->PartDomain(); }),
+              Named(typeid(UnknownException), "Exception 0x00000a84: Unknown exception"));
+}
+
+TEST_F(SambaProviderTest, AnswersFromTheJoinedDomainsSecretAndConfiguration) {
+    WriteMember();
+    StoreMachineSecret("SECRETS/MACHINE_PASSWORD/OTHER");
+    EXPECT_EQ(provider->GetDomainTrustState(), 7u);
+    StoreMachineSecret("SECRETS/MACHINE_PASSWORD/CORP");
+    Domain domain = provider->GetActiveDomain();
+    EXPECT_EQ(domain.dnsName, "corp.example");
+    EXPECT_EQ(domain.netbiosName, "CORP");
+    EXPECT_EQ(provider->GetHostPrincipalForDomain("CORP.example"), "SANDBOX-HOST$@CORP.EXAMPLE");
+    EXPECT_EQ(provider->GetDomainTrustRelationship("corp"), 0x8u);
+    // A second join is refused before the helper asks any DC.
+    Credentials admin = {"Administrator", "x"};
+    EXPECT_EQ(WhatThrown([&] { provider->JoinDomain("corp.example", "", admin); }),
+              Named(typeid(SetupAlreadyJoinedException),
+                    "Exception 0x00000a83: This machine is already joined to a domain."));
+}
+
+TEST_F(SambaProviderTest, KeepsPreferredControllersInTheConfiguration) {
+    WriteMember();
+    provider->SetPreferredDomainControllers({"dc2.corp.example", "dc1"});
+    EXPECT_NE(sandbox::ReadFile(kSambaConfig).find("\tpassword server = dc2.corp.example dc1 *\n"),
+              std::string::npos);
+    EXPECT_EQ(provider->GetPreferredDomainControllers(),
+              (std::deque<std::string>{"dc2.corp.example", "dc1"}));
+    std::string const before = sandbox::ReadFile(kSambaConfig);
+    for (std::string bad : {"two words", "", "*", "a,b"}) {
+        EXPECT_THROW(provider->SetPreferredDomainControllers({"dc1", bad}),
+                     InvalidParameterException);
+    }
+    EXPECT_EQ(sandbox::ReadFile(kSambaConfig), before);
+    provider->SetPreferredDomainControllers({});
+    EXPECT_EQ(sandbox::ReadFile(kSambaConfig).find("password server"), std::string::npos);
+}
+
+TEST_F(SambaProviderTest, RefusesAHostNameThatCannotBeAnAccountBeforeWritingAnything) {
+    WriteMember();
+    std::string const before = sandbox::ReadFile(kSambaConfig);
+    sandbox::SetHostName("a-host-name-of-16");
+    Credentials admin = {"Administrator", "x"};
+    EXPECT_THROW(provider->JoinDomain("corp.example", "", admin), InvalidComputerNameException);
+    EXPECT_EQ(sandbox::ReadFile(kSambaConfig), before);
+    sandbox::SetHostName("lnx01");
+    unlink((kLib + "tslauth-samba-helper").c_str());
+    EXPECT_THROW(provider->JoinDomain("corp.example", "", admin), InternalErrorException);
+}
+
+}  // namespace
