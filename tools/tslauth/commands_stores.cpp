@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -126,15 +127,23 @@ int Status(Arguments const& arguments) {
     std::deque<Domain> trusted;
     TrustState trustState = 0;
     std::vector<std::string> timedOut;
-    if (TimedOut(timeout, [&] { configuration.reset(store->GetStoreConfiguration()); })) {
-        timedOut.push_back("configuration");
-    }
-    if (TimedOut(timeout, [&] { trusted = store->GetTrustedDomains(); })) {
-        timedOut.push_back("trusted domains");
-    }
-    if (TimedOut(timeout, [&] { trustState = store->GetDomainTrustState(); })) {
-        timedOut.push_back("trust state");
-    }
+    // The three queries wait at the same time, so a directory that does not answer costs
+    // one time-out, not three.
+    auto configurationQuery = std::async(std::launch::async, [&] {
+        return TimedOut(timeout, [&] { configuration.reset(store->GetStoreConfiguration()); });
+    });
+    auto trustedQuery = std::async(std::launch::async, [&] {
+        return TimedOut(timeout, [&] { trusted = store->GetTrustedDomains(); });
+    });
+    auto trustStateQuery = std::async(std::launch::async, [&] {
+        return TimedOut(timeout, [&] { trustState = store->GetDomainTrustState(); });
+    });
+    bool const configurationLate = configurationQuery.get();
+    bool const trustedLate = trustedQuery.get();
+    bool const trustStateLate = trustStateQuery.get();
+    if (configurationLate) timedOut.push_back("configuration");
+    if (trustedLate) timedOut.push_back("trusted domains");
+    if (trustStateLate) timedOut.push_back("trust state");
     ActiveDirectoryStoreConfiguration const* ad =
         dynamic_cast<ActiveDirectoryStoreConfiguration const*>(configuration.get());
     ActiveDirectoryStoreConfiguration const empty;
