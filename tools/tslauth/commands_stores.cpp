@@ -127,20 +127,21 @@ int Status(Arguments const& arguments) {
     std::deque<Domain> trusted;
     TrustState trustState = 0;
     std::vector<std::string> timedOut;
-    // The three queries wait at the same time, so a directory that does not answer costs
-    // one time-out, not three.
+    // The configuration is asked for while the trusts are: a directory that does not answer
+    // costs one time-out for both. The trust state comes after the trusted domains, which it
+    // asks for itself: asked at the same time, one of the two would get the cache instead.
     auto configurationQuery = std::async(std::launch::async, [&] {
         return TimedOut(timeout, [&] { configuration.reset(store->GetStoreConfiguration()); });
     });
-    auto trustedQuery = std::async(std::launch::async, [&] {
-        return TimedOut(timeout, [&] { trusted = store->GetTrustedDomains(); });
-    });
-    auto trustStateQuery = std::async(std::launch::async, [&] {
-        return TimedOut(timeout, [&] { trustState = store->GetDomainTrustState(); });
-    });
+    bool trustedLate = false, trustStateLate = false;
+    try {
+        trustedLate = TimedOut(timeout, [&] { trusted = store->GetTrustedDomains(); });
+        trustStateLate = TimedOut(timeout, [&] { trustState = store->GetDomainTrustState(); });
+    } catch (...) {
+        configurationQuery.wait();
+        throw;
+    }
     bool const configurationLate = configurationQuery.get();
-    bool const trustedLate = trustedQuery.get();
-    bool const trustStateLate = trustStateQuery.get();
     if (configurationLate) timedOut.push_back("configuration");
     if (trustedLate) timedOut.push_back("trusted domains");
     if (trustStateLate) timedOut.push_back("trust state");
