@@ -347,8 +347,13 @@ uint32_t Leave(Fields const& request, Fields& answer) try {
         if (status != 0) return status;
         std::string const account = config.netbiosName + "$";
         NET_API_STATUS deleted = NetUserDel(dc.name.c_str(), account.c_str());
-        if (deleted == kNetConnectFailed)
+        if (deleted == kSemaphoreTimeout) {
+            answer["error"] = "deleting '" + account + "': the DC did not answer";
+            return kNoLogonServers;
+        }
+        if (deleted == kNetConnectFailed) {
             return ConnectionFailure(session, deleted, config.realm, answer);
+        }
         if (deleted != 0 && deleted != kNetUserNotFound && deleted != kNoneMapped &&
             deleted != kNoSuchUser) {
             answer["error"] = "deleting '" + account + "': " + session.ErrorText(deleted);

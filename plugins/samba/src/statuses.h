@@ -28,6 +28,7 @@ uint32_t const kNotJoined = 2692;
 uint32_t const kTimedOut = 10060;
 
 // Answered by libnetapi.
+uint32_t const kSemaphoreTimeout = 121;   // a DC that stopped answering in mid-call
 uint32_t const kNetConnectFailed = 1003;  // "failed to connect to IPC$"
 uint32_t const kNetUserNotFound = 2221;
 uint32_t const kNoneMapped = 1332;  // NetUserGetInfo of a name the domain does not have
