@@ -196,6 +196,7 @@ uint32_t MapProvisioningStatus(NetapiSession& session, NET_API_STATUS netStatus,
         case kNetConnectFailed:
             return ConnectionFailure(session, netStatus, realm, answer);
         case kDcNotFound:
+        case kSemaphoreTimeout:
             return kNoLogonServers;
         case kSetupNotJoinedOu:
             return kDirectoryInvalid;
