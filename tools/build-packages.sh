@@ -52,6 +52,12 @@ expect libtslauth-dev "usr/lib/$multiarch/libtslauth.so" "usr/lib/$multiarch/lib
 expect tslauth usr/bin/tslauth usr/share/man/man1/tslauth.1.gz
 expect tslauth-demo usr/libexec/tslauth/lib/libdemodirectory.so \
     usr/libexec/tslauth/lib/libdemoproxy.so usr/share/tslauth/demo/example-directory.conf
+expect tslauth-samba usr/libexec/tslauth/lib/libsamba.so usr/libexec/tslauth/lib/tslauth-samba-helper
+# The library writes its PAM lines as /lib/security/$ISA/MODULE, which Debian's libpam tries as
+# they stand and then with $ISA replaced by /lib/security; this link makes the first one load.
+isa_link=$(dpkg-deb -c "$out/tslauth-samba_${version}_$arch.deb" | awk '$6 == "./usr/lib/security/$ISA" { print $1, $7, $8 }')
+[ "$isa_link" = "lrwxrwxrwx -> ../$multiarch/security" ] ||
+    fail "tslauth-samba does not link /usr/lib/security/\$ISA to ../$multiarch/security (${isa_link:-no such entry})"
 
 # The packaged command runs from the unpacked packages, with the packaged libraries (its
 # help only: nothing of this machine's configuration is read).
