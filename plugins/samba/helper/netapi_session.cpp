@@ -28,6 +28,11 @@ void NetapiSession::Restart() {
     Start();
 }
 
+void NetapiSession::Close() {
+    if (context != nullptr) libnetapi_free(context);
+    context = nullptr;
+}
+
 void NetapiSession::SetCredentials(std::string const& newUser, std::string const& newPassword) {
     user = newUser;
     password = newPassword;

@@ -22,6 +22,8 @@ public:
     bool Ready() const { return context != nullptr; }
     // libnetapi reads smb.conf once per context: after the configuration changed, start over.
     void Restart();
+    // Lets go of the context, and with it of the machine secrets it holds open.
+    void Close();
     void SetCredentials(std::string const& user, std::string const& password);
     // libnetapi's text for the last failure, for the log.
     std::string ErrorText(NET_API_STATUS status);

@@ -17,11 +17,10 @@
 
 #include "credentials_check.h"
 #include "host_state.h"
+#include "keytab.h"
 #include "member_config.h"
 #include "netapi_session.h"
 #include "statuses.h"
-
-extern char** environ;
 
 namespace sambahelper {
 
@@ -133,49 +132,21 @@ uint32_t RequestJoin(NetapiSession& session, std::string const& text, Fields& an
     return status == kInvalidProvisioningData ? kInvalidParameter : static_cast<uint32_t>(status);
 }
 
-// Runs a program with no input or output, killed after `seconds`.
-int RunQuietly(std::vector<char const*> arguments, int seconds) {
-    arguments.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    pid_t pid = -1;
-    int error = posix_spawnp(&pid, arguments[0], &actions, nullptr,
-                             const_cast<char* const*>(arguments.data()), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) return -1;
-    int status = 0;
-    for (int waited = 0;; ++waited) {
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) break;
-        if (waited >= seconds * 10) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        poll(nullptr, 0, 100);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// The keytab lets the host prove itself over Kerberos (LDAP queries, services). libnet
-// writes it only when the configuration asks for one, and the offline join cannot.
-uint32_t CreateKeytab(MemberConfig config, Fields& answer) {
+// The keytab lets the host prove itself over Kerberos (LDAP queries, services). The offline
+// join writes none, and from now on winbindd keeps it current when it changes the machine
+// password. libnetapi lets go of the machine secrets first: they are read here.
+uint32_t CreateKeytab(NetapiSession& session, MemberConfig config, std::string const& dc,
+                      Fields& answer) {
+    session.Close();
     config.keytab = true;
     WriteMemberConfig(config);
-    if (RunQuietly({"net", "ads", "keytab", "create", "-P"}, 60) != 0) {
-        answer["error"] = "unable to create the keytab '" + std::string(kKeytab) + "'";
-        return kInternalError;
-    }
-    return 0;
+    return WriteMachineKeytab(config, dc, answer);
 }
 
 // A join that fails after the account was made takes it all back.
 void Undo(NetapiSession& session, std::string const& dc, std::string const& account,
           std::string const& savedConfig) {
+    if (!session.Ready()) session.Restart();
     NetUnjoinDomain(nullptr, "", "", NETSETUP_JOIN_DOMAIN);
     if (!dc.empty()) NetUserDel(dc.c_str(), account.c_str());
     try {
@@ -275,7 +246,7 @@ uint32_t Join(Fields const& request, Fields& answer) try {
     std::string provisioning = text;
     NetApiBufferFree(const_cast<char*>(text));
     status = RequestJoin(session, provisioning, answer);
-    if (status == 0) status = CreateKeytab(config, answer);
+    if (status == 0) status = CreateKeytab(session, config, dc.name, answer);
     if (status != 0) {
         Undo(session, dc.name, account, savedConfig);
         return status;
@@ -320,7 +291,9 @@ uint32_t OfflineJoin(Fields const& request, Fields& answer) try {
         return kInternalError;
     }
     uint32_t status = RequestJoin(session, field("provisioning"), answer);
-    if (status == 0) status = CreateKeytab(config, answer);
+    DomainController dc;
+    if (status == 0) status = FindWritableDC(dnsDomain, dc, answer);
+    if (status == 0) status = CreateKeytab(session, config, dc.name, answer);
     if (status != 0) {
         // The account belongs to whoever provisioned it; only this host's part is undone.
         Undo(session, "", account, savedConfig);

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "member_config.h"
@@ -42,6 +43,19 @@ bool HoldsMachineSecret(std::string const& workgroup) {
     bool holds = tdb_exists(tdb, data) != 0;
     tdb_close(tdb);
     return holds;
+}
+
+std::string ReadMachineSecret(std::string const& key) {
+    TDB_CONTEXT* tdb = tdb_open(kSecretsFile, 0, TDB_DEFAULT, O_RDONLY, 0);
+    if (tdb == nullptr) return "";
+    std::string name = key;
+    TDB_DATA data = tdb_fetch(tdb, {reinterpret_cast<unsigned char*>(&name[0]), name.size()});
+    tdb_close(tdb);
+    if (data.dptr == nullptr) return "";
+    std::string value(reinterpret_cast<char*>(data.dptr), data.dsize);
+    free(data.dptr);
+    if (!value.empty() && value.back() == '\0') value.pop_back();
+    return value;
 }
 
 std::string DomainDN(std::string const& dnsDomain) {

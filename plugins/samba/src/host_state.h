@@ -13,6 +13,8 @@ std::string AccountNameForHost();
 // Whether this host holds a machine password for the workgroup. The machine secrets are the
 // truth; winbind's cached view and the configuration file are not.
 bool HoldsMachineSecret(std::string const& workgroup);
+// One value of the machine secrets as text ("" when missing), without its terminating NUL.
+std::string ReadMachineSecret(std::string const& key);
 
 std::string Upper(std::string text);
 std::string Lower(std::string text);

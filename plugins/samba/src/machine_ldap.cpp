@@ -64,19 +64,27 @@ public:
         if (context != nullptr) krb5_free_context(context);
     }
 
-    ADStatus Get(std::string const& name) {
+    // From the keytab, or from the password when one is given.
+    ADStatus Get(std::string const& name, std::string const* password) {
         if (krb5_init_context(&context) != 0) {
             context = nullptr;
             return kInternalError;
         }
         if (krb5_parse_name(context, name.c_str(), &principal) != 0) return kInvalidAccountName;
-        if (krb5_kt_resolve(context, (std::string("FILE:") + kKeytab).c_str(), &keytab) != 0) {
-            return kInternalError;
-        }
         krb5_creds credentials;
         std::memset(&credentials, 0, sizeof credentials);
-        krb5_error_code error = krb5_get_init_creds_keytab(context, &credentials, principal, keytab,
-                                                           0, nullptr, nullptr);
+        krb5_error_code error = 0;
+        if (password != nullptr) {
+            error =
+                krb5_get_init_creds_password(context, &credentials, principal, password->c_str(),
+                                             nullptr, nullptr, 0, nullptr, nullptr);
+        } else if (krb5_kt_resolve(context, (std::string("FILE:") + kKeytab).c_str(), &keytab) !=
+                   0) {
+            return kInternalError;
+        } else {
+            error = krb5_get_init_creds_keytab(context, &credentials, principal, keytab, 0, nullptr,
+                                               nullptr);
+        }
         if (error != 0) {
             char const* text = krb5_get_error_message(context, error);
             syslog(LOG_WARNING, "Samba provider: no ticket for %s: %s", name.c_str(), text);
@@ -160,8 +168,13 @@ ADStatus WithMachineLdap(Membership const& membership, LdapWork const& work) {
     std::string dc;
     ADStatus status = FindDC(config.DnsDomain(), dc);
     if (status != 0) return status;
+    return WithLdapAs(dc, config, nullptr, work);
+}
+
+ADStatus WithLdapAs(std::string const& dc, MemberConfig const& config, std::string const* password,
+                    LdapWork const& work) {
     MachineTicket ticket;
-    status = ticket.Get(config.netbiosName + "$@" + config.realm);
+    ADStatus status = ticket.Get(config.netbiosName + "$@" + config.realm, password);
     if (status != 0) return status;
     ThreadCredentialCache cache(ticket.CacheName());
     if (!cache.Set()) return kInternalError;

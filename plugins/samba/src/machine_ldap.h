@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "member_config.h"
 #include "membership.h"
 
 namespace sambaprovider {
@@ -18,6 +19,11 @@ using LdapWork = std::function<ADStatus(LDAP*, std::string const&)>;
 
 // Finds a DC, gets the machine's ticket from the keytab and binds; then runs the work.
 ADStatus WithMachineLdap(Membership const& membership, LdapWork const& work);
+
+// The same with a known DC, as the machine account of `config`: with its password when one
+// is given, else from the keytab.
+ADStatus WithLdapAs(std::string const& dc, MemberConfig const& config, std::string const* password,
+                    LdapWork const& work);
 
 // A subtree search; `found` is the result chain to free with ldap_msgfree (NULL when the
 // base does not exist). 1311 when the search failed.
