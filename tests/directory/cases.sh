@@ -1,0 +1,372 @@
+#!/usr/bin/env bash
+# The directory suite: tslauth and its Samba provider against a real domain controller in the
+# lab of tests/directory/lab.sh. ctest runs every case as an entry of its own, in order, with
+# "up" and "down" as the fixture around them.
+#
+# usage: cases.sh up LAB-OPTIONS...   builds the lab (options of "lab.sh up")
+#        cases.sh down
+#        cases.sh CASE                preflight join join-refused join-ou status pam frozen-dc leave
+# environment: DIRECTORY_LAB_POINTER  file that names the running lab's directory
+#              TSLAUTH_TOOL           the built tslauth command
+#              DIRECTORY_PROBE        the built directory_probe
+#
+# A case that needs a host joined (or winbindd running) makes it so first, so that every case
+# also runs on its own (ctest -R).
+set -uo pipefail
+
+here=$(dirname "$(readlink -f "$0")")
+lab_sh=$here/lab.sh
+pointer=${DIRECTORY_LAB_POINTER:?}
+
+failures=0
+note() { printf '%s\n' "$*"; }
+bad() {
+    printf 'FAIL: %s\n' "$*"
+    failures=$((failures + 1))
+}
+
+# expect WHAT EXPECTED ACTUAL: exact comparison, shown as a diff when it fails.
+expect() {
+    if [ "$2" == "$3" ]; then
+        note "ok: $1"
+    else
+        bad "$1"
+        diff -u <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed '1,2d; s/^/    /'
+    fi
+}
+
+on() { "$lab_sh" run "$LAB" "$@"; }
+
+# tool HOST ARGS...: runs the tslauth command on a member; sets out, err and status.
+tool() {
+    local host=$1 start errors
+    shift
+    start=$(date +%s%N)
+    errors=$(mktemp "$LAB/tool-stderr.XXXXXX")
+    out=$(on "$host" "$TSLAUTH_TOOL" "$@" 2>"$errors")
+    status=$?
+    err=$(cat "$errors")
+    rm -f "$errors"
+    printf '$ [%s] tslauth %s  (exit %s, %d ms)\n' "$host" "$*" "$status" \
+        $((($(date +%s%N) - start) / 1000000))
+    [ -z "$out" ] || printf '%s\n' "$out" | sed 's/^/  | /'
+    [ -z "$err" ] || printf '%s\n' "$err" | sed 's/^/  ! /'
+}
+
+probe() {
+    local host=$1
+    shift
+    on "$host" "$DIRECTORY_PROBE" "$@"
+}
+
+# The computer account NAME$ as the DC's own database has it: "DN uac=N", or "absent".
+dc_account() {
+    local found
+    found=$(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub \
+        "(sAMAccountName=$1\$)" dn userAccountControl 2>/dev/null |
+        awk '/^ / { line = line substr($0, 2); next } { if (line != "") print line; line = $0 }
+             END { if (line != "") print line }')
+    if ! grep -q '^dn: ' <<<"$found"; then
+        echo absent
+        return
+    fi
+    printf '%s uac=%s\n' "$(sed -n 's/^dn: //p' <<<"$found")" \
+        "$(sed -n 's/^userAccountControl: //p' <<<"$found")"
+}
+dc_password_set() {
+    on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "(sAMAccountName=$1\$)" \
+        pwdLastSet 2>/dev/null | sed -n 's/^pwdLastSet: //p'
+}
+
+hostname_of() { eval echo "\$HOSTNAME_${1^^}"; }
+netbios_of() { hostname_of "$1" | tr a-z A-Z; }
+
+joined() { on "$1" net ads testjoin >/dev/null 2>&1; }
+winbindd_up() { "$lab_sh" winbindd-start "$LAB" "$1"; }
+winbindd_down() { "$lab_sh" winbindd-stop "$LAB" "$1"; }
+
+# Joins HOST (into CONTAINER when given) unless it is joined already, then starts winbindd.
+ensure_joined() {
+    local host=$1 domain=$DNS_DOMAIN
+    [ -z "${2:-}" ] || domain="$DNS_DOMAIN/$2"
+    if ! joined "$host"; then
+        tool "$host" join "$domain" --user "$ADMIN_USER" --password-file "$admin_password"
+        [ "$status" = 0 ] || {
+            bad "could not join $host"
+            finish
+        }
+    fi
+    winbindd_up "$host" || {
+        bad "winbindd does not start on $host"
+        finish
+    }
+}
+
+ensure_left() {
+    local host=$1
+    joined "$host" || return 0
+    winbindd_down "$host"
+    tool "$host" leave --user "$ADMIN_USER" --password-file "$admin_password"
+}
+
+finish() {
+    if [ "$failures" = 0 ]; then
+        note "passed"
+        exit 0
+    fi
+    note "$failures check(s) failed"
+    exit 1
+}
+
+# ---- the cases ---------------------------------------------------------------------------------
+
+case_preflight() {
+    # The domain check goes through the DC's DNS: the members resolve nothing else.
+    tool m1 preflight "$DNS_DOMAIN"
+    expect "preflight exit status" 0 "$status"
+    expect "preflight report" "pass  host name resolves: hv01 resolves to hv01.corp.example
+pass  short name matches the resolved name: short name hv01, resolved name hv01.corp.example
+pass  host name is not reserved: short name hv01
+pass  fully qualified name is the expected one: fully qualified name hv01.corp.example, expected hv01.corp.example
+pass  domain resolves: corp.example
+pass  short name fits a computer account name: hv01 (4 characters, at most 15)" "$out"
+}
+
+# What a join leaves on the member: smb.conf settings, the keytab, a trust winbindd accepts.
+check_member_joined() {
+    local host=$1 name parameter value
+    name=$(netbios_of "$host")
+    for parameter in "workgroup=$NETBIOS_DOMAIN" "realm=$REALM" "security=ADS" "netbios name=$name"; do
+        value=$(on "$host" testparm -s --parameter-name="${parameter%%=*}" 2>/dev/null)
+        expect "$host smb.conf: ${parameter%%=*}" "${parameter#*=}" "$value"
+    done
+    value=$(on "$host" klist -k /etc/krb5.keytab 2>/dev/null | awk 'NR > 3 { print $2 }' | sort -u |
+        grep -c -x -e "host/$name@$REALM" -e "$name\$@$REALM")
+    expect "$host keytab holds host/$name and $name\$" 2 "$value"
+    winbindd_up "$host" || bad "winbindd on $host does not accept the trust"
+}
+
+case_join() {
+    ensure_left m1
+    expect "no account for HV01 before the join" absent "$(dc_account HV01)"
+    tool m1 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$admin_password"
+    expect "join exit status" 0 "$status"
+    expect "join output" "Joined $DNS_DOMAIN." "$out"
+    # 4096: an enabled workstation trust account.
+    expect "the DC has the account in the default container" \
+        "CN=HV01,CN=Computers,$BASE_DN uac=4096" "$(dc_account HV01)"
+    check_member_joined m1
+}
+
+case_join_refused() {
+    local before expected
+    ensure_joined m1
+    # Joined already: refused before the directory is touched; the account keeps its password
+    # (a fresh join would reset it and break this host's trust).
+    before=$(dc_password_set HV01)
+    tool m1 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$admin_password"
+    expect "second join exit status" 4 "$status"
+    expect "second join message" "tslauth: Exception 0x00000a83: This machine is already joined to a domain." "$err"
+    expect "the account's password was not reset" "$before" "$(dc_password_set HV01)"
+    on m1 wbinfo -t >/dev/null 2>&1 || bad "m1's trust broke"
+
+    # In one process, so that the eight attempts' 30 s pauses are recorded, not waited for.
+    ensure_left m2
+    [ -f "$LAB/wrong-password" ] || printf 'not-%s\n' "$ADMIN_PASSWORD" >"$LAB/wrong-password"
+    expected="threw ostrel::authentication::LogonFailureException: Exception 0x0000052e: The attempted logon is invalid. This is due to either a bad user name or authentication information.
+pauses: 30 30 30 30 30 30 30 30"
+    expect "wrong password: eight attempts, a pause after each" "$expected" \
+        "$(probe m2 join "$DNS_DOMAIN" "$ADMIN_USER" "$LAB/wrong-password")"
+    expected="threw ostrel::authentication::NoSuchDomainException: Exception 0x0000054b: The specified domain either does not exist or could not be contacted.
+pauses: none"
+    expect "unknown domain: one attempt" "$expected" \
+        "$(probe m2 join nosuch.example "$ADMIN_USER" "$admin_password")"
+    expect "no account was left behind for HV02" absent "$(dc_account HV02)"
+}
+
+case_join_ou() {
+    ensure_left m2
+    tool m2 join "$DNS_DOMAIN/OU=$OU_NAME,$BASE_DN" --user "$ADMIN_USER" --password-file "$admin_password"
+    expect "join into $OU_NAME exit status" 0 "$status"
+    expect "the DC has the account in $OU_NAME" "CN=HV02,OU=$OU_NAME,$BASE_DN uac=4096" \
+        "$(dc_account HV02)"
+    check_member_joined m2
+}
+
+status_json() { # HOST DN
+    printf '{"active_store": "None", "domain": {"dns_name": "%s", "netbios_name": "%s"}, "machine_account": "%s", "preferred_controllers": [], "trust_state": 1, "trusted_domains": [], "timed_out": []}' \
+        "$DNS_DOMAIN" "$NETBIOS_DOMAIN" "$2"
+}
+
+case_status() {
+    ensure_joined m1
+    ensure_joined m2 "OU=$OU_NAME,$BASE_DN"
+    # Trust state 1: trusted. No other domain exists in this lab (that takes a second DC and a
+    # trust between the two), so the trusted domains stay empty.
+    tool m1 status --json
+    expect "m1 status exit status" 0 "$status"
+    expect "m1 status" "$(status_json m1 "CN=HV01,CN=Computers,$BASE_DN")" "$out"
+    tool m2 status --json
+    expect "m2 status" "$(status_json m2 "CN=HV02,OU=$OU_NAME,$BASE_DN")" "$out"
+    # The lookups the store forwards: no "\\" before the DC's name, the principal of the
+    # computer account, a user name in the form PAM gets it back.
+    expect "m1 lookups" "domain controller: $DC_NAME.$DNS_DOMAIN
+host principal: HV01\$@$REALM
+canonical name of $USER_NAME: $NETBIOS_DOMAIN\\$USER_NAME" "$(probe m1 lookups "$DNS_DOMAIN" "$USER_NAME")"
+}
+
+# The policy as the library writes it: stacks in the order account, auth, password, session.
+pam_policy() { # with-winbind|without
+    local winbind=''
+    [ "$1" = without ] || winbind=$'sufficient\t/lib/security/$ISA/pam_winbind.so\ttry_first_pass '
+    printf '#%%PAM-1.0\n\n'
+    printf 'account\trequired\t/lib/security/$ISA/pam_unix.so\t\n'
+    printf 'account\trequired\t/lib/security/$ISA/pam_access.so\t\n'
+    [ -z "$winbind" ] || printf 'account\t%s\n' "$winbind"
+    printf '\n'
+    [ -z "$winbind" ] || printf 'auth\t%s\n' "$winbind"
+    printf 'auth\trequired\t/lib/security/$ISA/pam_env.so\t\n'
+    printf 'auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok \n'
+    printf 'auth\trequired\t/lib/security/$ISA/pam_deny.so\t\n\n'
+    printf 'password\trequired\t/lib/security/$ISA/pam_unix.so\tnullok use_authtok md5 shadow \n\n'
+    printf 'session\trequired\t/lib/security/$ISA/pam_limits.so\t\n'
+    printf 'session\trequired\t/lib/security/$ISA/pam_unix.so\t\n\n'
+}
+
+case_pam() {
+    local user="$NETBIOS_DOMAIN\\$USER_NAME" granted denied
+    ensure_joined m1
+    # The fixture is written the way the library writes policies, so that switching back to
+    # "None" must give back the very same bytes.
+    on m1 sh -c 'cat >/etc/pam.d/system-auth-generic.new && mv /etc/pam.d/system-auth-generic.new /etc/pam.d/system-auth-generic' \
+        < <(pam_policy without)
+    granted="authenticate 0 (Success)
+account 0 (Success)
+user $user"
+    denied="authenticate 7 (Authentication failure)"
+
+    tool m1 activate "Active Directory"
+    expect "activate exit status" 0 "$status"
+    expect "activate output" "Active store: Active Directory" "$out"
+    expect "PAM file with pam_winbind" "$(pam_policy with-winbind | cat -A)" \
+        "$(on m1 cat -A /etc/pam.d/system-auth-generic)"
+    expect "authentication.conf" 'remote-authentication-store = "Active Directory"' \
+        "$(on m1 cat /etc/ostrel/tslauth/authentication.conf)"
+    expect "$user, right password" "$granted" "$(probe m1 pam tslauth-probe "$user" "$USER_PASSWORD" 2>/dev/null)"
+    expect "$user, wrong password" "$denied" \
+        "$(probe m1 pam tslauth-probe "$user" "not-$USER_PASSWORD" 2>/dev/null)"
+
+    tool m1 activate None
+    expect "activate None exit status" 0 "$status"
+    expect "PAM file as it was" "$(pam_policy without | cat -A)" \
+        "$(on m1 cat -A /etc/pam.d/system-auth-generic)"
+    expect "$user, right password, store None" "$denied" \
+        "$(probe m1 pam tslauth-probe "$user" "$USER_PASSWORD" 2>/dev/null)"
+}
+
+case_frozen_dc() {
+    local start elapsed
+    ensure_joined m1
+    # Whatever happens below, the DC runs again when this case ends.
+    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1' EXIT
+    "$lab_sh" freeze "$LAB"
+    start=$(date +%s%N)
+    tool m1 status --timeout 2
+    elapsed=$((($(date +%s%N) - start) / 1000000))
+    "$lab_sh" thaw "$LAB"
+    expect "status exit status with the DC frozen (timed out)" 5 "$status"
+    # The queries wait side by side: one time-out for the lot, plus starting the command.
+    note "status took $elapsed ms"
+    # A new process has nothing cached: what the DC cannot answer is shown empty. The trusted
+    # domains come from winbindd without the DC.
+    expect "status with the DC frozen" "Active store:          None
+Domain:                (not joined)
+Machine account:       (none)
+Preferred controllers: (none)
+Trust state:           2
+Trusted domains:       (none)
+Note: no answer to the configuration query within 2 s; shown is what this process had cached (nothing before its first answer).
+Note: no answer to the trust state query within 2 s; shown is what this process had cached (nothing before its first answer)." "$out"
+    [ "$elapsed" -ge 2000 ] && [ "$elapsed" -le 3500 ] || bad "status should answer within about 2 s"
+    on m1 timeout 90 wbinfo -t >/dev/null 2>&1 || bad "m1 does not recover after the thaw"
+
+    # In one process: a 2 s store; the freeze and thaw come from the probe's own calls.
+    probe m1 frozen-dc 2 "CN=HV01,CN=Computers,$BASE_DN" 1 "$lab_sh freeze $LAB" "$lab_sh thaw $LAB" ||
+        bad "frozen-dc probe"
+}
+
+case_leave() {
+    ensure_joined m1
+    ensure_joined m2 "OU=$OU_NAME,$BASE_DN"
+
+    # Without credentials: the host forgets the domain, the DC keeps the account.
+    winbindd_down m1
+    tool m1 leave
+    expect "leave exit status" 0 "$status"
+    expect "leave output" "Left the domain." "$out"
+    expect "the account is kept" "CN=HV01,CN=Computers,$BASE_DN uac=4096" "$(dc_account HV01)"
+    joined m1 && bad "m1 still counts as joined"
+    # The kept account refuses a new join of the same name instead of being taken over.
+    tool m1 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$admin_password"
+    expect "join over a kept account exit status" 4 "$status"
+    expect "join over a kept account message" "tslauth: Exception 0x00000524: The specified account already exists." "$err"
+
+    # With credentials: the account goes too.
+    winbindd_down m2
+    tool m2 leave --user "$ADMIN_USER" --password-file "$admin_password"
+    expect "leave with credentials exit status" 0 "$status"
+    expect "the account is deleted" absent "$(dc_account HV02)"
+    joined m2 && bad "m2 still counts as joined"
+}
+
+# ---- main --------------------------------------------------------------------------------------
+
+lab_up() {
+    local stale lab rc
+    if [ -f "$pointer" ]; then
+        # A run that was killed before its cleanup left this lab behind.
+        stale=$(cat "$pointer")
+        note "removing the lab a previous run left: $stale"
+        "$lab_sh" down "$stale"
+        rm -f "$pointer"
+    fi
+    lab=$("$lab_sh" up "$@")
+    rc=$?
+    [ $rc = 0 ] || exit $rc
+    printf '%s\n' "$lab" >"$pointer.new" && mv "$pointer.new" "$pointer"
+    # shellcheck source=/dev/null
+    . "$lab/lab.env"
+    printf '%s\n' "$ADMIN_PASSWORD" >"$LAB/admin-password"
+    chmod 0600 "$LAB/admin-password"
+}
+
+lab_down() {
+    [ -f "$pointer" ] || exit 0
+    "$lab_sh" down "$(cat "$pointer")"
+    rc=$?
+    rm -f "$pointer"
+    exit $rc
+}
+
+case ${1:-} in
+    up)
+        shift
+        lab_up "$@"
+        exit 0
+        ;;
+    down) lab_down ;;
+    preflight | join | join-refused | join-ou | status | pam | frozen-dc | leave) ;;
+    *)
+        sed -n '2,18p' "$0" >&2
+        exit 2
+        ;;
+esac
+if [ ! -f "$pointer" ]; then
+    note "skipped: no lab is running (its setup was skipped)"
+    exit 77
+fi
+. "$(cat "$pointer")/lab.env"
+admin_password=$LAB/admin-password
+: "${TSLAUTH_TOOL:?}" "${DIRECTORY_PROBE:?}"
+"case_${1//-/_}"
+finish

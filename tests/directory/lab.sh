@@ -1,0 +1,459 @@
+#!/usr/bin/env bash
+# A throw-away Active Directory domain for the directory tests and tools/tour-directory.sh.
+#
+#   dc   198.18.0.1   dc1.corp.example  Samba AD DC (its own DNS, KDC and LDAP), provisioned afresh
+#   m1   198.18.0.11  hv01              member hosts; each has its own /etc, /usr/lib and
+#   m2   198.18.0.12  hv02              /usr/libexec overlays and private Samba directories
+#
+# Every host has network, mount and UTS namespaces of its own. The members' links end on a
+# bridge inside the DC's network namespace, so nothing of the lab shows in the machine's own
+# network namespace; there is no default route and the DC's DNS has no forwarder. Everything
+# lives in a private tmpfs under ${TMPDIR:-/tmp}, and every process is stopped by its PID.
+#
+# usage: lab.sh up [--plugin FILE]... [--multiarch TRIPLET]
+#                                         builds a lab and prints its directory (LAB); the files
+#                                         go into the members' /usr/libexec/tslauth/lib, the
+#                                         PAM modules are the TRIPLET's (default: the machine's);
+#                                         exits 77 when namespaces or overlays cannot be made here
+#        lab.sh down LAB                  stops everything, unmounts, removes the namespaces
+#        lab.sh run LAB HOST CMD...       runs CMD in a host's namespaces (HOST: dc, m1, m2)
+#        lab.sh winbindd-start LAB HOST   starts winbindd in a member; returns once wbinfo -t works
+#        lab.sh winbindd-stop LAB HOST    stops it, and the RPC helpers it started
+#        lab.sh freeze LAB | thaw LAB     SIGSTOP / SIGCONT every process of the DC
+#        lab.sh dc-pids LAB               the PIDs of the DC's processes
+# LAB/lab.env holds the lab's names and passwords for scripts to source.
+set -uo pipefail
+
+SELF=$(readlink -f "$0")
+
+REALM=CORP.EXAMPLE
+NETBIOS_DOMAIN=CORP
+DNS_DOMAIN=corp.example
+BASE_DN=DC=corp,DC=example
+DC_NAME=dc1
+DC_IP=198.18.0.1
+ADMIN_USER=Administrator
+ADMIN_PASSWORD='Lab-Admin-Passw0rd.1'
+USER_NAME=alice
+USER_PASSWORD='Lab-Alice-Passw0rd.1'
+OU_NAME=Hypervisors
+MEMBERS="m1 m2"
+declare -A HOST_NAME=([dc]=$DC_NAME [m1]=hv01 [m2]=hv02)
+declare -A HOST_IP=([dc]=$DC_IP [m1]=198.18.0.11 [m2]=198.18.0.12)
+
+log() { printf '[lab %(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
+fail() {
+    log "error: $*"
+    exit 1
+}
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# Replaces a file through a temporary file beside it.
+put() {
+    local target=$1
+    cat >"$target.tmp.$$" && mv -f "$target.tmp.$$" "$target"
+}
+
+load() {
+    LAB=$(readlink -f "${1:?lab directory}")
+    [ -f "$LAB/lab.env" ] || fail "$LAB is not a lab directory"
+    # shellcheck source=/dev/null
+    . "$LAB/lab.env"
+}
+
+netns_of() { eval echo "\$NS_${1^^}"; }
+
+in_host() {
+    local host=$1 ns
+    shift
+    ns=$(netns_of "$host")
+    [ -n "$ns" ] || fail "unknown host $host"
+    exec nsenter --net="/run/netns/$ns" --mount="$LAB/ns/$host.mnt" --uts="$LAB/ns/$host.uts" -- \
+        env KRB5CCNAME="FILE:$LAB/$host/tmp/krb5cc" "$@"
+}
+run() { "$SELF" run "$LAB" "$@"; }
+
+# Processes by namespace, found through /proc so that this works from inside a member too.
+pids_in_netns() {
+    find /proc/[0-9]*/ns/net -maxdepth 0 -lname "net:\[$1\]" 2>/dev/null |
+        awk -F/ -v self=$$ -v sub_shell="$BASHPID" '$3 != self && $3 != sub_shell { print $3 }'
+}
+dc_pids() { pids_in_netns "$NETINODE_DC"; }
+
+alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }
+
+# TERM, then KILL after a bounded wait; stopped processes are continued first so they can die.
+stop_pids() {
+    local seconds=$1 p i left
+    shift
+    [ $# -gt 0 ] || return 0
+    for p in "$@"; do
+        kill -CONT "$p" 2>/dev/null
+        kill -TERM "$p" 2>/dev/null
+    done
+    for ((i = 0; i < seconds * 10; i++)); do
+        left=0
+        for p in "$@"; do alive "$p" && left=1; done
+        [ $left = 0 ] && return 0
+        sleep 0.1
+    done
+    for p in "$@"; do alive "$p" && kill -KILL "$p" 2>/dev/null; done
+    return 0
+}
+
+stop_pidfile() {
+    local file=$1 p
+    [ -f "$file" ] || return 0
+    p=$(cat "$file")
+    alive "$p" && stop_pids 10 "$p"
+    rm -f "$file"
+}
+
+# ---- up ----------------------------------------------------------------------------------------
+
+host_files() {
+    local host=$1 r=$LAB/$1 name=${HOST_NAME[$1]} ip=${HOST_IP[$1]} d
+    for d in etc etc.work tmp var-lib-samba/private var-cache-samba run-samba var-log-samba; do
+        mkdir -p "$r/$d"
+    done
+    chmod 0700 "$r/var-lib-samba/private"
+    printf '%s\n' "$name" >"$r/etc/hostname"
+    printf '127.0.0.1\tlocalhost\n%s\t%s.%s %s\n' "$ip" "$name" "$DNS_DOMAIN" "$name" >"$r/etc/hosts"
+    printf 'nameserver %s\n' "$DC_IP" >"$r/etc/resolv.conf"
+    [ "$host" = dc ] && return 0
+
+    mkdir -p "$r/usrlib/security" "$r/usrlib.work" "$r/libexec/tslauth/lib" "$r/libexec.work" \
+        "$r/etc/pam.d" "$r/etc/ostrel/tslauth" "$r/etc/ostrel/hostctl"
+    # Debian's libpam tries "/lib/security/$ISA/x.so" and then "/lib/security//lib/security/x.so";
+    # neither exists, so the members get the link that makes the library-style paths load.
+    ln -s "../$MULTIARCH/security" "$r/usrlib/security/\$ISA"
+    cat >"$r/etc/krb5.conf" <<EOF
+[libdefaults]
+	default_realm = $REALM
+	dns_lookup_realm = false
+	dns_lookup_kdc = true
+	rdns = false
+	dns_canonicalize_hostname = false
+EOF
+    printf 'passwd:\tfiles winbind\ngroup:\tfiles winbind\nshadow:\tfiles\nhosts:\tfiles dns\n' \
+        >"$r/etc/nsswitch.conf"
+    # Written the way the library writes policies, so that activating and deactivating the
+    # directory gives back the same bytes.
+    printf '%s\n' '#%PAM-1.0' '' \
+        $'account\trequired\t/lib/security/$ISA/pam_unix.so\t' \
+        $'account\trequired\t/lib/security/$ISA/pam_access.so\t' '' \
+        $'auth\trequired\t/lib/security/$ISA/pam_env.so\t' \
+        $'auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok ' \
+        $'auth\trequired\t/lib/security/$ISA/pam_deny.so\t' '' \
+        $'password\trequired\t/lib/security/$ISA/pam_unix.so\tnullok use_authtok md5 shadow ' '' \
+        $'session\trequired\t/lib/security/$ISA/pam_limits.so\t' \
+        $'session\trequired\t/lib/security/$ISA/pam_unix.so\t' '' \
+        >"$r/etc/pam.d/system-auth-generic"
+    # The service the probe authenticates against: whatever the generic file says.
+    printf 'auth\tinclude\tsystem-auth-generic\naccount\tinclude\tsystem-auth-generic\n' \
+        >"$r/etc/pam.d/tslauth-probe"
+    echo 'provider = samba' >"$r/etc/ostrel/tslauth/provider.conf"
+    echo 'remote-authentication-store = None' >"$r/etc/ostrel/tslauth/authentication.conf"
+    echo mgmt0 >"$r/etc/ostrel/hostctl/management-interface"
+    for file in "${PLUGINS[@]}"; do install -m 0755 "$file" "$r/libexec/tslauth/lib/"; done
+}
+
+# A persistent mount and UTS namespace for the host, kept alive by bind mounts in LAB/ns.
+host_namespaces() {
+    local host=$1
+    touch "$LAB/ns/$host.mnt" "$LAB/ns/$host.uts"
+    unshare --mount="$LAB/ns/$host.mnt" --uts="$LAB/ns/$host.uts" --propagation private \
+        bash -euc '
+            host=$1 r=$2 name=$3
+            hostname "$name"
+            mount -t overlay overlay -o "lowerdir=/etc,upperdir=$r/etc,workdir=$r/etc.work" /etc
+            mount --bind "$r/var-lib-samba" /var/lib/samba
+            mount --bind "$r/var-cache-samba" /var/cache/samba
+            mount --bind "$r/run-samba" /run/samba
+            mount --bind "$r/var-log-samba" /var/log/samba
+            # Log lines of the library and of Samba stay out of the machine'"'"'s log.
+            if [ -e /dev/log ]; then mount --bind /dev/null /dev/log; fi
+            # Neither the provision nor a join may take settings from the machine'"'"'s smb.conf.
+            rm -f /etc/samba/smb.conf
+            [ "$host" = dc ] && exit 0
+            mount -t overlay overlay -o "lowerdir=/usr/lib,upperdir=$r/usrlib,workdir=$r/usrlib.work" /usr/lib
+            mount -t overlay overlay \
+                -o "lowerdir=/usr/libexec,upperdir=$r/libexec,workdir=$r/libexec.work" /usr/libexec
+            # The join writes smb.conf; the machine'"'"'s own must not be mistaken for it.
+            rm -f /etc/krb5.keytab
+        ' host-setup "$host" "$LAB/$host" "${HOST_NAME[$host]}"
+}
+
+network() {
+    local host ns
+    for host in dc $MEMBERS; do
+        ns=$(netns_of "$host")
+        ip netns add "$ns" || return 77
+        # IPv4 only: the DC would otherwise publish link-local IPv6 addresses in its DNS.
+        ip netns exec "$ns" sh -c 'echo 1 >/proc/sys/net/ipv6/conf/all/disable_ipv6 &&
+                                  echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6' 2>/dev/null
+        ip -n "$ns" link set lo up || return 1
+    done
+    ip -n "$NS_DC" link add br0 type bridge || return 1
+    ip -n "$NS_DC" addr add "$DC_IP/24" dev br0 || return 1
+    ip -n "$NS_DC" link set br0 up || return 1
+    for host in $MEMBERS; do
+        ns=$(netns_of "$host")
+        ip -n "$NS_DC" link add "$host" type veth peer name mgmt0 netns "$ns" || return 1
+        ip -n "$NS_DC" link set "$host" master br0 up || return 1
+        ip -n "$ns" addr add "${HOST_IP[$host]}/24" dev mgmt0 || return 1
+        ip -n "$ns" link set mgmt0 up || return 1
+    done
+}
+
+write_env() {
+    local host
+    {
+        printf 'LAB=%q\n' "$LAB"
+        for name in REALM NETBIOS_DOMAIN DNS_DOMAIN BASE_DN DC_NAME DC_IP ADMIN_USER ADMIN_PASSWORD \
+            USER_NAME USER_PASSWORD OU_NAME MEMBERS TARGET; do
+            printf '%s=%q\n' "$name" "${!name}"
+        done
+        for host in dc $MEMBERS; do
+            printf 'NS_%s=%q\nNETINODE_%s=%s\nHOSTNAME_%s=%q\nIP_%s=%q\n' "${host^^}" "$(netns_of "$host")" \
+                "${host^^}" "$(stat -L -c %i "/run/netns/$(netns_of "$host")")" \
+                "${host^^}" "${HOST_NAME[$host]}" "${host^^}" "${HOST_IP[$host]}"
+        done
+    } | put "$LAB/lab.env"
+}
+
+dc_ready() {
+    run m1 host -W 1 -t SRV "_ldap._tcp.dc._msdcs.$DNS_DOMAIN" >/dev/null 2>&1 &&
+        run m1 host -W 1 -t SRV "_kerberos._udp.$DNS_DOMAIN" >/dev/null 2>&1 &&
+        run m1 ldbsearch -H "ldap://$DC_NAME.$DNS_DOMAIN" -s base -b '' defaultNamingContext \
+            >/dev/null 2>&1 &&
+        printf '%s\n' "$ADMIN_PASSWORD" | run m1 kinit "$ADMIN_USER" >/dev/null 2>&1
+}
+
+cmd_up() {
+    local start t i c id samba_pid
+    PLUGINS=()
+    MULTIARCH=
+    while [ $# -gt 0 ]; do
+        case $1 in
+            --plugin)
+                [ -f "${2:-}" ] || fail "no plug-in file ${2:-}"
+                PLUGINS+=("$(readlink -f "$2")")
+                shift 2
+                ;;
+            --multiarch)
+                MULTIARCH=${2:?--multiarch TRIPLET}
+                shift 2
+                ;;
+            *) fail "up: unknown argument $1" ;;
+        esac
+    done
+    if [ "$(id -u)" != 0 ]; then
+        log "skipped: the lab needs root"
+        exit 77
+    fi
+    for c in samba samba-tool winbindd wbinfo net kinit host ldbsearch ip unshare nsenter setsid; do
+        command -v "$c" >/dev/null || fail "$c is missing (packages: samba-ad-dc samba-ad-provision winbind \
+libpam-winbind libnss-winbind libsasl2-modules-gssapi-mit krb5-user ldb-tools bind9-host)"
+    done
+    # The PAM and NSS modules must suit the programs under test, which may be built for
+    # another architecture than the machine's.
+    [ -n "$MULTIARCH" ] ||
+        MULTIARCH=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+    [ -e "/usr/lib/$MULTIARCH/security/pam_winbind.so" ] &&
+        [ -e "/usr/lib/$MULTIARCH/libnss_winbind.so.2" ] ||
+        fail "pam_winbind.so or libnss_winbind.so.2 for $MULTIARCH is missing \
+(libpam-winbind:${MULTIARCH%%-*} libnss-winbind:${MULTIARCH%%-*})"
+    start=$(now_ms)
+
+    LAB=$(mktemp -d "${TMPDIR:-/tmp}/tslauth-lab.XXXXXX") || fail "mktemp"
+    # Names unique to this run, so that a lab left over from a killed run never collides.
+    id=$(printf '%x%s' $$ "$(od -An -N3 -tx1 /dev/urandom | tr -d ' \n')")
+    # shellcheck disable=SC2034  # read through netns_of
+    NS_DC=tsl-$id-dc NS_M1=tsl-$id-m1 NS_M2=tsl-$id-m2
+    TARGET=$LAB/dc/target
+    trap 'trap - EXIT; log "setting up failed; tearing down"; cmd_down_loaded >&2' EXIT
+    trap 'exit 1' INT TERM HUP
+    if ! mount -t tmpfs -o mode=0711,size=1g tslauth-lab "$LAB" || ! mount --make-private "$LAB"; then
+        rmdir "$LAB"
+        trap - EXIT
+        log "skipped: cannot mount a tmpfs here"
+        exit 77
+    fi
+    mkdir -p "$LAB/ns" "$LAB/pids" "$LAB/logs"
+    # The netns exist first, so that lab.env can name them even when a later step fails.
+    network
+    case $? in
+        0) ;;
+        77) log "skipped: cannot make network namespaces here" && exit 77 ;;
+        *) fail "cannot wire the lab's network" ;;
+    esac
+    write_env
+    # shellcheck source=/dev/null
+    . "$LAB/lab.env"
+    for c in dc $MEMBERS; do host_files "$c"; done
+    for c in dc $MEMBERS; do
+        if ! host_namespaces "$c"; then
+            log "skipped: cannot make mount namespaces with overlays here"
+            exit 77
+        fi
+    done
+
+    t=$(now_ms)
+    log "provisioning $REALM"
+    run dc samba-tool domain provision --targetdir="$TARGET" --realm="$REALM" \
+        --domain="$NETBIOS_DOMAIN" --server-role=dc --dns-backend=SAMBA_INTERNAL \
+        --host-name="$DC_NAME" --host-ip="$DC_IP" --adminpass="$ADMIN_PASSWORD" \
+        --option="interfaces = lo br0" --option="bind interfaces only = yes" \
+        >"$LAB/logs/provision.log" 2>&1 || { tail -20 "$LAB/logs/provision.log" >&2; fail "provision failed"; }
+    # No forwarder: names the DC does not hold get no answer from anywhere else.
+    grep -v 'dns forwarder' "$TARGET/etc/smb.conf" | put "$TARGET/etc/smb.conf"
+    run dc sh -c 'cp "$1" /etc/krb5.conf.new && mv /etc/krb5.conf.new /etc/krb5.conf' sh \
+        "$TARGET/private/krb5.conf" || fail "DC krb5.conf"
+    # The domain user and the container the tests use, made while the directory is offline.
+    run dc samba-tool user create "$USER_NAME" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" \
+        >>"$LAB/logs/provision.log" 2>&1 || fail "user create failed"
+    run dc samba-tool ou create "OU=$OU_NAME,$BASE_DN" -s "$TARGET/etc/smb.conf" \
+        >>"$LAB/logs/provision.log" 2>&1 || fail "ou create failed"
+    log "provisioned in $(($(now_ms) - t)) ms"
+
+    t=$(now_ms)
+    setsid "$SELF" run "$LAB" dc samba -s "$TARGET/etc/smb.conf" -F --no-process-group \
+        </dev/null >"$LAB/logs/samba.log" 2>&1 &
+    samba_pid=$!
+    echo "$samba_pid" >"$LAB/pids/samba"
+    for ((i = 0; i < 300; i++)); do # at most about 90 s
+        alive "$samba_pid" || { tail -20 "$LAB/logs/samba.log" >&2; fail "samba exited"; }
+        dc_ready && break
+        sleep 0.2
+    done
+    [ "$i" -lt 300 ] || fail "the DC did not answer DNS, LDAP and Kerberos in time"
+    [ "$(cat "/proc/$samba_pid/comm")" = samba ] || fail "PID $samba_pid is not samba"
+    run m1 kdestroy >/dev/null 2>&1
+    log "DC answers after $(($(now_ms) - t)) ms; lab up after $(($(now_ms) - start)) ms: $LAB"
+    trap - EXIT INT TERM HUP
+    echo "$LAB"
+}
+
+# ---- down --------------------------------------------------------------------------------------
+
+cmd_down_loaded() {
+    local host ns inode pids left=0
+    [ -n "${LAB:-}" ] && [ -d "$LAB" ] || return 0
+    # Never leave the DC stopped: a stopped process does not act on TERM.
+    [ -n "${NETINODE_DC:-}" ] && cmd_thaw >/dev/null
+    for host in $MEMBERS; do
+        [ -n "$(netns_of "$host")" ] && cmd_winbindd_stop "$host"
+    done
+    stop_pidfile "$LAB/pids/samba"
+    for host in $MEMBERS dc; do
+        inode=$(eval echo "\${NETINODE_${host^^}:-}")
+        [ -n "$inode" ] || continue
+        # shellcheck disable=SC2046
+        stop_pids 5 $(pids_in_netns "$inode")
+        pids=$(pids_in_netns "$inode")
+        [ -z "$pids" ] || {
+            log "still running in $host: $pids"
+            left=1
+        }
+    done
+    for f in "$LAB"/ns/*; do [ -e "$f" ] && umount "$f" 2>/dev/null; done
+    for host in dc $MEMBERS; do
+        ns=$(netns_of "$host")
+        [ -n "$ns" ] && [ -e "/run/netns/$ns" ] && ip netns del "$ns"
+    done
+    if mountpoint -q "$LAB"; then umount "$LAB" 2>/dev/null || umount -l "$LAB"; fi
+    rmdir "$LAB" 2>/dev/null || rm -rf "$LAB"
+    [ $left = 0 ] && log "lab removed" || log "lab removed, but processes were left"
+    return $left
+}
+
+cmd_down() {
+    LAB=$(readlink -f "${1:?lab directory}")
+    [ -d "$LAB" ] || return 0
+    # shellcheck source=/dev/null
+    [ -f "$LAB/lab.env" ] && . "$LAB/lab.env"
+    cmd_down_loaded
+}
+
+# ---- winbindd, freeze --------------------------------------------------------------------------
+
+cmd_winbindd_start() {
+    local host=$1 file=$LAB/pids/winbindd-$1 pid i t
+    t=$(now_ms)
+    if [ -f "$file" ] && alive "$(cat "$file")"; then
+        log "winbindd already runs on $host"
+        return 0
+    fi
+    setsid "$SELF" run "$LAB" "$host" winbindd -F --no-process-group \
+        </dev/null >>"$LAB/logs/winbindd-$host.log" 2>&1 &
+    pid=$!
+    echo "$pid" >"$file"
+    for ((i = 0; i < 150; i++)); do # at most about 30 s
+        alive "$pid" || break
+        run "$host" wbinfo -t >/dev/null 2>&1 && [ "$(cat "/proc/$pid/comm")" = winbindd ] && {
+            log "winbindd on $host (PID $pid) ready after $(($(now_ms) - t)) ms"
+            return 0
+        }
+        sleep 0.2
+    done
+    run "$host" wbinfo -t >&2
+    tail -5 "$LAB/logs/winbindd-$host.log" >&2
+    cmd_winbindd_stop "$host"
+    fail "winbindd on $host did not become usable"
+}
+
+cmd_winbindd_stop() {
+    local host=$1 file=$LAB/pids/winbindd-$1 p stop=()
+    [ -f "$file" ] && alive "$(cat "$file")" && stop+=("$(cat "$file")")
+    # With the RPC helpers it started on demand, which live in the member's namespaces; all
+    # at once, since winbindd takes a while to go.
+    for p in $(pids_in_netns "$(eval echo "\$NETINODE_${host^^}")"); do
+        case $(cat "/proc/$p/comm" 2>/dev/null) in
+            winbindd | samba-dcerpcd | rpcd_*) [[ " ${stop[*]} " == *" $p "* ]] || stop+=("$p") ;;
+        esac
+    done
+    stop_pids 10 "${stop[@]}"
+    rm -f "$file"
+}
+
+cmd_freeze() {
+    local pids previous='' i
+    # Again until no new process shows up: one may have forked while the others stopped.
+    for ((i = 0; i < 10; i++)); do
+        pids=$(dc_pids | sort)
+        [ "$pids" = "$previous" ] && break
+        # shellcheck disable=SC2086
+        kill -STOP $pids 2>/dev/null
+        previous=$pids
+    done
+    log "DC frozen ($(wc -w <<<"$pids") processes)"
+}
+
+cmd_thaw() {
+    local p
+    for p in $(dc_pids); do kill -CONT "$p" 2>/dev/null; done
+    log "DC thawed"
+}
+
+case ${1:-} in
+    up)
+        shift
+        cmd_up "$@"
+        ;;
+    down) cmd_down "${2:?lab directory}" ;;
+    run)
+        load "${2:-}"
+        shift 2
+        in_host "${1:?host}" "${@:2}"
+        ;;
+    winbindd-start) load "${2:-}" && cmd_winbindd_start "${3:?host}" ;;
+    winbindd-stop) load "${2:-}" && cmd_winbindd_stop "${3:?host}" ;;
+    freeze) load "${2:-}" && cmd_freeze ;;
+    thaw) load "${2:-}" && cmd_thaw ;;
+    dc-pids) load "${2:-}" && dc_pids ;;
+    *)
+        sed -n '2,25p' "$SELF" >&2
+        exit 2
+        ;;
+esac
