@@ -4,6 +4,7 @@
 // to every thread.
 #include "machine_ldap.h"
 
+#include <dlfcn.h>
 #include <gssapi/gssapi_krb5.h>
 #include <krb5.h>
 #include <sasl/sasl.h>
@@ -11,6 +12,7 @@
 
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -141,7 +143,15 @@ private:
     std::string previous;
 };
 
+// SASL keeps process-wide state, and the mechanism modules it loads, from its first use on.
+// Unloading it with the plug-in would lose that state (a leak at best): once used, it stays.
+void KeepSaslLoaded() {
+    static std::once_flag once;
+    std::call_once(once, [] { dlopen("libsasl2.so.2", RTLD_NOW | RTLD_NODELETE); });
+}
+
 ADStatus Bind(std::string const& dc, LDAP*& ldap) {
+    KeepSaslLoaded();
     std::string uri = "ldap://" + dc;
     if (ldap_initialize(&ldap, uri.c_str()) != LDAP_SUCCESS) return kInternalError;
     int version = LDAP_VERSION3;
