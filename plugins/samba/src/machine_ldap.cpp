@@ -38,7 +38,7 @@ int AnswerDefaults(LDAP*, unsigned, void*, void* interactions) {
 }
 
 ADStatus FindDC(std::string const& domain, std::string& dc) {
-    wbcContext* context = wbcCtxCreate();
+    wbcContext* context = NewWinbindContext();
     wbcDomainControllerInfoEx* info = nullptr;
     wbcErr found = context == nullptr ? WBC_ERR_NO_MEMORY
                                       : wbcCtxLookupDomainControllerEx(

@@ -36,7 +36,7 @@ bool IsJoinedDomain(Membership const& membership, char const* domain) {
 namespace {
 
 struct WinbindContext {
-    WinbindContext() : context(wbcCtxCreate()) {}
+    WinbindContext() : context(NewWinbindContext()) {}
     ~WinbindContext() {
         if (context != nullptr) wbcCtxFree(context);
     }

@@ -10,4 +10,13 @@ extern "C" {
 #include <wbclient.h>
 }
 
+namespace sambaprovider {
+
+// A libwbclient context for one call. libwbclient names the calling program in every request
+// from a buffer it fills on first use, unguarded: the name is set once here, before any two
+// threads can send at the same time.
+wbcContext* NewWinbindContext();
+
+}  // namespace sambaprovider
+
 #endif
