@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <tdb.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 #include <string>
 
 #include "host_state.h"
@@ -140,6 +143,19 @@ TEST_F(SambaProviderTest, AnswersFromTheJoinedDomainsSecretAndConfiguration) {
     EXPECT_EQ(domain.netbiosName, "CORP");
     EXPECT_EQ(provider->GetHostPrincipalForDomain("CORP.example"), "SANDBOX-HOST$@CORP.EXAMPLE");
     EXPECT_EQ(provider->GetDomainTrustRelationship("corp"), 0x8u);
+    // Worker threads ask at the same time; none may find the secrets busy and answer
+    // "not joined".
+    std::atomic<int> notJoined{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 8; ++t) {
+        workers.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                if (provider->GetActiveDomain().dnsName != "corp.example") ++notJoined;
+            }
+        });
+    }
+    for (std::thread& worker : workers) worker.join();
+    EXPECT_EQ(notJoined, 0);
     // A second join is refused before the helper asks any DC.
     Credentials admin = {"Administrator", "x"};
     EXPECT_EQ(WhatThrown([&] { provider->JoinDomain("corp.example", "", admin); }),

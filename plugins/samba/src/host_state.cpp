@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "member_config.h"
 
@@ -34,8 +35,15 @@ std::string AccountNameForHost() {
     return Upper(shortName);
 }
 
+namespace {
+// tdb refuses to open a file that the same process already has open: two threads reading
+// the secrets at once would each see the other's open as "no secrets".
+std::mutex secretsLock;
+}  // namespace
+
 bool HoldsMachineSecret(std::string const& workgroup) {
     if (workgroup.empty()) return false;
+    std::lock_guard<std::mutex> hold(secretsLock);
     TDB_CONTEXT* tdb = tdb_open(kSecretsFile, 0, TDB_DEFAULT, O_RDONLY, 0);
     if (tdb == nullptr) return false;
     std::string key = "SECRETS/MACHINE_PASSWORD/" + Upper(workgroup);
@@ -46,6 +54,7 @@ bool HoldsMachineSecret(std::string const& workgroup) {
 }
 
 std::string ReadMachineSecret(std::string const& key) {
+    std::lock_guard<std::mutex> hold(secretsLock);
     TDB_CONTEXT* tdb = tdb_open(kSecretsFile, 0, TDB_DEFAULT, O_RDONLY, 0);
     if (tdb == nullptr) return "";
     std::string name = key;
