@@ -213,6 +213,10 @@ case_status() {
     expect "m1 lookups" "domain controller: $DC_NAME.$DNS_DOMAIN
 host principal: HV01\$@$REALM
 canonical name of $USER_NAME: $NETBIOS_DOMAIN\\$USER_NAME" "$(probe m1 lookups "$DNS_DOMAIN" "$USER_NAME")"
+    # Loaded, asked from threads at once and unloaded three times: the same answers, and
+    # nothing of the plug-in left in the process.
+    expect "m1 reload" "$DNS_DOMAIN $NETBIOS_DOMAIN CN=HV01,CN=Computers,$BASE_DN trust 1 trusts 0
+every answer the same; plug-in unloaded" "$(probe m1 reload 3)"
 }
 
 # The policy as the library writes it: stacks in the order account, auth, password, session.

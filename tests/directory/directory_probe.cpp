@@ -5,6 +5,9 @@
 //   directory_probe lookups DOMAIN NAME
 //       the store's forwarded lookups: a DC of the domain, the host's principal in it, and
 //       the canonical form of the user name NAME
+//   directory_probe reload ROUNDS
+//       loads the provider, asks it from 8 threads at once, unloads it; ROUNDS times: every
+//       answer the same, and the plug-in gone from the process afterwards
 //   directory_probe pam SERVICE USER PASSWORD
 //       one PAM conversation; prints the results of pam_authenticate and pam_acct_mgmt
 //   directory_probe frozen-dc TIMEOUT MACHINE-DN TRUST-STATE FREEZE-COMMAND THAW-COMMAND
@@ -318,9 +321,52 @@ int FrozenDC(int timeout, std::string const& dn, TrustState healthy, std::string
     return failures == 0 ? 0 : 1;
 }
 
+// ---- reload ----------------------------------------------------------------------------------
+
+int Reload(int rounds) {
+    std::string first;
+    std::mutex answersLock;
+    int differing = 0;
+    for (int round = 0; round < rounds; ++round) {
+        auto provider = std::make_unique<ActiveDirectoryProvider>("samba");
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back([&] {
+                std::ostringstream answer;
+                try {
+                    Domain const domain = provider->GetActiveDomain();
+                    answer << domain.dnsName << " " << domain.netbiosName << " "
+                           << provider->GetMachineAccountDN() << " trust "
+                           << provider->GetDomainTrustState() << " trusts "
+                           << provider->GetTrustedDomains().size();
+                } catch (std::exception const& e) {
+                    answer << "threw " << ClassName(e) << ": " << e.what();
+                }
+                std::lock_guard<std::mutex> hold(answersLock);
+                if (first.empty()) first = answer.str();
+                if (answer.str() != first) {
+                    ++differing;
+                    std::cout << "differs: " << answer.str() << "\n";
+                }
+            });
+        }
+        for (std::thread& thread : threads) thread.join();
+    }
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    bool loaded = false;
+    while (std::getline(maps, line))
+        loaded = loaded || line.find("libsamba.so") != std::string::npos;
+    std::cout << first << "\n"
+              << (differing == 0 ? "every answer the same" : "answers differ") << "; plug-in "
+              << (loaded ? "still loaded" : "unloaded") << "\n";
+    return 0;
+}
+
 int Usage() {
     std::cerr << "usage: directory_probe join DOMAIN USER PASSWORD-FILE\n"
                  "       directory_probe lookups DOMAIN NAME\n"
+                 "       directory_probe reload ROUNDS\n"
                  "       directory_probe pam SERVICE USER PASSWORD\n"
                  "       directory_probe frozen-dc TIMEOUT MACHINE-DN TRUST-STATE FREEZE THAW\n";
     return 2;
@@ -340,6 +386,8 @@ int main(int argc, char** argv) {
     try {
         if (args.size() == 4 && args[0] == "join") {
             status = Join(args[1], args[2], args[3]);
+        } else if (args.size() == 2 && args[0] == "reload") {
+            status = Reload(std::atoi(args[1].c_str()));
         } else if (args.size() == 3 && args[0] == "lookups") {
             status = Lookups(args[1], args[2]);
         } else if (args.size() == 4 && args[0] == "pam") {

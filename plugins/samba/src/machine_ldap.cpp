@@ -143,11 +143,19 @@ private:
     std::string previous;
 };
 
-// SASL keeps process-wide state, and the mechanism modules it loads, from its first use on.
-// Unloading it with the plug-in would lose that state (a leak at best): once used, it stays.
+// SASL keeps process-wide state from its first use on, among it pointers into the LDAP
+// library (its mutex hooks) and the mechanism modules it loaded. Unloading either with the
+// plug-in would leave SASL calling into unmapped code on the next load: once used, both stay.
 void KeepSaslLoaded() {
     static std::once_flag once;
-    std::call_once(once, [] { dlopen("libsasl2.so.2", RTLD_NOW | RTLD_NODELETE); });
+    std::call_once(once, [] {
+        Dl_info ldapLibrary = {};
+        if (dladdr(reinterpret_cast<void*>(&ldap_initialize), &ldapLibrary) != 0 &&
+            ldapLibrary.dli_fname != nullptr) {
+            dlopen(ldapLibrary.dli_fname, RTLD_NOW | RTLD_NODELETE);
+        }
+        dlopen("libsasl2.so.2", RTLD_NOW | RTLD_NODELETE);
+    });
 }
 
 ADStatus Bind(std::string const& dc, LDAP*& ldap) {
