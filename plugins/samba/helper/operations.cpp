@@ -176,6 +176,31 @@ uint32_t MapProvisioningStatus(NetapiSession& session, NET_API_STATUS netStatus,
     }
 }
 
+// Creates the computer account NAME in the container, unless the DC already has one of that
+// name, and gives back the text an offline join of that account takes.
+uint32_t ProvisionAccount(NetapiSession& session, DomainController const& dc,
+                          std::string const& name, std::string const& container, Fields& answer,
+                          std::string& provisioning) {
+    std::string const realm = Upper(dc.dnsDomain);
+    uint32_t status = CheckAccountIsNew(session, dc.name, name + "$", realm, answer);
+    if (status != 0) return status;
+    std::string const ou = CompleteContainer(container, dc.dnsDomain);
+    char const* text = nullptr;
+    NET_API_STATUS provisioned = NetProvisionComputerAccount(
+        dc.dnsDomain.c_str(), name.c_str(), ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0,
+        nullptr, nullptr, &text);
+    if (text != nullptr) {
+        if (provisioned == 0) provisioning = text;
+        NetApiBufferFree(const_cast<char*>(text));
+    }
+    if (provisioned != 0) return MapProvisioningStatus(session, provisioned, realm, answer);
+    if (provisioning.empty()) {
+        answer["error"] = "provisioning gave no text";
+        return kInternalError;
+    }
+    return 0;
+}
+
 // libnetapi refuses to start without a configuration file: a host that never had one gets
 // a standalone one, which a failed join takes away again.
 void EnsureConfigExists(std::string const& savedConfig, std::string const& name) {
@@ -227,24 +252,12 @@ uint32_t Join(Fields const& request, Fields& answer) try {
     WriteMemberConfig(config);
     session.Restart();
 
-    status = CheckAccountIsNew(session, dc.name, account, config.realm, answer);
+    std::string provisioning;
+    status = ProvisionAccount(session, dc, name, container, answer, provisioning);
     if (status != 0) {
         RestoreMemberConfigText(savedConfig);
         return status;
     }
-    std::string const ou = CompleteContainer(container, dc.dnsDomain);
-    char const* text = nullptr;
-    NET_API_STATUS provisioned = NetProvisionComputerAccount(
-        dc.dnsDomain.c_str(), name.c_str(), ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0,
-        nullptr, nullptr, &text);
-    if (provisioned != 0 || text == nullptr) {
-        if (text != nullptr) NetApiBufferFree(const_cast<char*>(text));
-        uint32_t mapped = MapProvisioningStatus(session, provisioned, config.realm, answer);
-        RestoreMemberConfigText(savedConfig);
-        return mapped;
-    }
-    std::string provisioning = text;
-    NetApiBufferFree(const_cast<char*>(text));
     status = RequestJoin(session, provisioning, answer);
     if (status == 0) status = CreateKeytab(session, config, dc.name, answer);
     if (status != 0) {
@@ -367,21 +380,11 @@ uint32_t Provision(Fields const& request, Fields& answer) try {
     DomainController dc;
     uint32_t status = FindWritableDC(field("domain"), dc, answer);
     if (status != 0) return status;
-    std::string const account = name + "$";
-    status = CheckAccountIsNew(session, dc.name, account, Upper(dc.dnsDomain), answer);
+    std::string provisioning;
+    status = ProvisionAccount(session, dc, name, field("container"), answer, provisioning);
     if (status != 0) return status;
-    std::string const ou = CompleteContainer(field("container"), dc.dnsDomain);
-    char const* text = nullptr;
-    NET_API_STATUS provisioned = NetProvisionComputerAccount(
-        dc.dnsDomain.c_str(), name.c_str(), ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0,
-        nullptr, nullptr, &text);
-    if (provisioned != 0 || text == nullptr) {
-        if (text != nullptr) NetApiBufferFree(const_cast<char*>(text));
-        return MapProvisioningStatus(session, provisioned, Upper(dc.dnsDomain), answer);
-    }
-    answer["provisioning"] = text;
-    NetApiBufferFree(const_cast<char*>(text));
-    answer["account"] = account;
+    answer["provisioning"] = provisioning;
+    answer["account"] = name + "$";
     answer["dc"] = dc.name;
     answer["workgroup"] = dc.workgroup;
     answer["dns-domain"] = dc.dnsDomain;
