@@ -7,9 +7,14 @@
 
 #include "operations.h"
 
+// Samba's utility library: the configuration file every Samba library reads.
+extern "C" char const* set_dyn_CONFIGFILE(char const* path);
+
 // In builds with the leak checker: libnetapi keeps its allocations until the process ends,
 // which is at once, so a leak report here would only list Samba's.
-extern "C" __attribute__((visibility("default"), used)) int __lsan_is_turned_off() { return 1; }
+extern "C" __attribute__((visibility("default"), used)) int __lsan_is_turned_off() {
+    return 1;
+}
 
 int main() {
     using namespace sambahelper;
@@ -23,7 +28,15 @@ int main() {
     }
     Fields request, answer;
     uint32_t status = 87;
-    if (!sambaprovider::DecodeFields(text, request)) {
+    bool const decoded = sambaprovider::DecodeFields(text, request);
+    // A service that provisions accounts for other hosts has a configuration of its own for
+    // the domain (the accounts' DNS host names come from its realm).
+    // Only for the requests about other hosts: this host's own joins use its own file.
+    bool const forOthers = request["op"] == "provision" || request["op"] == "domain-info";
+    if (decoded && forOthers && request.count("config") != 0) {
+        set_dyn_CONFIGFILE(request["config"].c_str());
+    }
+    if (!decoded) {
         answer["error"] = "malformed request";
     } else if (request["op"] == "join") {
         status = Join(request, answer);
@@ -33,6 +46,8 @@ int main() {
         status = Leave(request, answer);
     } else if (request["op"] == "provision") {
         status = Provision(request, answer);
+    } else if (request["op"] == "domain-info") {
+        status = DomainInfo(request, answer);
     } else if (request["op"] == "find-dc") {
         status = FindDomainController(request, answer);
     } else {

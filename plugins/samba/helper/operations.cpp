@@ -394,6 +394,54 @@ uint32_t Provision(Fields const& request, Fields& answer) try {
     return kInternalError;
 }
 
+namespace {
+
+std::string SidText(domsid const& sid) {
+    uint64_t authority = 0;
+    for (uint8_t byte : sid.id_auth) authority = (authority << 8) | byte;
+    std::string text = "S-" + std::to_string(sid.sid_rev_num) + "-" + std::to_string(authority);
+    for (int i = 0; i < sid.num_auths && i < MAXSUBAUTHS; ++i) {
+        text += "-" + std::to_string(sid.sub_auths[i]);
+    }
+    return text;
+}
+
+}  // namespace
+
+uint32_t DomainInfo(Fields const& request, Fields& answer) try {
+    auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
+    NetapiSession session;
+    if (!session.Ready()) {
+        answer["error"] = "libnetapi could not start (is there a Samba configuration?)";
+        return kInternalError;
+    }
+    session.SetCredentials(field("user"), field("password"));
+    DomainController dc;
+    uint32_t status = FindWritableDC(field("domain"), dc, answer);
+    if (status != 0) return status;
+    uint8_t* buffer = nullptr;
+    NET_API_STATUS found = NetUserModalsGet(dc.name.c_str(), 2, &buffer);
+    auto const* modals = reinterpret_cast<USER_MODALS_INFO_2 const*>(buffer);
+    if (found == 0 && modals != nullptr && modals->usrmod2_domain_id != nullptr) {
+        answer["sid"] = SidText(*modals->usrmod2_domain_id);
+    }
+    if (buffer != nullptr) NetApiBufferFree(buffer);
+    if (found == kNetConnectFailed)
+        return ConnectionFailure(session, found, Upper(dc.dnsDomain), answer);
+    if (found == kSemaphoreTimeout) return kNoLogonServers;
+    if (found != 0 || answer["sid"].empty()) {
+        answer["error"] = "the domain's SID: " + session.ErrorText(found);
+        return found != 0 ? static_cast<uint32_t>(found) : kInternalError;
+    }
+    answer["netbios-domain"] = dc.workgroup;
+    answer["dns-domain"] = dc.dnsDomain;
+    answer["dc"] = dc.name;
+    return 0;
+} catch (std::exception const& error) {
+    answer["error"] = error.what();
+    return kInternalError;
+}
+
 uint32_t FindDomainController(Fields const& request, Fields& answer) try {
     std::string const domain = request.count("domain") ? request.at("domain") : "";
     std::string const site = request.count("site") ? request.at("site") : "";

@@ -18,6 +18,8 @@ uint32_t FindDomainController(Fields const& request, Fields& answer);
 // Creates a computer account for another host and answers the provisioning text that the
 // host's offline join takes (for an enrolment service that joins hosts on their behalf).
 uint32_t Provision(Fields const& request, Fields& answer);
+// The domain's NetBIOS name, DNS name and SID, asked of a DC with the request's credentials.
+uint32_t DomainInfo(Fields const& request, Fields& answer);
 
 }  // namespace sambahelper
 

@@ -87,9 +87,14 @@ pid_t Spawn(std::string const& path, int channel) {
 }  // namespace
 
 ADStatus RunHelper(Fields const& request, Fields& answer) {
+    return RunHelperAt(HelperPath(), request, answer, kHelperDeadlineSeconds);
+}
+
+ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& answer,
+                     int deadlineSeconds) {
     int sockets[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return kInternalError;
-    pid_t pid = Spawn(HelperPath(), sockets[1]);
+    pid_t pid = Spawn(path, sockets[1]);
     close(sockets[1]);
     if (pid < 0) {
         close(sockets[0]);
@@ -99,7 +104,7 @@ ADStatus RunHelper(Fields const& request, Fields& answer) {
     shutdown(sockets[0], SHUT_WR);
     std::string text;
     bool timedOut = false;
-    long long deadline = NowMs() + kHelperDeadlineSeconds * 1000LL;
+    long long deadline = NowMs() + deadlineSeconds * 1000LL;
     while (sent) {
         long long left = deadline - NowMs();
         if (left <= 0) {
@@ -123,7 +128,7 @@ ADStatus RunHelper(Fields const& request, Fields& answer) {
     }
     if (timedOut) {
         syslog(LOG_ERR, "Samba provider: the join helper did not finish in %d s; stopped",
-               kHelperDeadlineSeconds);
+               deadlineSeconds);
         return kTimedOut;
     }
     Fields fields;

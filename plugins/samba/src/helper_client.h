@@ -7,6 +7,8 @@
 // this way, and a helper that hangs on a dead DC is killed at a deadline.
 #include <tslauth/active_directory_client.h>
 
+#include <string>
+
 #include "wire.h"
 
 namespace sambaprovider {
@@ -19,6 +21,10 @@ inline int const kHelperDeadlineSeconds = 120;
 // Runs the helper with the request; returns its status, with its answer fields in `answer`.
 // 10060 when it was killed at the deadline, 1359 when it could not run or answered nothing.
 ADStatus RunHelper(Fields const& request, Fields& answer);
+
+// The same with the helper at `path` and a deadline of one's own (an enrolment service).
+ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& answer,
+                     int deadlineSeconds);
 
 }  // namespace sambaprovider
 
