@@ -169,8 +169,9 @@ Answer Exchange(Endpoint const& endpoint, Trust const& trust, char const* method
                       where + ": answer longer than " + std::to_string(kMaxAnswerBytes) + " bytes");
     }
     if (!sent) {
-        // The library reports an expired wait like any other failure of the step; the step
-        // ran for at least its bound only when it timed out.
+        // cpp-httplib reports an expired wait in the handshake or the answer like any other
+        // failure of that step; the call ran for at least the step's bound only when it
+        // timed out.
         auto ranFor = [&](int seconds) { return waited >= std::chrono::seconds(seconds); };
         std::string const reason = where + ": " + httplib::to_string(error);
         switch (error) {
