@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
+#include <map>
 #include <string>
 
 #include "operations.h"
@@ -36,22 +38,23 @@ int main() {
     if (decoded && forOthers && request.count("config") != 0) {
         set_dyn_CONFIGFILE(request["config"].c_str());
     }
+    using Operation = uint32_t (*)(Fields const&, Fields&);
+    static std::map<std::string, Operation> const operations = {
+        {"join", Join},           {"offline-join", OfflineJoin}, {"leave", Leave},
+        {"provision", Provision}, {"domain-info", DomainInfo},   {"find-dc", FindDomainController},
+    };
+    auto const operation = operations.find(request["op"]);
     if (!decoded) {
         answer["error"] = "malformed request";
-    } else if (request["op"] == "join") {
-        status = Join(request, answer);
-    } else if (request["op"] == "offline-join") {
-        status = OfflineJoin(request, answer);
-    } else if (request["op"] == "leave") {
-        status = Leave(request, answer);
-    } else if (request["op"] == "provision") {
-        status = Provision(request, answer);
-    } else if (request["op"] == "domain-info") {
-        status = DomainInfo(request, answer);
-    } else if (request["op"] == "find-dc") {
-        status = FindDomainController(request, answer);
-    } else {
+    } else if (operation == operations.end()) {
         answer["error"] = "unknown request";
+    } else {
+        try {
+            status = operation->second(request, answer);
+        } catch (std::exception const& error) {
+            answer["error"] = error.what();
+            status = 1359;
+        }
     }
     answer["status"] = std::to_string(status);
     std::string reply = sambaprovider::EncodeFields(answer);

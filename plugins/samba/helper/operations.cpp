@@ -176,6 +176,12 @@ uint32_t MapProvisioningStatus(NetapiSession& session, NET_API_STATUS netStatus,
     }
 }
 
+void AnswerDomainController(DomainController const& dc, Fields& answer) {
+    answer["dc"] = dc.name;
+    answer["workgroup"] = dc.workgroup;
+    answer["dns-domain"] = dc.dnsDomain;
+}
+
 // Creates the computer account NAME in the container, unless the DC already has one of that
 // name, and gives back the text an offline join of that account takes.
 uint32_t ProvisionAccount(NetapiSession& session, DomainController const& dc,
@@ -213,7 +219,7 @@ void EnsureConfigExists(std::string const& savedConfig, std::string const& name)
 
 }  // namespace
 
-uint32_t Join(Fields const& request, Fields& answer) try {
+uint32_t Join(Fields const& request, Fields& answer) {
     std::string const domain = request.count("domain") ? request.at("domain") : "";
     std::string const container = request.count("container") ? request.at("container") : "";
     if (domain.empty() || domain.find_first_of(" \t\\/") != std::string::npos) {
@@ -264,16 +270,11 @@ uint32_t Join(Fields const& request, Fields& answer) try {
         Undo(session, dc.name, account, savedConfig);
         return status;
     }
-    answer["dc"] = dc.name;
-    answer["workgroup"] = dc.workgroup;
-    answer["dns-domain"] = dc.dnsDomain;
+    AnswerDomainController(dc, answer);
     return 0;
-} catch (std::exception const& error) {
-    answer["error"] = error.what();
-    return kInternalError;
 }
 
-uint32_t OfflineJoin(Fields const& request, Fields& answer) try {
+uint32_t OfflineJoin(Fields const& request, Fields& answer) {
     auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
     std::string const name = AccountNameForHost();
     if (name.empty()) {
@@ -313,12 +314,9 @@ uint32_t OfflineJoin(Fields const& request, Fields& answer) try {
         return status;
     }
     return 0;
-} catch (std::exception const& error) {
-    answer["error"] = error.what();
-    return kInternalError;
 }
 
-uint32_t Leave(Fields const& request, Fields& answer) try {
+uint32_t Leave(Fields const& request, Fields& answer) {
     std::string const user = request.count("user") ? request.at("user") : "";
     std::string const password = request.count("password") ? request.at("password") : "";
     ConfigLock lock;
@@ -357,12 +355,9 @@ uint32_t Leave(Fields const& request, Fields& answer) try {
     left.netbiosName = config.netbiosName;
     WriteMemberConfig(left);
     return 0;
-} catch (std::exception const& error) {
-    answer["error"] = error.what();
-    return kInternalError;
 }
 
-uint32_t Provision(Fields const& request, Fields& answer) try {
+uint32_t Provision(Fields const& request, Fields& answer) {
     auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
     std::string const hostName = field("host-name");
     std::string const name = Upper(hostName.substr(0, hostName.find('.')));
@@ -385,13 +380,8 @@ uint32_t Provision(Fields const& request, Fields& answer) try {
     if (status != 0) return status;
     answer["provisioning"] = provisioning;
     answer["account"] = name + "$";
-    answer["dc"] = dc.name;
-    answer["workgroup"] = dc.workgroup;
-    answer["dns-domain"] = dc.dnsDomain;
+    AnswerDomainController(dc, answer);
     return 0;
-} catch (std::exception const& error) {
-    answer["error"] = error.what();
-    return kInternalError;
 }
 
 namespace {
@@ -408,7 +398,7 @@ std::string SidText(domsid const& sid) {
 
 }  // namespace
 
-uint32_t DomainInfo(Fields const& request, Fields& answer) try {
+uint32_t DomainInfo(Fields const& request, Fields& answer) {
     auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
     NetapiSession session;
     if (!session.Ready()) {
@@ -437,12 +427,9 @@ uint32_t DomainInfo(Fields const& request, Fields& answer) try {
     answer["dns-domain"] = dc.dnsDomain;
     answer["dc"] = dc.name;
     return 0;
-} catch (std::exception const& error) {
-    answer["error"] = error.what();
-    return kInternalError;
 }
 
-uint32_t FindDomainController(Fields const& request, Fields& answer) try {
+uint32_t FindDomainController(Fields const& request, Fields& answer) {
     std::string const domain = request.count("domain") ? request.at("domain") : "";
     std::string const site = request.count("site") ? request.at("site") : "";
     NetapiSession session;
@@ -455,9 +442,6 @@ uint32_t FindDomainController(Fields const& request, Fields& answer) try {
     answer["dc"] = StripBackslashes(info->domain_controller_name);
     NetApiBufferFree(info);
     return 0;
-} catch (std::exception const& error) {
-    answer["error"] = error.what();
-    return kInternalError;
 }
 
 }  // namespace sambahelper
