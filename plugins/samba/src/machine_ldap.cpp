@@ -146,7 +146,7 @@ private:
 // SASL keeps process-wide state from its first use on, among it pointers into the LDAP
 // library (its mutex hooks) and the mechanism modules it loaded. Unloading either with the
 // plug-in would leave SASL calling into unmapped code on the next load: once used, both stay.
-void KeepSaslLoaded() {
+void PrepareLdapOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
         Dl_info ldapLibrary = {};
@@ -155,11 +155,17 @@ void KeepSaslLoaded() {
             dlopen(ldapLibrary.dli_fname, RTLD_NOW | RTLD_NODELETE);
         }
         dlopen("libsasl2.so.2", RTLD_NOW | RTLD_NODELETE);
+        // The LDAP library sets up its global options and SASL on first use without a lock:
+        // two threads binding at once for the first time would both do it. Do it here, once.
+        int debug = 0;
+        ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &debug);
+        char** mechanisms = nullptr;
+        ldap_get_option(nullptr, LDAP_OPT_X_SASL_MECHLIST, &mechanisms);
     });
 }
 
 ADStatus Bind(std::string const& dc, LDAP*& ldap) {
-    KeepSaslLoaded();
+    PrepareLdapOnce();
     std::string uri = "ldap://" + dc;
     if (ldap_initialize(&ldap, uri.c_str()) != LDAP_SUCCESS) return kInternalError;
     int version = LDAP_VERSION3;
