@@ -50,12 +50,18 @@ public:
     StoreConfiguration* GetStoreConfiguration() const override;
     std::string GetDisplayName() const override;
 
-    // Puts the provider's PAM module into "/etc/pam.d/system-auth-generic", then records
-    // this store in authentication.conf.
+    // Puts the provider's PAM module into "/etc/pam.d/system-auth-generic" (after pam_access,
+    // or else after the stack's leading required and requisite entries), then records this
+    // store in authentication.conf; when the record cannot be written, the PAM file is put
+    // back. Other processes' edits of these files wait meanwhile.
     void MakeActive() override;
+    // The PAM file's policy as it stands. A statement the model refuses is reported in the
+    // model's exception class, its message prefixed with the file and the line.
+    static SystemConfiguration::PAMPolicy CurrentPolicy();
     // The PAM file's policy as MakeActive leaves it, computed without writing anything.
     SystemConfiguration::PAMPolicy ActivatedPolicy() const;
-    // Takes the provider's PAM module out of the PAM file again.
+    // Takes every entry of the provider's PAM module out of the PAM file again, whatever its
+    // control and parameters; a file without one is not rewritten.
     void MakeInactive() override;
     // The PAM entry that activation adds: sufficient, the provider's module under
     // "/lib/security/$ISA/", the provider's parameters.

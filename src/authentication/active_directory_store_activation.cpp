@@ -1,19 +1,22 @@
 // Activation edits the PAM service file through the PAM model: the provider's module goes in
-// as "sufficient" for auth and account, and the module it replaces comes out.
+// as "sufficient" for auth and account, and the module it replaces comes out. Switching is
+// all-or-nothing: when the second of the two files cannot be written, the first is put back.
 #include <authentication/active_directory_store.h>
 #include <authentication/atomic_file_stream.h>
 #include <authentication/configuration.h>
 #include <authentication/exceptions.h>
 #include <syslog.h>
 #include <systemconfiguration/pam_policy.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <sstream>
 
-#include "file_content.h"
+#include "files_lock.h"
+#include "store_switch.h"
 
+using SystemConfiguration::InvalidControlException;
+using SystemConfiguration::InvalidEntryException;
+using SystemConfiguration::InvalidFacilityException;
 using SystemConfiguration::PAMControl;
 using SystemConfiguration::PAMEntry;
 using SystemConfiguration::PAMFacility;
@@ -25,53 +28,86 @@ namespace authentication {
 
 namespace {
 
-char const kPAMFile[] = "/etc/pam.d/system-auth-generic";
 char const kServiceName[] = "system-auth-generic";
 char const kModuleDirectory[] = "/lib/security/$ISA/";
 char const kReplacedModule[] = "/lib/security/$ISA/pam_zodad.so";
 char const kAccessModule[] = "/lib/security/$ISA/pam_access.so";
 PAMFacility::Facility const kEditedFacilities[] = {PAMFacility::Auth, PAMFacility::Account};
 
-PAMPolicy ReadPolicy() {
-    std::string content;
-    int error = 0;
-    ReadFailure failure = ReadFileContent(kPAMFile, content, error);
-    if (failure == ReadFailure::Open) {
-        throw IOError(std::string("Cannot open '") + kPAMFile + "': " + std::strerror(error));
-    }
-    if (failure == ReadFailure::Read) {
-        // A half-read policy written back would lose the rest of the file.
-        throw IOError(std::string("Cannot read '") + kPAMFile + "': " + std::strerror(error));
-    }
-    PAMPolicy policy(kServiceName);
+void Parse(std::string const& content, PAMPolicy& policy) {
     std::istringstream in(content);
     in >> policy;
+}
+
+// The first line at which the file's text, read from its start, is refused.
+unsigned RefusedLine(std::string const& content) {
+    unsigned line = 1;
+    for (std::string::size_type end = content.find('\n');; end = content.find('\n', end + 1)) {
+        PAMPolicy prefix(kServiceName);
+        try {
+            Parse(content.substr(0, end == std::string::npos ? end : end + 1), prefix);
+        } catch (std::exception const&) {
+            return line;
+        }
+        if (end == std::string::npos) return line;
+        ++line;
+    }
+}
+
+// The model's own message, prefixed with the file and the line it refused, in the model's class.
+template <class Refusal>
+[[noreturn]] void ThrowWithPlace(Refusal const& refusal, std::string const& content) {
+    throw Refusal(std::string(kPAMFile) + ", line " + std::to_string(RefusedLine(content)) + ": " +
+                  refusal.what());
+}
+
+PAMPolicy ReadPolicy(std::string const& content) {
+    PAMPolicy policy(kServiceName);
+    try {
+        Parse(content, policy);
+    } catch (InvalidFacilityException const& refusal) {
+        ThrowWithPlace(refusal, content);
+    } catch (InvalidControlException const& refusal) {
+        ThrowWithPlace(refusal, content);
+    } catch (InvalidEntryException const& refusal) {
+        ThrowWithPlace(refusal, content);
+    }
     return policy;
 }
 
-void WritePolicy(PAMPolicy const& policy) {
-    // Formatted first, so that a policy the writer refuses leaves no trace on disk.
+std::string Text(PAMPolicy const& policy) {
     std::ostringstream text;
     text << policy;
-    AtomicFileStream out(kPAMFile, std::ios_base::out);
-    if (!out) {
-        int error = errno;
-        ::unlink(out.GetTemporaryPath().c_str());
-        throw IOError(std::string("Cannot open '") + kPAMFile + "': " + std::strerror(error));
-    }
-    std::string const& bytes = text.str();
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.Commit();
+    return text.str();
 }
 
 // Only the first entry of the replaced module goes; a real edit logs it.
-void RemoveReplacedModule(PAMStack& stack, bool log = true) {
+bool RemoveReplacedModule(PAMStack& stack, bool log = true) {
     PAMStack::iterator old = stack.find(kReplacedModule);
-    if (old == stack.end()) return;
+    if (old == stack.end()) return false;
     if (log) {
         syslog(LOG_INFO, "Update PAM Config: Removing existing PAM entry: %s", kReplacedModule);
     }
     stack.erase(old);
+    return true;
+}
+
+std::string FileName(std::string const& module) {
+    return module.substr(module.rfind('/') + 1);
+}
+
+// Where the provider's "sufficient" entry goes: right after pam_access; without it, after the
+// stack's leading required and requisite entries (pam_env, pam_faildelay, a lockout's
+// pre-check), which must run for every user, domain users included.
+PAMStack::iterator InsertionPoint(PAMStack& stack) {
+    PAMStack::iterator access = stack.find(kAccessModule);
+    if (access != stack.end()) return access + 1;
+    PAMStack::iterator point = stack.begin();
+    while (point != stack.end() && (point->control() == PAMControl::Required ||
+                                    point->control() == PAMControl::Requisite)) {
+        ++point;
+    }
+    return point;
 }
 
 // The one activation edit, shared by MakeActive and the preview of it.
@@ -79,9 +115,8 @@ PAMPolicy Activated(PAMPolicy policy, PAMEntry const& entry, bool log) {
     for (PAMFacility::Facility facility : kEditedFacilities) {
         PAMStack& stack = policy[facility];
         RemoveReplacedModule(stack, log);
-        PAMStack::iterator access = stack.find(kAccessModule);
         if (std::find(stack.begin(), stack.end(), entry) != stack.end()) continue;
-        stack.insert(access == stack.end() ? stack.begin() : access + 1, entry);
+        stack.insert(InsertionPoint(stack), entry);
     }
     return policy;
 }
@@ -95,28 +130,54 @@ PAMEntry ActiveDirectoryStore::GetPAMEntryForProvider() const {
     return entry;
 }
 
+PAMPolicy ActiveDirectoryStore::CurrentPolicy() {
+    return ReadPolicy(TakeSnapshot(kPAMFile).content);
+}
+
 PAMPolicy ActiveDirectoryStore::ActivatedPolicy() const {
-    return Activated(ReadPolicy(), GetPAMEntryForProvider(), false);
+    return Activated(CurrentPolicy(), GetPAMEntryForProvider(), false);
 }
 
 void ActiveDirectoryStore::MakeActive() {
+    PAMEntry const entry = GetPAMEntryForProvider();
+    FilesLock lock;
     AuthenticationConfiguration configuration;
-    WritePolicy(Activated(ReadPolicy(), GetPAMEntryForProvider(), true));
-    // The record changes only once the PAM file says so.
-    configuration["remote-authentication-store"] = GetDisplayName();
-    configuration.Write();
+    FileSnapshot const record = TakeSnapshot(kRecordFile);
+    FileSnapshot const pam = TakeSnapshot(kPAMFile);
+    // Formatted first, so that a policy the writer refuses leaves no trace on disk.
+    std::string const after = Text(Activated(ReadPolicy(pam.content), entry, true));
+    // The record changes only once the PAM file says so; when either write fails, both files
+    // go back as they were.
+    UndoIfFails(
+        [&] {
+            ReplaceFile(kPAMFile, after);
+            configuration["remote-authentication-store"] = GetDisplayName();
+            configuration.Write();
+        },
+        [&] {
+            RestoreIfChanged(pam);
+            RestoreIfChanged(record);
+        });
 }
 
 void ActiveDirectoryStore::MakeInactive() {
-    PAMEntry const entry = GetPAMEntryForProvider();
-    PAMPolicy policy = ReadPolicy();
+    std::string const module = FileName(GetPAMEntryForProvider().module());
+    FilesLock lock;
+    PAMPolicy policy = ReadPolicy(TakeSnapshot(kPAMFile).content);
+    bool changed = false;
     for (PAMFacility::Facility facility : kEditedFacilities) {
         PAMStack& stack = policy[facility];
-        RemoveReplacedModule(stack);
-        PAMStack::iterator own = std::find(stack.begin(), stack.end(), entry);
-        if (own != stack.end()) stack.erase(own);
+        changed = RemoveReplacedModule(stack) || changed;
+        // Every entry of the provider's module goes, whatever an administrator made of its
+        // control or parameters: any one left lets domain users in.
+        PAMStack::iterator kept =
+            std::remove_if(stack.begin(), stack.end(),
+                           [&](PAMEntry const& e) { return FileName(e.module()) == module; });
+        changed = changed || kept != stack.end();
+        stack.erase(kept, stack.end());
     }
-    WritePolicy(policy);
+    // A file that holds none of them is left alone: nothing to write, nothing that can fail.
+    if (changed) ReplaceFile(kPAMFile, Text(policy));
 }
 
 }  // namespace authentication

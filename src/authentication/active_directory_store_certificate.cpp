@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "files_lock.h"
 #include "qap_server.h"
 
 namespace ostrel {
@@ -81,6 +82,7 @@ void ActiveDirectoryStore::ImportCertificateForQAP(std::string const& certificat
     RequireQAPServerAddress(server);
     std::string const thumbprint = CertificateThumbprint(certificatePath);
     try {
+        FilesLock lock;  // read, edit and replace as one step: a concurrent import stays
         QAPThumbprintStore store(kQAPServersFile);
         store.ImportThumbprint(thumbprint, server);
     } catch (IOError const&) {

@@ -144,12 +144,12 @@ TEST_F(StoreTest, ActivatingNoneRecordsItFirstThenDeactivatesThePreviousStore) {
     EXPECT_EQ(1, observed.inactivations);
     EXPECT_EQ(expected, observed.fileDuringInactivation);
 
-    // The previous store's failures reach the caller; the record already says "None".
+    // The previous store's failures reach the caller; the record goes back byte for byte.
     WriteFile(kConf, "remote-authentication-store = test-remote\n");
     observed.behaviour = Observed::Fail;
     EXPECT_EQ(Named(typeid(AccessDeniedException), "Exception 0x00000005: Access is denied."),
               MakeNoneActiveError());
-    EXPECT_EQ("remote-authentication-store = \"None\"\n", ReadFile(kConf));
+    EXPECT_EQ("remote-authentication-store = test-remote\n", ReadFile(kConf));
 
     WriteFile(kConf, "remote-authentication-store = test-remote\n");
     observed.behaviour = Observed::BadCast;

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "reliability_fixture.h"
+#include "test_certificate.h"
 
 using namespace ostrel::authentication;
 using namespace reliability;
@@ -149,4 +150,75 @@ TEST_F(CrashConsistencyTest, KilledRewritesLeaveCompleteVersionsWithTheirBits) {
     }
     // The kills fell at different moments of the rounds.
     for (auto const& file : versions) EXPECT_LE(2u, seen[file.first].size()) << file.first;
+}
+
+// Two processes switch back and forth while eight threads import thumbprints of their own
+// servers: every read-edit-replace waits for the others, so no import is lost and the record
+// and the PAM file agree at the end.
+TEST_F(CrashConsistencyTest, ConcurrentEditorsLoseNoUpdate) {
+    unsigned const kSwitches = 500, kThreads = 8, kServersEach = 25;
+    sandbox::WriteFile(kPAM, kRedHatStyle, 0640);
+    sandbox::WriteFile(kConf, kNone, 0644);
+    sandbox::WriteFile(kThumbprints, "", 0600);
+    std::string const certificate = kStoreDirectory + "/proxy.pem";
+    test_certificate::Certificate const made = test_certificate::Make("proxy");
+    sandbox::WriteFile(certificate, made.pem, 0644);
+    ActiveDirectoryStore(60).GetPAMEntryForProvider();  // the plug-in loads before the fork
+
+    std::vector<pid_t> switchers;
+    for (int i = 0; i < 2; ++i) {
+        pid_t child = fork();
+        ASSERT_LE(0, child);
+        if (child != 0) {
+            switchers.push_back(child);
+            continue;
+        }
+        try {
+            ActiveDirectoryStore store(60);
+            NoRemoteAuthenticationStore none;
+            for (unsigned round = 0; round < kSwitches; ++round) {
+                store.MakeActive();
+                none.MakeActive();
+            }
+            _exit(0);
+        } catch (std::exception const& e) {
+            std::fprintf(stderr, "switching child: %s\n", e.what());
+        }
+        _exit(3);
+    }
+    std::vector<std::thread> importers;
+    std::vector<std::string> failures(kThreads);
+    auto const server = [](unsigned thread, unsigned i) {
+        return "198.18." + std::to_string(thread) + "." + std::to_string(i + 1);
+    };
+    for (unsigned t = 0; t < kThreads; ++t) {
+        importers.emplace_back([&, t] {
+            ActiveDirectoryStore store(60);
+            for (unsigned i = 0; i < kServersEach && failures[t].empty(); ++i) {
+                failures[t] =
+                    WhatThrown([&] { store.ImportCertificateForQAP(certificate, server(t, i)); });
+                if (failures[t] == "(returned)") failures[t].clear();
+            }
+        });
+    }
+    for (std::thread& importer : importers) importer.join();
+    for (pid_t child : switchers) {
+        int status = -1;
+        for (int wait = 0; wait < 1200 && waitpid(child, &status, WNOHANG) == 0; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (status == -1) ::kill(child, SIGKILL), waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
+    for (unsigned t = 0; t < kThreads; ++t) {
+        EXPECT_EQ("", failures[t]);
+        for (unsigned i = 0; i < kServersEach; ++i) {
+            EXPECT_EQ(made.thumbprint,
+                      QAPThumbprintStore(kThumbprints).LookupThumbprint(server(t, i)))
+                << server(t, i);
+        }
+    }
+    bool const active = Configuration(kConf)["remote-authentication-store"] == "Active Directory";
+    EXPECT_EQ(active, sandbox::ReadFile(kPAM).find("pam_scripted.so") != std::string::npos);
+    EXPECT_TRUE(Temporaries().empty());
 }

@@ -64,9 +64,10 @@ TEST_F(ActivationTest, ActivationPlacesTheEntryAfterPamAccessAndRecordsTheStore)
     store.MakeActive();
     std::string const active =
         "#%PAM-1.0\n\n"
+        "account\trequired\t/lib/security/$ISA/pam_unix.so\t\n"
         "account\t" +
-        kOwn +  // no pam_access in account: at the front
-        "account\trequired\t/lib/security/$ISA/pam_unix.so\t\n\n"
+        kOwn +  // no pam_access in account: after the leading required entries
+        "\n"
         "auth\trequired\t/lib/security/$ISA/pam_env.so\t\n"
         "auth\trequired\t/lib/security/$ISA/pam_access.so\t\n"
         "auth\t" +
@@ -111,10 +112,9 @@ TEST_F(ActivationTest, ReplacedModuleEntriesAndMissingBlocks) {
         "account\t" +
             kOwn +
             "\n"
-            "auth\t" +
-            kOwn +
             "auth\trequired\tpam_unix.so\t\n"
-            "auth\tsufficient\t/lib/security/$ISA/pam_zodad.so\tsecond \n\n",
+            "auth\t" +
+            kOwn + "auth\tsufficient\t/lib/security/$ISA/pam_zodad.so\tsecond \n\n",
         ReadFile(kPAM));
     EXPECT_EQ(std::vector<std::string>{kRemoved}, Log());
 
@@ -146,18 +146,50 @@ TEST_F(ActivationTest, AnEqualEntryAnywhereIsNotAddedAgain) {
         ReadFile(kPAM));
 }
 
-TEST_F(ActivationTest, DeactivatingAFileWithoutEntriesStillRewritesIt) {
-    WriteFile(kPAM, "# Debian style\n@include common-auth\n");
+// Stack shapes of Debian's and RHEL-style files: the entry goes after pam_access, else after
+// the leading required/requisite entries, so that pam_env, pam_faildelay and a lockout's
+// pre-check still run for domain users. Deactivation removes the provider's module however an
+// administrator changed it, and leaves a file without it alone.
+TEST_F(ActivationTest, PlacementByStackShapeAndDeactivationOfEditedEntries) {
+    struct {
+        char const* name;
+        std::string file;
+        std::string auth;  // the auth block after activation
+    } const shapes[] = {
+        {"Debian common-auth",
+         "auth [success=1 default=ignore] pam_unix.so nullok\n"
+         "auth requisite pam_deny.so\nauth required pam_permit.so\n",
+         "auth\t" + kOwn +
+             "auth\t[success=1 default=ignore]\tpam_unix.so\tnullok \n"
+             "auth\trequisite\tpam_deny.so\t\nauth\trequired\tpam_permit.so\t\n"},
+        {"RHEL system-auth",
+         "auth required pam_env.so\nauth required pam_faildelay.so delay=2000000\n"
+         "auth required pam_faillock.so preauth\nauth sufficient pam_unix.so nullok\n"
+         "auth required pam_deny.so\n",
+         "auth\trequired\tpam_env.so\t\nauth\trequired\tpam_faildelay.so\tdelay=2000000 \n"
+         "auth\trequired\tpam_faillock.so\tpreauth \nauth\t" +
+             kOwn + "auth\tsufficient\tpam_unix.so\tnullok \nauth\trequired\tpam_deny.so\t\n"},
+    };
     ActiveDirectoryStore store(60);
-    std::string const before = Files();
-    EXPECT_EQ(
-        Named(typeid(SystemConfiguration::InvalidFacilityException), "Invalid Facility: @include"),
-        WhatThrown([&] { store.MakeInactive(); }));
-    EXPECT_EQ(before, Files());
+    for (auto const& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        WriteFile(kPAM, shape.file);
+        store.MakeActive();
+        std::string const active = ReadFile(kPAM);
+        EXPECT_NE(std::string::npos, active.find("\n\n" + shape.auth + "\n")) << active;
 
+        // An administrator's own variants of the entry all go.
+        WriteFile(kPAM, shape.file +
+                            "auth [success=done default=ignore] /lib/security/$ISA/pam_scripted.so "
+                            "cached_login\naccount required pam_scripted.so\n");
+        store.MakeInactive();
+        EXPECT_EQ(std::string::npos, ReadFile(kPAM).find("pam_scripted.so")) << ReadFile(kPAM);
+    }
+
+    // Nothing of the provider's in the file: not rewritten.
     WriteFile(kPAM, "# only a comment\nsession required pam_limits.so\n");
     store.MakeInactive();
-    EXPECT_EQ("#%PAM-1.0\n\n\n\nsession\trequired\tpam_limits.so\t\n\n", ReadFile(kPAM));
+    EXPECT_EQ("# only a comment\nsession required pam_limits.so\n", ReadFile(kPAM));
 }
 
 TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
@@ -170,12 +202,16 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     EXPECT_EQ(missing, WhatThrown([&] { store.MakeInactive(); }));
     EXPECT_EQ(before, Files());
 
-    // A file the model rejects is not rewritten, and no temporary file is left.
-    WriteFile(kPAM, "auth required pam_env.so\nAUTH required pam_unix.so\n");
+    // A file the model rejects is not rewritten, and no temporary file is left; the message
+    // names the file and the line, in the model's class.
+    WriteFile(kPAM, "auth required pam_env.so\n# a comment\nauth requird pam_unix.so\n");
     before = Files();
-    EXPECT_EQ(
-        Named(typeid(SystemConfiguration::InvalidFacilityException), "Invalid Facility: AUTH"),
-        WhatThrown([&] { store.MakeActive(); }));
+    std::string const refused =
+        Named(typeid(SystemConfiguration::InvalidControlException),
+              "/etc/pam.d/system-auth-generic, line 3: Invalid Control: requird");
+    EXPECT_EQ(refused, WhatThrown([&] { store.MakeActive(); }));
+    EXPECT_EQ(refused, WhatThrown([&] { store.MakeInactive(); }));
+    EXPECT_EQ(refused, WhatThrown([&] { ActiveDirectoryStore::CurrentPolicy(); }));
     EXPECT_EQ(before, Files());
 
     // A statement cut short after its control reads as an entry without module, which cannot
@@ -194,13 +230,13 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
               WhatThrown([&] { store.MakeActive(); }));
     EXPECT_EQ(kRedHatStyle, ReadFile(kPAM));
 
-    // Without the key, the PAM edit stays and the record cannot be made.
+    // Without the key the record cannot be made, and the PAM file goes back byte for byte.
     WriteFile(kConf, "other = x\n");
     EXPECT_EQ(Named(typeid(InvalidKeyException),
                     "The specified key 'remote-authentication-store' was not found in this "
                     "configuration"),
               WhatThrown([&] { store.MakeActive(); }));
-    EXPECT_NE(std::string::npos, ReadFile(kPAM).find("pam_scripted.so"));
+    EXPECT_EQ(kRedHatStyle, ReadFile(kPAM));
     EXPECT_EQ("other = x\n", ReadFile(kConf));
 }
 
@@ -215,6 +251,11 @@ TEST_F(ActivationTest, SwitchingToNoneDeactivatesEndToEnd) {
     EXPECT_EQ(kRedHatCanonical, ReadFile(kPAM));
     EXPECT_TRUE(none.IsActive());
     EXPECT_FALSE(ActiveDirectoryStore(60).IsActive());
+
+    // "None" again over a provider module left in the PAM file: it comes out.
+    WriteFile(kPAM, kRedHatStyle + "auth sufficient pam_scripted.so\n");
+    none.MakeActive();
+    EXPECT_EQ(kRedHatCanonical, ReadFile(kPAM));
 }
 
 TEST_F(ActivationTest, ProviderEntry) {

@@ -1,5 +1,5 @@
 // pam show and pam preview: the PAM file as the library reads it, and what activation
-// would make of it.
+// would make of it, byte for byte.
 #include <authentication/authentication.h>
 #include <systemconfiguration/pam_policy.h>
 
@@ -24,14 +24,15 @@ using SystemConfiguration::PAMPolicy;
 namespace {
 
 char const kPAMFile[] = "/etc/pam.d/system-auth-generic";
-char const kServiceName[] = "system-auth-generic";
 
-PAMPolicy ReadPolicy() {
-    std::ifstream in(kPAMFile);
+// The file's bytes as they stand, for the preview to compare with what activation writes.
+std::string CurrentBytes() {
+    std::ifstream in(kPAMFile, std::ios::binary);
     if (!in) throw IOError(std::string("Cannot open '") + kPAMFile + "': " + std::strerror(errno));
-    PAMPolicy policy(kServiceName);
-    in >> policy;
-    return policy;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad()) throw IOError(std::string("Cannot read '") + kPAMFile + "'");
+    return bytes.str();
 }
 
 std::string Text(PAMPolicy const& policy) {
@@ -44,7 +45,7 @@ std::string Text(PAMPolicy const& policy) {
 
 int PamShow(Arguments const& arguments) {
     arguments.ExpectPositionals(0, 0);
-    PAMPolicy const policy = ReadPolicy();
+    PAMPolicy const policy = ActiveDirectoryStore::CurrentPolicy();
     if (!arguments.Flag("json")) {
         std::cout << Text(policy);
         return kSuccess;
@@ -73,8 +74,10 @@ int PamPreview(Arguments const& arguments) {
         Singleton<AuthenticationStoreFactory>::_instance->CreateInstance("Active Directory");
     ActiveDirectoryStore* store = dynamic_cast<ActiveDirectoryStore*>(made.get());
     if (store == nullptr) throw UnknownRemoteAuthenticationStoreException("Active Directory");
-    std::string const before = Text(ReadPolicy());
+    // The file's bytes against the exact bytes activation would write: the preview shows
+    // every change, layout and comments included.
     std::string const after = Text(store->ActivatedPolicy());
+    std::string const before = CurrentBytes();
     std::string const diff =
         UnifiedDiff(before, after, std::string("a") + kPAMFile, std::string("b") + kPAMFile);
     if (arguments.Flag("json")) {
