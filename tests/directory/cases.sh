@@ -228,8 +228,8 @@ pam_policy() { # with-winbind|without
     printf 'account\trequired\t/lib/security/$ISA/pam_access.so\t\n'
     [ -z "$winbind" ] || printf 'account\t%s\n' "$winbind"
     printf '\n'
-    [ -z "$winbind" ] || printf 'auth\t%s\n' "$winbind"
     printf 'auth\trequired\t/lib/security/$ISA/pam_env.so\t\n'
+    [ -z "$winbind" ] || printf 'auth\t%s\n' "$winbind"
     printf 'auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok \n'
     printf 'auth\trequired\t/lib/security/$ISA/pam_deny.so\t\n\n'
     printf 'password\trequired\t/lib/security/$ISA/pam_unix.so\tnullok use_authtok md5 shadow \n\n'
