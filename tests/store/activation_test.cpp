@@ -171,10 +171,10 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     EXPECT_EQ(before, Files());
 
     // A file the model rejects is not rewritten, and no temporary file is left.
-    WriteFile(kPAM, "auth required pam_env.so\nAUTH required pam_unix.so\n");
+    WriteFile(kPAM, "auth required pam_env.so\n@include common-auth\n");
     before = Files();
     EXPECT_EQ(
-        Named(typeid(SystemConfiguration::InvalidFacilityException), "Invalid Facility: AUTH"),
+        Named(typeid(SystemConfiguration::InvalidFacilityException), "Invalid Facility: @include"),
         WhatThrown([&] { store.MakeActive(); }));
     EXPECT_EQ(before, Files());
 
