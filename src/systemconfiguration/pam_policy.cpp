@@ -112,14 +112,27 @@ void AppendEntry(std::string& text, PAMEntry const& entry) {
     }
 }
 
+// The library reads a service file into a buffer of 1024 bytes. A line that does not fit is
+// cut into two statements, and a continued statement that overflows aborts the whole service;
+// a margin of two bytes keeps clear of both.
+std::string::size_type const kLineLimit = 1022;
+
+std::string LongStatement() {
+    return "Invalid Entry: a statement is longer than " + std::to_string(kLineLimit - 1) +
+           " characters";
+}
+
 void AppendStack(std::string& text, PAMStack const& stack) {
     if (stack.empty()) return;
     std::string const facility = stack.Facility();
     for (PAMEntry const& entry : stack) {
+        std::string::size_type const start = text.size();
         if (entry.moduleMayBeMissing()) text += '-';
         text += facility;
         text += '\t';
         AppendEntry(text, entry);
+        // The library would cut a longer line into two statements.
+        if (text.size() - start + 1 > kLineLimit) throw InvalidEntryException(LongStatement());
         text += '\n';
     }
 }
@@ -138,11 +151,6 @@ std::string::size_type WrittenSizeEstimate(PAMStack const& stack) {
     }
     return size;
 }
-
-// The library reads a service file into a buffer of 1024 bytes. A line that does not fit is
-// cut into two statements, and a continued statement that overflows aborts the whole service;
-// a margin of two bytes keeps clear of both.
-std::string::size_type const kLineLimit = 1022;
 
 typedef std::istream::traits_type Traits;
 
@@ -170,8 +178,7 @@ bool ReadLogicalLine(std::istream& in, bool skipBlank, std::string& logical) {
             throw InvalidEntryException("Invalid Entry: a line holds a NUL character");
         }
         if (used + physical.size() + 1 > kLineLimit) {
-            throw InvalidEntryException("Invalid Entry: a statement is longer than " +
-                                        std::to_string(kLineLimit - 1) + " characters");
+            throw InvalidEntryException(LongStatement());
         }
         std::string::size_type const first = physical.find_first_not_of(" \t");
         if (first == std::string::npos || physical[first] == '#') {
@@ -394,6 +401,12 @@ std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
                 throw InvalidFacilityException("Invalid Facility: " + field);
             }
             ParseEntry(line, pos, entry);
+            // The written line may be longer than the read one (separators, a trailing
+            // space); what could not be written is not read.
+            PAMStack written(facility);
+            written.push_back(entry);
+            std::string text;
+            AppendStack(text, written);
             read.emplace_back(facility, entry);
         }
     } catch (...) {
