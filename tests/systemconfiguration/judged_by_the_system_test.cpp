@@ -10,7 +10,7 @@
 #include <string>
 
 #ifdef TSLAUTH_TEST_PAM
-#include <security/pam_appl.h>
+#include "pam_judge.h"
 #endif
 
 using namespace SystemConfiguration;
@@ -50,45 +50,9 @@ class JudgedBySystem : public sandbox::SandboxTest {};
 
 #ifdef TSLAUTH_TEST_PAM
 
-int Answer(int count, pam_message const** messages, pam_response** responses, void*) {
-    *responses = static_cast<pam_response*>(calloc(count, sizeof(pam_response)));
-    for (int i = 0; i < count; ++i) {
-        if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF) (*responses)[i].resp = strdup("pw");
-    }
-    return PAM_SUCCESS;
-}
-
-// The results of every facility and the recorder's trace for one service file.
-std::string RunPAM(std::string const& directory, std::string const& file) {
-    sandbox::MakeDirectory(directory);
-    sandbox::WriteFile(directory + "/judged", file);
-    std::string const trace = sandbox::ScratchDirectory() + "/pam-trace";
-    sandbox::WriteFile(trace, "");
-    pam_conv conversation = {Answer, nullptr};
-    pam_handle_t* handle = nullptr;
-    std::string result =
-        "start " + std::to_string(pam_start_confdir("judged", "user", &conversation,
-                                                    directory.c_str(), &handle));
-    if (handle) {
-        result += " auth " + std::to_string(pam_authenticate(handle, 0));
-        result += " account " + std::to_string(pam_acct_mgmt(handle, 0));
-        result += " session " + std::to_string(pam_open_session(handle, 0));
-        result += " password " + std::to_string(pam_chauthtok(handle, 0));
-        pam_end(handle, PAM_SUCCESS);
-    }
-    return result + "\n" + sandbox::ReadFile(trace);
-}
-
-// "@" stands for the recorder: it appends its arguments to the trace and fails when the
-// first one begins with "no".
+// "@" stands for the recorder (pam_judge::Recorder).
 TEST_F(JudgedBySystem, PAMFilesRewrittenBehaveAsWritten) {
-    std::string const recorder = sandbox::ScratchDirectory() + "/recorder";
-    sandbox::WriteFile(recorder,
-                       "#!/bin/sh\nprintf '%s|' \"$PAM_TYPE\" \"$@\" >>" +
-                           sandbox::ScratchDirectory() + "/pam-trace\necho >>" +
-                           sandbox::ScratchDirectory() +
-                           "/pam-trace\ncase \"$1\" in no*) exit 1;; esac\n",
-                       0755);
+    std::string const recorder = pam_judge::Recorder();
     char const* const files[] = {
         "auth optional @ a \\\n  b\nauth required @ c\n",
         "auth [success=ok \\\n  default=ignore] @ no1\nauth required @ d\n",
@@ -113,10 +77,11 @@ TEST_F(JudgedBySystem, PAMFilesRewrittenBehaveAsWritten) {
         "-session     optional      pam_systemd_missing.so\nsession     required      @ s\n",
     };
     for (std::string file : files) {
-        file = Replace(file, "@", "pam_exec.so " + recorder);
+        file = Replace(file, "@", recorder);
         std::string const rewritten = Rewrite(file, PAMPolicy("judged"));
-        std::string const original = RunPAM(sandbox::ScratchDirectory() + "/original", file);
-        EXPECT_EQ(original, RunPAM(sandbox::ScratchDirectory() + "/rewritten", rewritten))
+        std::string const original =
+            pam_judge::Run(sandbox::ScratchDirectory() + "/original", file);
+        EXPECT_EQ(original, pam_judge::Run(sandbox::ScratchDirectory() + "/rewritten", rewritten))
             << file << "--\n"
             << rewritten;
         EXPECT_NE(std::string::npos, original.find('|')) << "nothing ran: " << file;
