@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <istream>
-#include <limits>
-#include <locale>
+#include <string>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -12,8 +11,9 @@ namespace SystemConfiguration {
 
 namespace {
 
-// What formatted extraction skips with the default locale; the writer refuses these inside
-// a field because the reader would split the field there.
+// Whitespace as the C library classifies it. Outside brackets the writer refuses all of it
+// inside a field: the PAM library splits fields at some and keeps the rest in the field,
+// where a module would receive a name or argument nobody can see.
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
