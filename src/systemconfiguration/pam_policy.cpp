@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <istream>
-#include <string>
 #include <ostream>
+#include <string>
 #include <utility>
 #include <vector>
 
