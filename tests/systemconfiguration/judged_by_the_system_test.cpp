@@ -26,14 +26,6 @@ std::string Rewrite(std::string const& text, Model model) {
     return out.str();
 }
 
-std::string Replace(std::string text, std::string const& from, std::string const& to) {
-    for (std::string::size_type at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size())) {
-        text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
 // Output and exit status of a shell command; the child inherits the test's namespaces.
 std::string RunShell(std::string const& command) {
     std::string output;
@@ -49,6 +41,14 @@ std::string RunShell(std::string const& command) {
 class JudgedBySystem : public sandbox::SandboxTest {};
 
 #ifdef TSLAUTH_TEST_PAM
+
+std::string Replace(std::string text, std::string const& from, std::string const& to) {
+    for (std::string::size_type at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
 
 // "@" stands for the recorder (pam_judge::Recorder).
 TEST_F(JudgedBySystem, PAMFilesRewrittenBehaveAsWritten) {
