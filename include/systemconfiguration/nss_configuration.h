@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace SystemConfiguration {
@@ -24,8 +25,8 @@ private:
     std::string message;
 };
 
-// A service that cannot be written so that it reads back as itself: an empty module, or a
-// module or criterion that is empty or holds whitespace, or a criterion holding "]".
+// A service that cannot be written so that it reads back as itself: an empty module, a module
+// holding whitespace or "[", or a criterion that is empty or holds whitespace or "]".
 class TSLAUTH_EXPORT InvalidServiceException : public std::exception {
 public:
     explicit InvalidServiceException(std::string const& message);
@@ -100,11 +101,14 @@ private:
     std::vector<std::string> parameters_;
 };
 
-// A name-service switch file: the services of each known database, in table order.
+// A name-service switch file: the services of each known database, in table order, and the
+// lines the model does not carry as services, word for word.
 class TSLAUTH_EXPORT NSSConfiguration {
 public:
     typedef std::deque<NSSService> Services;
     typedef std::map<NSSDatabase, Services> Databases;
+    // Each kept line with the database whose line it followed (Unset: none).
+    typedef std::vector<std::pair<NSSDatabase, std::string> > KeptLines;
 
     NSSConfiguration();
 
@@ -113,11 +117,22 @@ public:
 
     Databases const& databases() const { return databases_; }
 
+    // Lines of databases outside the table (gshadow, initgroups, sudoers, ...) and lines
+    // whose criteria the C library refuses; written back unchanged after the line of the
+    // database they followed, so that the C library and other readers see what they saw.
+    KeptLines const& keptLines() const { return keptLines_; }
+    void keepLine(NSSDatabase after, std::string const& line);
+
 private:
     Databases databases_;
+    KeptLines keptLines_;
 };
 
-// Never fails on content: lines that name no known database are skipped.
+// Never fails on content; reads lines as the C library does. A database line replaces what
+// an earlier line of that database gave (the last one counts); the colon may stand apart or
+// be missing; criteria may follow their service after any blanks or none. Blank and comment
+// lines are dropped; any other line that names no database of the table, or whose criteria
+// the C library refuses, is kept word for word.
 TSLAUTH_EXPORT std::istream& operator>>(std::istream& in, NSSConfiguration& configuration);
 
 // Writing checks everything first and writes nothing when a database has no text

@@ -13,9 +13,9 @@
 
 namespace SystemConfiguration {
 
-// An entry that cannot be written so that it reads back as itself: an empty module (left
-// by input that ended right after the control), or a module or parameter that is empty or
-// holds whitespace.
+// An entry that cannot be written so that it reads back as itself: an empty module, a module
+// or parameter that is empty, holds whitespace outside brackets or a "#", or a line that would
+// end with a backslash. The reader throws it for a statement it cannot carry faithfully.
 class TSLAUTH_EXPORT InvalidEntryException : public std::exception {
 public:
     explicit InvalidEntryException(std::string const& message);
@@ -39,6 +39,11 @@ public:
     std::vector<std::string>& parameters() { return parameters_; }
     std::vector<std::string> const& parameters() const { return parameters_; }
 
+    // A statement whose facility is written with a leading "-": a missing module is skipped
+    // without a log line. Not part of equality.
+    bool moduleMayBeMissing() const { return moduleMayBeMissing_; }
+    void setModuleMayBeMissing(bool mayBeMissing) { moduleMayBeMissing_ = mayBeMissing; }
+
     // Same control kind (bracketed texts are not compared), module and parameters.
     bool operator==(PAMEntry const& other) const;
 
@@ -46,6 +51,7 @@ private:
     PAMControl control_;
     std::string module_;
     std::vector<std::string> parameters_;
+    bool moduleMayBeMissing_ = false;
 };
 
 // The statements of one facility, in file order.
@@ -84,8 +90,14 @@ private:
     Stacks stacks_;
 };
 
-// Reading throws InvalidFacilityException or InvalidControlException for a statement it
-// cannot parse; statements read before it stay in the policy.
+// Reading takes lines as the PAM library does: a "#" starts a comment anywhere, a backslash
+// at the end of a line continues the statement on the next one, a bracketed field is one
+// field, and facility and control words may be in any letter case. A statement the model
+// cannot carry as the library reads it is refused: InvalidFacilityException (an unknown
+// facility, "@include"), InvalidControlException (an unknown or unclosed control), or
+// InvalidEntryException (no module, an unclosed bracket, a line the library would cut or
+// abort on). A refused read leaves the policy as it was before the read and the stream
+// failed, so that nothing half-read is written back.
 TSLAUTH_EXPORT std::istream& operator>>(std::istream& in, PAMEntry& entry);
 TSLAUTH_EXPORT std::istream& operator>>(std::istream& in, PAMPolicy& policy);
 

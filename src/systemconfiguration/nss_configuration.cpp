@@ -42,48 +42,116 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// Finds the next token at or after pos within [pos, end); false when there is none.
-bool NextToken(std::string const& line, std::string::size_type end, std::string::size_type& pos,
-               std::string::size_type& first, std::string::size_type& last) {
-    while (pos < end && IsSpace(line[pos])) ++pos;
-    if (pos == end) return false;
-    first = pos;
-    while (pos < end && !IsSpace(line[pos])) ++pos;
-    last = pos;
+bool EqualsIgnoringCase(std::string const& text, std::string::size_type first,
+                        std::string::size_type last, char const* word) {
+    std::string::size_type i = first;
+    for (; i < last && *word; ++i, ++word) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != *word) return false;
+    }
+    return i == last && !*word;
+}
+
+// The end of a word of a criterion: the C library stops at whitespace, "=" and "]".
+std::string::size_type WordEnd(std::string const& line, std::string::size_type pos) {
+    while (pos < line.size() && !IsSpace(line[pos]) && line[pos] != '=' && line[pos] != ']') {
+        ++pos;
+    }
+    return pos;
+}
+
+void SkipSpace(std::string const& line, std::string::size_type& pos) {
+    while (pos < line.size() && IsSpace(line[pos])) ++pos;
+}
+
+// The criteria after "[" at pos, as the C library reads them, each as "[!]STATUS=ACTION" in
+// the file's spelling; pos ends after "]". False where the C library refuses the criteria,
+// which makes it refuse the whole file.
+bool ReadCriteria(std::string const& line, std::string::size_type& pos,
+                  std::vector<std::string>& criteria) {
+    ++pos;
+    SkipSpace(line, pos);
+    do {
+        std::string criterion;
+        if (pos < line.size() && line[pos] == '!') {
+            criterion += '!';
+            ++pos;
+        }
+        std::string::size_type first = pos;
+        pos = WordEnd(line, pos);
+        if (!EqualsIgnoringCase(line, first, pos, "SUCCESS") &&
+            !EqualsIgnoringCase(line, first, pos, "NOTFOUND") &&
+            !EqualsIgnoringCase(line, first, pos, "UNAVAIL") &&
+            !EqualsIgnoringCase(line, first, pos, "TRYAGAIN")) {
+            return false;
+        }
+        criterion.append(line, first, pos - first);
+        SkipSpace(line, pos);
+        if (pos == line.size() || line[pos] != '=') return false;
+        ++pos;
+        SkipSpace(line, pos);
+        first = pos;
+        pos = WordEnd(line, pos);
+        if (!EqualsIgnoringCase(line, first, pos, "RETURN") &&
+            !EqualsIgnoringCase(line, first, pos, "CONTINUE") &&
+            !EqualsIgnoringCase(line, first, pos, "MERGE")) {
+            return false;
+        }
+        criterion += '=';
+        criterion.append(line, first, pos - first);
+        criteria.push_back(criterion);
+        SkipSpace(line, pos);
+    } while (pos < line.size() && line[pos] != ']');
+    if (pos == line.size()) return false;
+    ++pos;
     return true;
 }
 
-void ReadLine(NSSConfiguration& configuration, std::string const& line) {
-    typedef std::string::size_type Size;
-    if (line.empty() || line[0] == '#') return;
-    Size pos = line.find_first_not_of(" \t\r\n");
-    if (pos == std::string::npos) return;
-
-    Size first = 0;
-    Size last = 0;
-    if (!NextToken(line, line.size(), pos, first, last)) return;
-    // The database word is the first token less its last character, normally the colon.
-    Word const* database = FindWord(line.substr(first, last - first - 1));
-    if (!database) return;
-    NSSDatabase const kind(static_cast<NSSDatabase::Database>(database->kind));
-
-    while (NextToken(line, line.size(), pos, first, last)) {
-        NSSService service(line.substr(first, last - first));
-        // Criteria follow their service after exactly one whitespace character.
-        if (last + 1 < line.size() && line[last + 1] == '[') {
-            Size const open = last + 2;
-            Size close = line.find(']', open);
-            if (close == std::string::npos) close = line.size();
-            Size at = open;
-            Size begin = 0;
-            Size end = 0;
-            while (NextToken(line, close, at, begin, end)) {
-                service.parameters().push_back(line.substr(begin, end - begin));
-            }
-            pos = close == line.size() ? close : close + 1;
+// The services of the rest of a database line, as the C library reads them: a service runs
+// to whitespace or "[", and a "[" where a service would start ends the list. False where the
+// C library refuses the line.
+bool ReadServices(std::string const& line, std::string::size_type pos,
+                  NSSConfiguration::Services& services) {
+    for (;;) {
+        SkipSpace(line, pos);
+        std::string::size_type const first = pos;
+        while (pos < line.size() && !IsSpace(line[pos]) && line[pos] != '[') ++pos;
+        if (pos == first) return true;
+        NSSService service(line.substr(first, pos - first));
+        SkipSpace(line, pos);
+        if (pos < line.size() && line[pos] == '[' &&
+            !ReadCriteria(line, pos, service.parameters())) {
+            return false;
         }
-        configuration[kind].push_back(service);
+        services.push_back(service);
     }
+}
+
+// One line; `after` is the database of the last line the model carried, updated here.
+void ReadLine(NSSConfiguration& configuration, std::string const& raw, NSSDatabase& after) {
+    typedef std::string::size_type Size;
+    // The C library reads the line as a C string.
+    std::string const line = raw.substr(0, raw.find('\0'));
+    Size pos = 0;
+    SkipSpace(line, pos);
+    if (pos == line.size() || line[pos] == '#') return;
+    Size const first = pos;
+    while (pos < line.size() && !IsSpace(line[pos]) && line[pos] != ':') ++pos;
+    Word const* database = FindWord(line.substr(first, pos - first));
+    if (!database || pos == first) {
+        configuration.keepLine(after, raw);
+        return;
+    }
+    while (pos < line.size() && (IsSpace(line[pos]) || line[pos] == ':')) ++pos;
+    NSSDatabase const kind(static_cast<NSSDatabase::Database>(database->kind));
+    NSSConfiguration::Services services;
+    if (!ReadServices(line, pos, services)) {
+        configuration.keepLine(after, raw);
+        return;
+    }
+    configuration[kind].swap(services);
+    after = kind;
 }
 
 bool ContainsSpace(std::string const& text) {
@@ -96,6 +164,10 @@ void CheckService(NSSService const& service) {
     if (ContainsSpace(module)) {
         throw InvalidServiceException("Invalid Service: the module '" + module +
                                       "' contains whitespace");
+    }
+    // The C library ends a service's name at "[", where its criteria begin.
+    if (module.find('[') != std::string::npos) {
+        throw InvalidServiceException("Invalid Service: the module '" + module + "' contains '['");
     }
     for (std::string const& parameter : service.parameters()) {
         if (parameter.empty()) {
@@ -193,14 +265,19 @@ NSSConfiguration::Services& NSSConfiguration::operator[](NSSDatabase database) {
     return databases_[database];
 }
 
+void NSSConfiguration::keepLine(NSSDatabase after, std::string const& line) {
+    keptLines_.emplace_back(after, line);
+}
+
 std::istream& operator>>(std::istream& in, NSSConfiguration& configuration) {
     typedef std::istream::traits_type Traits;
     if (in.fail()) return in;
     std::string line;
+    NSSDatabase after;
     // Stopping when only the end is left keeps a complete read from marking the stream as
     // failed; a stream that breaks while reading still stops the loop.
     while (!in.eof() && !Traits::eq_int_type(in.peek(), Traits::eof()) && std::getline(in, line)) {
-        ReadLine(configuration, line);
+        ReadLine(configuration, line, after);
     }
     return in;
 }
@@ -212,20 +289,35 @@ std::ostream& operator<<(std::ostream& out, NSSService const& service) {
 }
 
 std::ostream& operator<<(std::ostream& out, NSSConfiguration const& configuration) {
+    typedef NSSConfiguration::KeptLines KeptLines;
+    KeptLines const& kept = configuration.keptLines();
+    NSSConfiguration::Databases const& databases = configuration.databases();
+    // Each kept line goes after the line of the database it followed, but never before a
+    // kept line that came before it: their order decides which line of a database counts.
+    std::vector<NSSDatabase> placed;
+    NSSDatabase current;
+    for (KeptLines::value_type const& line : kept) {
+        if (databases.count(line.first) != 0 && current < line.first) current = line.first;
+        placed.push_back(current);
+    }
+    auto const keptAfter = [&](std::string& text, NSSDatabase const& database) {
+        for (KeptLines::size_type i = 0; i < kept.size(); ++i) {
+            if (!(placed[i] == database)) continue;
+            text += kept[i].second;
+            text += '\n';
+        }
+    };
     std::string text;
-    for (NSSConfiguration::Databases::value_type const& database : configuration.databases()) {
+    keptAfter(text, NSSDatabase());
+    for (NSSConfiguration::Databases::value_type const& database : databases) {
         text += static_cast<std::string>(database.first);
         text += ':';
-        bool afterPlainService = false;
         for (NSSService const& service : database.second) {
-            // After a service without criteria, a module opening with "[" behind a single
-            // space would read back as that service's criteria; two spaces keep it a service.
-            bool const opensWithBracket = !service.module().empty() && service.module()[0] == '[';
-            text += afterPlainService && opensWithBracket ? "  " : " ";
+            text += ' ';
             AppendService(text, service);
-            afterPlainService = service.parameters().empty();
         }
         text += '\n';
+        keptAfter(text, database.first);
     }
     return WriteText(out, text);
 }

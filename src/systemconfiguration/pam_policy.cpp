@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <istream>
-#include <limits>
-#include <locale>
 #include <ostream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -12,8 +11,9 @@ namespace SystemConfiguration {
 
 namespace {
 
-// What formatted extraction skips with the default locale; the writer refuses these inside
-// a field because the reader would split the field there.
+// Whitespace as the C library classifies it. Outside brackets the writer refuses all of it
+// inside a field: the PAM library splits fields at some and keeps the rest in the field,
+// where a module would receive a name or argument nobody can see.
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -22,18 +22,35 @@ bool ContainsSpace(std::string const& text) {
     return std::find_if(text.begin(), text.end(), IsSpace) != text.end();
 }
 
-// Whether the reader reassembles exactly this bracketed text: words separated by single
-// spaces, and no word before the last one ending with "]" (reading stops at such a word).
-bool ReadsBackAsComplex(std::string const& text) {
-    if (text.size() < 2 || text[0] != '[' || text[text.size() - 1] != ']') return false;
-    for (std::string::size_type i = 1; i + 1 < text.size(); ++i) {
-        if (text[i] == ' ') {
-            if (text[i - 1] == ']' || text[i + 1] == ' ') return false;
-        } else if (IsSpace(text[i])) {
-            return false;
+// The PAM library separates fields at these only; other whitespace belongs to the field.
+bool IsFieldSeparator(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+// The end of a bracketed field opening at `open`, as the library finds it: just after the first
+// "]" not escaped by a backslash, or npos when the brackets do not close.
+std::string::size_type BracketEnd(std::string const& text, std::string::size_type open) {
+    for (std::string::size_type i = open + 1; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == ']') {
+            ++i;
+        } else if (text[i] == ']') {
+            return i + 1;
         }
     }
-    return true;
+    return std::string::npos;
+}
+
+// Whether the text, written between separators, reads back as exactly this one field: a
+// comment sign, a line feed or a NUL would cut it, and a bracketed field must close at its
+// last character. Outside brackets it must hold no whitespace at all.
+bool ReadsBackAsOneField(std::string const& text) {
+    if (text.find_first_of(std::string("#\n\0", 3)) != std::string::npos) return false;
+    if (!text.empty() && text[0] == '[') return BracketEnd(text, 0) == text.size();
+    return !ContainsSpace(text);
+}
+
+bool ReadsBackAsComplex(std::string const& text) {
+    return !text.empty() && text[0] == '[' && ReadsBackAsOneField(text);
 }
 
 std::string ControlText(PAMControl const& control) {
@@ -44,11 +61,21 @@ std::string ControlText(PAMControl const& control) {
     return text;
 }
 
+// Why a field would not read back as itself, in the words of the messages.
+char const* FieldFault(std::string const& text) {
+    bool const bracketed = !text.empty() && text[0] == '[';
+    if (bracketed && text.find_first_of(std::string("#\n\0", 3)) == std::string::npos) {
+        return "does not close its brackets at its end";
+    }
+    if (text.find('#') != std::string::npos) return "contains '#'";
+    return "contains whitespace";
+}
+
 void CheckModule(std::string const& module) {
     if (module.empty()) throw InvalidEntryException("Invalid Entry: the module is empty");
-    if (ContainsSpace(module)) {
-        throw InvalidEntryException("Invalid Entry: the module '" + module +
-                                    "' contains whitespace");
+    if (!ReadsBackAsOneField(module)) {
+        throw InvalidEntryException("Invalid Entry: the module '" + module + "' " +
+                                    FieldFault(module));
     }
 }
 
@@ -57,9 +84,9 @@ void CheckParameter(std::string const& module, std::string const& parameter) {
         throw InvalidEntryException("Invalid Entry: a parameter of the module '" + module +
                                     "' is empty");
     }
-    if (ContainsSpace(parameter)) {
+    if (!ReadsBackAsOneField(parameter)) {
         throw InvalidEntryException("Invalid Entry: the parameter '" + parameter +
-                                    "' of the module '" + module + "' contains whitespace");
+                                    "' of the module '" + module + "' " + FieldFault(parameter));
     }
 }
 
@@ -76,15 +103,36 @@ void AppendEntry(std::string& text, PAMEntry const& entry) {
         text += parameter;
         text += ' ';
     }
+    // The library joins a line whose last field ends with a backslash to the next one.
+    std::string const& last =
+        entry.parameters().empty() ? entry.module() : entry.parameters().back();
+    if (last[last.size() - 1] == '\\') {
+        throw InvalidEntryException("Invalid Entry: the line of the module '" + entry.module() +
+                                    "' would end with a backslash");
+    }
+}
+
+// The library reads a service file into a buffer of 1024 bytes. A line that does not fit is
+// cut into two statements, and a continued statement that overflows aborts the whole service;
+// a margin of two bytes keeps clear of both.
+std::string::size_type const kLineLimit = 1022;
+
+std::string LongStatement() {
+    return "Invalid Entry: a statement is longer than " + std::to_string(kLineLimit - 1) +
+           " characters";
 }
 
 void AppendStack(std::string& text, PAMStack const& stack) {
     if (stack.empty()) return;
     std::string const facility = stack.Facility();
     for (PAMEntry const& entry : stack) {
+        std::string::size_type const start = text.size();
+        if (entry.moduleMayBeMissing()) text += '-';
         text += facility;
         text += '\t';
         AppendEntry(text, entry);
+        // The library would cut a longer line into two statements.
+        if (text.size() - start + 1 > kLineLimit) throw InvalidEntryException(LongStatement());
         text += '\n';
     }
 }
@@ -104,46 +152,153 @@ std::string::size_type WrittenSizeEstimate(PAMStack const& stack) {
     return size;
 }
 
-// The parameters of one line: its words as the stream's locale separates them.
-void SplitWords(std::string const& line, std::ctype<char> const& ctype,
-                std::vector<std::string>& words) {
-    std::string::size_type const end = line.size();
-    std::string::size_type pos = 0;
+typedef std::istream::traits_type Traits;
+
+// One logical line as the library assembles it: a "#" ends the line wherever it stands, a
+// line ending with a backslash (before trailing blanks) goes on with the next line that holds
+// anything but blanks or a comment, the backslash read as a space. Lines holding only blanks
+// or a comment are skipped before a statement, unless `skipBlank` is false. False at the end
+// of the input with nothing read.
+bool ReadLogicalLine(std::istream& in, bool skipBlank, std::string& logical) {
+    logical.clear();
+    std::string::size_type used = 0;  // what the library's buffer holds of this statement
+    bool continued = false;
     for (;;) {
-        while (pos < end && ctype.is(std::ctype_base::space, line[pos])) ++pos;
-        if (pos == end) return;
-        std::string::size_type const first = pos;
-        while (pos < end && !ctype.is(std::ctype_base::space, line[pos])) ++pos;
-        words.emplace_back(line, first, pos - first);
+        // Peeking at a stream already at its end would mark a complete read as failed.
+        if (in.eof() || Traits::eq_int_type(in.peek(), Traits::eof())) {
+            // The library aborts the service when the input ends inside a continued statement.
+            if (continued) {
+                throw InvalidEntryException("Invalid Entry: the input ends after a backslash");
+            }
+            return false;
+        }
+        std::string physical;
+        std::getline(in, physical);
+        if (physical.find('\0') != std::string::npos) {
+            throw InvalidEntryException("Invalid Entry: a line holds a NUL character");
+        }
+        if (used + physical.size() + 1 > kLineLimit) {
+            throw InvalidEntryException(LongStatement());
+        }
+        std::string::size_type const first = physical.find_first_not_of(" \t");
+        if (first == std::string::npos || physical[first] == '#') {
+            if (continued || skipBlank) continue;
+            return true;
+        }
+        std::string::size_type const comment = physical.find('#', first);
+        if (comment != std::string::npos) {
+            logical.append(physical, 0, comment);
+            return true;
+        }
+        std::string::size_type const last = physical.find_last_not_of(" \t");
+        if (physical[last] != '\\') {
+            logical += physical;
+            return true;
+        }
+        logical.append(physical, 0, last);
+        logical += ' ';
+        used += last + 1;
+        continued = true;
     }
 }
 
-// One statement after its facility: the control (a bracketed one may span tokens and lines),
-// the module, and the words of the rest of the module's line, appended to `parameters`. An
-// invalid control throws before anything after it is read.
-void ReadEntryParts(std::istream& in, std::ctype<char> const& ctype, PAMControl& control,
-                    std::string& module, std::vector<std::string>& parameters) {
-    std::string text;
-    in >> text;
-    // A bracketed control ends with the first token that ends with "]".
-    if (!text.empty() && text[0] == '[' && text[text.size() - 1] != ']') {
-        std::string token;
-        while (in >> token && !token.empty()) {
-            text += ' ';
-            text += token;
-            if (token[token.size() - 1] == ']') break;
+// One field of a logical line as the library takes it, from `pos` on: a bracketed field runs
+// to its first unescaped "]" (and need not be followed by a separator), any other to the next
+// separator. False when no field is left; `closed` is false for brackets that never close.
+bool NextField(std::string const& line, std::string::size_type& pos, std::string& field,
+               bool& closed) {
+    while (pos < line.size() && IsFieldSeparator(line[pos])) ++pos;
+    if (pos == line.size()) return false;
+    std::string::size_type const first = pos;
+    closed = true;
+    if (line[pos] == '[') {
+        std::string::size_type const end = BracketEnd(line, pos);
+        closed = end != std::string::npos;
+        pos = closed ? end : line.size();
+    } else {
+        while (pos < line.size() && !IsFieldSeparator(line[pos])) ++pos;
+    }
+    field.assign(line, first, pos - first);
+    return true;
+}
+
+// Words compare without regard to ASCII letter case, as the library compares them.
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+// A bracketed control with each run of whitespace inside reduced to one space; the library
+// reads the settings between the brackets as separated by any whitespace.
+std::string CompactControl(std::string const& text) {
+    std::string compact;
+    for (char c : text) {
+        if (IsSpace(c)) {
+            if (compact.empty() || compact[compact.size() - 1] != ' ') compact += ' ';
+        } else {
+            compact += c;
         }
     }
-    control = PAMControl(text);
-    // Input that ends right after the control leaves the module empty; the writer refuses
-    // such an entry rather than let the next line be taken for its module.
-    in >> module;
-    // Parameters belong to the line on which the module ends. When the module ended the
-    // input there is no rest, and reading none must not mark the stream as failed.
-    if (in.good()) {
-        std::string rest;
-        std::getline(in, rest);
-        SplitWords(rest, ctype, parameters);
+    return compact;
+}
+
+PAMControl ParseControlField(std::string const& field, bool closed) {
+    if (!field.empty() && field[0] == '[') {
+        if (!closed) throw InvalidControlException("Invalid Control: " + field);
+        return PAMControl(PAMControl::Complex, CompactControl(field));
+    }
+    try {
+        return PAMControl(Lower(field));
+    } catch (InvalidControlException const&) {
+        throw InvalidControlException("Invalid Control: " + field);
+    }
+}
+
+// The statement after its facility, from `pos` in the logical line: control, module and
+// parameters, each checked so that the writer puts it out as the library read it.
+void ParseEntry(std::string const& line, std::string::size_type pos, PAMEntry& entry) {
+    std::string field;
+    bool closed = true;
+    if (!NextField(line, pos, field, closed)) throw InvalidControlException("Invalid Control: ");
+    PAMControl const control = ParseControlField(field, closed);
+    // Without a module the library installs a statement that always fails; the model has no
+    // such statement, and taking the next line's first word instead would change the result.
+    if (!NextField(line, pos, field, closed)) {
+        throw InvalidEntryException("Invalid Entry: the module is empty");
+    }
+    std::vector<std::string> parameters = entry.parameters();
+    std::string const module = field;
+    bool moduleClosed = closed;
+    while (NextField(line, pos, field, closed)) {
+        if (!closed) {
+            throw InvalidEntryException("Invalid Entry: the parameter '" + field +
+                                        "' of the module '" + module +
+                                        "' does not close its brackets");
+        }
+        parameters.push_back(field);
+    }
+    if (!moduleClosed) {
+        throw InvalidEntryException("Invalid Entry: the module '" + module +
+                                    "' does not close its brackets");
+    }
+    PAMEntry parsed(control, module);
+    parsed.parameters().swap(parameters);
+    parsed.setModuleMayBeMissing(entry.moduleMayBeMissing());
+    // What the writer would refuse (whitespace the library keeps inside a field, a last
+    // field ending with a backslash) is refused here, before anything is kept.
+    std::string check;
+    AppendEntry(check, parsed);
+    entry = parsed;
+}
+
+// A refused read leaves the stream failed, so that a caller that goes on to write what it
+// holds sees the failure; a stream that throws on failure must not replace the refusal.
+void MarkFailed(std::istream& in) {
+    try {
+        in.setstate(std::ios_base::failbit);
+    } catch (std::ios_base::failure const&) {
     }
 }
 
@@ -159,12 +314,16 @@ PAMEntry::PAMEntry() {}
 PAMEntry::PAMEntry(PAMControl control, std::string module)
     : control_(control), module_(std::move(module)) {}
 PAMEntry::PAMEntry(PAMEntry const& other)
-    : control_(other.control_), module_(other.module_), parameters_(other.parameters_) {}
+    : control_(other.control_),
+      module_(other.module_),
+      parameters_(other.parameters_),
+      moduleMayBeMissing_(other.moduleMayBeMissing_) {}
 
 PAMEntry& PAMEntry::operator=(PAMEntry const& other) {
     control_ = other.control_;
     module_ = other.module_;
     parameters_ = other.parameters_;
+    moduleMayBeMissing_ = other.moduleMayBeMissing_;
     return *this;
 }
 
@@ -204,45 +363,58 @@ PAMStack& PAMPolicy::operator[](PAMFacility facility) {
 }
 
 std::istream& operator>>(std::istream& in, PAMEntry& entry) {
-    PAMControl control;
-    std::string module;
-    std::vector<std::string> parameters = entry.parameters();
-    ReadEntryParts(in, std::use_facet<std::ctype<char> >(in.getloc()), control, module, parameters);
-    entry = PAMEntry(control, module);
-    entry.parameters().swap(parameters);
+    if (in.fail()) return in;
+    try {
+        std::string line;
+        ReadLogicalLine(in, false, line);
+        ParseEntry(line, 0, entry);
+    } catch (...) {
+        MarkFailed(in);
+        throw;
+    }
     return in;
 }
 
 std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
-    typedef std::istream::traits_type Traits;
     if (in.fail()) return in;
-    std::ctype<char> const& ctype = std::use_facet<std::ctype<char> >(in.getloc());
-    // The end is tested before peeking: peeking at a stream already at its end would mark
-    // a complete read as failed.
-    while (!in.fail() && !in.eof()) {
-        Traits::int_type next = in.peek();
-        while (!Traits::eq_int_type(next, Traits::eof()) &&
-               ctype.is(std::ctype_base::space, Traits::to_char_type(next))) {
-            in.get();
-            next = in.peek();
+    // Everything is parsed before the policy changes, so that a refused statement anywhere
+    // leaves the policy as it was.
+    std::vector<std::pair<PAMFacility, PAMEntry> > read;
+    try {
+        std::string line;
+        while (!in.fail() && ReadLogicalLine(in, true, line)) {
+            std::string::size_type pos = 0;
+            std::string field;
+            bool closed = true;
+            NextField(line, pos, field, closed);
+            PAMEntry entry;
+            std::string word = field;
+            if (!word.empty() && word[0] == '-') {
+                entry.setModuleMayBeMissing(true);
+                word.erase(0, 1);
+            }
+            PAMFacility facility;
+            try {
+                // A bracketed facility ("[auth]") never matches: the model cannot write it.
+                facility = PAMFacility(Lower(word));
+            } catch (InvalidFacilityException const&) {
+                throw InvalidFacilityException("Invalid Facility: " + field);
+            }
+            ParseEntry(line, pos, entry);
+            // The written line may be longer than the read one (separators, a trailing
+            // space); what could not be written is not read.
+            PAMStack written(facility);
+            written.push_back(entry);
+            std::string text;
+            AppendStack(text, written);
+            read.emplace_back(facility, entry);
         }
-        if (Traits::eq_int_type(next, Traits::to_int_type('#'))) {
-            in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
-            continue;
-        }
-        if (Traits::eq_int_type(next, Traits::eof())) break;
-
-        PAMFacility facility;
-        in >> facility;
-        // Parsed completely before the policy changes, so that a statement that fails to
-        // parse adds nothing, not even an empty stack.
-        PAMControl control;
-        std::string module;
-        std::vector<std::string> parameters;
-        ReadEntryParts(in, ctype, control, module, parameters);
-        PAMStack& stack = policy[facility];
-        stack.emplace_back(control, std::move(module));
-        stack.back().parameters().swap(parameters);
+    } catch (...) {
+        MarkFailed(in);
+        throw;
+    }
+    for (std::pair<PAMFacility, PAMEntry> const& statement : read) {
+        policy[statement.first].push_back(statement.second);
     }
     return in;
 }

@@ -219,7 +219,7 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     WriteFile(kPAM, "auth required pam_env.so\nauth required");
     before = Files();
     EXPECT_EQ(Named(typeid(SystemConfiguration::InvalidEntryException),
-                    "Invalid Entry: the module is empty"),
+                    "/etc/pam.d/system-auth-generic, line 2: Invalid Entry: the module is empty"),
               WhatThrown([&] { store.MakeActive(); }));
     EXPECT_EQ(before, Files());
 

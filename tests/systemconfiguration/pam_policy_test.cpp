@@ -87,48 +87,84 @@ TEST(PAMControlAndFacility, ParseCompareAndPrint) {
     EXPECT_TRUE((in >> facility, facility == PAMFacility::Password));
 }
 
-TEST(PAMPolicyReading, TokensSpanLinesAndParametersBindToTheModuleLine) {
-    EXPECT_TRUE(Read("").stacks().empty());
-    EXPECT_EQ("#%PAM-1.0\n\n", Write(Read("#%PAM-1.0\n  # indented\n\n# only comments")));
-    PAMPolicy policy = Read(
-        "auth\n required pam_a.so x\n"
-        "auth [success=ok   new_authtok_reqd=ok\ndefault=ignore] pam_x.so\n"
-        "auth required pam_env.so # note\n");
-    PAMStack const& auth = policy[PAMFacility::Auth];
-    ASSERT_EQ(3u, auth.size());
-    EXPECT_EQ(Words{"x"}, auth[0].parameters());
-    EXPECT_EQ("[success=ok new_authtok_reqd=ok default=ignore]",
-              static_cast<std::string>(auth[1].control()));
-    EXPECT_EQ("pam_x.so", auth[1].module());
-    EXPECT_EQ((Words{"#", "note"}), auth[2].parameters());
-    EXPECT_EQ(auth.begin() + 2, auth.find("pam_env.so"));
-
-    // Input without a final line feed is read completely and does not fail the stream.
-    std::istringstream in("session optional pam_a.so b");
-    PAMPolicy last("last");
-    EXPECT_TRUE(static_cast<bool>(in >> last));
-    EXPECT_EQ(Words{"b"}, last[PAMFacility::Session].front().parameters());
+// The written form of what was read, or the refusal's message. A refusal must leave the
+// policy as it was (here: one session entry) and the stream failed.
+std::string ReadResult(std::string const& text) {
+    PAMPolicy policy("test");
+    policy[PAMFacility::Session].push_back(PAMEntry(PAMControl::Optional, "kept.so"));
+    std::string const before = Write(policy);
+    std::istringstream in(text);
+    try {
+        in >> policy;
+    } catch (std::exception const& error) {
+        bool const untouched = Write(policy) == before && in.fail();
+        return std::string(untouched ? "" : "(policy or stream changed) ") + error.what();
+    }
+    return in.fail() ? "(stream failed)" : Write(Read(text));
 }
 
-TEST(PAMPolicyReading, RejectsUnknownWordsKeepingEarlierStatements) {
-    auto read = [](std::string const& text) { return [text](std::ostream&) { Read(text); }; };
-    EXPECT_EQ("Invalid Control: ", Failure<InvalidControlException>(read("auth")));
-    EXPECT_EQ("Invalid Control: [a b c", Failure<InvalidControlException>(read("auth [a\nb c")));
-    EXPECT_EQ("Invalid Control: Required",
-              Failure<InvalidControlException>(read("auth Required x")));
-    EXPECT_EQ("Invalid Facility: AUTH", Failure<InvalidFacilityException>(read("AUTH required x")));
-    EXPECT_EQ("Invalid Facility: -session",
-              Failure<InvalidFacilityException>(read("-session optional pam_x.so")));
-    EXPECT_EQ("Invalid Facility: @include",
-              Failure<InvalidFacilityException>(read("@include common-auth")));
+TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
+    std::string const header = "#%PAM-1.0\n\n";
+    struct {
+        std::string input;
+        std::string result;  // written form, or the refusal
+    } const cases[] = {
+        {"", header},
+        {"#%PAM-1.0\n  # indented\n\n# only comments", header},
+        // Without a final line feed the last statement is read and the stream stays good.
+        {"session optional pam_a.so b", header + "session\toptional\tpam_a.so\tb \n\n"},
+        // A statement never takes its module from the next line.
+        {"auth optional\nauth optional m.so A\n", "Invalid Entry: the module is empty"},
+        {"auth\n required pam_a.so x\n", "Invalid Control: "},
+        {"auth", "Invalid Control: "},
+        // A backslash at the end of a line continues the statement; comment and blank lines
+        // in between are skipped.
+        {"auth optional m.so a \\\n  b\n", header + "auth\toptional\tm.so\ta b \n\n"},
+        {"auth optional \\\n# c\n\n m.so\n", header + "auth\toptional\tm.so\t\n\n"},
+        {"auth optional m.so a \\", "Invalid Entry: the input ends after a backslash"},
+        {"auth optional m.so a\\ # c\n",
+         "Invalid Entry: the line of the module 'm.so' would end with a backslash"},
+        // Brackets never span a line break; with a backslash they are one control.
+        {"auth [success=ok\n  default=ignore] m.so\n", "Invalid Control: [success=ok"},
+        {"auth [success=ok   new_authtok_reqd=ok \\\n\tdefault=ignore] pam_x.so\n",
+         header + "auth\t[success=ok new_authtok_reqd=ok default=ignore]\tpam_x.so\t\n\n"},
+        {"auth [success=1 default=ignore]m.so\nauth required a.so\nauth required b.so\n",
+         header + "auth\t[success=1 default=ignore]\tm.so\t\nauth\trequired\ta.so\t\n"
+                  "auth\trequired\tb.so\t\n\n"},
+        // "#" starts a comment wherever it stands, inside brackets too.
+        {"session required pam_env.so # [1]\n", header + "session\trequired\tpam_env.so\t\n\n"},
+        {"auth required m.so a#b c\n", header + "auth\trequired\tm.so\ta \n\n"},
+        {"auth required m.so [a #b]\n",
+         "Invalid Entry: the parameter '[a ' of the module 'm.so' does not close its brackets"},
+        // A bracketed argument is one argument, its inner whitespace kept; "\]" does not close.
+        {"auth required m.so [two  spaces] [tab\there]x [a\\]b]\n",
+         header + "auth\trequired\tm.so\t[two  spaces] [tab\there] x [a\\]b] \n\n"},
+        // A leading "-" is kept; words are read in any letter case.
+        {"-session optional pam_systemd.so\n", header + "-session\toptional\tpam_systemd.so\t\n\n"},
+        {"AUTH Optional m.so\nAccount REQUIRED n.so\n",
+         header + "account\trequired\tn.so\t\n\nauth\toptional\tm.so\t\n\n"},
+        {"[auth] required m.so\n", "Invalid Facility: [auth]"},
+        {"-\trequired m.so\n", "Invalid Facility: -"},
+        {"auth required m.so\n@include common-auth\n", "Invalid Facility: @include"},
+        {"auth Required\tx\nbogus", "Invalid Facility: bogus"},
+        {"auth sufficient\tx\nauth [a\nb c", "Invalid Control: [a"},
+        // What the library would mangle: carriage returns, NULs, lines it cuts.
+        {"session required pam_limits.so\r\n",
+         "Invalid Entry: the module 'pam_limits.so\r' contains whitespace"},
+        {std::string("auth required m.so\nauth required a\0b\n", 38),
+         "Invalid Entry: a line holds a NUL character"},
+        {"auth required m.so " + std::string(1001, 'x') + "\n",
+         header + "auth\trequired\tm.so\t" + std::string(1001, 'x') + " \n\n"},
+        {"auth required m.so " + std::string(1002, 'x') + "\n",
+         "Invalid Entry: a statement is longer than 1021 characters"},
+        {"auth required \\\n" + std::string(1010, ' ') + "m.so\n",
+         "Invalid Entry: a statement is longer than 1021 characters"},
+    };
+    for (auto const& c : cases) EXPECT_EQ(c.result, ReadResult(c.input)) << c.input;
 
-    PAMPolicy policy("kept");
-    std::istringstream in("auth required pam_a.so\nbogus required pam_b.so\n");
-    EXPECT_THROW(in >> policy, InvalidFacilityException);
-    EXPECT_EQ(1u, policy[PAMFacility::Auth].size());
-    std::string rest;
-    std::getline(in, rest);
-    EXPECT_EQ(" required pam_b.so", rest);
+    PAMPolicy read = Read("-auth sufficient pam_a.so x\n");
+    PAMEntry const& entry = read[PAMFacility::Auth].front();
+    EXPECT_TRUE(entry.moduleMayBeMissing() && PAMEntry(entry).moduleMayBeMissing());
 }
 
 TEST(PAMPolicyWriting, CanonicalFormAccountFirst) {
@@ -150,16 +186,15 @@ TEST(PAMPolicyWriting, CanonicalFormAccountFirst) {
 
 // Anything the reader would take for something else is refused before a byte is written.
 TEST(PAMPolicyWriting, RefusesEntriesThatWouldReadBackDifferently) {
-    PAMPolicy policy = Read("session required pam_a.so\naccount required");
+    PAMPolicy policy = Read("session required pam_a.so\naccount required m");
     PAMStack& account = policy[PAMFacility::Account];
-    ASSERT_EQ(1u, account.size());
-    EXPECT_EQ("", account.front().module());
+    account.front() = PAMEntry(PAMControl::Required, "");
     auto write = [&policy](std::ostream& out) { out << policy; };
     EXPECT_EQ("Invalid Entry: the module is empty", Failure<InvalidEntryException>(write));
-    account.front() = PAMEntry(PAMControl(PAMControl::Complex, "[a  b]"), "m");
-    EXPECT_EQ("Invalid Control: [a  b]", Failure<InvalidControlException>(write));
-    account.front() = PAMEntry(PAMControl(PAMControl::Complex, "[a] b]"), "m");
-    EXPECT_EQ("Invalid Control: [a] b]", Failure<InvalidControlException>(write));
+    for (std::string bad : {"[a] b]", "[a\\]", "[a\nb]", "[a #b]", "[a"}) {
+        account.front() = PAMEntry(PAMControl(PAMControl::Complex, bad), "m");
+        EXPECT_EQ("Invalid Control: " + bad, Failure<InvalidControlException>(write));
+    }
     account.front() = PAMEntry(PAMControl::Unset, "m");
     EXPECT_EQ("Invalid Control: 0", Failure<InvalidControlException>(write));
     account.front() = PAMEntry(PAMControl::Optional, "pam a.so");
@@ -169,6 +204,22 @@ TEST(PAMPolicyWriting, RefusesEntriesThatWouldReadBackDifferently) {
     account.front().parameters().push_back("x\ny");
     EXPECT_EQ("Invalid Entry: the parameter 'x\ny' of the module 'm' contains whitespace",
               Failure<InvalidEntryException>(write));
+    account.front().parameters().front() = "[a b]c";
+    EXPECT_EQ(
+        "Invalid Entry: the parameter '[a b]c' of the module 'm' does not close its "
+        "brackets at its end",
+        Failure<InvalidEntryException>(write));
+    account.front().parameters().front() = "a#b";
+    EXPECT_EQ("Invalid Entry: the parameter 'a#b' of the module 'm' contains '#'",
+              Failure<InvalidEntryException>(write));
+    account.front().parameters().front() = "a\\";
+    EXPECT_EQ("Invalid Entry: the line of the module 'm' would end with a backslash",
+              Failure<InvalidEntryException>(write));
+    account.front().parameters().push_back("[x  y]");  // not last any more, and one field
+    EXPECT_EQ(
+        "#%PAM-1.0\n\naccount\toptional\tm\ta\\ [x  y] \n\n"
+        "session\trequired\tpam_a.so\t\n\n",
+        Write(policy));
     account.front().parameters().front() = "";
     EXPECT_EQ("Invalid Entry: a parameter of the module 'm' is empty",
               Failure<InvalidEntryException>(write));
@@ -205,7 +256,8 @@ TEST(PAMPolicyFiles, DebianAndRhelStyleFilesRoundTrip) {
         "account     required      /lib/security/$ISA/pam_unix.so\n"
         "account     [default=bad success=ok user_unknown=ignore] pam_krb5.so\n\n"
         "password    requisite     pam_pwquality.so try_first_pass retry=3 authtok_type=\n\n"
-        "session     required      /lib/security/$ISA/pam_limits.so\r\n",
+        "session     required      /lib/security/$ISA/pam_limits.so\n"
+        "-session    optional      pam_systemd.so\n",
         "#%PAM-1.0\n\n"
         "account\trequired\t/lib/security/$ISA/pam_unix.so\t\n"
         "account\t[default=bad success=ok user_unknown=ignore]\tpam_krb5.so\t\n\n"
@@ -213,11 +265,11 @@ TEST(PAMPolicyFiles, DebianAndRhelStyleFilesRoundTrip) {
         "auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok \n"
         "auth\trequisite\tpam_succeed_if.so\tuid >= 500 quiet \n\n"
         "password\trequisite\tpam_pwquality.so\ttry_first_pass retry=3 authtok_type= \n\n"
-        "session\trequired\t/lib/security/$ISA/pam_limits.so\t\n\n");
+        "session\trequired\t/lib/security/$ISA/pam_limits.so\t\n"
+        "-session\toptional\tpam_systemd.so\t\n\n");
 }
 
-// For every input the reader accepts, the written form reads back as an equal policy; the
-// only policies the writer refuses are those holding an entry cut off after its control.
+// For every input the reader accepts, the written form reads back as an equal policy.
 TEST(PAMPolicyFiles, AcceptedInputsRoundTrip) {
     static char const* const kFacilities[] = {"auth", "account", "password", "session"};
     static char const* const kControls[] = {"required",   "requisite", "sufficient",    "optional",
@@ -253,14 +305,8 @@ TEST(PAMPolicyFiles, AcceptedInputsRoundTrip) {
             continue;
         } catch (InvalidFacilityException const&) {
             continue;
-        }
-        bool cutOff = false;
-        for (auto const& stack : policy.stacks())
-            cutOff |= stack.second.find("") != stack.second.end();
-        if (cutOff) {
+        } catch (InvalidEntryException const&) {
             ++refused;
-            ASSERT_EQ("Invalid Entry: the module is empty",
-                      Failure<InvalidEntryException>([&](std::ostream& out) { out << policy; }));
             continue;
         }
         ++accepted;
@@ -268,6 +314,6 @@ TEST(PAMPolicyFiles, AcceptedInputsRoundTrip) {
         ASSERT_TRUE(SamePolicy(policy, Read(written))) << input << "\n--\n" << written;
         ASSERT_EQ(written, Write(Read(written)));
     }
-    EXPECT_GT(accepted, 1500);
+    EXPECT_GT(accepted, 400);
     EXPECT_GT(refused, 20);
 }
