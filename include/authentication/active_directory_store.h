@@ -6,6 +6,7 @@
 #include <authentication/authentication_store_factory.h>
 #include <authentication/domain.h>
 #include <authentication/export.h>
+#include <authentication/hostname_check.h>
 #include <pthread.h>
 
 #include <boost/shared_ptr.hpp>
@@ -81,6 +82,8 @@ public:
     // to it in the hosts file. Throws InvalidHostNameException; host-control errors pass
     // through. Changes made before a failure stay.
     void SanitiseHostnameForDomain(std::string const& domain) const;
+    // The same, telling what it changed and warned of in `repair` (filled up to a failure).
+    void SanitiseHostnameForDomain(std::string const& domain, HostnameRepair& repair) const;
 
     // Joins with an account that may add computers. `domain` is "name" or "name/container"
     // (split at the first "/"). The credentials are checked first (user name, then a
@@ -88,6 +91,9 @@ public:
     // failures.
     void JoinDomain(std::string const& domain, Credentials const& credentials,
                     bool skipHostnameCheck);
+    // The same, telling what the host-name repair changed in `repair`.
+    void JoinDomain(std::string const& domain, Credentials const& credentials,
+                    bool skipHostnameCheck, HostnameRepair& repair);
     // Leaves the domain without credentials, or with the caller's (passed on unchecked).
     void PartDomain();
     void PartDomain(Credentials const& credentials);
@@ -100,6 +106,8 @@ public:
     // joins with it. Honours UserVars.ActiveDirectoryVerifyQAPCertificate.
     void JoinDomainWithQAP(std::string const& server, std::string const& computerContainer,
                            bool skipHostnameCheck);
+    void JoinDomainWithQAP(std::string const& server, std::string const& computerContainer,
+                           bool skipHostnameCheck, HostnameRepair& repair);
     // The DNS domain the proxy server reports, asked without certificate verification.
     std::string GetDomainForQAPService(std::string const& server) const;
 
