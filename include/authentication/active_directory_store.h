@@ -35,6 +35,30 @@ public:
     std::string machineAccountDN;
 };
 
+// How one call of a cached query came by its answer.
+struct TSLAUTH_EXPORT QueryAnswer {
+    enum Source {
+        kFresh,               // the plug-in answered within the time-out
+        kCachedAfterTimeout,  // no answer within `timeout` seconds: the cache
+        kCachedInFlight,      // a worker of this kind was still busy: the cache, without waiting
+        kCachedAfterFailure,  // the plug-in failed (`code`, `message`): the cache, unchanged
+    };
+    // A plug-in call whose failure left a field of a fresh answer empty.
+    struct FailedCall {
+        std::string call;  // "GetActiveDomain", "GetPreferredDomainControllers", ...
+        unsigned long code;
+        std::string message;
+    };
+
+    Source source = kFresh;
+    int timeout = 0;         // kCachedAfterTimeout: the seconds waited
+    unsigned long code = 0;  // kCachedAfterFailure: the exception's code and text
+    std::string message;
+    // The store configuration only: its worker leaves a field empty when the call for it
+    // fails (e.g. GetActiveDomain with 2692 on a host that is not joined).
+    std::vector<FailedCall> failedCalls;
+};
+
 // The store registered as "Active Directory". It owns the provider plug-in named in
 // provider.conf. The queries that can hang run on a worker thread and are waited for at most
 // `timeout` seconds; after that they answer from the last result a worker produced. At most
@@ -66,6 +90,17 @@ public:
     // 7 when the trusted domains cannot be listed for lack of a file, 2 after a time-out,
     // otherwise the plug-in's value (0 when it cannot tell).
     TrustState GetDomainTrustState() const;
+
+    // The same queries, telling in `answer` how each answer came about. A failure of the
+    // plug-in is not raised here: the answer is then the cache, with the failure in `answer`.
+    // Only a thread that cannot be started raises (ThreadErrorException).
+    StoreConfiguration* GetStoreConfiguration(QueryAnswer& answer) const;
+    std::deque<Domain> GetTrustedDomains(QueryAnswer& answer) const;
+    // Also hands out the trusted domains that its first step lists. The trust-state worker
+    // starts before that listing is waited for, so both waits overlap: the whole call waits
+    // about one time-out, not two.
+    TrustState GetDomainTrustState(QueryAnswer& answer, std::deque<Domain>& trustedDomains,
+                                   QueryAnswer& trustedDomainsAnswer) const;
 
     // Forwarders; where the plug-in lacks the operation they give a fixed answer.
     void SetPreferredDomainControllers(std::deque<std::string> const& controllers);
