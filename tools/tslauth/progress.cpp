@@ -14,8 +14,9 @@ ElapsedProgress::ElapsedProgress(std::string const& what)
 
 void ElapsedProgress::Retrying(int next, int total, unsigned seconds) {
     if (!terminal) {
-        std::fprintf(stderr, "tslauth: attempt %d of %d failed; attempt %d in %u s\n", next - 1,
-                     total, next, seconds);
+        std::fprintf(stderr,
+                     "tslauth: attempt %d of %d failed; attempt %d of %d, retrying in %u s\n",
+                     next - 1, total, next, total, seconds);
         std::fflush(stderr);
         return;
     }
