@@ -19,6 +19,15 @@ namespace authentication {
 using ::Credentials;
 using ::TrustState;
 
+// Told on the joining thread before each pause between two join attempts: the attempt that
+// failed (from 1), the number of attempts, the pause in seconds and the failed status.
+typedef void (*JoinRetryListener)(int failedAttempt, int attempts, unsigned pauseSeconds,
+                                  std::uint32_t status, void* context);
+
+// One listener for the whole process, e.g. for a command that shows the wait; a null
+// listener removes it. Not called after the last attempt, which is never followed by a pause.
+TSLAUTH_EXPORT void SetJoinRetryListener(JoinRetryListener listener, void* context);
+
 // A loaded Active Directory provider plug-in. Each method calls one operation of the
 // plug-in; a missing operation raises CallNotImplementedException and a non-zero status the
 // exception that ThrowMappedException maps it to. Nothing changes after construction, so
@@ -41,11 +50,14 @@ public:
     // The version of the plug-in's operations table.
     std::int32_t GetAPIVersion() const;
 
-    // Retries a transient failure (status 0xFFFF0000 or 1326) up to eight calls in all, with
-    // a 30-second pause after each failed one. An empty container is passed as NULL.
+    // Retries the transient failure 0xFFFF0000 up to eight calls in all, with a 30-second
+    // pause between two calls. A logon failure (1326) is never retried: under a lockout
+    // policy each retry with a wrong password would count against the account. An empty
+    // container is passed as NULL.
     void JoinDomain(std::string const& domain, std::string const& computerContainer,
                     Credentials const& credentials) const;
-    // The same retries, each attempt logged. Needs operations table version 2 or more.
+    // The same retries, also after 1326 (the new account may not have reached every domain
+    // controller yet), each attempt logged. Needs operations table version 2 or more.
     void JoinDomainWithMachineAccount(QAP::DirectoryDomainInfo const& domainInfo,
                                       QAP::MachineAccountInfo const& machineAccountInfo) const;
     void PartDomain() const;

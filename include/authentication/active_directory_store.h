@@ -6,6 +6,7 @@
 #include <authentication/authentication_store_factory.h>
 #include <authentication/domain.h>
 #include <authentication/export.h>
+#include <authentication/hostname_check.h>
 #include <pthread.h>
 
 #include <boost/shared_ptr.hpp>
@@ -32,6 +33,30 @@ public:
     Domain activeDomain;
     std::deque<std::string> preferredDomainControllers;
     std::string machineAccountDN;
+};
+
+// How one call of a cached query came by its answer.
+struct TSLAUTH_EXPORT QueryAnswer {
+    enum Source {
+        kFresh,               // the plug-in answered within the time-out
+        kCachedAfterTimeout,  // no answer within `timeout` seconds: the cache
+        kCachedInFlight,      // a worker of this kind was still busy: the cache, without waiting
+        kCachedAfterFailure,  // the plug-in failed (`code`, `message`): the cache, unchanged
+    };
+    // A plug-in call whose failure left a field of a fresh answer empty.
+    struct FailedCall {
+        std::string call;  // "GetActiveDomain", "GetPreferredDomainControllers", ...
+        unsigned long code;
+        std::string message;
+    };
+
+    Source source = kFresh;
+    int timeout = 0;         // kCachedAfterTimeout: the seconds waited
+    unsigned long code = 0;  // kCachedAfterFailure: the exception's code and text
+    std::string message;
+    // The store configuration only: its worker leaves a field empty when the call for it
+    // fails (e.g. GetActiveDomain with 2692 on a host that is not joined).
+    std::vector<FailedCall> failedCalls;
 };
 
 // The store registered as "Active Directory". It owns the provider plug-in named in
@@ -72,6 +97,17 @@ public:
     // otherwise the plug-in's value (0 when it cannot tell).
     TrustState GetDomainTrustState() const;
 
+    // The same queries, telling in `answer` how each answer came about. A failure of the
+    // plug-in is not raised here: the answer is then the cache, with the failure in `answer`.
+    // Only a thread that cannot be started raises (ThreadErrorException).
+    StoreConfiguration* GetStoreConfiguration(QueryAnswer& answer) const;
+    std::deque<Domain> GetTrustedDomains(QueryAnswer& answer) const;
+    // Also hands out the trusted domains that its first step lists. The trust-state worker
+    // starts before that listing is waited for, so both waits overlap: the whole call waits
+    // about one time-out, not two.
+    TrustState GetDomainTrustState(QueryAnswer& answer, std::deque<Domain>& trustedDomains,
+                                   QueryAnswer& trustedDomainsAnswer) const;
+
     // Forwarders; where the plug-in lacks the operation they give a fixed answer.
     void SetPreferredDomainControllers(std::deque<std::string> const& controllers);
     std::string GetDomainControllerForDomain(std::string const& domain) const;
@@ -87,6 +123,8 @@ public:
     // to it in the hosts file. Throws InvalidHostNameException; host-control errors pass
     // through. Changes made before a failure stay.
     void SanitiseHostnameForDomain(std::string const& domain) const;
+    // The same, telling what it changed and warned of in `repair` (filled up to a failure).
+    void SanitiseHostnameForDomain(std::string const& domain, HostnameRepair& repair) const;
 
     // Joins with an account that may add computers. `domain` is "name" or "name/container"
     // (split at the first "/"). The credentials are checked first (user name, then a
@@ -94,6 +132,9 @@ public:
     // failures.
     void JoinDomain(std::string const& domain, Credentials const& credentials,
                     bool skipHostnameCheck);
+    // The same, telling what the host-name repair changed in `repair`.
+    void JoinDomain(std::string const& domain, Credentials const& credentials,
+                    bool skipHostnameCheck, HostnameRepair& repair);
     // Leaves the domain without credentials, or with the caller's (passed on unchecked).
     void PartDomain();
     void PartDomain(Credentials const& credentials);
@@ -106,6 +147,8 @@ public:
     // joins with it. Honours UserVars.ActiveDirectoryVerifyQAPCertificate.
     void JoinDomainWithQAP(std::string const& server, std::string const& computerContainer,
                            bool skipHostnameCheck);
+    void JoinDomainWithQAP(std::string const& server, std::string const& computerContainer,
+                           bool skipHostnameCheck, HostnameRepair& repair);
     // The DNS domain the proxy server reports, asked without certificate verification.
     std::string GetDomainForQAPService(std::string const& server) const;
 

@@ -4,6 +4,7 @@
 #include <authentication/export.h>
 
 #include <string>
+#include <vector>
 
 namespace ostrel {
 namespace authentication {
@@ -36,6 +37,15 @@ struct TSLAUTH_EXPORT HostnameCheck {
     // Why a join would refuse this host name: "shortname does not match FQDN" or "hostname is
     // in blacklist" (checked in that order); empty when it would go on.
     std::string Problem() const;
+};
+
+// What a join did to make the host's name resolve, for a caller that shows it to the
+// administrator: the warnings it also wrote to the system log, and each change to the host's
+// files (a file whose bytes stayed the same counts as unchanged).
+struct TSLAUTH_EXPORT HostnameRepair {
+    std::vector<std::string> warnings;  // as logged, without a line end
+    std::string searchDomainAdded;      // the domain added to the DNS search list, or empty
+    std::string hostsEntry;             // the hosts line written, without a line end, or empty
 };
 
 // Reads and resolves the host's name and compares it with the domain. Only reads: nothing on

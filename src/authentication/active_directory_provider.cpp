@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <locale>
+#include <mutex>
 #include <sstream>
 
 #include "plugin_loader.h"
@@ -20,10 +21,36 @@ int const kHighestAPIVersion = 3;
 int const kJoinAttempts = 8;
 unsigned const kJoinRetryPause = 30;  // seconds
 
-// Statuses after which a join is worth trying again: the directory may still be
-// replicating a new account or password.
-bool IsTransientJoinFailure(ADStatus status) {
-    return status == 0xFFFF0000u || status == 1326;
+ADStatus const kTransientFailure = 0xFFFF0000u;
+ADStatus const kLogonFailure = 1326;
+
+// Credentials an administrator typed are wrong or right at once: retrying a logon failure
+// only brings the account closer to its lockout threshold.
+bool IsTransientCredentialJoinFailure(ADStatus status) {
+    return status == kTransientFailure;
+}
+
+// A machine account the proxy has just created may not have reached the controller the
+// join asks, which answers with a logon failure until it has.
+bool IsTransientMachineAccountJoinFailure(ADStatus status) {
+    return status == kTransientFailure || status == kLogonFailure;
+}
+
+std::mutex retryListenerLock;
+JoinRetryListener retryListener = nullptr;
+void* retryListenerContext = nullptr;
+
+void TellRetry(int failedAttempt, ADStatus status) {
+    JoinRetryListener listener;
+    void* context;
+    {
+        std::lock_guard<std::mutex> hold(retryListenerLock);
+        listener = retryListener;
+        context = retryListenerContext;
+    }
+    if (listener != nullptr) {
+        listener(failedAttempt, kJoinAttempts, kJoinRetryPause, status, context);
+    }
 }
 
 void* LookUp(void* handle, char const* symbol, std::string const& name) {
@@ -99,17 +126,24 @@ Container FromArray(char** array) {
 }
 
 template <typename Attempt>
-void JoinWithRetries(Attempt attempt) {
+void JoinWithRetries(bool (*isTransient)(ADStatus), Attempt attempt) {
     ADStatus status = 0;
     for (int number = 1; number <= kJoinAttempts; ++number) {
         status = attempt(number);
-        if (!IsTransientJoinFailure(status)) break;
+        if (!isTransient(status) || number == kJoinAttempts) break;
+        TellRetry(number, status);
         sleep(kJoinRetryPause);
     }
     Check(status);
 }
 
 }  // namespace
+
+void SetJoinRetryListener(JoinRetryListener listener, void* context) {
+    std::lock_guard<std::mutex> hold(retryListenerLock);
+    retryListener = listener;
+    retryListenerContext = context;
+}
 
 ActiveDirectoryProvider::ActiveDirectoryProvider(std::string const& name)
     : handle(nullptr), metadata(nullptr), operations(nullptr) {
@@ -155,8 +189,9 @@ void ActiveDirectoryProvider::JoinDomain(std::string const& domain,
                                          std::string const& computerContainer,
                                          Credentials const& credentials) const {
     auto join = Require(operations->JoinDomain);
-    JoinWithRetries(
-        [&](int) { return join(domain.c_str(), OrNull(computerContainer), &credentials); });
+    JoinWithRetries(IsTransientCredentialJoinFailure, [&](int) {
+        return join(domain.c_str(), OrNull(computerContainer), &credentials);
+    });
 }
 
 void ActiveDirectoryProvider::JoinDomainWithMachineAccount(
@@ -171,7 +206,7 @@ void ActiveDirectoryProvider::JoinDomainWithMachineAccount(
         machineAccountInfo.hostName.c_str(), machineAccountInfo.dnsDomainName.c_str(),
         machineAccountInfo.reserved.c_str(), machineAccountInfo.accountData1.c_str(),
         machineAccountInfo.accountData2.c_str()};
-    JoinWithRetries([&](int number) {
+    JoinWithRetries(IsTransientMachineAccountJoinFailure, [&](int number) {
         syslog(LOG_INFO, "Adding host to domain: Attempt (%d/%d)", number, kJoinAttempts);
         return join(&domain, &account);
     });

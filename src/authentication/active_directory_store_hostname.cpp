@@ -13,12 +13,25 @@
 #include <string>
 #include <vector>
 
+#include "file_content.h"
+
 namespace ostrel {
 namespace authentication {
 
 namespace {
 
 char const kNetworkStack[] = "defaultTcpipStack";
+char const kHostsFile[] = "/etc/hosts";
+char const kResolverFile[] = "/etc/resolv.conf";
+
+// The file's bytes, or a marker no file holds when it cannot be read: only a comparison of
+// before and after is made, to tell the caller whether the host-control layer changed it.
+std::string Snapshot(char const* path) {
+    std::string content;
+    int error = 0;
+    if (ReadFileContent(path, content, error) != ReadFailure::None) return std::string(1, '\0');
+    return content;
+}
 
 void AddSearchDomain(std::string const& domain) {
     QuorCtl::Network::DnsConfigImpl dns(kNetworkStack);
@@ -31,6 +44,12 @@ void AddSearchDomain(std::string const& domain) {
 // Nothing is undone on failure: a saved search-list change stays when a later check fails,
 // and no hosts entry is written after a failure.
 void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain) const {
+    HostnameRepair repair;
+    SanitiseHostnameForDomain(domain, repair);
+}
+
+void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain,
+                                                     HostnameRepair& repair) const {
     QuorCtl::Network::HostsFile hostsFile;
     QuorCtl::Network::NetworkInfoImpl networkInfo;
 
@@ -40,15 +59,25 @@ void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain) 
         syslog(LOG_WARNING,
                "The fully qualified hostname %s does not match the expected value %s\n",
                check.fullyQualifiedName.c_str(), check.expectedName.c_str());
-        if (check.domainResolves) AddSearchDomain(domain);
+        repair.warnings.push_back("The fully qualified hostname " + check.fullyQualifiedName +
+                                  " does not match the expected value " + check.expectedName);
+        if (check.domainResolves) {
+            std::string const before = Snapshot(kResolverFile);
+            AddSearchDomain(domain);
+            if (Snapshot(kResolverFile) != before) repair.searchDomainAdded = domain;
+        }
     }
     if (check.blacklisted) throw InvalidHostNameException(check.Problem());
 
     std::unique_ptr<HostCtl::Network::NetworkInterface> const management =
         networkInfo.GetManagementInterface();
     std::string const address = management->GetIpConfig().GetIpv4Address().GetStringAddress();
+    std::string const before = Snapshot(kHostsFile);
     hostsFile.AddOrReplaceEntry(address, check.fullyQualifiedName,
                                 std::vector<std::string>(1, check.shortName));
+    if (Snapshot(kHostsFile) != before) {
+        repair.hostsEntry = address + "\t" + check.fullyQualifiedName + " " + check.shortName;
+    }
 }
 
 }  // namespace authentication

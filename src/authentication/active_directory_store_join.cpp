@@ -9,6 +9,12 @@ namespace authentication {
 
 void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials const& credentials,
                                       bool skipHostnameCheck) {
+    HostnameRepair repair;
+    JoinDomain(domain, credentials, skipHostnameCheck, repair);
+}
+
+void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials const& credentials,
+                                      bool skipHostnameCheck, HostnameRepair& repair) {
     // An empty user name may be meaningful to the plug-in; an empty password never is.
     if (credentials.userName == nullptr) {
         throw InvalidCredentialsException("no username was specified");
@@ -25,7 +31,7 @@ void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials con
     std::string const computerContainer =
         slash == std::string::npos ? std::string() : domain.substr(slash + 1);
 
-    if (!skipHostnameCheck) SanitiseHostnameForDomain(domainName);
+    if (!skipHostnameCheck) SanitiseHostnameForDomain(domainName, repair);
     provider->JoinDomain(domainName, computerContainer, credentials);
 }
 

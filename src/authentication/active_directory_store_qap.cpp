@@ -80,6 +80,13 @@ std::unique_ptr<QAPProxy> OpenProxy(std::string const& provider, std::string con
 void ActiveDirectoryStore::JoinDomainWithQAP(std::string const& server,
                                              std::string const& computerContainer,
                                              bool skipHostnameCheck) {
+    HostnameRepair repair;
+    JoinDomainWithQAP(server, computerContainer, skipHostnameCheck, repair);
+}
+
+void ActiveDirectoryStore::JoinDomainWithQAP(std::string const& server,
+                                             std::string const& computerContainer,
+                                             bool skipHostnameCheck, HostnameRepair& repair) {
     RequireQAPServerAddress(server);
     std::unique_ptr<HostCtl::Adv::AdvancedOption> const option = ReadVerifyOption();
     std::int64_t const verify =
@@ -99,7 +106,7 @@ void ActiveDirectoryStore::JoinDomainWithQAP(std::string const& server,
     std::unique_ptr<QAPProxy> const proxy =
         OpenProxy(proxyProvider, server, verify != 0, thumbprint);
 
-    if (!skipHostnameCheck) SanitiseHostnameForDomain(proxy->GetDNSDomainName());
+    if (!skipHostnameCheck) SanitiseHostnameForDomain(proxy->GetDNSDomainName(), repair);
 
     std::string const container =
         computerContainer.empty() ? proxy->GetDefaultComputerContainer() : computerContainer;

@@ -5,6 +5,8 @@
 #include <authentication/worker_calls.h>
 #include <syslog.h>
 
+#include <boost/make_shared.hpp>
+#include <chrono>
 #include <functional>
 
 #include "locked.h"
@@ -53,6 +55,60 @@ bool RunWorker(pthread_mutex_t& lock, bool& inFlight, int timeout,
     return true;
 }
 
+// Starts the worker; until it runs, a failure here clears the flag again.
+boost::shared_ptr<RequestState> StartWorker(
+    pthread_mutex_t& lock, bool& inFlight,
+    std::function<void(boost::shared_ptr<RequestState>)> const& bind) {
+    try {
+        boost::shared_ptr<RequestState> state(new RequestState());
+        TslauthThreadUtil::ScheduleThread(std::bind(bind, state));
+        return state;
+    } catch (...) {
+        Release(lock, inFlight);
+        throw;
+    }
+}
+
+// Waits for a started worker and says how it ended, instead of raising its failure.
+void AwaitAnswer(RequestState& state, int timeout, QueryAnswer& answer) {
+    try {
+        state.WaitResult(timeout);
+        answer.source = QueryAnswer::kFresh;
+    } catch (ProviderCallTimedOutException const&) {
+        answer.source = QueryAnswer::kCachedAfterTimeout;
+        answer.timeout = timeout;
+    } catch (ThreadErrorException const&) {
+        throw;
+    } catch (Exception const& e) {
+        answer.source = QueryAnswer::kCachedAfterFailure;
+        answer.code = e.GetCode();
+        answer.message = e.what();
+    }
+}
+
+// Asks the plug-in for each field of the configuration; a failed call leaves its field empty
+// and, when `failed` is given, is noted there.
+void CollectConfiguration(ActiveDirectoryProvider const& provider,
+                          ActiveDirectoryStoreConfiguration& fresh,
+                          std::vector<QueryAnswer::FailedCall>* failed) {
+    auto attempt = [failed](char const* call, std::function<void()> const& get) {
+        try {
+            get();
+        } catch (Exception const& e) {
+            if (failed != nullptr) failed->push_back({call, e.GetCode(), e.what()});
+        } catch (std::exception const& e) {
+            if (failed != nullptr) failed->push_back({call, 0, e.what()});
+        } catch (...) {
+            if (failed != nullptr) failed->push_back({call, 0, "unknown error"});
+        }
+    };
+    attempt("GetActiveDomain", [&] { fresh.activeDomain = provider.GetActiveDomain(); });
+    attempt("GetPreferredDomainControllers",
+            [&] { fresh.preferredDomainControllers = provider.GetPreferredDomainControllers(); });
+    attempt("GetMachineAccountDN",
+            [&] { fresh.machineAccountDN = provider.GetMachineAccountDN(); });
+}
+
 // Hands a failure to the waiting caller as a member of the library's family.
 void ReportFailure(RequestState& state, char const* query) {
     try {
@@ -91,18 +147,7 @@ void ActiveDirectoryStore::GetStoreConfigurationInt(
     boost::shared_ptr<ActiveDirectoryStoreConfiguration> configurationCache) {
     // Each call that fails leaves its field empty.
     ActiveDirectoryStoreConfiguration fresh;
-    try {
-        fresh.activeDomain = provider->GetActiveDomain();
-    } catch (...) {
-    }
-    try {
-        fresh.preferredDomainControllers = provider->GetPreferredDomainControllers();
-    } catch (...) {
-    }
-    try {
-        fresh.machineAccountDN = provider->GetMachineAccountDN();
-    } catch (...) {
-    }
+    CollectConfiguration(*provider, fresh, nullptr);
     {
         Locked hold(_lock);
         _isGetStoreConfigThreadActive = false;
@@ -199,6 +244,109 @@ void ActiveDirectoryStore::GetDomainTrustStateInt(
         _isGetTrustStateThreadActive = false;
     }
     requestState->Done(nullptr);
+}
+
+StoreConfiguration* ActiveDirectoryStore::GetStoreConfiguration(QueryAnswer& answer) const {
+    answer = QueryAnswer();
+    if (!Claim(_lock, _isGetStoreConfigThreadActive)) {
+        answer.source = QueryAnswer::kCachedInFlight;
+    } else {
+        boost::shared_ptr<ActiveDirectoryProvider> p = provider;
+        boost::shared_ptr<ActiveDirectoryStoreConfiguration> cache = configurationCache;
+        // The worker's own list: after a time-out the caller no longer reads it.
+        auto failed = boost::make_shared<std::vector<QueryAnswer::FailedCall> >();
+        boost::shared_ptr<RequestState> state =
+            StartWorker(_lock, _isGetStoreConfigThreadActive,
+                        [p, cache, failed](boost::shared_ptr<RequestState> requestState) {
+                            ActiveDirectoryStoreConfiguration fresh;
+                            CollectConfiguration(*p, fresh, failed.get());
+                            {
+                                Locked hold(_lock);
+                                _isGetStoreConfigThreadActive = false;
+                                *cache = fresh;
+                            }
+                            requestState->Done(nullptr);
+                        });
+        AwaitAnswer(*state, timeout, answer);
+        if (answer.source == QueryAnswer::kCachedAfterTimeout) {
+            syslog(LOG_WARNING, "GetStoreConfiguration call timedout. Returning cached value.");
+        } else {
+            answer.failedCalls = *failed;  // the worker is done with it
+        }
+    }
+    Locked hold(_lock);
+    return new ActiveDirectoryStoreConfiguration(*configurationCache);
+}
+
+std::deque<Domain> ActiveDirectoryStore::GetTrustedDomains(QueryAnswer& answer) const {
+    answer = QueryAnswer();
+    if (!Claim(_lock, _isGetTrustedDomainsThreadActive)) {
+        answer.source = QueryAnswer::kCachedInFlight;
+    } else {
+        boost::shared_ptr<ActiveDirectoryProvider> p = provider;
+        boost::shared_ptr<std::deque<Domain> > cache = trustedDomainsCache;
+        boost::shared_ptr<RequestState> state =
+            StartWorker(_lock, _isGetTrustedDomainsThreadActive,
+                        [p, cache](boost::shared_ptr<RequestState> requestState) {
+                            GetTrustedDomainsInt(p, requestState, cache);
+                        });
+        AwaitAnswer(*state, timeout, answer);
+        if (answer.source == QueryAnswer::kCachedAfterTimeout) {
+            syslog(LOG_WARNING, "GetTrustedDomains call timedout. Returning cached value.");
+        }
+    }
+    Locked hold(_lock);
+    return *trustedDomainsCache;
+}
+
+TrustState ActiveDirectoryStore::GetDomainTrustState(QueryAnswer& answer,
+                                                     std::deque<Domain>& trustedDomains,
+                                                     QueryAnswer& trustedDomainsAnswer) const {
+    answer = QueryAnswer();
+    auto const start = std::chrono::steady_clock::now();
+    boost::shared_ptr<RequestState> state;
+    if (Claim(_lock, _isGetTrustStateThreadActive)) {
+        boost::shared_ptr<ActiveDirectoryProvider> p = provider;
+        boost::shared_ptr<TrustState> cache = trustStateCache;
+        state = StartWorker(_lock, _isGetTrustStateThreadActive,
+                            [p, cache](boost::shared_ptr<RequestState> requestState) {
+                                GetDomainTrustStateInt(p, requestState, cache);
+                            });
+    }
+
+    trustedDomains = GetTrustedDomains(trustedDomainsAnswer);
+    if (trustedDomainsAnswer.source == QueryAnswer::kCachedAfterFailure) {
+        // The listing's failure is the caller's to see in trustedDomainsAnswer; here it only
+        // tells whether the host is joined at all. Within the library's family only
+        // FileNotFoundException carries code 2.
+        if (trustedDomainsAnswer.code == 2) {
+            Locked hold(_lock);
+            *trustStateCache = 7;
+            answer.source = QueryAnswer::kFresh;
+            return 7;
+        }
+        syslog(LOG_WARNING, "GetDomainTrustState: Call to GetTrustedDomains() failed: %s",
+               trustedDomainsAnswer.message.c_str());
+    }
+
+    if (!state) {
+        answer.source = QueryAnswer::kCachedInFlight;
+    } else {
+        // What is left of one time-out after the listing's wait.
+        long const waited = std::chrono::duration_cast<std::chrono::seconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+        int const left = waited >= timeout ? 0 : timeout - static_cast<int>(waited);
+        AwaitAnswer(*state, left, answer);
+        if (answer.source == QueryAnswer::kCachedAfterTimeout) {
+            answer.timeout = timeout;
+            syslog(LOG_WARNING, "GetDomainTrustState call timedout. Returning cached value.");
+            Locked hold(_lock);
+            *trustStateCache = 2;
+        }
+    }
+    Locked hold(_lock);
+    return *trustStateCache;
 }
 
 }  // namespace authentication

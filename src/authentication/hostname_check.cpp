@@ -2,10 +2,13 @@
 #include <authentication/exceptions.h>
 #include <authentication/hostname_check.h>
 #include <netdb.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <locale>
+#include <vector>
 
 #include "host_names.h"
 
@@ -13,6 +16,8 @@ namespace ostrel {
 namespace authentication {
 
 namespace {
+
+std::size_t const kMaxResolverBuffer = 1 << 20;
 
 char const kShortNameMismatch[] = "shortname does not match FQDN";
 char const kBlacklisted[] = "hostname is in blacklist";
@@ -36,11 +41,6 @@ bool EqualIgnoringCase(std::string const& a, std::string const& b) {
     return true;
 }
 
-bool DomainResolves(std::string const& domain) {
-    // Only the presence of an answer matters, so the shared result is never read.
-    return gethostbyname(domain.c_str()) != nullptr;
-}
-
 }  // namespace
 
 std::string GetHostname() {
@@ -53,15 +53,33 @@ std::string GetHostname() {
 std::string ResolveHostname(std::string const& name) {
     struct hostent entry;
     struct hostent* result = nullptr;
-    char buffer[1024];
+    // A hosts line with many aliases or addresses needs more room than the usual answer;
+    // the buffer grows until the answer fits.
+    std::vector<char> buffer(1024);
     int error = 0;
-    if (gethostbyname_r(name.c_str(), &entry, buffer, sizeof buffer, &result, &error) != 0) {
-        throw InvalidHostNameException(hstrerror(error));
+    int status = 0;
+    while ((status = gethostbyname_r(name.c_str(), &entry, buffer.data(), buffer.size(), &result,
+                                     &error)) == ERANGE &&
+           buffer.size() < kMaxResolverBuffer) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (status != 0) {
+        throw InvalidHostNameException(status == ERANGE ? std::strerror(ERANGE) : hstrerror(error));
     }
     if (result == nullptr || result->h_name == nullptr) {
         throw InvalidHostNameException("hostname cannot be resolved");
     }
     return std::string(result->h_name);
+}
+
+bool NameResolves(std::string const& name) {
+    struct addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* result = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0) return false;
+    freeaddrinfo(result);
+    return true;
 }
 
 std::string ShortName(std::string const& name) {
@@ -90,7 +108,7 @@ HostnameCheck CheckHostnameForDomain(std::string const& domain) {
         EqualIgnoringCase(check.fullyQualifiedName, check.expectedName);
     if (check.shortNameMatches && !check.fullyQualifiedNameMatches) {
         check.domainLookedUp = true;
-        check.domainResolves = DomainResolves(domain);
+        check.domainResolves = NameResolves(domain);
     }
     check.blacklisted = IsBlacklisted(check.shortName);
     return check;

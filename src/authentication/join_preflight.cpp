@@ -3,23 +3,14 @@
 #include <authentication/exceptions.h>
 #include <authentication/hostname_check.h>
 #include <authentication/join_preflight.h>
-#include <netdb.h>
-#include <sys/socket.h>
+#include <hostctl/network_info.h>
+
+#include "host_names.h"
 
 namespace ostrel {
 namespace authentication {
 
 namespace {
-
-bool NameResolves(std::string const& name) {
-    struct addrinfo hints = {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    struct addrinfo* result = nullptr;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0) return false;
-    freeaddrinfo(result);
-    return true;
-}
 
 PreflightCheck Check(std::string const& name, bool passed, std::string const& detail,
                      std::string const& hint) {
@@ -29,6 +20,26 @@ PreflightCheck Check(std::string const& name, bool passed, std::string const& de
     check.detail = detail;
     if (!passed) check.hint = hint;
     return check;
+}
+
+// The hosts line a join would write for the host, so that an administrator can add it before
+// the first join: the management address when the host-control layer can tell it.
+std::string HostsLineHint(std::string const& domain) {
+    std::string address = "ADDRESS";
+    try {
+        QuorCtl::Network::NetworkInfoImpl networkInfo;
+        address =
+            networkInfo.GetManagementInterface()->GetIpConfig().GetIpv4Address().GetStringAddress();
+    } catch (std::exception const&) {
+    }
+    std::string name;
+    try {
+        name = ShortName(GetHostname());
+    } catch (Exception const&) {
+        return "give the host a name and map it to an address in /etc/hosts";
+    }
+    return "add the line \"" + address + "\t" + name + "." + domain + " " + name +
+           "\" to /etc/hosts";
 }
 
 }  // namespace
@@ -45,8 +56,7 @@ std::vector<PreflightCheck> PreflightJoin(std::string const& domain) {
         host = CheckHostnameForDomain(domain);
     } catch (Exception const& e) {
         hostKnown = false;
-        checks.push_back(Check("host name resolves", false, e.what(),
-                               "give the host a name and map it to an address in /etc/hosts"));
+        checks.push_back(Check("host name resolves", false, e.what(), HostsLineHint(domain)));
     }
     if (hostKnown) {
         checks.push_back(Check("host name resolves", true,

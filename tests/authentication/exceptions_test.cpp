@@ -146,9 +146,11 @@ const MappedStatus kTable[] = {
     ROW(2, FileNotFoundException, "The system cannot find the file specified."),
     ROW(5, AccessDeniedException, "Access is denied."),
     ROW(8, NotEnoughMemoryException, "Not enough memory"),
+    ROW(31, GeneralFailureException, "A device attached to the system is not functioning."),
     ROW(86, InvalidPasswordException, "The specified network password is not correct."),
     ROW(87, InvalidParameterException, "The parameter is incorrect."),
     ROW(120, CallNotImplementedException, "This function is not supported on this system."),
+    ROW(121, SemaphoreTimeoutException, "The semaphore timeout period has expired."),
     ROW(267, DirectoryException, "The directory name is invalid."),
     ROW(609, BadDLLEntryPointException, "Bad DLL entry point."),
     ROW(1002, InvalidMessageException, "The window cannot act on the sent message."),
@@ -208,8 +210,15 @@ const MappedStatus kTable[] = {
     ROW(1810, DomainTrustInconsistentException,
         "The name or security ID (SID) of the domain specified is inconsistent with the trust "
         "information for that domain."),
+    ROW(1909, AccountLockedOutException,
+        "The referenced account is currently locked out and may not be logged on to."),
     ROW(2138, WkstaNotStartedException, "The Workstation service has not been started."),
+    ROW(2453, DomainControllerNotFoundException,
+        "Could not find domain controller for this domain."),
     ROW(2691, SetupAlreadyJoinedException, "This machine is already joined to a domain."),
+    ROW(2692, SetupNotJoinedException, "This machine is not currently joined to a domain."),
+    ROW(2694, DefaultJoinRequiredException,
+        "The destination domain controller does not support creating machine accounts in OUs."),
     ROW(2695, InvalidWorkgroupNameException, "The specified workgroup name is invalid."),
     ROW(10060, WSATimedOutException,
         "A connection attempt failed because the connected party did not properly respond after "
@@ -235,7 +244,7 @@ void Mapped(unsigned int status, std::type_index* type, unsigned long* code, std
 }  // namespace
 
 TEST(StatusMapping, EveryTableRowRaisesItsClassCodeAndText) {
-    EXPECT_EQ(47u, sizeof kTable / sizeof kTable[0]);
+    EXPECT_EQ(53u, sizeof kTable / sizeof kTable[0]);
     for (MappedStatus const& row : kTable) {
         std::type_index type = typeid(void);
         unsigned long code = 0;

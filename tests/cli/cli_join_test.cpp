@@ -22,7 +22,7 @@ std::string const kJoinedStatus =
     kAccountDN +
     "\n"
     "Preferred controllers: (none)\n"
-    "Trust state:           1\n"
+    "Trust state:           1 (trusted)\n"
     "Trusted domains:       \n"
     "  lab.example (LAB)\n"
     "  partner.example (PARTNER)\n";
@@ -32,7 +32,7 @@ std::string const kNotJoinedStatus =
     "Domain:                (not joined)\n"
     "Machine account:       (none)\n"
     "Preferred controllers: (none)\n"
-    "Trust state:           7\n"
+    "Trust state:           7 (not joined)\n"
     "Trusted domains:       (none)\n";
 
 std::string Error(Exception const& e) {
@@ -62,8 +62,14 @@ std::string CommandLine(pid_t pid) {
 TEST_F(CliTest, JoinStatusAndLeave) {
     EXPECT_EQ(kNotJoinedStatus, RunTool({"status"}).out);
 
-    // (A wrong password is retried for minutes, as the directory may not have replicated
-    // the account yet; leave checks the same credentials at once, see below.)
+    // A wrong password fails at once: it is never tried again, which under a lockout policy
+    // would lock the account.
+    ToolResult wrong = RunTool(
+        {"join", "corp.example", "--user", "administrator", "--skip-hostname-check"}, "nope\n");
+    EXPECT_EQ(4, wrong.status);
+    EXPECT_EQ(Error(LogonFailureException()), wrong.err);
+    EXPECT_NE(std::string::npos,
+              sandbox::ReadFile(kDirectoryFile).find("\nbad-passwords = administrator 1\n"));
     // An empty password is refused by the library before the directory is asked.
     ToolResult empty =
         RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"}, "\n");
@@ -76,6 +82,7 @@ TEST_F(CliTest, JoinStatusAndLeave) {
                 std::string(kPassword) + "\nignored\n");
     EXPECT_EQ(0, join.status) << join.err;
     EXPECT_EQ("Joined corp.example.\n", join.out);
+    EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("\nbad-passwords"));
     // Not a terminal: no progress line.
     EXPECT_EQ("", join.err);
 
@@ -87,9 +94,12 @@ TEST_F(CliTest, JoinStatusAndLeave) {
         "\"netbios_name\": \"CORP\"}, \"machine_account\": \"" +
             kAccountDN +
             "\", "
-            "\"preferred_controllers\": [], \"trust_state\": 1, \"trusted_domains\": ["
+            "\"preferred_controllers\": [], \"trust_state\": 1, \"trust_state_name\": "
+            "\"trusted\", \"trusted_domains\": ["
             "{\"dns_name\": \"lab.example\", \"netbios_name\": \"LAB\"}, "
             "{\"dns_name\": \"partner.example\", \"netbios_name\": \"PARTNER\"}], "
+            "\"answers\": {\"configuration\": {\"source\": \"fresh\"}, \"trusted_domains\": "
+            "{\"source\": \"fresh\"}, \"trust_state\": {\"source\": \"fresh\"}}, "
             "\"timed_out\": []}\n",
         RunTool({"status", "--json"}).out);
 
@@ -110,6 +120,9 @@ TEST_F(CliTest, JoinStatusAndLeave) {
     EXPECT_EQ("Left the domain.\n", leave.out);
     EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST"));
     EXPECT_EQ(kNotJoinedStatus, RunTool({"status"}).out);
+    ToolResult notJoined = RunTool({"leave"});
+    EXPECT_EQ(4, notJoined.status);
+    EXPECT_EQ(Error(SetupNotJoinedException()), notJoined.err);
 
     ToolResult unreadable = RunTool(
         {"join", "corp.example", "--user", "administrator", "--password-file", "/nonexistent"});
@@ -249,7 +262,7 @@ TEST_F(CliTest, UnresponsiveDirectoryTimesOut) {
         "Domain:                (not joined)\n"
         "Machine account:       (none)\n"
         "Preferred controllers: (none)\n"
-        "Trust state:           2\n"
+        "Trust state:           2 (no answer in time)\n"
         "Trusted domains:       (none)\n"
         "Note: no answer to the configuration query within 1 s; shown is what this process "
         "had cached (nothing before its first answer).\n"
@@ -261,12 +274,65 @@ TEST_F(CliTest, UnresponsiveDirectoryTimesOut) {
     ToolResult json = RunTool({"status", "--json", "--timeout", "1"});
     EXPECT_EQ(5, json.status);
     EXPECT_NE(std::string::npos,
-              json.out.find("\"timed_out\": [\"configuration\", \"trusted domains\", "
-                            "\"trust state\"]}\n"));
+              json.out.find("\"answers\": {\"configuration\": {\"source\": \"cached after "
+                            "time-out\", \"timeout\": 1}, \"trusted_domains\": {\"source\": "
+                            "\"cached after time-out\", \"timeout\": 1}, \"trust_state\": "
+                            "{\"source\": \"cached after time-out\", \"timeout\": 1}}, "
+                            "\"timed_out\": [\"configuration\", \"trusted domains\", "
+                            "\"trust state\"]}\n"))
+        << json.out;
     // Operations the library waits for without a time-out fail at once.
     ToolResult leave = RunTool({"leave", "--user", "administrator"}, std::string(kPassword));
     EXPECT_EQ(4, leave.status);
     EXPECT_EQ(Error(NoSuchDomainException()), leave.err);
     SetUnresponsive(false);
     EXPECT_EQ(0, RunTool({"status"}).status);
+}
+
+// The host-name repair a join makes is shown, on standard error and in --json; a host file
+// that cannot be written is an I/O failure (6), not an internal one.
+TEST_F(CliTest, JoinShowsWhatItChangedOnTheHost) {
+    sandbox::MakeDirectory("/etc/ostrel/hostctl");
+    sandbox::WriteFile("/etc/ostrel/hostctl/management-interface", "cmgmt0\n");
+    ASSERT_EQ(0, std::system("ip link add cmgmt0 type veth peer name cmgmt1 && "
+                             "ip addr add 192.0.2.10/24 dev cmgmt0 && ip link set cmgmt0 up"));
+    // Gone again however the test ends; deleting one end takes its peer along.
+    struct Link {
+        ~Link() { EXPECT_EQ(0, std::system("ip link del cmgmt0")); }
+    } const link;
+    std::string const hosts =
+        "127.0.0.1\tlocalhost\n198.51.100.5\tsandbox-host.lab.example sandbox-host\n"
+        "192.0.2.20\tcorp.example\n";
+    sandbox::WriteFile("/etc/hosts", hosts);
+    std::string const warning =
+        "The fully qualified hostname sandbox-host.lab.example does not match the expected "
+        "value sandbox-host.corp.example";
+    std::string const line = "192.0.2.10\tsandbox-host.lab.example sandbox-host";
+
+    ToolResult join = RunTool({"join", "corp.example", "--user", "administrator", "--json"},
+                              std::string(kPassword) + "\n");
+    EXPECT_EQ(0, join.status) << join.err;
+    EXPECT_EQ("tslauth: warning: " + warning +
+                  "\ntslauth: changed /etc/resolv.conf: added corp.example to the DNS search "
+                  "list\ntslauth: changed /etc/hosts: wrote the line \"" +
+                  line + "\"\n",
+              join.err);
+    EXPECT_EQ("{\"joined\": \"corp.example\", \"warnings\": [\"" + warning +
+                  "\"], \"changes\": [{\"file\": \"/etc/resolv.conf\", \"search_domain_added\": "
+                  "\"corp.example\"}, {\"file\": \"/etc/hosts\", \"line\": "
+                  "\"192.0.2.10\\tsandbox-host.lab.example sandbox-host\"}]}\n",
+              join.out);
+    EXPECT_EQ(hosts + line + "\n", sandbox::ReadFile("/etc/hosts"));
+    ASSERT_EQ(0, RunTool({"leave"}).status);
+
+    // A read-only /etc: the warning still shows, then the host-control layer's own error.
+    sandbox::WriteFile("/etc/hosts", hosts);
+    sandbox::RemountReadOnly("/etc");
+    ToolResult readOnly =
+        RunTool({"join", "corp.example", "--user", "administrator"}, std::string(kPassword) + "\n");
+    EXPECT_EQ(6, readOnly.status);
+    EXPECT_EQ(0u, readOnly.err.find("tslauth: warning: " + warning + "\ntslauth: "))
+        << readOnly.err;
+    EXPECT_NE(std::string::npos, readOnly.err.find("/etc/hosts")) << readOnly.err;
+    EXPECT_EQ(hosts, sandbox::ReadFile("/etc/hosts"));
 }

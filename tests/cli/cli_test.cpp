@@ -101,6 +101,19 @@ TEST_F(CliTest, StoresAndActivation) {
     ToolResult none = RunTool({"activate", "None"});
     EXPECT_EQ(0, none.status);
     EXPECT_EQ(kPAMCanonical, sandbox::ReadFile(kPAMFile));
+
+    // A malformed configuration file is named, and a comment line gets a hint.
+    sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf",
+                       "# the directory\nprovider = demodirectory\n");
+    std::string const named =
+        "/etc/ostrel/tslauth/provider.conf: Error parsing configuration on line 1: no delimiter "
+        "found (the library's configuration files have no comment lines: every line that is "
+        "not blank is \"key = value\")";
+    ToolResult status = RunTool({"status"});
+    EXPECT_EQ(6, status.status);
+    EXPECT_EQ("tslauth: " + named + "\n", status.err);
+    EXPECT_EQ("  Active Directory  (state unknown: " + named + ")\n* None\n",
+              RunTool({"stores"}).out);
 }
 
 TEST_F(CliTest, PamShowAndPreviewWritesNothing) {

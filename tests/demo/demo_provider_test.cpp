@@ -81,12 +81,10 @@ TEST_F(DemoProviderTest, JoinRecordsTheMembershipInTheFile) {
 }
 
 TEST_F(DemoProviderTest, JoinFailuresLeaveTheFileAlone) {
-    // Wrong credentials are retried by the library, then reported.
+    // Wrong credentials are reported at once, never tried again.
     EXPECT_EQ(kLogonFailure, Join("corp.example", {"administrator", "secret 1"}));
-    EXPECT_EQ(std::vector<unsigned>(8, 30), sandbox::RecordedSleeps());
     EXPECT_EQ(kLogonFailure, Join("corp.example", {"nobody", "Secret 1"}));
     EXPECT_EQ(kLogonFailure, Join("corp.example", {"LAB\\administrator", "Secret 1"}));
-    sandbox::ClearRecordedSleeps();
 
     EXPECT_EQ(Named(typeid(NoSuchDomainException),
                     "Exception 0x0000054b: The specified domain either does not exist or could "
@@ -180,8 +178,41 @@ TEST_F(DemoProviderTest, JoinedHostAnswersItsQueries) {
     EXPECT_EQ(3u, store->GetDomainTrustState());
 }
 
+TEST_F(DemoProviderTest, AMistypedPasswordCountsOnceTowardsTheLockout) {
+    std::string text = kDirectory;
+    std::string const sid = "sid = S-1-5-21-1-2-3\n";
+    text.insert(text.find(sid) + sid.size(), "lockout-threshold = 2\n");
+    sandbox::WriteFile(kDirectoryFile, text, 0600);
+    std::string const fileserver = "CN=FILESERVER,CN=Computers,DC=corp,DC=example\n";
+    auto counted = [&](std::string const& line) {
+        std::string expected = text;
+        expected.insert(expected.find(fileserver) + fileserver.size(), line);
+        return expected;
+    };
+
+    // One join, one count: a library that retried the logon failure would lock the account.
+    EXPECT_EQ(kLogonFailure, Join("corp.example", {"administrator", "secret 1"}));
+    EXPECT_EQ(counted("bad-passwords = administrator 1\n"), sandbox::ReadFile(kDirectoryFile));
+    // The right password clears the count.
+    ASSERT_EQ("(returned)", Join("corp.example", kAdministrator));
+    EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("bad-passwords"));
+    store->PartDomain(kAdministrator);
+    EXPECT_EQ(text, sandbox::ReadFile(kDirectoryFile));
+
+    // At the threshold the account is locked out, the right password included.
+    EXPECT_EQ(kLogonFailure, Join("corp.example", {"administrator", "secret 1"}));
+    EXPECT_EQ(kLogonFailure, Join("corp.example", {"CORP\\administrator", "x"}));
+    EXPECT_EQ(Named(typeid(AccountLockedOutException),
+                    "Exception 0x00000775: The referenced account is currently locked out and "
+                    "may not be logged on to."),
+              Join("corp.example", kAdministrator));
+    EXPECT_EQ(counted("bad-passwords = administrator 2\n"), sandbox::ReadFile(kDirectoryFile));
+    EXPECT_TRUE(sandbox::RecordedSleeps().empty());
+}
+
 TEST_F(DemoProviderTest, LeavingClearsTheMembership) {
-    EXPECT_EQ(Named(typeid(UnknownException), "Exception 0x00000a84: Unknown exception"),
+    EXPECT_EQ(Named(typeid(SetupNotJoinedException),
+                    "Exception 0x00000a84: This machine is not currently joined to a domain."),
               WhatThrown([&] { store->PartDomain(); }));
 
     // Without credentials the account stays in the directory, so it cannot be joined again.

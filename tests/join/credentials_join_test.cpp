@@ -67,8 +67,8 @@ TEST_F(CredentialsJoinTest, RetriesAndLeaving) {
                     "Exception 0x0000052e: The attempted logon is invalid. This is due to either "
                     "a bad user name or authentication information."),
               Join("corp.example", admin, true));
-    EXPECT_EQ(8u, script->Calls(kJoinDomain));
-    EXPECT_EQ(std::vector<unsigned>(8, 30), sandbox::RecordedSleeps());
+    EXPECT_EQ(1u, script->Calls(kJoinDomain));
+    EXPECT_TRUE(sandbox::RecordedSleeps().empty());
 
     store->PartDomain();
     Credentials const empty = {nullptr, nullptr};

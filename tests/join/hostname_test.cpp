@@ -2,7 +2,6 @@
 // and the resolver configuration hold afterwards.
 #include <authentication/exceptions.h>
 #include <authentication/hostname_check.h>
-#include <netdb.h>
 
 #include "join_fixture.h"
 
@@ -44,11 +43,26 @@ TEST_F(HostnameTest, MatchingOrBareNamesOnlyGetTheHostsEntry) {
 TEST_F(HostnameTest, MismatchWarnsAndAddsTheDomainOnlyWhenItResolves) {
     std::string const lines = "198.51.100.5\tnode01.lab.example node01\n192.0.2.50\tcorp.example\n";
     NameHost("node01", lines);
-    EXPECT_EQ("(returned)", Sanitise("corp.example"));
+    HostnameRepair repair;
+    store->SanitiseHostnameForDomain("corp.example", repair);
     // The resolved name still goes into the hosts file.
     std::string const hosts = kLocalHosts + lines + "192.0.2.10\tnode01.lab.example node01\n";
     ExpectFiles(hosts, kResolver + "search corp.example\n");
     EXPECT_EQ(Lines{Warning("node01.lab.example", "node01.corp.example")}, TakeLog());
+    // The caller is told the same warning and both changes.
+    EXPECT_EQ(Lines{"The fully qualified hostname node01.lab.example does not match the expected "
+                    "value node01.corp.example"},
+              repair.warnings);
+    EXPECT_EQ("corp.example", repair.searchDomainAdded);
+    EXPECT_EQ("192.0.2.10\tnode01.lab.example node01", repair.hostsEntry);
+
+    // Files already as the join wants them count as unchanged.
+    repair = HostnameRepair();
+    store->SanitiseHostnameForDomain("corp.example", repair);
+    EXPECT_EQ(1u, repair.warnings.size());
+    EXPECT_EQ("", repair.searchDomainAdded);
+    EXPECT_EQ("", repair.hostsEntry);
+    TakeLog();
 
     EXPECT_EQ("(returned)", Sanitise("other.example"));  // does not resolve: not added
     ExpectFiles(hosts, kResolver + "search corp.example\n");
@@ -65,11 +79,13 @@ TEST_F(HostnameTest, RefusedNamesChangeNothing) {
     sandbox::WriteFile("/etc/nsswitch.conf", "hosts: files\n");
     NameHost("nowhere", "");
     EXPECT_EQ(Invalid("hostname cannot be resolved"), Sanitise("corp.example"));
-    // A line longer than the resolver's work buffer.
-    NameHost("crowded", "198.51.100.7\tcrowded" + std::string(1100, ' ') + "x\n");
-    EXPECT_EQ(Invalid(hstrerror(NETDB_INTERNAL)), Sanitise("corp.example"));
-    ExpectFiles(kLocalHosts + "198.51.100.7\tcrowded" + std::string(1100, ' ') + "x\n", kResolver);
     EXPECT_EQ(Lines{}, TakeLog());
+
+    // A line longer than the resolver's first work buffer is read with a larger one.
+    std::string const crowded = "198.51.100.7\tcrowded" + std::string(1100, ' ') + "x\n";
+    NameHost("crowded", crowded);
+    EXPECT_EQ("(returned)", Sanitise("corp.example"));
+    ExpectFiles(kLocalHosts + crowded + "192.0.2.10\tcrowded.corp.example crowded\n", kResolver);
 }
 
 TEST_F(HostnameTest, BlacklistIsExactAndComesAfterTheSavedSearchDomain) {

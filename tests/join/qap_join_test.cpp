@@ -144,7 +144,7 @@ TEST_F(QAPJoinTest, ConfigurationAndProxyFailuresInOrder) {
     script->SetStatus(kJoinDomainWithMachineAccount, 1326);
     EXPECT_NE(std::string::npos, Join("192.0.2.1", true).find("LogonFailureException"));
     EXPECT_EQ(8u, script->Calls(kJoinDomainWithMachineAccount));
-    EXPECT_EQ(std::vector<unsigned>(8, 30), sandbox::RecordedSleeps());
+    EXPECT_EQ(std::vector<unsigned>(7, 30), sandbox::RecordedSleeps());
 }
 
 TEST_F(QAPJoinTest, DomainQueryNeverVerifiesTheCertificate) {

@@ -56,24 +56,42 @@ std::vector<std::string> AttemptLines(int count) {
     return lines;
 }
 
-TEST_F(ProviderJoinTest, RetriesTransientFailuresUpToEightCalls) {
+// What the retry listener was told: failed attempt, attempts, pause, status.
+using Retries = std::vector<std::vector<unsigned long>>;
+
+void RecordRetry(int failedAttempt, int attempts, unsigned pause, std::uint32_t status,
+                 void* context) {
+    static_cast<Retries*>(context)->push_back({static_cast<unsigned long>(failedAttempt),
+                                               static_cast<unsigned long>(attempts), pause,
+                                               status});
+}
+
+TEST_F(ProviderJoinTest, RetriesOnlyTheTransientFailureWithoutAFinalPause) {
+    Retries retries;
+    SetJoinRetryListener(RecordRetry, &retries);
+    // A wrong password is never tried again: each try would count towards a lockout.
     script.SetStatus(kJoinDomain, 1326);
     Catch<LogonFailureException>([&] { provider->JoinDomain("ad", "", admin); });
-    EXPECT_EQ(Since(kJoinDomain), std::make_pair(8u, Sleeps(8, 30)));
+    EXPECT_EQ(Since(kJoinDomain), std::make_pair(1u, Sleeps{}));
 
     script.SetStatus(kJoinDomain, 0xFFFF0000);
     EXPECT_EQ(Catch<UnknownException>([&] { provider->JoinDomain("ad", "", admin); }).code,
               0xFFFF0000ul);
-    EXPECT_EQ(Since(kJoinDomain), std::make_pair(8u, Sleeps(8, 30)));
+    EXPECT_EQ(Since(kJoinDomain), std::make_pair(8u, Sleeps(7, 30)));
+    ASSERT_EQ(retries.size(), 7u);
+    EXPECT_EQ(retries.front(), (std::vector<unsigned long>{1, 8, 30, 0xFFFF0000ul}));
+    EXPECT_EQ(retries.back(), (std::vector<unsigned long>{7, 8, 30, 0xFFFF0000ul}));
+    SetJoinRetryListener(nullptr, nullptr);
 
-    script.SetStatuses(kJoinDomain, {0xFFFF0000, 1326, 1326, 0});
+    script.SetStatuses(kJoinDomain, {0xFFFF0000, 0xFFFF0000, 0xFFFF0000, 0});
     provider->JoinDomain("ad", "OU=Hosts", admin);
     EXPECT_EQ(Since(kJoinDomain), std::make_pair(4u, Sleeps(3, 30)));
     for (auto const& call : script.Received(kJoinDomain)) EXPECT_EQ(call.credentials, &admin);
+    EXPECT_EQ(retries.size(), 7u);
 
     // Other failures end at once.
-    script.SetStatuses(kJoinDomain, {1326, 5});
-    Catch<AccessDeniedException>([&] { provider->JoinDomain("ad", "", admin); });
+    script.SetStatuses(kJoinDomain, {0xFFFF0000, 1326});
+    Catch<LogonFailureException>([&] { provider->JoinDomain("ad", "", admin); });
     EXPECT_EQ(Since(kJoinDomain), std::make_pair(2u, Sleeps{30}));
     script.SetStatus(kJoinDomain, 2691);
     Catch<SetupAlreadyJoinedException>([&] { provider->JoinDomain("ad", "", admin); });
@@ -97,7 +115,7 @@ TEST_F(ProviderJoinTest, MachineAccountJoinLogsEachAttempt) {
     script.SetStatus(kJoinDomainWithMachineAccount, 1326);
     Catch<LogonFailureException>(
         [&] { provider->JoinDomainWithMachineAccount(domainInfo, accountInfo); });
-    EXPECT_EQ(Since(kJoinDomainWithMachineAccount), std::make_pair(8u, Sleeps(8, 30)));
+    EXPECT_EQ(Since(kJoinDomainWithMachineAccount), std::make_pair(8u, Sleeps(7, 30)));
     EXPECT_EQ(Lines(), AttemptLines(8));
 
     script.SetStatus(kJoinDomainWithMachineAccount, 87);

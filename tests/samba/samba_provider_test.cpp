@@ -130,7 +130,8 @@ TEST_F(SambaProviderTest, AnswersNotJoinedWithoutAMachineSecret) {
                     "this workstation."));
     // Through the helper process: nothing to leave.
     EXPECT_EQ(WhatThrown([&] { provider->PartDomain(); }),
-              Named(typeid(UnknownException), "Exception 0x00000a84: Unknown exception"));
+              Named(typeid(SetupNotJoinedException),
+                    "Exception 0x00000a84: This machine is not currently joined to a domain."));
 }
 
 TEST_F(SambaProviderTest, AnswersFromTheJoinedDomainsSecretAndConfiguration) {

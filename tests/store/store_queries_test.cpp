@@ -153,6 +153,54 @@ TEST_F(StoreTest, TrustedDomainFailuresReachAWaitingCaller) {
     EXPECT_TRUE(store.GetTrustedDomains().empty());
 }
 
+// The answer overloads tell a fresh answer from a cached one, and why; failures are told,
+// not raised.
+TEST_F(StoreTest, AnswersSayHowTheyCameAbout) {
+    ActiveDirectoryStore store(1);
+    QueryAnswer answer;
+    script->SetStatus(test_plugins::kGetMachineAccountDN, 5);
+    Snapshot(dynamic_cast<ActiveDirectoryStoreConfiguration*>(store.GetStoreConfiguration(answer)));
+    EXPECT_EQ(QueryAnswer::kFresh, answer.source);
+    ASSERT_EQ(1u, answer.failedCalls.size());
+    EXPECT_EQ("GetMachineAccountDN", answer.failedCalls[0].call);
+    EXPECT_EQ(5u, answer.failedCalls[0].code);
+    EXPECT_EQ("Exception 0x00000005: Access is denied.", answer.failedCalls[0].message);
+
+    script->SetTrustedDomains(
+        std::vector<std::pair<CString, CString>>{{CString("a"), CString("A")}});
+    EXPECT_EQ(1u, store.GetTrustedDomains(answer).size());
+    EXPECT_EQ(QueryAnswer::kFresh, answer.source);
+    script->SetStatus(test_plugins::kGetTrustedDomains, 1355);
+    EXPECT_EQ(1u, store.GetTrustedDomains(answer).size());  // the cache
+    EXPECT_EQ(QueryAnswer::kCachedAfterFailure, answer.source);
+    EXPECT_EQ(1355u, answer.code);
+    EXPECT_EQ(NoSuchDomainException().what(), answer.message);
+
+    // Not joined: 7 at once, and the listing's failure is the listing's answer. The trust
+    // state's worker, started alongside, hangs.
+    std::deque<Domain> trusted;
+    QueryAnswer trustedAnswer;
+    script->Hang(test_plugins::kGetDomainTrustState);
+    script->SetStatus(test_plugins::kGetTrustedDomains, 2);
+    EXPECT_EQ(7u, store.GetDomainTrustState(answer, trusted, trustedAnswer));
+    EXPECT_EQ(QueryAnswer::kFresh, answer.source);
+    EXPECT_EQ(QueryAnswer::kCachedAfterFailure, trustedAnswer.source);
+    EXPECT_EQ(2u, trustedAnswer.code);
+
+    // The listing hangs too: it times out, the trust state's worker is still in flight.
+    script->SetStatus(test_plugins::kGetTrustedDomains, 0);
+    script->Hang(test_plugins::kGetTrustedDomains);
+    sandbox::ClearCapturedLog();
+    EXPECT_EQ(7u, store.GetDomainTrustState(answer, trusted, trustedAnswer));
+    EXPECT_EQ(QueryAnswer::kCachedInFlight, answer.source);
+    EXPECT_EQ(QueryAnswer::kCachedAfterTimeout, trustedAnswer.source);
+    EXPECT_EQ(1, trustedAnswer.timeout);
+    EXPECT_EQ(1u, trusted.size());
+    EXPECT_EQ(std::vector<std::string>{kTrustedDomainsTimeout}, Log());
+    store.GetTrustedDomains(answer);
+    EXPECT_EQ(QueryAnswer::kCachedInFlight, answer.source);
+}
+
 TEST_F(StoreTest, TrustStateValues) {
     ActiveDirectoryStore store(1);
     script->SetStatus(test_plugins::kGetDomainTrustState, 9);  // the slot's value

@@ -39,6 +39,64 @@ private:
     std::string text;
 };
 
+// Shows the provider's pauses between join attempts on the progress line while it lives.
+class RetryDisplay {
+public:
+    explicit RetryDisplay(ElapsedProgress& progress) { SetJoinRetryListener(Tell, &progress); }
+    ~RetryDisplay() { SetJoinRetryListener(nullptr, nullptr); }
+    RetryDisplay(RetryDisplay const&) = delete;
+    RetryDisplay& operator=(RetryDisplay const&) = delete;
+
+private:
+    static void Tell(int failedAttempt, int attempts, unsigned pause, std::uint32_t,
+                     void* context) {
+        static_cast<ElapsedProgress*>(context)->Retrying(failedAttempt + 1, attempts, pause);
+    }
+};
+
+// What the host-name repair of a join warned of and changed, on standard error, also when the
+// join failed after it: the administrator must know which files a join touched.
+void ReportRepair(HostnameRepair const& repair) {
+    for (std::string const& warning : repair.warnings) {
+        std::cerr << "tslauth: warning: " << warning << "\n";
+    }
+    if (!repair.searchDomainAdded.empty()) {
+        std::cerr << "tslauth: changed /etc/resolv.conf: added " << repair.searchDomainAdded
+                  << " to the DNS search list\n";
+    }
+    if (!repair.hostsEntry.empty()) {
+        std::cerr << "tslauth: changed /etc/hosts: wrote the line \"" << repair.hostsEntry
+                  << "\"\n";
+    }
+}
+
+std::string RepairJson(HostnameRepair const& repair) {
+    std::string changes;
+    if (!repair.searchDomainAdded.empty()) {
+        changes += "{\"file\": \"/etc/resolv.conf\", \"search_domain_added\": " +
+                   JsonString(repair.searchDomainAdded) + "}";
+    }
+    if (!repair.hostsEntry.empty()) {
+        changes += std::string(changes.empty() ? "" : ", ") +
+                   "{\"file\": \"/etc/hosts\", \"line\": " + JsonString(repair.hostsEntry) + "}";
+    }
+    return "\"warnings\": " + JsonStrings(repair.warnings) + ", \"changes\": [" + changes + "]";
+}
+
+// Runs a join with its progress line and retry display, then reports the repair.
+template <class Run>
+void RunJoin(std::string const& what, HostnameRepair& repair, Run run) {
+    try {
+        ElapsedProgress progress(what);
+        RetryDisplay retries(progress);
+        run();
+    } catch (...) {
+        ReportRepair(repair);
+        throw;
+    }
+    ReportRepair(repair);
+}
+
 }  // namespace
 
 int Join(Arguments const& arguments) {
@@ -49,11 +107,15 @@ int Join(Arguments const& arguments) {
     std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
     Secret const password(ReadPassword(user, arguments.Value("password-file")));
     Credentials const credentials = {user.c_str(), password.c_str()};
-    {
-        ElapsedProgress progress("Joining " + domain);
-        store->JoinDomain(domain, credentials, arguments.Flag("skip-hostname-check"));
+    HostnameRepair repair;
+    RunJoin("Joining " + domain, repair, [&] {
+        store->JoinDomain(domain, credentials, arguments.Flag("skip-hostname-check"), repair);
+    });
+    if (arguments.Flag("json")) {
+        std::cout << "{\"joined\": " << JsonString(domain) << ", " << RepairJson(repair) << "}\n";
+    } else {
+        std::cout << "Joined " << domain << ".\n";
     }
-    std::cout << "Joined " << domain << ".\n";
     return kSuccess;
 }
 
@@ -100,12 +162,17 @@ int JoinProxy(Arguments const& arguments) {
     arguments.ExpectPositionals(1, 1);
     std::string const& server = arguments.Positionals()[0];
     std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
-    {
-        ElapsedProgress progress("Joining through " + server);
+    HostnameRepair repair;
+    RunJoin("Joining through " + server, repair, [&] {
         store->JoinDomainWithQAP(server, arguments.Value("container"),
-                                 arguments.Flag("skip-hostname-check"));
+                                 arguments.Flag("skip-hostname-check"), repair);
+    });
+    if (arguments.Flag("json")) {
+        std::cout << "{\"joined_through\": " << JsonString(server) << ", " << RepairJson(repair)
+                  << "}\n";
+    } else {
+        std::cout << "Joined through the authentication proxy " << server << ".\n";
     }
-    std::cout << "Joined through the authentication proxy " << server << ".\n";
     return kSuccess;
 }
 

@@ -2,7 +2,6 @@
 #include <authentication/authentication.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -38,13 +37,81 @@ std::string DomainText(Domain const& domain) {
     return domain.dnsName + " (" + domain.netbiosName + ")";
 }
 
-// Runs a query and tells whether it waited the whole time-out: the store then answered from
-// its cache.
-template <class Query>
-bool TimedOut(int timeout, Query query) {
-    auto const start = std::chrono::steady_clock::now();
-    query();
-    return std::chrono::steady_clock::now() - start >= std::chrono::seconds(timeout);
+// Trust states as the library and the provider plug-ins report them.
+std::string TrustStateName(TrustState state) {
+    switch (state) {
+        case 0:
+            return "unknown";
+        case 1:
+            return "trusted";
+        case 2:
+            return "no answer in time";
+        case 3:
+            return "rejected by the domain";
+        case 4:
+            return "directory service not running";
+        case 5:
+            return "no domain controller answered";
+        case 7:
+            return "not joined";
+        default:
+            return "provider-specific";
+    }
+}
+
+std::string AnswerJson(QueryAnswer const& answer) {
+    std::ostringstream out;
+    switch (answer.source) {
+        case QueryAnswer::kFresh:
+            out << "{\"source\": \"fresh\"";
+            break;
+        case QueryAnswer::kCachedAfterTimeout:
+            out << "{\"source\": \"cached after time-out\", \"timeout\": " << answer.timeout;
+            break;
+        case QueryAnswer::kCachedInFlight:
+            out << "{\"source\": \"cached, query in flight\"";
+            break;
+        case QueryAnswer::kCachedAfterFailure:
+            out << "{\"source\": \"cached after failure\", \"code\": " << answer.code
+                << ", \"message\": " << JsonString(answer.message);
+            break;
+    }
+    if (!answer.failedCalls.empty()) {
+        out << ", \"failed_calls\": [";
+        for (std::size_t i = 0; i < answer.failedCalls.size(); ++i) {
+            QueryAnswer::FailedCall const& call = answer.failedCalls[i];
+            out << (i == 0 ? "" : ", ") << "{\"call\": " << JsonString(call.call)
+                << ", \"code\": " << call.code << ", \"message\": " << JsonString(call.message)
+                << "}";
+        }
+        out << "]";
+    }
+    out << "}";
+    return out.str();
+}
+
+// Nothing for a fresh answer; otherwise where the answer shown comes from.
+void AnswerText(char const* query, QueryAnswer const& answer, std::ostream& out) {
+    char const cached[] = "shown is what this process had cached (nothing before its first answer)";
+    switch (answer.source) {
+        case QueryAnswer::kFresh:
+            break;
+        case QueryAnswer::kCachedAfterTimeout:
+            out << "Note: no answer to the " << query << " query within " << answer.timeout
+                << " s; " << cached << ".\n";
+            break;
+        case QueryAnswer::kCachedInFlight:
+            out << "Note: the " << query << " query was still waiting for the directory; " << cached
+                << ".\n";
+            break;
+        case QueryAnswer::kCachedAfterFailure:
+            out << "Error: the " << query << " query failed: " << answer.message << "; " << cached
+                << ".\n";
+            break;
+    }
+    for (QueryAnswer::FailedCall const& call : answer.failedCalls) {
+        out << "Error: " << call.call << " failed, its field is empty: " << call.message << "\n";
+    }
 }
 
 }  // namespace
@@ -68,7 +135,7 @@ int Stores(Arguments const& arguments) {
             std::auto_ptr<AuthenticationStore> store = Factory().CreateInstance(names[i]);
             active = store.get() != nullptr && store->IsActive();
         } catch (std::exception const& e) {
-            error = e.what();
+            error = Describe(e);
         }
         if (json) {
             out += std::string(i == 0 ? "" : ", ") + "{\"name\": " + JsonString(names[i]) +
@@ -123,28 +190,38 @@ int Status(Arguments const& arguments) {
     }
     if (!store) throw UnknownRemoteAuthenticationStoreException(kActiveDirectory);
 
+    // All three queries wait at the same time, so a directory that does not answer costs
+    // one time-out: the trust state's own listing of the trusted domains is the listing shown.
     std::unique_ptr<StoreConfiguration> configuration;
+    QueryAnswer configurationAnswer, trustedAnswer, trustStateAnswer;
+    auto configurationQuery = std::async(std::launch::async, [&] {
+        configuration.reset(store->GetStoreConfiguration(configurationAnswer));
+    });
     std::deque<Domain> trusted;
     TrustState trustState = 0;
-    std::vector<std::string> timedOut;
-    // The configuration is asked for while the trusts are: a directory that does not answer
-    // costs one time-out for both. The trust state comes after the trusted domains, which it
-    // asks for itself: asked at the same time, one of the two would get the cache instead.
-    auto configurationQuery = std::async(std::launch::async, [&] {
-        return TimedOut(timeout, [&] { configuration.reset(store->GetStoreConfiguration()); });
-    });
-    bool trustedLate = false, trustStateLate = false;
     try {
-        trustedLate = TimedOut(timeout, [&] { trusted = store->GetTrustedDomains(); });
-        trustStateLate = TimedOut(timeout, [&] { trustState = store->GetDomainTrustState(); });
+        trustState = store->GetDomainTrustState(trustStateAnswer, trusted, trustedAnswer);
     } catch (...) {
         configurationQuery.wait();
         throw;
     }
-    bool const configurationLate = configurationQuery.get();
-    if (configurationLate) timedOut.push_back("configuration");
-    if (trustedLate) timedOut.push_back("trusted domains");
-    if (trustStateLate) timedOut.push_back("trust state");
+    configurationQuery.get();
+
+    struct Query {
+        char const* text;
+        char const* key;
+        QueryAnswer const& answer;
+    };
+    Query const queries[] = {{"configuration", "configuration", configurationAnswer},
+                             {"trusted domains", "trusted_domains", trustedAnswer},
+                             {"trust state", "trust_state", trustStateAnswer}};
+    std::vector<std::string> timedOut;
+    bool failed = false, settled = true;
+    for (Query const& query : queries) {
+        if (query.answer.source == QueryAnswer::kCachedAfterTimeout) timedOut.push_back(query.text);
+        if (query.answer.source == QueryAnswer::kCachedAfterFailure) failed = true;
+        if (query.answer.source != QueryAnswer::kFresh) settled = false;
+    }
     ActiveDirectoryStoreConfiguration const* ad =
         dynamic_cast<ActiveDirectoryStoreConfiguration const*>(configuration.get());
     ActiveDirectoryStoreConfiguration const empty;
@@ -159,11 +236,18 @@ int Status(Arguments const& arguments) {
             << ", \"domain\": " << (joined ? DomainJson(ad->activeDomain) : "null")
             << ", \"machine_account\": " << JsonString(ad->machineAccountDN)
             << ", \"preferred_controllers\": " << JsonStrings(controllers)
-            << ", \"trust_state\": " << trustState << ", \"trusted_domains\": [";
+            << ", \"trust_state\": " << trustState
+            << ", \"trust_state_name\": " << JsonString(TrustStateName(trustState))
+            << ", \"trusted_domains\": [";
         for (std::size_t i = 0; i < trusted.size(); ++i) {
             out << (i == 0 ? "" : ", ") << DomainJson(trusted[i]);
         }
-        out << "], \"timed_out\": " << JsonStrings(timedOut) << "}\n";
+        out << "], \"answers\": {";
+        for (std::size_t i = 0; i < 3; ++i) {
+            out << (i == 0 ? "" : ", ") << "\"" << queries[i].key
+                << "\": " << AnswerJson(queries[i].answer);
+        }
+        out << "}, \"timed_out\": " << JsonStrings(timedOut) << "}\n";
         std::cout << out.str();
     } else {
         std::cout << "Active store:          " << active << "\n"
@@ -176,17 +260,15 @@ int Status(Arguments const& arguments) {
             std::cout << (i == 0 ? "" : " ") << controllers[i];
         }
         std::cout << (controllers.empty() ? "(none)\n" : "\n")
-                  << "Trust state:           " << trustState << "\n"
+                  << "Trust state:           " << trustState << " (" << TrustStateName(trustState)
+                  << ")\n"
                   << "Trusted domains:       " << (trusted.empty() ? "(none)\n" : "\n");
         for (Domain const& domain : trusted) std::cout << "  " << DomainText(domain) << "\n";
-        for (std::string const& query : timedOut) {
-            std::cout << "Note: no answer to the " << query << " query within " << timeout
-                      << " s; shown is what this process had cached (nothing before its first "
-                         "answer).\n";
-        }
+        for (Query const& query : queries) AnswerText(query.text, query.answer, std::cout);
     }
-    // A worker may still be waiting on the directory: do not unload anything under it.
     if (!timedOut.empty()) ExitNow(kTimedOut);
+    // A worker may still be waiting on the directory: do not unload anything under it.
+    if (!settled) ExitNow(failed ? kDirectory : kSuccess);
     return kSuccess;
 }
 

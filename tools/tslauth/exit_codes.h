@@ -28,6 +28,11 @@ public:
 // The exit status for an exception that ended a command.
 ExitCode ExitCodeFor(std::exception const& error);
 
+// The error's text for the administrator. The library's parse errors name a line but not the
+// file: the text then starts with the library's configuration file that fails to load with
+// that very error, and a line of its that begins with "#" gets a hint.
+std::string Describe(std::exception const& error);
+
 }  // namespace tslauth
 
 #endif

@@ -49,19 +49,25 @@ std::vector<Command> const& Commands() {
          Spec({}), Activate},
         {"status", "status [--json] [--timeout SECONDS]",
          "Shows the active store, the joined domain, the preferred domain controllers, the\n"
-         "machine account, the trust state and the trusted domains. Each membership query\n"
-         "waits at most SECONDS (default 60) for the directory; after that the store answers\n"
-         "from its cache, which the output says, and the exit status is 5.\n",
+         "machine account, the trust state (with its name) and the trusted domains. The\n"
+         "membership queries wait at the same time, together at most SECONDS (default 60)\n"
+         "for the directory. A query that gets no answer in time, or fails, shows what this\n"
+         "process had cached and says so (or its error); the exit status is then 5 after a\n"
+         "time-out, else 4 after a failure.\n",
          Spec({"json"}, {"timeout"}), Status},
         {"join",
          "join DOMAIN[/CONTAINER] --user NAME [--password-file FILE] "
-         "[--skip-hostname-check]",
+         "[--skip-hostname-check] [--json]",
          std::string("Joins the host to DOMAIN with an account allowed to add computers; the\n"
                      "computer account goes into CONTAINER, or the domain's default. The\n"
                      "host-name checks (see preflight) are skipped with --skip-hostname-check.\n"
-                     "On a terminal an elapsed-time line shows while the join runs.\n") +
+                     "Each warning of the checks and each change they make to /etc/hosts and\n"
+                     "/etc/resolv.conf is printed on standard error (and with --json in the\n"
+                     "output). A wrong password is not tried again; a transient failure is, up\n"
+                     "to 8 attempts 30 s apart. On a terminal an elapsed-time line shows while\n"
+                     "the join runs, and which attempt comes next while it waits.\n") +
              kPasswordNote,
-         Spec({"skip-hostname-check"}, {"user", "password-file"}), Join},
+         Spec({"skip-hostname-check", "json"}, {"user", "password-file"}), Join},
         {"leave", "leave [--user NAME [--password-file FILE]]",
          std::string("Leaves the domain. With --user the computer account is deleted too, with\n"
                      "that account's password.\n") +
@@ -75,12 +81,13 @@ std::vector<Command> const& Commands() {
          "Records the SHA-1 thumbprint of the first PEM certificate in FILE for the\n"
          "authentication proxy at the IPv4 address SERVER.\n",
          Spec({}), ImportCertificate},
-        {"join-proxy", "join-proxy SERVER [--container C] [--skip-hostname-check]",
+        {"join-proxy", "join-proxy SERVER [--container C] [--skip-hostname-check] [--json]",
          "Joins the domain through the authentication proxy at the IPv4 address SERVER: the\n"
          "proxy creates the computer account (in container C, or its default) and the host\n"
          "joins with it. The proxy's certificate is verified when\n"
-         "UserVars.ActiveDirectoryVerifyQAPCertificate is set.\n",
-         Spec({"skip-hostname-check"}, {"container"}), JoinProxy},
+         "UserVars.ActiveDirectoryVerifyQAPCertificate is set. Warnings and changes to the\n"
+         "host's files are shown as for join.\n",
+         Spec({"skip-hostname-check", "json"}, {"container"}), JoinProxy},
         {"preflight", "preflight DOMAIN [--json]",
          "Runs the checks a join to DOMAIN would make, changing nothing: the host name\n"
          "resolves, its short name matches the resolved name and is not reserved, the fully\n"
@@ -177,7 +184,7 @@ int main(int argc, char** argv) {
         std::cerr << "Try 'tslauth --help'.\n";
         return tslauth::kUsage;
     } catch (std::exception const& e) {
-        std::cerr << "tslauth: " << e.what() << "\n";
+        std::cerr << "tslauth: " << tslauth::Describe(e) << "\n";
         return tslauth::ExitCodeFor(e);
     }
 }

@@ -7,8 +7,23 @@
 
 namespace tslauth {
 
-ElapsedProgress::ElapsedProgress(std::string const& what) : what(what) {
-    if (isatty(STDERR_FILENO)) thread = std::thread(&ElapsedProgress::Run, this);
+ElapsedProgress::ElapsedProgress(std::string const& what)
+    : what(what), terminal(isatty(STDERR_FILENO) != 0) {
+    if (terminal) thread = std::thread(&ElapsedProgress::Run, this);
+}
+
+void ElapsedProgress::Retrying(int next, int total, unsigned seconds) {
+    if (!terminal) {
+        std::fprintf(stderr,
+                     "tslauth: attempt %d of %d failed; attempt %d of %d, retrying in %u s\n",
+                     next - 1, total, next, total, seconds);
+        std::fflush(stderr);
+        return;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    nextAttempt = next;
+    attempts = total;
+    retryAt = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
 }
 
 ElapsedProgress::~ElapsedProgress() {
@@ -29,7 +44,14 @@ void ElapsedProgress::Run() {
         long const seconds = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
                                                    std::chrono::steady_clock::now() - start)
                                                    .count());
-        std::fprintf(stderr, "\r%s... %ld s elapsed", what.c_str(), seconds);
+        std::fprintf(stderr, "\r\033[K%s... %ld s elapsed", what.c_str(), seconds);
+        auto const now = std::chrono::steady_clock::now();
+        if (nextAttempt != 0 && now < retryAt) {
+            long const left =
+                static_cast<long>(std::chrono::ceil<std::chrono::seconds>(retryAt - now).count());
+            std::fprintf(stderr, " (attempt %d of %d, retrying in %ld s)", nextAttempt, attempts,
+                         left);
+        }
         std::fflush(stderr);
         shown = true;
     }

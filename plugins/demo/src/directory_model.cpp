@@ -86,7 +86,7 @@ private:
                 Fault(line.number, "malformed domain name \"" + line.second + "\"");
             }
             directory.domains.push_back(DomainRecord{
-                line.second, "", "", {}, "CN=Computers", kTrustStateTrusted, {}, {}, {}});
+                line.second, "", "", {}, "CN=Computers", kTrustStateTrusted, {}, {}, {}, 0});
             return;
         }
         if (kind != "directory" && kind != "host" && kind != "proxy") {
@@ -100,8 +100,8 @@ private:
     void Entry(Line const& line) {
         if (kind.empty()) Fault(line.number, "\"" + line.first + "\" outside of any section");
         bool const repeatable =
-            kind == "domain" &&
-            (line.first == "trust" || line.first == "join-account" || line.first == "computer");
+            kind == "domain" && (line.first == "trust" || line.first == "join-account" ||
+                                 line.first == "computer" || line.first == "bad-passwords");
         if (!repeatable && !seen.insert(line.first).second) {
             Fault(line.number, "\"" + line.first + "\" given twice in [" + kind + "]");
         }
@@ -155,7 +155,14 @@ private:
             if (parts.first.empty() || parts.second.empty()) {
                 Fault(line.number, "join-account needs a name and a password");
             }
-            domain.joinAccounts.push_back({parts.first, parts.second});
+            domain.joinAccounts.push_back({parts.first, parts.second, 0});
+        } else if (key == "lockout-threshold") {
+            if (!IsDigits(value) || value.size() > 6) {
+                Fault(line.number, "lockout-threshold must be a number");
+            }
+            domain.lockoutThreshold = static_cast<unsigned>(std::stoul(value));
+        } else if (key == "bad-passwords") {
+            BadPasswords(line, words, domain);
         } else if (key == "computer") {
             Computer(line, domain);
         } else {
@@ -179,6 +186,21 @@ private:
         }
         if (!IsNetbiosName(words[1])) Fault(line.number, "malformed NetBIOS name");
         domain.trusts.push_back({words[0], words[1], relationship});
+    }
+
+    // Written by the provider after the join-account line it counts for.
+    void BadPasswords(Line const& line, std::vector<std::string> const& words,
+                      DomainRecord& domain) {
+        if (words.size() != 2 || !IsDigits(words[1]) || words[1].size() > 6) {
+            Fault(line.number, "bad-passwords needs an account name and a number");
+        }
+        for (JoinAccountRecord& account : domain.joinAccounts) {
+            if (EqualNoCase(account.name, words[0])) {
+                account.badPasswords = static_cast<unsigned>(std::stoul(words[1]));
+                return;
+            }
+        }
+        Fault(line.number, "bad-passwords for \"" + words[0] + "\", which is no join-account");
     }
 
     void Computer(Line const& line, DomainRecord& domain) {

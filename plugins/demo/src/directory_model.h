@@ -32,6 +32,7 @@ struct TrustRecord {
 struct JoinAccountRecord {
     std::string name;
     std::string password;
+    unsigned badPasswords;  // wrong passwords in a row, counted under a lockout threshold
 };
 
 struct ComputerRecord {
@@ -50,6 +51,7 @@ struct DomainRecord {
     std::vector<TrustRecord> trusts;
     std::vector<JoinAccountRecord> joinAccounts;
     std::vector<ComputerRecord> computers;
+    unsigned lockoutThreshold;  // wrong passwords that lock a join account out; 0: never
 
     // By name, without regard to case; null when there is none.
     ComputerRecord const* FindComputer(std::string const& name) const;

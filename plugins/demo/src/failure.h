@@ -22,6 +22,7 @@ enum Status : std::uint32_t {
     kInvalidAccountName = 1315,
     kLogonFailure = 1326,
     kNoSuchDomain = 1355,
+    kAccountLockedOut = 1909,
     kInternalError = 1359,
     kNoTrustSAMAccount = 1787,
     kDomainTrustInconsistent = 1810,

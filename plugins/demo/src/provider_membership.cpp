@@ -9,12 +9,32 @@ namespace demodirectory {
 namespace {
 
 // A wrong or missing user name or password is a logon failure, as a directory reports it.
-void RequireJoinAccount(Credentials const& credentials, DomainRecord const& domain) {
-    if (credentials.userName == nullptr || credentials.password == nullptr) {
-        Refuse(kLogonFailure);
-    }
+// Under a lockout threshold each wrong password of a join account is counted in the file
+// and a right one clears the count; an account at the threshold is locked out, whatever
+// password it is given. Returns the status; `changed` tells whether the file must be
+// written (also when the status is a refusal, so that the count stays).
+std::uint32_t CheckJoinAccount(DirectoryDocument& document, Credentials const& credentials,
+                               DomainRecord const& domain, bool& changed) {
+    changed = false;
+    if (credentials.userName == nullptr || credentials.password == nullptr) return kLogonFailure;
     JoinAccountRecord const* account = domain.FindJoinAccount(credentials.userName);
-    if (account == nullptr || account->password != credentials.password) Refuse(kLogonFailure);
+    if (account == nullptr) return kLogonFailure;
+    unsigned const threshold = domain.lockoutThreshold;
+    if (threshold != 0 && account->badPasswords >= threshold) return kAccountLockedOut;
+    bool const right = account->password == credentials.password;
+    if (threshold == 0 || (right && account->badPasswords == 0)) {
+        return right ? kSuccess : kLogonFailure;
+    }
+    std::string const name = account->name;
+    document.Remove("domain", domain.dnsName, "bad-passwords", [&](std::string const& value) {
+        return EqualNoCase(SplitFirstWord(value).first, name);
+    });
+    if (!right) {
+        document.Add("domain", domain.dnsName, "bad-passwords",
+                     name + " " + std::to_string(account->badPasswords + 1));
+    }
+    changed = true;
+    return right ? kSuccess : kLogonFailure;
 }
 
 void RecordMembership(DirectoryDocument& document, DomainRecord const& domain,
@@ -29,12 +49,15 @@ ADStatus JoinDomain(char const* domain, char const* computerContainer,
                     Credentials const* credentials) {
     return Answer("JoinDomain", [&] {
         if (domain == nullptr || credentials == nullptr) Refuse(kInvalidParameter);
+        std::uint32_t refused = kSuccess;
         UpdateDirectory([&](DirectoryDocument& document, Directory const& directory) {
             if (directory.unresponsive) Refuse(kNoSuchDomain);
             DomainRecord const* joined = directory.FindDomain(domain);
             if (joined == nullptr) Refuse(kNoSuchDomain);
             if (directory.JoinedDomain() != nullptr) Refuse(kAlreadyJoined);
-            RequireJoinAccount(*credentials, *joined);
+            bool counted = false;
+            refused = CheckJoinAccount(document, *credentials, *joined, counted);
+            if (refused != kSuccess) return counted;
             std::string const account = AccountNameFor(LocalHostName());
             std::string const dn =
                 "CN=" + account + "," + ContainerDistinguishedName(computerContainer, *joined);
@@ -44,11 +67,13 @@ ADStatus JoinDomain(char const* domain, char const* computerContainer,
             RecordMembership(document, *joined, dn);
             return true;
         });
+        if (refused != kSuccess) Refuse(refused);
     });
 }
 
 ADStatus PartDomain(Credentials const* credentials) {
     return Answer("PartDomain", [&] {
+        std::uint32_t refused = kSuccess;
         UpdateDirectory([&](DirectoryDocument& document, Directory const& directory) {
             DomainRecord const* joined = directory.JoinedDomain();
             if (joined == nullptr) Refuse(kNotJoined);
@@ -56,7 +81,9 @@ ADStatus PartDomain(Credentials const* credentials) {
             // without, only the host forgets its membership.
             if (credentials != nullptr) {
                 if (directory.unresponsive) Refuse(kNoSuchDomain);
-                RequireJoinAccount(*credentials, *joined);
+                bool counted = false;
+                refused = CheckJoinAccount(document, *credentials, *joined, counted);
+                if (refused != kSuccess) return counted;
                 ComputerRecord const* computer =
                     joined->FindComputerByDN(directory.host.machineAccount);
                 if (computer != nullptr) {
@@ -72,6 +99,7 @@ ADStatus PartDomain(Credentials const* credentials) {
             document.Remove("host", "", "preferred-controllers");
             return true;
         });
+        if (refused != kSuccess) Refuse(refused);
     });
 }
 
