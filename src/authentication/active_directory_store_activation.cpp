@@ -81,6 +81,50 @@ std::string Text(PAMPolicy const& policy) {
     return text.str();
 }
 
+// A bracketed control's numeric actions ("success=2") jump over that many following entries
+// of the stack. An entry inserted into or removed from the stretch a jump passes over would
+// move where the jump lands; each such count changes by `delta` so that every jump still lands
+// on the entry it landed on before. A count that drops to 0 becomes "ok", its equivalent.
+void KeepJumpsLanding(PAMStack& stack, std::size_t position, int delta) {
+    for (std::size_t i = 0; i < position && i < stack.size(); ++i) {
+        PAMEntry& entry = stack[i];
+        if (entry.control() != PAMControl::Complex) continue;
+        std::string text = entry.control();
+        bool changed = false;
+        for (std::size_t equals = text.find('='); equals != std::string::npos;
+             equals = text.find('=', equals + 1)) {
+            std::size_t const end = text.find_first_not_of("0123456789", equals + 1);
+            if (end == equals + 1 || end == std::string::npos) continue;
+            unsigned long const jump = std::stoul(text.substr(equals + 1, end - equals - 1));
+            // Inserted: in the stretch or just before the landing entry; removed: in the stretch.
+            bool const passes = delta > 0 ? position <= i + jump + 1 : position <= i + jump;
+            if (!passes) continue;
+            unsigned long const moved = jump + delta;
+            std::string const replacement = moved == 0 ? "ok" : std::to_string(moved);
+            text.replace(equals + 1, end - equals - 1, replacement);
+            changed = true;
+        }
+        if (!changed) continue;
+        PAMEntry updated(PAMControl(PAMControl::Complex, text), entry.module());
+        updated.parameters() = entry.parameters();
+        updated.setModuleMayBeMissing(entry.moduleMayBeMissing());
+        entry = updated;
+    }
+}
+
+void Insert(PAMStack& stack, PAMStack::iterator where, PAMEntry const& entry) {
+    std::size_t const position = static_cast<std::size_t>(where - stack.begin());
+    stack.insert(where, entry);
+    KeepJumpsLanding(stack, position, +1);
+}
+
+PAMStack::iterator Erase(PAMStack& stack, PAMStack::iterator which) {
+    std::size_t const position = static_cast<std::size_t>(which - stack.begin());
+    stack.erase(which);
+    KeepJumpsLanding(stack, position, -1);
+    return stack.begin() + static_cast<std::ptrdiff_t>(position);
+}
+
 // Only the first entry of the replaced module goes; a real edit logs it.
 bool RemoveReplacedModule(PAMStack& stack, bool log = true) {
     PAMStack::iterator old = stack.find(kReplacedModule);
@@ -88,7 +132,7 @@ bool RemoveReplacedModule(PAMStack& stack, bool log = true) {
     if (log) {
         syslog(LOG_INFO, "Update PAM Config: Removing existing PAM entry: %s", kReplacedModule);
     }
-    stack.erase(old);
+    Erase(stack, old);
     return true;
 }
 
@@ -116,7 +160,7 @@ PAMPolicy Activated(PAMPolicy policy, PAMEntry const& entry, bool log) {
         PAMStack& stack = policy[facility];
         RemoveReplacedModule(stack, log);
         if (std::find(stack.begin(), stack.end(), entry) != stack.end()) continue;
-        stack.insert(InsertionPoint(stack), entry);
+        Insert(stack, InsertionPoint(stack), entry);
     }
     return policy;
 }
@@ -170,11 +214,14 @@ void ActiveDirectoryStore::MakeInactive() {
         changed = RemoveReplacedModule(stack) || changed;
         // Every entry of the provider's module goes, whatever an administrator made of its
         // control or parameters: any one left lets domain users in.
-        PAMStack::iterator kept =
-            std::remove_if(stack.begin(), stack.end(),
-                           [&](PAMEntry const& e) { return FileName(e.module()) == module; });
-        changed = changed || kept != stack.end();
-        stack.erase(kept, stack.end());
+        for (PAMStack::iterator e = stack.begin(); e != stack.end();) {
+            if (FileName(e->module()) != module) {
+                ++e;
+                continue;
+            }
+            e = Erase(stack, e);
+            changed = true;
+        }
     }
     // A file that holds none of them is left alone: nothing to write, nothing that can fail.
     if (changed) ReplaceFile(kPAMFile, Text(policy));
