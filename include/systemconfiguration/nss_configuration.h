@@ -1,7 +1,7 @@
 #ifndef SYSTEMCONFIGURATION_NSS_CONFIGURATION_H
 #define SYSTEMCONFIGURATION_NSS_CONFIGURATION_H
 
-#include <authentication/export.h>
+#include <systemconfiguration/export.h>
 
 #include <cstdint>
 #include <deque>
@@ -15,30 +15,14 @@
 namespace SystemConfiguration {
 
 // A database word outside the table, or a database kind that has no text.
-class TSLAUTH_EXPORT InvalidDatabaseException : public std::exception {
-public:
-    explicit InvalidDatabaseException(std::string const& message);
-    ~InvalidDatabaseException() override;
-    char const* what() const noexcept override;
-
-private:
-    std::string message;
-};
+SYSTEMCONFIGURATION_EXCEPTION(InvalidDatabaseException)
 
 // A service that cannot be written so that it reads back as itself: an empty module, a module
 // holding whitespace or "[", or a criterion that is empty or holds whitespace or "]".
-class TSLAUTH_EXPORT InvalidServiceException : public std::exception {
-public:
-    explicit InvalidServiceException(std::string const& message);
-    ~InvalidServiceException() override;
-    char const* what() const noexcept override;
-
-private:
-    std::string message;
-};
+SYSTEMCONFIGURATION_EXCEPTION(InvalidServiceException)
 
 // One database of the name-service switch.
-class TSLAUTH_EXPORT NSSDatabase {
+class SYSTEMCONFIGURATION_EXPORT NSSDatabase {
 public:
     enum Database : std::int32_t {
         Unset = 0,
@@ -84,7 +68,7 @@ private:
 };
 
 // One service of a database line with its criteria tokens.
-class TSLAUTH_EXPORT NSSService {
+class SYSTEMCONFIGURATION_EXPORT NSSService {
 public:
     NSSService(std::string const& module);
     NSSService(NSSService const& other);
@@ -103,7 +87,7 @@ private:
 
 // A name-service switch file: the services of each known database, in table order, and the
 // lines the model does not carry as services, word for word.
-class TSLAUTH_EXPORT NSSConfiguration {
+class SYSTEMCONFIGURATION_EXPORT NSSConfiguration {
 public:
     typedef std::deque<NSSService> Services;
     typedef std::map<NSSDatabase, Services> Databases;
@@ -133,13 +117,15 @@ private:
 // be missing; criteria may follow their service after any blanks or none. Blank and comment
 // lines are dropped; any other line that names no database of the table, or whose criteria
 // the C library refuses, is kept word for word.
-TSLAUTH_EXPORT std::istream& operator>>(std::istream& in, NSSConfiguration& configuration);
+SYSTEMCONFIGURATION_EXPORT std::istream& operator>>(std::istream& in,
+                                                    NSSConfiguration& configuration);
 
 // Writing checks everything first and writes nothing when a database has no text
 // (InvalidDatabaseException) or a service cannot be written so that it reads back as itself
 // (InvalidServiceException).
-TSLAUTH_EXPORT std::ostream& operator<<(std::ostream& out, NSSService const& service);
-TSLAUTH_EXPORT std::ostream& operator<<(std::ostream& out, NSSConfiguration const& configuration);
+SYSTEMCONFIGURATION_EXPORT std::ostream& operator<<(std::ostream& out, NSSService const& service);
+SYSTEMCONFIGURATION_EXPORT std::ostream& operator<<(std::ostream& out,
+                                                    NSSConfiguration const& configuration);
 
 }  // namespace SystemConfiguration
 

@@ -1,7 +1,7 @@
 #ifndef SYSTEMCONFIGURATION_PAM_CONTROL_H
 #define SYSTEMCONFIGURATION_PAM_CONTROL_H
 
-#include <authentication/export.h>
+#include <systemconfiguration/export.h>
 
 #include <cstdint>
 #include <exception>
@@ -12,30 +12,14 @@ namespace SystemConfiguration {
 
 // A control field that is neither one of the six words nor a bracketed expression, or a
 // control kind that has no text.
-class TSLAUTH_EXPORT InvalidControlException : public std::exception {
-public:
-    explicit InvalidControlException(std::string const& message);
-    ~InvalidControlException() override;
-    char const* what() const noexcept override;
-
-private:
-    std::string message;
-};
+SYSTEMCONFIGURATION_EXCEPTION(InvalidControlException)
 
 // A facility word other than the four known ones, or a facility kind that has no text.
-class TSLAUTH_EXPORT InvalidFacilityException : public std::exception {
-public:
-    explicit InvalidFacilityException(std::string const& message);
-    ~InvalidFacilityException() override;
-    char const* what() const noexcept override;
-
-private:
-    std::string message;
-};
+SYSTEMCONFIGURATION_EXCEPTION(InvalidFacilityException)
 
 // The control field of a PAM statement: one of the six words, or a bracketed expression
 // kept as text (brackets included).
-class TSLAUTH_EXPORT PAMControl {
+class SYSTEMCONFIGURATION_EXPORT PAMControl {
 public:
     enum Control : std::int32_t {
         Unset = 0,
@@ -77,7 +61,7 @@ private:
 };
 
 // The facility of a PAM statement.
-class TSLAUTH_EXPORT PAMFacility {
+class SYSTEMCONFIGURATION_EXPORT PAMFacility {
 public:
     enum Facility : std::int32_t { Unset = 0, Account = 1, Auth = 2, Password = 3, Session = 4 };
 
@@ -105,9 +89,9 @@ private:
     Facility kind;
 };
 
-TSLAUTH_EXPORT std::ostream& operator<<(std::ostream& out, PAMFacility const& facility);
+SYSTEMCONFIGURATION_EXPORT std::ostream& operator<<(std::ostream& out, PAMFacility const& facility);
 // Reads one token; an unknown or missing word throws InvalidFacilityException.
-TSLAUTH_EXPORT std::istream& operator>>(std::istream& in, PAMFacility& facility);
+SYSTEMCONFIGURATION_EXPORT std::istream& operator>>(std::istream& in, PAMFacility& facility);
 
 }  // namespace SystemConfiguration
 

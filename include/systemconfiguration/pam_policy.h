@@ -1,7 +1,7 @@
 #ifndef SYSTEMCONFIGURATION_PAM_POLICY_H
 #define SYSTEMCONFIGURATION_PAM_POLICY_H
 
-#include <authentication/export.h>
+#include <systemconfiguration/export.h>
 #include <systemconfiguration/pam_control.h>
 
 #include <deque>
@@ -16,18 +16,10 @@ namespace SystemConfiguration {
 // An entry that cannot be written so that it reads back as itself: an empty module, a module
 // or parameter that is empty, holds whitespace outside brackets or a "#", or a line that would
 // end with a backslash. The reader throws it for a statement it cannot carry faithfully.
-class TSLAUTH_EXPORT InvalidEntryException : public std::exception {
-public:
-    explicit InvalidEntryException(std::string const& message);
-    ~InvalidEntryException() override;
-    char const* what() const noexcept override;
-
-private:
-    std::string message;
-};
+SYSTEMCONFIGURATION_EXCEPTION(InvalidEntryException)
 
 // One PAM statement without its facility.
-class TSLAUTH_EXPORT PAMEntry {
+class SYSTEMCONFIGURATION_EXPORT PAMEntry {
 public:
     PAMEntry();
     PAMEntry(PAMControl control, std::string module);
@@ -55,7 +47,7 @@ private:
 };
 
 // The statements of one facility, in file order.
-class TSLAUTH_EXPORT PAMStack : public std::deque<PAMEntry> {
+class SYSTEMCONFIGURATION_EXPORT PAMStack : public std::deque<PAMEntry> {
 public:
     PAMStack();
     explicit PAMStack(PAMFacility const& facility);
@@ -73,7 +65,7 @@ private:
 };
 
 // One PAM service file: its statements grouped by facility, account first.
-class TSLAUTH_EXPORT PAMPolicy {
+class SYSTEMCONFIGURATION_EXPORT PAMPolicy {
 public:
     typedef std::map<PAMFacility, PAMStack> Stacks;
 
@@ -98,15 +90,15 @@ private:
 // InvalidEntryException (no module, an unclosed bracket, a line the library would cut or
 // abort on). A refused read leaves the policy as it was before the read and the stream
 // failed, so that nothing half-read is written back.
-TSLAUTH_EXPORT std::istream& operator>>(std::istream& in, PAMEntry& entry);
-TSLAUTH_EXPORT std::istream& operator>>(std::istream& in, PAMPolicy& policy);
+SYSTEMCONFIGURATION_EXPORT std::istream& operator>>(std::istream& in, PAMEntry& entry);
+SYSTEMCONFIGURATION_EXPORT std::istream& operator>>(std::istream& in, PAMPolicy& policy);
 
 // Writing checks everything first and writes nothing when something cannot be written so
 // that it reads back as itself (InvalidControlException, InvalidFacilityException,
 // InvalidEntryException).
-TSLAUTH_EXPORT std::ostream& operator<<(std::ostream& out, PAMEntry const& entry);
-TSLAUTH_EXPORT std::ostream& operator<<(std::ostream& out, PAMStack const& stack);
-TSLAUTH_EXPORT std::ostream& operator<<(std::ostream& out, PAMPolicy const& policy);
+SYSTEMCONFIGURATION_EXPORT std::ostream& operator<<(std::ostream& out, PAMEntry const& entry);
+SYSTEMCONFIGURATION_EXPORT std::ostream& operator<<(std::ostream& out, PAMStack const& stack);
+SYSTEMCONFIGURATION_EXPORT std::ostream& operator<<(std::ostream& out, PAMPolicy const& policy);
 
 }  // namespace SystemConfiguration
 

@@ -4,16 +4,18 @@
 #include <istream>
 #include <ostream>
 
+#include "model_text.h"
+
 namespace SystemConfiguration {
 
 namespace {
 
-struct Word {
-    std::int32_t kind;
-    char const* text;
-};
+using text::ContainsSpace;
+using text::FindText;
+using text::IsSpace;
+using text::Word;
+using text::WriteText;
 
-// Constant-initialised: present before any code of the library runs, never written.
 constexpr Word kDatabaseWords[] = {
     {NSSDatabase::Passwd, "passwd"},       {NSSDatabase::Group, "group"},
     {NSSDatabase::Shadow, "shadow"},       {NSSDatabase::Hosts, "hosts"},
@@ -25,21 +27,13 @@ constexpr Word kDatabaseWords[] = {
     {NSSDatabase::Aliases, "aliases"}};
 
 Word const* FindWord(std::string const& text) {
-    for (Word const& word : kDatabaseWords) {
-        if (text == word.text) return &word;
-    }
-    return nullptr;
+    return FindText(kDatabaseWords, text);
 }
 
 NSSDatabase::Database ParseDatabase(std::string const& text) {
     Word const* word = FindWord(text);
     if (!word) throw InvalidDatabaseException("Invalid Database: " + text);
     return static_cast<NSSDatabase::Database>(word->kind);
-}
-
-// What formatted extraction treats as whitespace with the default locale.
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 bool EqualsIgnoringCase(std::string const& text, std::string::size_type first,
@@ -154,10 +148,6 @@ void ReadLine(NSSConfiguration& configuration, std::string const& raw, NSSDataba
     after = kind;
 }
 
-bool ContainsSpace(std::string const& text) {
-    return std::find_if(text.begin(), text.end(), IsSpace) != text.end();
-}
-
 void CheckService(NSSService const& service) {
     std::string const& module = service.module();
     if (module.empty()) throw InvalidServiceException("Invalid Service: the module is empty");
@@ -196,23 +186,7 @@ void AppendService(std::string& text, NSSService const& service) {
     text += ']';
 }
 
-std::ostream& WriteText(std::ostream& out, std::string const& text) {
-    return out.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
-
 }  // namespace
-
-InvalidDatabaseException::InvalidDatabaseException(std::string const& message) : message(message) {}
-InvalidDatabaseException::~InvalidDatabaseException() {}
-char const* InvalidDatabaseException::what() const noexcept {
-    return message.c_str();
-}
-
-InvalidServiceException::InvalidServiceException(std::string const& message) : message(message) {}
-InvalidServiceException::~InvalidServiceException() {}
-char const* InvalidServiceException::what() const noexcept {
-    return message.c_str();
-}
 
 NSSDatabase::NSSDatabase() : kind(Unset) {}
 NSSDatabase::NSSDatabase(Database kind) : kind(kind) {}

@@ -3,17 +3,16 @@
 #include <istream>
 #include <ostream>
 
+#include "model_text.h"
+
 namespace SystemConfiguration {
 
 namespace {
 
-struct Word {
-    std::int32_t kind;
-    char const* text;
-};
+using text::FindKind;
+using text::FindText;
+using text::Word;
 
-// Constant-initialised, so the tables exist before any code of the library runs and are
-// never written afterwards; any thread may search them.
 constexpr Word kControlWords[] = {
     {PAMControl::Required, "required"},     {PAMControl::Requisite, "requisite"},
     {PAMControl::Sufficient, "sufficient"}, {PAMControl::Optional, "optional"},
@@ -23,22 +22,6 @@ constexpr Word kFacilityWords[] = {{PAMFacility::Auth, "auth"},
                                    {PAMFacility::Account, "account"},
                                    {PAMFacility::Password, "password"},
                                    {PAMFacility::Session, "session"}};
-
-template <std::size_t N>
-Word const* FindText(Word const (&table)[N], std::string const& text) {
-    for (Word const& word : table) {
-        if (text == word.text) return &word;
-    }
-    return nullptr;
-}
-
-template <std::size_t N>
-Word const* FindKind(Word const (&table)[N], std::int32_t kind) {
-    for (Word const& word : table) {
-        if (kind == word.kind) return &word;
-    }
-    return nullptr;
-}
 
 bool IsBracketed(std::string const& text) {
     return !text.empty() && text[0] == '[' && text[text.size() - 1] == ']';
@@ -58,18 +41,6 @@ PAMFacility::Facility ParseFacility(std::string const& text) {
 }
 
 }  // namespace
-
-InvalidControlException::InvalidControlException(std::string const& message) : message(message) {}
-InvalidControlException::~InvalidControlException() {}
-char const* InvalidControlException::what() const noexcept {
-    return message.c_str();
-}
-
-InvalidFacilityException::InvalidFacilityException(std::string const& message) : message(message) {}
-InvalidFacilityException::~InvalidFacilityException() {}
-char const* InvalidFacilityException::what() const noexcept {
-    return message.c_str();
-}
 
 PAMControl::PAMControl() : kind(Unset) {}
 PAMControl::PAMControl(Control kind) : kind(kind) {}

@@ -7,20 +7,18 @@
 #include <utility>
 #include <vector>
 
+#include "model_text.h"
+
 namespace SystemConfiguration {
 
 namespace {
 
-// Whitespace as the C library classifies it. Outside brackets the writer refuses all of it
-// inside a field: the PAM library splits fields at some and keeps the rest in the field,
-// where a module would receive a name or argument nobody can see.
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool ContainsSpace(std::string const& text) {
-    return std::find_if(text.begin(), text.end(), IsSpace) != text.end();
-}
+// Outside brackets the writer refuses all whitespace (as the C library classifies it) inside
+// a field: the PAM library splits fields at some and keeps the rest in the field, where a
+// module would receive a name or argument nobody can see.
+using text::ContainsSpace;
+using text::IsSpace;
+using text::WriteText;
 
 // The PAM library separates fields at these only; other whitespace belongs to the field.
 bool IsFieldSeparator(char c) {
@@ -135,10 +133,6 @@ void AppendStack(std::string& text, PAMStack const& stack) {
         if (text.size() - start + 1 > kLineLimit) throw InvalidEntryException(LongStatement());
         text += '\n';
     }
-}
-
-std::ostream& WriteText(std::ostream& out, std::string const& text) {
-    return out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 // About the length a stack takes written out, so that a large policy is assembled in one
@@ -303,12 +297,6 @@ void MarkFailed(std::istream& in) {
 }
 
 }  // namespace
-
-InvalidEntryException::InvalidEntryException(std::string const& message) : message(message) {}
-InvalidEntryException::~InvalidEntryException() {}
-char const* InvalidEntryException::what() const noexcept {
-    return message.c_str();
-}
 
 PAMEntry::PAMEntry() {}
 PAMEntry::PAMEntry(PAMControl control, std::string module)
