@@ -29,8 +29,9 @@ Function Next(char const* name) {
 }  // namespace
 
 std::string NameOf(Call call) {
-    static char const* const names[kCallKinds] = {"mkostemp", "fopen64", "write", "fchmod", "fsync",
-                                                  "close",    "rename",  "open",  "read",   "stat"};
+    static char const* const names[kCallKinds] = {"mkostemp", "fopen64", "write",  "fchmod",
+                                                  "fsync",    "close",   "rename", "open",
+                                                  "read",     "stat",    "fchown"};
     return names[call];
 }
 
@@ -143,4 +144,18 @@ EXPORTED int stat(char const* path, struct stat* status) {
     int error = 0;
     if (Trip(fault_injection::kStat, error)) return errno = error, -1;
     return next(path, status);
+}
+
+EXPORTED int lstat(char const* path, struct stat* status) {
+    static auto const next = fault_injection::Next<int (*)(char const*, struct stat*)>("lstat");
+    int error = 0;
+    if (Trip(fault_injection::kStat, error)) return errno = error, -1;
+    return next(path, status);
+}
+
+EXPORTED int fchown(int fd, uid_t owner, gid_t group) {
+    static auto const next = fault_injection::Next<int (*)(int, uid_t, gid_t)>("fchown");
+    int error = 0;
+    if (Trip(fault_injection::kFchown, error)) return errno = error, -1;
+    return next(fd, owner, group);
 }
