@@ -179,9 +179,9 @@ void CompareCase(Report& report, FileCase const& fileCase, bool quick) {
                   FormatRatio(reusedRatio), reusedRatio >= fileCase.targetRatio);
     if (fileCase.floorTarget > 0) {
         double const floorRatio = library.median / floor.median;
-        report.Target(fileCase.name + ": <= " + FormatRatio(fileCase.floorTarget) +
-                          " the bare replacement",
-                      FormatRatio(floorRatio), floorRatio <= fileCase.floorTarget);
+        report.Target(
+            fileCase.name + ": <= " + FormatRatio(fileCase.floorTarget) + " the bare replacement",
+            FormatRatio(floorRatio), floorRatio <= fileCase.floorTarget);
     }
 }
 
