@@ -99,6 +99,7 @@ void DnsConfigImpl::AddSearchDomain(std::string const& domain) {
 
 void DnsConfigImpl::SaveConfig() {
     if (pendingDomains.empty()) return;
+    Files::EditLock lock(HostCtl::Paths::kResolverConfigurationLock);
     std::string const target = Files::ResolveLinks(HostCtl::Paths::kResolverConfiguration);
     std::string const old = Files::ReadIfPresent(target).value_or(std::string());
     std::vector<std::string> lines = Files::SplitLines(old);

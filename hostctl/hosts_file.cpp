@@ -87,6 +87,7 @@ void HostsFile::AddOrReplaceEntry(std::string const& address, std::string const&
         entry += " " + alias;
     }
 
+    Files::EditLock lock(HostCtl::Paths::kHostsLock);
     std::string const target = Files::ResolveLinks(HostCtl::Paths::kHosts);
     std::string const old = Files::ReadIfPresent(target).value_or(std::string());
     std::vector<std::string> lines = Files::SplitLines(old);

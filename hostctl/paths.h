@@ -10,6 +10,9 @@ constexpr char const kManagementInterface[] = "/etc/ostrel/hostctl/management-in
 constexpr char const kRoutes[] = "/proc/net/route";
 constexpr char const kResolverConfiguration[] = "/etc/resolv.conf";
 constexpr char const kHosts[] = "/etc/hosts";
+// Held while the file of the same name is read, edited and replaced.
+constexpr char const kHostsLock[] = "/etc/ostrel/hostctl/hosts.lock";
+constexpr char const kResolverConfigurationLock[] = "/etc/ostrel/hostctl/resolv.conf.lock";
 
 }  // namespace Paths
 }  // namespace HostCtl

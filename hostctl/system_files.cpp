@@ -1,8 +1,8 @@
 #include "system_files.h"
 
 #include <fcntl.h>
+#include <file_replacement.h>
 #include <hostctl/hostctl_exception.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,17 +14,7 @@ namespace Files {
 
 namespace {
 
-// The same limit the kernel puts on following links.
-constexpr int kMaximumLinks = 40;
-
-std::string DirectoryOf(std::string const& path) {
-    std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// Returns 0 or the errno of the failed write.
+// Offsets given, so that an in-place rewrite cannot depend on the file position.
 int WriteAllAt(int fd, std::string const& content) {
     std::size_t done = 0;
     while (done < content.size()) {
@@ -39,38 +29,13 @@ int WriteAllAt(int fd, std::string const& content) {
     return 0;
 }
 
-int ReadAll(int fd, std::string& content) {
-    char buffer[8192];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        if (count == 0) return 0;
-        content.append(buffer, static_cast<std::size_t>(count));
-    }
-}
-
-// Makes the rename itself durable. Filesystems that cannot sync a directory say so with
-// EINVAL; there is nothing more to do on them.
-void SyncDirectory(std::string const& directory, std::string const& target) {
-    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int error = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-        if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP) error = errno;
-        ::close(fd);
-    }
-    if (error != 0) ThrowSystemError("Unable to sync the directory of", target, error);
-}
-
 // For a file that is a mount point of its own (a bind-mounted file), which no rename can
 // replace. The old content is put back when the new one cannot be written whole.
 void RewriteInPlace(std::string const& target, std::string const& content) {
     int fd = ::open(target.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) ThrowSystemError("Unable to open", target, errno);
     std::string old;
-    int error = ReadAll(fd, old);
+    int error = tslfiles::ReadAll(fd, old);
     if (error != 0) {
         ::close(fd);
         ThrowSystemError("Unable to read", target, error);
@@ -89,34 +54,6 @@ void RewriteInPlace(std::string const& target, std::string const& content) {
     if (::close(fd) != 0) ThrowSystemError("Unable to write", target, errno);
 }
 
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string const& target) : path(target + ".XXXXXX") {
-        fd = ::mkostemp(&path[0], O_CLOEXEC);
-        if (fd < 0) ThrowSystemError("Unable to create a temporary file beside", target, errno);
-    }
-    ~TemporaryFile() {
-        if (fd >= 0) ::close(fd);
-        if (!renamed) ::unlink(path.c_str());
-    }
-    TemporaryFile(TemporaryFile const&) = delete;
-    TemporaryFile& operator=(TemporaryFile const&) = delete;
-
-    int Descriptor() const { return fd; }
-    std::string const& Path() const { return path; }
-    int Close() {
-        int result = ::close(fd);
-        fd = -1;
-        return result != 0 ? errno : 0;
-    }
-    void MarkRenamed() { renamed = true; }
-
-private:
-    std::string path;
-    int fd = -1;
-    bool renamed = false;
-};
-
 }  // namespace
 
 void ThrowSystemError(char const* what, std::string const& path, int error) {
@@ -125,70 +62,81 @@ void ThrowSystemError(char const* what, std::string const& path, int error) {
 }
 
 std::optional<std::string> ReadIfPresent(std::string const& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return std::nullopt;
-        ThrowSystemError("Unable to open", path, errno);
-    }
     std::string content;
-    int error = ReadAll(fd, content);
-    ::close(fd);
-    if (error != 0) ThrowSystemError("Unable to read", path, error);
-    return content;
+    int error = 0;
+    switch (tslfiles::ReadFileContent(path, content, error)) {
+        case tslfiles::ReadFailure::None:
+            return content;
+        case tslfiles::ReadFailure::Open:
+            if (error == ENOENT) return std::nullopt;
+            ThrowSystemError("Unable to open", path, error);
+        case tslfiles::ReadFailure::Read:
+            break;
+    }
+    ThrowSystemError("Unable to read", path, error);
 }
 
-std::string ResolveLinks(std::string const& path) {
-    std::string current = path;
-    for (int links = 0;; ++links) {
-        struct stat info;
-        if (::lstat(current.c_str(), &info) != 0) {
-            if (errno == ENOENT) return current;
-            ThrowSystemError("Unable to examine", current, errno);
-        }
-        if (!S_ISLNK(info.st_mode)) return current;
-        if (links == kMaximumLinks) ThrowSystemError("Unable to follow the links of", path, ELOOP);
-        char buffer[PATH_MAX];
-        ssize_t length = ::readlink(current.c_str(), buffer, sizeof buffer);
-        if (length < 0) ThrowSystemError("Unable to read the link", current, errno);
-        if (static_cast<std::size_t>(length) == sizeof buffer) {
-            ThrowSystemError("Unable to read the link", current, ENAMETOOLONG);
-        }
-        std::string target(buffer, static_cast<std::size_t>(length));
-        current = target[0] == '/' ? target : DirectoryOf(current) + "/" + target;
+namespace {
+
+tslfiles::Target Examine(std::string const& path) {
+    tslfiles::Target target;
+    int error = 0;
+    switch (target.Resolve(path, error)) {
+        case tslfiles::Target::kNone:
+            return target;
+        case tslfiles::Target::kExamine:
+            ThrowSystemError("Unable to examine", target.path, error);
+        case tslfiles::Target::kLoop:
+            ThrowSystemError("Unable to follow the links of", path, error);
+        case tslfiles::Target::kReadLink:
+            break;
     }
+    ThrowSystemError("Unable to read the link", target.path, error);
+}
+
+}  // namespace
+
+std::string ResolveLinks(std::string const& path) {
+    return Examine(path).path;
 }
 
 void Replace(std::string const& path, std::string const& content) {
-    std::string target = ResolveLinks(path);
+    tslfiles::Target const target = Examine(path);
+    std::string const& name = target.path;
 
-    struct stat old;
-    bool existed = ::stat(target.c_str(), &old) == 0;
-    if (!existed && errno != ENOENT) ThrowSystemError("Unable to examine", target, errno);
-
-    TemporaryFile temporary(target);
-    int fd = temporary.Descriptor();
-    if (int error = WriteAllAt(fd, content)) ThrowSystemError("Unable to write", target, error);
-    mode_t mode = existed ? (old.st_mode & 07777) : 0644;
-    if (::fchmod(fd, mode) != 0)
-        ThrowSystemError("Unable to set the permissions of", target, errno);
-    struct stat written;
-    if (existed && ::fstat(fd, &written) == 0 &&
-        (written.st_uid != old.st_uid || written.st_gid != old.st_gid)) {
-        // Only a privileged writer may hand the file back to its owner; anyone else who may
-        // replace the file makes it their own, as any editor would.
-        if (::fchown(fd, old.st_uid, old.st_gid) == 0) (void)::fchmod(fd, mode);
+    tslfiles::TemporaryFile temporary;
+    if (int error = temporary.Create(name)) {
+        ThrowSystemError("Unable to create a temporary file beside", name, error);
     }
-    if (::fsync(fd) != 0) ThrowSystemError("Unable to write", target, errno);
-    if (int error = temporary.Close()) ThrowSystemError("Unable to write", target, error);
+    int fd = temporary.Descriptor();
+    if (int error = tslfiles::WriteAll(fd, content.data(), content.size())) {
+        ThrowSystemError("Unable to write", name, error);
+    }
+    if (int error = temporary.TakeOver(target)) {
+        ThrowSystemError("Unable to set the permissions of", name, error);
+    }
+    if (int error = temporary.SyncAndClose()) ThrowSystemError("Unable to write", name, error);
 
-    if (::rename(temporary.Path().c_str(), target.c_str()) != 0) {
-        int error = errno;
-        if (error != EBUSY && error != EXDEV) ThrowSystemError("Unable to replace", target, error);
-        RewriteInPlace(target, content);
+    if (int error = temporary.RenameOver(name)) {
+        if (error != EBUSY && error != EXDEV) ThrowSystemError("Unable to replace", name, error);
+        RewriteInPlace(name, content);
         return;  // the temporary file goes with `temporary`
     }
-    temporary.MarkRenamed();
-    SyncDirectory(DirectoryOf(target), target);
+    if (int error = tslfiles::SyncDirectory(tslfiles::DirectoryOf(name))) {
+        ThrowSystemError("Unable to sync the directory of", name, error);
+    }
+}
+
+EditLock::EditLock(char const* lockFile) {
+    int error = lock.Acquire(lockFile);
+    if (error == ENOENT) {
+        // The layer's own directory, on a host where nothing made it yet.
+        std::string const directory = tslfiles::DirectoryOf(lockFile);
+        (void)::mkdir(tslfiles::DirectoryOf(directory).c_str(), 0755);
+        (void)::mkdir(directory.c_str(), 0755);
+        error = lock.Acquire(lockFile);
+    }
+    if (error != 0) ThrowSystemError("Unable to lock", lockFile, error);
 }
 
 std::vector<std::string> SplitLines(std::string const& text) {

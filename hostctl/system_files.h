@@ -1,6 +1,8 @@
 #ifndef HOSTCTL_SRC_SYSTEM_FILES_H
 #define HOSTCTL_SRC_SYSTEM_FILES_H
 
+#include <file_lock.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +28,17 @@ std::string ResolveLinks(std::string const& path);
 // renamed over because it is a mount point is rewritten in place instead. Throws
 // HostCtlException naming the file; on failure the target keeps its old content.
 void Replace(std::string const& path, std::string const& content);
+
+// Serialises one file's read-edit-replace across threads and processes with a lock file of
+// its own, so that concurrent editors lose no update. The lock file's directory is made when
+// missing. Throws HostCtlException naming the lock file.
+class EditLock {
+public:
+    explicit EditLock(char const* lockFile);
+
+private:
+    tslfiles::ScopedFileLock lock;
+};
 
 // The lines of a text, each with its line end; the last may lack one.
 std::vector<std::string> SplitLines(std::string const& text);

@@ -5,7 +5,18 @@
 # the Debian packages (tools/build-packages.sh). The build directories are build, build-asan,
 # build-tsan, build-i386, build-fuzz and build-deb; TSLAUTH_BUILD_DIR, TSLAUTH_FUZZ_BUILD_DIR
 # and TSLAUTH_DEB_DIR name others.
+#
+# What it changes on this host (root): it installs the Debian packages it needs with apt-get
+# when any is missing (tools/ensure-deps.sh, which also adds the i386 architecture to dpkg for
+# the 32-bit libraries, keeps the samba and winbind services disabled and takes winbind out of
+# /etc/nsswitch.conf and the PAM stack where their installation put it); where the kernel does
+# not run 32-bit programs, tools/enable-i386.sh installs qemu-user-static and registers its
+# i386 emulator through binfmt_misc until the machine restarts.
 set -euo pipefail
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
+    sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"
+    exit 0
+fi
 cd "$(dirname "$0")/.."
 tools/ensure-deps.sh i386 packaging
 jobs=$(nproc)

@@ -4,6 +4,7 @@
 #include <authentication/export.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace ostrel {
@@ -11,7 +12,10 @@ namespace authentication {
 
 // An output file stream that writes to a temporary file beside the target ("<target>.XXXXXX")
 // and puts it in place of the target with a rename on Commit, so that readers only ever see
-// the old or the new file. The old file's permission bits are carried over.
+// the old or the new file. A symbolic link stays a link: the file it names is replaced, and the
+// temporary file lies beside that file. The old file's owner, group and permission bits are
+// carried over; a new file gets 0644. The stream writes through the temporary file's own
+// descriptor, not through the std::filebuf that rdbuf() and is_open() of std::ofstream see.
 class TSLAUTH_EXPORT AtomicFileStream : public std::ofstream {
 public:
     AtomicFileStream(char const* path, std::ios_base::openmode mode);
@@ -20,25 +24,30 @@ public:
     AtomicFileStream(AtomicFileStream const&) = delete;
     AtomicFileStream& operator=(AtomicFileStream const&) = delete;
 
-    // Creates the temporary file and opens the stream on it. Throws IOError when the
-    // temporary file cannot be created.
+    // Examines the target (following links) and creates the temporary file. Throws IOError
+    // when the target cannot be examined or the temporary file cannot be created.
     void open(char const* path, std::ios_base::openmode mode);
 
     // Syncs the data and renames the temporary file over the target. A stream that failed
     // to write, flush or close throws IOError, removes its temporary file and leaves the
     // target untouched. A failed rename throws IOError and leaves both files as they are.
+    // When the owner or the bits cannot be carried over, the new file is put in place with
+    // the bits it was created with (0600) and FilePermissionError is thrown.
     void Commit();
 
     std::string const& GetTemporaryPath() const { return temporaryPath; }
     std::string const& GetTargetPath() const { return targetPath; }
 
 private:
+    class Replacement;  // the examined target, the temporary file and the stream's buffer
+
     void Discard(int error);
+    void Abandon();
 
     std::string temporaryPath;
     std::string targetPath;
-    int descriptor;  // kept from mkstemp for fsync and the permission bits; -1 when closed
-    bool pending;    // the temporary file exists and is not yet committed or removed
+    std::unique_ptr<Replacement> replacement;
+    bool pending;  // the temporary file exists and is not yet committed or removed
 };
 
 }  // namespace authentication

@@ -25,7 +25,8 @@ public:
 
     // Adds the noted domains that the stored search list lacks (compared without regard to
     // case or a final dot) and replaces the file atomically; nothing is written when none is
-    // lacking. Every other line of the file is kept as it is.
+    // lacking. Every other line of the file is kept as it is. Concurrent callers take turns
+    // (flock on /etc/ostrel/hostctl/resolv.conf.lock), so none loses another's domains.
     void SaveConfig();
 
 private:

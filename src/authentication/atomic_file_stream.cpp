@@ -1,79 +1,107 @@
 #include <authentication/atomic_file_stream.h>
 #include <authentication/exceptions.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+
+#include "file_replacement.h"
 
 namespace ostrel {
 namespace authentication {
 
-namespace {
+// Buffers the stream and writes it through the descriptor mkostemp returned: one open per
+// replacement, and a small file goes out in a single write.
+class AtomicFileStream::Replacement : public std::streambuf {
+public:
+    Replacement() : space(new char[kSize]) { setp(space.get(), space.get() + kSize); }
 
-std::string DirectoryOf(std::string const& path) {
-    std::string::size_type slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
+    // Writes out what is buffered. Returns 0 or the first error a write met.
+    int Drain() {
+        if (error == 0 && pptr() != pbase()) {
+            error = tslfiles::WriteAll(file.Descriptor(), pbase(),
+                                       static_cast<std::size_t>(pptr() - pbase()));
+        }
+        setp(space.get(), space.get() + kSize);
+        return error;
+    }
 
-// Makes the rename itself durable. Filesystems that cannot sync a directory say so with
-// EINVAL; there is nothing more to do on them.
-int SyncDirectory(std::string const& directory) {
-    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
+    tslfiles::Target target;
+    tslfiles::TemporaryFile file;
     int error = 0;
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP) error = errno;
-    ::close(fd);
-    return error;
-}
 
-}  // namespace
+protected:
+    int_type overflow(int_type c) override {
+        if (Drain() != 0) return traits_type::eof();
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        *pptr() = traits_type::to_char_type(c);
+        pbump(1);
+        return c;
+    }
+
+    std::streamsize xsputn(char const* data, std::streamsize size) override {
+        if (size <= epptr() - pptr()) {
+            std::memcpy(pptr(), data, static_cast<std::size_t>(size));
+            pbump(static_cast<int>(size));
+            return size;
+        }
+        if (Drain() != 0) return 0;
+        if (size >= kSize) {
+            error = tslfiles::WriteAll(file.Descriptor(), data, static_cast<std::size_t>(size));
+            return error == 0 ? size : 0;
+        }
+        std::memcpy(pptr(), data, static_cast<std::size_t>(size));
+        pbump(static_cast<int>(size));
+        return size;
+    }
+
+    int sync() override { return Drain() == 0 ? 0 : -1; }
+
+private:
+    static constexpr std::streamsize kSize = 65536;
+    std::unique_ptr<char[]> space;
+};
 
 AtomicFileStream::AtomicFileStream(char const* path, std::ios_base::openmode mode)
-    : descriptor(-1), pending(false) {
+    : pending(false) {
     open(path, mode);
 }
 
 AtomicFileStream::~AtomicFileStream() {
-    if (descriptor >= 0) ::close(descriptor);
+    Abandon();
+    std::basic_ios<char>::rdbuf(std::ofstream::rdbuf());
 }
 
-void AtomicFileStream::open(char const* path, std::ios_base::openmode mode) {
-    if (descriptor >= 0) {
-        std::ofstream::close();
-        ::close(descriptor);
-        descriptor = -1;
+// An uncommitted temporary file is written out and left complete beside the target.
+void AtomicFileStream::Abandon() {
+    if (!replacement) return;
+    if (pending) {
+        replacement->Drain();
+        replacement->file.Close();
+        replacement->file.Keep();
     }
     pending = false;
-    // An over-long path is cut and loses its placeholder, which mkstemp then refuses.
-    char name[4096];
-    std::snprintf(name, sizeof name, "%s.XXXXXX", path);
-    int fd = ::mkostemp(name, O_CLOEXEC);
-    if (fd < 0) {
-        int error = errno;
-        throw IOError("Unable to create temporary file to write '" + std::string(path) +
+}
+
+void AtomicFileStream::open(char const* path, std::ios_base::openmode) {
+    Abandon();
+    std::basic_ios<char>::rdbuf(std::ofstream::rdbuf());
+    replacement.reset(new Replacement);
+    targetPath = path;
+    temporaryPath.clear();
+    int error = 0;
+    if (replacement->target.Resolve(targetPath, error) != tslfiles::Target::kNone ||
+        (error = replacement->file.Create(replacement->target.path)) != 0) {
+        setstate(std::ios_base::failbit);
+        throw IOError("Unable to create temporary file to write '" + targetPath +
                       "': " + std::strerror(error));
     }
-    descriptor = fd;
+    temporaryPath = replacement->file.Path();
     pending = true;
-    temporaryPath = name;
-    targetPath = path;
-    if (rdbuf()->open(name, mode | std::ios_base::out) == nullptr) {
-        setstate(std::ios_base::failbit);
-    } else {
-        clear();
-    }
+    std::basic_ios<char>::rdbuf(replacement.get());  // clears the state too
 }
 
 void AtomicFileStream::Discard(int error) {
-    rdbuf()->close();
-    if (descriptor >= 0) ::close(descriptor);
-    descriptor = -1;
-    if (pending) ::unlink(temporaryPath.c_str());
+    if (replacement) replacement->file.Remove();
     pending = false;
     setstate(std::ios_base::badbit);
     throw IOError("Unable to write '" + targetPath + "': " + std::strerror(error));
@@ -81,42 +109,28 @@ void AtomicFileStream::Discard(int error) {
 
 void AtomicFileStream::Commit() {
     if (!pending) Discard(EBADF);
-    // A write that failed earlier left errno as the system set it.
-    if (fail()) Discard(errno != 0 ? errno : EIO);
-    errno = 0;
-    flush();
-    if (fail()) Discard(errno != 0 ? errno : EIO);
-    errno = 0;
-    if (rdbuf()->close() == nullptr) Discard(errno != 0 ? errno : EIO);
+    Replacement& r = *replacement;
+    // A write that failed earlier left its error number; a state set from outside has none.
+    if (fail()) Discard(r.error != 0 ? r.error : EIO);
+    if (r.Drain() != 0) Discard(r.error);
 
-    // The new file takes the old one's permission bits before it becomes visible.
-    std::string permissionProblem;
-    struct stat old;
-    errno = 0;
-    bool existed = ::stat(targetPath.c_str(), &old) == 0;
-    if (!existed && errno != ENOENT) permissionProblem = std::strerror(errno);
-    if (existed && ::fchmod(descriptor, old.st_mode & 07777) != 0) {
-        permissionProblem = std::strerror(errno);
-    }
+    // The new file takes the old one's owner and bits before it becomes visible.
+    int problem = r.file.TakeOver(r.target);
+    if (int error = r.file.SyncAndClose()) Discard(error);
 
-    if (::fsync(descriptor) != 0) Discard(errno);
-    int closed = ::close(descriptor);
-    descriptor = -1;
-    if (closed != 0) Discard(errno);
-
-    if (::rename(temporaryPath.c_str(), targetPath.c_str()) != 0) {
-        int error = errno;
-        pending = false;  // the complete temporary file stays beside the target
+    if (int error = r.file.RenameOver(r.target.path)) {
+        r.file.Keep();  // the complete temporary file stays beside the target
+        pending = false;
         throw IOError("Unable to rename '" + temporaryPath + "' to '" + targetPath +
                       "': " + std::strerror(error));
     }
     pending = false;
-    std::string directory = DirectoryOf(targetPath);
-    if (int error = SyncDirectory(directory)) {
+    std::string directory = tslfiles::DirectoryOf(r.target.path);
+    if (int error = tslfiles::SyncDirectory(directory)) {
         throw IOError("Unable to sync directory '" + directory + "' after replacing '" +
                       targetPath + "': " + std::strerror(error));
     }
-    if (!permissionProblem.empty()) throw FilePermissionError(permissionProblem);
+    if (problem != 0) throw FilePermissionError(std::strerror(problem));
 }
 
 }  // namespace authentication

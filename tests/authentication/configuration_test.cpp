@@ -151,14 +151,15 @@ TEST_F(ConfigurationTest, WriteKeepsPermissionBits) {
     Configuration(file).Write();
     EXPECT_EQ(0640u, FileMode(file));
 
-    // A file that did not exist is created readable by the owner only.
+    // A file that did not exist is created readable by all, as configuration files are (not
+    // with the temporary file's 0600).
     Configuration fresh = Load("a=1\n");
     std::string other = dir + "/new.conf";
     WriteFile(other, "x=1\n");
     Configuration moved(other);
     unlink(other.c_str());
     moved.Write();
-    EXPECT_EQ(0600u, FileMode(other));
+    EXPECT_EQ(0644u, FileMode(other));
     EXPECT_EQ("x = \"1\"\n", ReadFile(other));
 }
 
@@ -346,13 +347,13 @@ TEST_F(ConfigurationTest, AtomicStreamFailures) {
     EXPECT_EQ("old\n", ReadFile(file));
     EXPECT_EQ((std::vector<std::string>{"occupied", "test.conf"}), ListDirectory(dir));
 
-    // An over-long path loses the placeholder and is refused by mkstemp.
+    // An over-long path is refused before any file is made.
     std::string longPath = dir + "/" + std::string(4100, 'n');
     try {
         AtomicFileStream stream(longPath.c_str(), std::ios_base::out);
         FAIL();
     } catch (IOError const& e) {
-        EXPECT_EQ("Unable to create temporary file to write '" + longPath + "': Invalid argument",
+        EXPECT_EQ("Unable to create temporary file to write '" + longPath + "': File name too long",
                   std::string(e.what()));
     }
 }

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 #include <hostctl/dns_config.h>
 #include <hostctl/hosts_file.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "host_control_fixture.h"
 
@@ -58,13 +63,18 @@ TEST_F(FileReplacementTest, LinksStayAndTheirTargetsAreReplaced) {
     EXPECT_EQ("search corp.example\n", sandbox::ReadFile("/etc/ostrel/net/absent.conf"));
 }
 
-TEST_F(FileReplacementTest, PermissionBitsAreKept) {
+TEST_F(FileReplacementTest, PermissionBitsAndOwnerAreKept) {
     sandbox::WriteFile("/etc/hosts", "127.0.0.1\tlocalhost\n", 0600);
     sandbox::WriteFile("/etc/resolv.conf", "nameserver 127.0.0.1\n", 0640);
+    // Where the sandbox maps the ids.
+    bool const owned = ::chown("/etc/hosts", 4242, 4343) == 0;
     AddEntry();
     AddSearchDomain();
     EXPECT_EQ(0600u, sandbox::FileMode("/etc/hosts"));
     EXPECT_EQ(0640u, sandbox::FileMode("/etc/resolv.conf"));
+    struct stat info = {};
+    ASSERT_EQ(0, ::stat("/etc/hosts", &info));
+    EXPECT_TRUE(!owned || (info.st_uid == 4242 && info.st_gid == 4343));
     EXPECT_EQ("127.0.0.1\tlocalhost\n" + kEntry, sandbox::ReadFile("/etc/hosts"));
 }
 
@@ -135,4 +145,61 @@ TEST_F(FileReplacementTest, FailuresNameTheFileAndKeepItsContent) {
     MakeSymlink("/etc/hosts", "/etc/hosts");
     EXPECT_EQ("Unable to follow the links of '/etc/hosts': Too many levels of symbolic links",
               ErrorOf(AddEntry));
+}
+
+// Two processes editing both files at once: without the edit lock, a replacement made from an
+// old read drops the other's entry.
+TEST_F(FileReplacementTest, ConcurrentEditorsLoseNoUpdate) {
+    sandbox::WriteFile("/etc/hosts", "127.0.0.1\tlocalhost\n");
+    sandbox::WriteFile("/etc/resolv.conf", "nameserver 127.0.0.1\n");
+    std::vector<std::string> const etc = sandbox::ListDirectory("/etc");
+    int const kEdits = 150;
+    pid_t children[2];
+    for (int child = 0; child < 2; ++child) {
+        children[child] = fork();
+        ASSERT_LE(0, children[child]);
+        if (children[child] != 0) continue;
+        try {
+            for (int i = 1; i <= kEdits; ++i) {
+                std::string const name = "c" + std::to_string(child) + "-" + std::to_string(i);
+                QuorCtl::Network::HostsFile().AddOrReplaceEntry("10." + std::to_string(child) +
+                                                                    "." + std::to_string(i / 256) +
+                                                                    "." + std::to_string(i % 256),
+                                                                name + ".corp.example", {});
+                QuorCtl::Network::DnsConfigImpl config("defaultTcpipStack");
+                config.AddSearchDomain(name + ".example");
+                config.SaveConfig();
+            }
+        } catch (...) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    for (pid_t pid : children) {
+        int status = -1;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    std::string const hosts = sandbox::ReadFile("/etc/hosts");
+    std::string const resolv = sandbox::ReadFile("/etc/resolv.conf");
+    int missing = 0;
+    for (int child = 0; child < 2; ++child) {
+        for (int i = 1; i <= kEdits; ++i) {
+            std::string const name = "c" + std::to_string(child) + "-" + std::to_string(i);
+            if (hosts.find("\t" + name + ".corp.example\n") == std::string::npos) ++missing;
+            if (resolv.find(" " + name + ".example") == std::string::npos) ++missing;
+        }
+    }
+    EXPECT_EQ(0, missing);
+    EXPECT_EQ(etc, sandbox::ListDirectory("/etc"));  // no temporary file left behind
+    EXPECT_EQ((std::vector<std::string>{"hosts.lock", "resolv.conf.lock"}),
+              sandbox::ListDirectory("/etc/ostrel/hostctl"));
 }

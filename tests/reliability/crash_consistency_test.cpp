@@ -1,9 +1,11 @@
 // A process that switches the host back and forth (activation, thumbprint import,
 // deactivation) is killed at random moments, hundreds of times. After every kill each file is
-// exactly one complete version, parses, and has its permission bits.
+// exactly one complete version, parses, and has its permission bits and owner; the PAM file,
+// a symbolic link to a profile file as distributions make it, stays that link.
 #include <authentication/no_remote_authentication_store.h>
 #include <authentication/qap_thumbprint_store.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -51,16 +53,41 @@ void SwitchBackAndForth(ActiveDirectoryStore& store, NoRemoteAuthenticationStore
 
 class CrashConsistencyTest : public StoreTest {};
 
+std::string const kProfile = kPAMDirectory + "/profiles/system-auth-generic";
+std::string const kProfileLink = "profiles/system-auth-generic";
+
+std::string LinkOf(std::string const& path) {
+    char buffer[256];
+    ssize_t length = readlink(path.c_str(), buffer, sizeof buffer);
+    return length < 0 ? "(no link)" : std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::pair<uid_t, gid_t> OwnerOf(std::string const& path) {
+    struct stat info = {};
+    EXPECT_EQ(0, stat(path.c_str(), &info)) << path;
+    return {info.st_uid, info.st_gid};
+}
+
 }  // namespace
 
 TEST_F(CrashConsistencyTest, KilledRewritesLeaveCompleteVersionsWithTheirBits) {
     std::map<std::string, mode_t> const modes = {{kPAM, 0640}, {kConf, 0644}, {kThumbprints, 0600}};
     std::map<std::string, std::string> const initial = {
         {kPAM, kRedHatStyle}, {kConf, kNone}, {kThumbprints, kServer + " = 'none'\n"}};
+    // Owners other than the writer's (where the sandbox maps them).
+    std::map<std::string, std::pair<uid_t, gid_t>> owners = {
+        {kPAM, {0, 4343}}, {kConf, {4242, 4343}}, {kThumbprints, {4242, 0}}};
+    sandbox::MakeDirectory(kPAMDirectory + "/profiles");
     auto reset = [&] {
         for (auto const& file : initial) {
-            sandbox::WriteFile(file.first, file.second, modes.at(file.first));
+            std::string const path = file.first == kPAM ? kProfile : file.first;
+            sandbox::WriteFile(path, file.second, modes.at(file.first));
+            if (chown(path.c_str(), owners[file.first].first, owners[file.first].second) != 0) {
+                owners[file.first] = OwnerOf(path);
+            }
         }
+        unlink(kPAM.c_str());
+        ASSERT_EQ(0, symlink(kProfileLink.c_str(), kPAM.c_str()));
     };
 
     // Every version a file may hold: the initial one and those the rounds write.
@@ -124,8 +151,10 @@ TEST_F(CrashConsistencyTest, KilledRewritesLeaveCompleteVersionsWithTheirBits) {
             std::string const content = sandbox::ReadFile(file.first);
             ASSERT_EQ(1u, file.second.count(content)) << file.first << " holds:\n" << content;
             ASSERT_EQ(modes.at(file.first), sandbox::FileMode(file.first)) << file.first;
+            ASSERT_TRUE(owners.at(file.first) == OwnerOf(file.first)) << file.first;
             ++seen[file.first][content];
         }
+        ASSERT_EQ(kProfileLink, LinkOf(kPAM));
         std::string const recorded = Configuration(kConf)["remote-authentication-store"];
         ASSERT_TRUE(recorded == "None" || recorded == "Active Directory") << recorded;
         ASSERT_TRUE(ParsesAsPAM(sandbox::ReadFile(kPAM)));
@@ -133,7 +162,7 @@ TEST_F(CrashConsistencyTest, KilledRewritesLeaveCompleteVersionsWithTheirBits) {
 
         // A kill between creating a temporary file and renaming it leaves that file behind;
         // it is swept up here, as an administrator would.
-        std::vector<std::string> const left = Temporaries();
+        std::vector<std::string> const left = Temporaries({kProfile, kConf, kThumbprints});
         if (!left.empty()) ++interrupted;
         for (std::string const& path : left) unlink(path.c_str());
     }

@@ -26,11 +26,16 @@ Function Next(char const* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
+// With 64-bit file offsets on a 32-bit host, the stand-ins below are emitted as open64, stat64
+// and lstat64 (the headers rename them), so they pass on to those, not to the 32-bit calls.
+constexpr bool kRenamedTo64 = sizeof(long) == 4 && sizeof(off_t) == 8;
+
 }  // namespace
 
 std::string NameOf(Call call) {
-    static char const* const names[kCallKinds] = {"mkostemp", "fopen64", "write", "fchmod", "fsync",
-                                                  "close",    "rename",  "open",  "read",   "stat"};
+    static char const* const names[kCallKinds] = {"mkostemp", "fopen64", "write",  "fchmod",
+                                                  "fsync",    "close",   "rename", "open",
+                                                  "read",     "stat",    "fchown"};
     return names[call];
 }
 
@@ -118,7 +123,8 @@ EXPORTED int rename(char const* from, char const* to) {
 }
 
 EXPORTED int open(char const* path, int flags, ...) {
-    static auto const next = fault_injection::Next<int (*)(char const*, int, ...)>("open");
+    static auto const next = fault_injection::Next<int (*)(char const*, int, ...)>(
+        fault_injection::kRenamedTo64 ? "open64" : "open");
     mode_t mode = 0;
     if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
         va_list arguments;
@@ -139,8 +145,24 @@ EXPORTED ssize_t read(int fd, void* buffer, size_t count) {
 }
 
 EXPORTED int stat(char const* path, struct stat* status) {
-    static auto const next = fault_injection::Next<int (*)(char const*, struct stat*)>("stat");
+    static auto const next = fault_injection::Next<int (*)(char const*, struct stat*)>(
+        fault_injection::kRenamedTo64 ? "stat64" : "stat");
     int error = 0;
     if (Trip(fault_injection::kStat, error)) return errno = error, -1;
     return next(path, status);
+}
+
+EXPORTED int lstat(char const* path, struct stat* status) {
+    static auto const next = fault_injection::Next<int (*)(char const*, struct stat*)>(
+        fault_injection::kRenamedTo64 ? "lstat64" : "lstat");
+    int error = 0;
+    if (Trip(fault_injection::kStat, error)) return errno = error, -1;
+    return next(path, status);
+}
+
+EXPORTED int fchown(int fd, uid_t owner, gid_t group) {
+    static auto const next = fault_injection::Next<int (*)(int, uid_t, gid_t)>("fchown");
+    int error = 0;
+    if (Trip(fault_injection::kFchown, error)) return errno = error, -1;
+    return next(fd, owner, group);
 }

@@ -11,8 +11,21 @@
 
 namespace fault_injection {
 
-enum Call { kMkostemp, kFopen, kWrite, kFchmod, kFsync, kClose, kRename, kOpen, kRead, kStat };
-constexpr int kCallKinds = kStat + 1;
+// kStat counts stat and lstat.
+enum Call {
+    kMkostemp,
+    kFopen,
+    kWrite,
+    kFchmod,
+    kFsync,
+    kClose,
+    kRename,
+    kOpen,
+    kRead,
+    kStat,
+    kFchown
+};
+constexpr int kCallKinds = kFchown + 1;
 std::string NameOf(Call call);
 
 class Injector {

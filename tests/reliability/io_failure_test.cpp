@@ -145,11 +145,17 @@ TEST_F(IOFailureTest, RefusedRecordWritesKeepTheOldRecord) {
 TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
     ActiveDirectoryStore store(60);
     NoRemoteAuthenticationStore none;
-    int const errors[fault_injection::kCallKinds] = {ENOSPC /* mkostemp */, EMFILE /* fopen64 */,
-                                                     ENOSPC /* write */,    EPERM /* fchmod */,
-                                                     EIO /* fsync */,       EIO /* close */,
-                                                     EXDEV /* rename */,    EMFILE /* open */,
-                                                     EIO /* read */,        EACCES /* stat */};
+    int const errors[fault_injection::kCallKinds] = {ENOSPC /* mkostemp */,
+                                                     EMFILE /* fopen64 */,
+                                                     ENOSPC /* write */,
+                                                     EPERM /* fchmod */,
+                                                     EIO /* fsync */,
+                                                     EIO /* close */,
+                                                     EXDEV /* rename */,
+                                                     EMFILE /* open */,
+                                                     EIO /* read */,
+                                                     EACCES /* stat */,
+                                                     EIO /* fchown */};
     struct Operation {
         char const* name;
         Files before;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "failure.h"
+#include "file_replacement.h"
 
 namespace demodirectory {
 
@@ -116,43 +117,27 @@ std::string TargetPath() {
     return path;
 }
 
-std::string DirectoryOf(std::string const& path) {
-    std::size_t const slash = path.rfind('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
+using tslfiles::DirectoryOf;
 
 // Temporary file beside the target, written and synced, then renamed over it; the old file's
-// permission bits carry over (the file holds passwords).
+// owner and permission bits carry over (the file holds passwords).
 void ReplaceFile(std::string const& path, std::string const& text) {
-    struct stat old;
-    if (stat(path.c_str(), &old) != 0) SystemFailure("cannot read", path, errno);
-    std::string const pattern = path + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    Descriptor file(mkostemp(name.data(), O_CLOEXEC));
-    if (file.fd < 0) SystemFailure("cannot create a file beside", path, errno);
-    std::string const temporary = name.data();
-    try {
-        for (std::size_t written = 0; written < text.size();) {
-            ssize_t const count = write(file.fd, text.data() + written, text.size() - written);
-            if (count < 0 && errno == EINTR) continue;
-            if (count < 0) SystemFailure("cannot write", temporary, errno);
-            written += static_cast<std::size_t>(count);
-        }
-        if (fchmod(file.fd, old.st_mode & 07777) != 0)
-            SystemFailure("cannot chmod", temporary, errno);
-        if (fsync(file.fd) != 0) SystemFailure("cannot sync", temporary, errno);
-        if (file.Close() != 0) SystemFailure("cannot write", temporary, errno);
-        if (rename(temporary.c_str(), path.c_str()) != 0) {
-            SystemFailure("cannot replace", path, errno);
-        }
-    } catch (...) {
-        unlink(temporary.c_str());
-        throw;
+    tslfiles::Target target;
+    int error = 0;
+    if (target.Resolve(path, error) != tslfiles::Target::kNone || !target.exists) {
+        SystemFailure("cannot read", path, error);
     }
+    tslfiles::TemporaryFile file;
+    if ((error = file.Create(path)) != 0) SystemFailure("cannot create a file beside", path, error);
+    std::string const temporary = file.Path();
+    if ((error = tslfiles::WriteAll(file.Descriptor(), text.data(), text.size())) != 0) {
+        SystemFailure("cannot write", temporary, error);
+    }
+    if ((error = file.TakeOver(target)) != 0) SystemFailure("cannot chmod", temporary, error);
+    if ((error = file.SyncAndClose()) != 0) SystemFailure("cannot sync", temporary, error);
+    if ((error = file.RenameOver(path)) != 0) SystemFailure("cannot replace", path, error);
     // The rename is in place; a failing sync of the directory cannot undo it.
-    Descriptor directory(open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.fd >= 0) fsync(directory.fd);
+    (void)tslfiles::SyncDirectory(DirectoryOf(path));
 }
 
 }  // namespace
