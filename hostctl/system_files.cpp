@@ -136,6 +136,9 @@ EditLock::EditLock(char const* lockFile) {
         (void)::mkdir(directory.c_str(), 0755);
         error = lock.Acquire(lockFile);
     }
+    // On a read-only file system nobody can replace the file either: the edit goes on and
+    // reports its own failure, naming the file it could not write.
+    if (error == EROFS) return;
     if (error != 0) ThrowSystemError("Unable to lock", lockFile, error);
 }
 

@@ -14,12 +14,17 @@ public:
     ScopedFileLock(ScopedFileLock const&) = delete;
     ScopedFileLock& operator=(ScopedFileLock const&) = delete;
 
-    // Opens (creating it 0644 when missing) and locks the file, waiting for other holders.
-    // Returns 0 or the error of open or flock; nothing is held after an error.
+    // Opens (creating it 0644 when missing) and locks the file, waiting for other holders at
+    // most 30 s (then ETIMEDOUT). Returns 0 or the error of open or flock; nothing is held
+    // after an error.
     int Acquire(std::string const& path);
+    // The same for a directory itself: no lock file to create, so a read-only file system
+    // still locks.
+    int AcquireDirectory(std::string const& path);
     void Release();
 
 private:
+    int Lock(int descriptor);
     int fd = -1;
 };
 
