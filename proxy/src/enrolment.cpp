@@ -3,6 +3,7 @@
 #include <syslog.h>
 
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "host_name.h"
 
@@ -20,6 +21,11 @@ uint32_t const kNoLogonServers = 1311;
 uint32_t const kInternalError = 1359;
 uint32_t const kTimedOut = 10060;
 auto const kDomainInfoLifetime = std::chrono::minutes(5);
+// A provisioning that outlives its answer runs on for this many dc-timeouts (at least
+// kMinLateSeconds) so that what it makes can be deleted; tries to delete it.
+int const kLateTimeouts = 4;
+int const kMinLateSeconds = 60;
+int const kUndoTries = 3;
 std::size_t const kMaxContainerLength = 1024;
 
 std::string Dump(json const& value) {
@@ -119,7 +125,7 @@ Reply Enrolment::AskDomainController() {
     Fields answer;
     uint32_t status = kInternalError;
     try {
-        status = runner_(request, answer);
+        status = runner_(request, answer, config_.dcTimeoutSeconds);
     } catch (std::exception const& error) {
         answer["error"] = error.what();
     }
@@ -201,13 +207,76 @@ Reply Enrolment::CreateAccount(std::string const& body, std::string& hostName) {
         {"op", "provision"},    {"domain", config_.domain},     {"host-name", hostName},
         {"user", config_.user}, {"password", config_.password}, {"config", samba_.Path()}};
     if (!container.empty()) helperRequest["container"] = container;
-    Fields answer;
-    uint32_t status = kInternalError;
-    try {
-        status = runner_(helperRequest, answer);
-    } catch (std::exception const& error) {
-        answer["error"] = error.what();
+    account += '$';
+    {
+        std::lock_guard<std::mutex> lock(namesMutex_);
+        if (!busyNames_.insert(account).second) {
+            return ErrorReply(
+                409, kAccountExists,
+                "an enrolment of " + account + " is under way or being undone; ask again later");
+        }
     }
+    return Provision(helperRequest, account);
+}
+
+// One provisioning, on a thread of its own so that the request is answered at dc-timeout
+// while the helper runs on: a DC that was merely slow may still create the account, and only
+// a helper that sees the call end can say so and have it deleted again. Killing the helper
+// at dc-timeout would not stop a DC that holds the request already.
+struct Enrolment::Provisioning {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool answered = false;  // the client was answered without waiting for the result
+    uint32_t status = kInternalError;
+    Fields answer;
+};
+
+int Enrolment::LateSeconds() const {
+    return std::max(kLateTimeouts * config_.dcTimeoutSeconds, kMinLateSeconds);
+}
+
+Reply Enrolment::Provision(Fields const& request, std::string const& account) {
+    auto const run = std::make_shared<Provisioning>();
+    try {
+        std::thread([this, run, request, account] {
+            Fields answer;
+            uint32_t status = kInternalError;
+            try {
+                status = runner_(request, answer, LateSeconds());
+            } catch (std::exception const& error) {
+                answer["error"] = error.what();
+            }
+            std::unique_lock<std::mutex> lock(run->mutex);
+            run->finished = true;
+            if (!run->answered) {
+                run->status = status;
+                run->answer = std::move(answer);
+                run->done.notify_one();
+                return;
+            }
+            lock.unlock();
+            Undo(account, status, answer);
+        }).detach();
+    } catch (std::exception const& error) {
+        Release(account);
+        return ErrorReply(500, kInternalError, std::string("no thread: ") + error.what());
+    }
+    std::unique_lock<std::mutex> lock(run->mutex);
+    if (!run->done.wait_for(lock, std::chrono::seconds(config_.dcTimeoutSeconds),
+                            [&] { return run->finished; })) {
+        {
+            // Counted before the thread can see it was answered and count it down.
+            std::lock_guard<std::mutex> names(namesMutex_);
+            ++lateRuns_;
+        }
+        run->answered = true;
+        return HelperFailure(kTimedOut, Fields(), config_);
+    }
+    uint32_t const status = run->status;
+    Fields const answer = run->answer;
+    lock.unlock();
+    Release(account);
     if (status != 0) return HelperFailure(status, answer, config_);
     std::string const created = Field(answer, "account");
     std::string const provisioning = Field(answer, "provisioning");
@@ -219,6 +288,64 @@ Reply Enrolment::CreateAccount(std::string const& body, std::string& hostName) {
     reply.httpStatus = 201;
     reply.body = Dump({{"account", created}, {"provisioning", provisioning}});
     return reply;
+}
+
+void Enrolment::Release(std::string const& account) {
+    std::lock_guard<std::mutex> lock(namesMutex_);
+    busyNames_.erase(account);
+}
+
+// The provisioning ended after its request was answered with a time-out: the host never got
+// the account, so an account it made is deleted. The name stays taken until then.
+void Enrolment::Undo(std::string const& account, uint32_t status, Fields const& answer) {
+    if (status == 0) {
+        Fields request = {{"op", "unprovision"},    {"domain", config_.domain},
+                          {"account", account},     {"dc", Field(answer, "dc")},
+                          {"user", config_.user},   {"password", config_.password},
+                          {"config", samba_.Path()}};
+        uint32_t undone = kInternalError;
+        Fields result;
+        for (int attempt = 0; attempt < kUndoTries && undone != 0; ++attempt) {
+            result.clear();
+            try {
+                undone = runner_(request, result, config_.dcTimeoutSeconds);
+            } catch (std::exception const& error) {
+                result["error"] = error.what();
+            }
+        }
+        if (undone == 0) {
+            syslog(LOG_WARNING,
+                   "%s: created after its request was answered with a time-out; deleted again",
+                   account.c_str());
+        } else {
+            syslog(LOG_ERR,
+                   "%s: created after its request was answered with a time-out, and could not "
+                   "be deleted (status %u: %s); nobody uses it: delete it",
+                   account.c_str(), undone, Field(result, "error").c_str());
+        }
+    } else if (status == kTimedOut) {
+        syslog(LOG_ERR,
+               "%s: the DC did not finish provisioning it within %d s; if that account appears, "
+               "nobody uses it: delete it",
+               account.c_str(), LateSeconds());
+    } else {
+        syslog(LOG_INFO,
+               "%s: the provisioning answered too late ended with status %u; nothing "
+               "to delete",
+               account.c_str(), status);
+    }
+    std::lock_guard<std::mutex> lock(namesMutex_);
+    busyNames_.erase(account);
+    --lateRuns_;
+    namesChanged_.notify_all();
+}
+
+void Enrolment::Drain() {
+    std::unique_lock<std::mutex> lock(namesMutex_);
+    if (lateRuns_ != 0) {
+        syslog(LOG_INFO, "waiting for %d provisionings answered too late to be undone", lateRuns_);
+    }
+    namesChanged_.wait(lock, [this] { return lateRuns_ == 0; });
 }
 
 }  // namespace proxyd

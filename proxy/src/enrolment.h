@@ -7,7 +7,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "config.h"
@@ -17,8 +19,9 @@
 namespace proxyd {
 
 using sambaprovider::Fields;
-// Runs the helper with a request; its status, with the answer's fields in the second argument.
-using HelperRunner = std::function<uint32_t(Fields const&, Fields&)>;
+// Runs the helper with a request, stopping it after the deadline (seconds); its status, with
+// the answer's fields in the second argument.
+using HelperRunner = std::function<uint32_t(Fields const&, Fields&, int)>;
 
 struct Reply {
     int httpStatus = 500;
@@ -40,10 +43,19 @@ public:
     Reply DomainInfo();
     // POST /v1/machine-accounts; `hostName` gets the request's host name for the log.
     Reply CreateAccount(std::string const& body, std::string& hostName);
+    // Waits until every provisioning that outlived its answer has been undone (each is
+    // bounded: LateSeconds() plus the deletions' deadlines).
+    void Drain();
 
 private:
+    struct Provisioning;
+
     Reply AskDomainController();
     void LearnWorkgroup(std::string const& workgroup);
+    Reply Provision(Fields const& request, std::string const& account);
+    void Undo(std::string const& account, uint32_t status, Fields const& answer);
+    void Release(std::string const& account);
+    int LateSeconds() const;
 
     ProxyConfig const& config_;
     SambaConfig& samba_;
@@ -59,6 +71,14 @@ private:
     std::chrono::steady_clock::time_point cachedAt_;
     Reply cachedReply_;
     Reply lastReply_;
+
+    // The account names with a provisioning under way, or one being undone: a second request
+    // for such a name is refused, so that two requests never provision one name and a name
+    // is free again only once nothing of an earlier attempt can appear on the DC.
+    std::mutex namesMutex_;
+    std::condition_variable namesChanged_;
+    std::set<std::string> busyNames_;
+    int lateRuns_ = 0;  // provisionings that outlived their answer
 };
 
 }  // namespace proxyd

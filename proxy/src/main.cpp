@@ -172,9 +172,10 @@ int Serve(ProxyConfig const& config, httplib::SSLServer& server) {
     } catch (std::exception const& error) {
         return Fail(error.what());
     }
-    Enrolment enrolment(config, samba, [&config](Fields const& request, Fields& answer) {
-        return sambaprovider::RunHelperAt(config.helper, request, answer, config.dcTimeoutSeconds);
-    });
+    Enrolment enrolment(
+        config, samba, [&config](Fields const& request, Fields& answer, int deadlineSeconds) {
+            return sambaprovider::RunHelperAt(config.helper, request, answer, deadlineSeconds);
+        });
 
     server.new_task_queue = [&config] {
         return new BoundedPool(static_cast<std::size_t>(config.workers));
@@ -255,7 +256,10 @@ int Serve(ProxyConfig const& config, httplib::SSLServer& server) {
     ended = true;
     pthread_kill(stopper.native_handle(), SIGUSR1);
     stopper.join();
-    if (!listened) return Fail("the listening socket failed: " + std::string(std::strerror(errno)));
+    int const listenError = errno;
+    enrolment.Drain();
+    if (!listened)
+        return Fail("the listening socket failed: " + std::string(std::strerror(listenError)));
     syslog(LOG_INFO, "stopped");
     return 0;
 }
