@@ -53,6 +53,9 @@ expect tslauth usr/bin/tslauth usr/share/man/man1/tslauth.1.gz
 expect tslauth-demo usr/libexec/tslauth/lib/libdemodirectory.so \
     usr/libexec/tslauth/lib/libdemoproxy.so usr/share/tslauth/demo/example-directory.conf
 expect tslauth-samba usr/libexec/tslauth/lib/libsamba.so usr/libexec/tslauth/lib/tslauth-samba-helper
+expect tslauth-qap-client usr/libexec/tslauth/lib/libqapclient.so
+expect tslauth-proxyd usr/sbin/tslauth-proxyd lib/systemd/system/tslauth-proxyd.service \
+    usr/share/man/man8/tslauth-proxyd.8.gz
 # The library writes its PAM lines as /lib/security/$ISA/MODULE, which Debian's libpam tries as
 # they stand and then with $ISA replaced by /lib/security; this link makes the first one load.
 isa_link=$(dpkg-deb -c "$out/tslauth-samba_${version}_$arch.deb" | awk '$6 == "./usr/lib/security/$ISA" { print $1, $7, $8 }')

@@ -13,6 +13,8 @@ packages=(g++ cmake ninja-build pkg-config libboost-dev libssl-dev libgtest-dev 
           openssl groff-base clang-14 libclang-rt-14-dev)
 # The samba provider plug-in's libraries (plugins/samba).
 packages+=(samba-dev libwbclient-dev libldap-dev libsasl2-dev libkrb5-dev libtdb-dev libtalloc-dev)
+# HTTPS and JSON for the enrolment service (proxy/) and the proxy-client plug-in.
+packages+=(libcpp-httplib-dev nlohmann-json3-dev)
 # The directory suite (tests/directory): a domain controller, a member with winbindd, its PAM
 # and NSS modules and GSSAPI for LDAP, and the tools that tell when the controller is ready.
 packages+=(samba-ad-dc samba-ad-provision winbind libpam-winbind libnss-winbind
@@ -24,7 +26,7 @@ for group in "$@"; do
         foreign_architecture=i386
         packages+=(g++-multilib libssl-dev:i386 libgtest-dev:i386
                    samba-dev:i386 libwbclient-dev:i386 libldap-dev:i386 libkrb5-dev:i386
-                   libtdb-dev:i386 libtalloc-dev:i386)
+                   libtdb-dev:i386 libtalloc-dev:i386 libcpp-httplib-dev:i386)
         ;;
     packaging) packages+=(build-essential debhelper dpkg-dev lintian) ;;
     *)

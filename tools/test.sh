@@ -36,7 +36,8 @@ echo "== Test suite under AddressSanitizer + UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite "$base-asan" -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 echo "== Test suite under ThreadSanitizer =="
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+# The suppressions file says which reports it leaves out, and why.
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan-suppressions.txt \
     run_suite "$base-tsan" -DTSLAUTH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
 echo "== Test suite built for 32-bit x86 (-m32) =="
 tools/enable-i386.sh

@@ -1,35 +1,60 @@
 #!/usr/bin/env bash
 # The directory comparison: joins and a frozen DC, against the command-line joiners that ship
-# with Debian, all on one throw-away domain controller (tests/directory/lab.sh).
+# with Debian, and joins through the enrolment service, all on one throw-away domain controller
+# (tests/directory/lab.sh).
 #
-#   bench/directory/compare.sh BUILD_DIRECTORY [ROUNDS]
+#   bench/directory/compare.sh BUILD_DIRECTORY [ROUNDS] [--enrolment-only]
 #
 # Joins: the same member host joins ROUNDS times (default 3) with each of `tslauth join`,
 # `net ads join` and `adcli join`; between two joins the account is deleted and the host's
 # membership removed, untimed. The frozen DC: every DC process stopped (SIGSTOP); then the
 # time until `tslauth status --timeout 2` answers, against `wbinfo -t`, `net ads info` and
-# `adcli info` (each stopped after 150 s). Root only; adcli is installed when missing.
+# `adcli info` (each stopped after 150 s). The enrolment service (when tslauth-proxyd and the
+# qapclient plug-in are built): a join through it against a credential join of the same host
+# into the same container (ROUNDS each, median), and accounts provisioned per second with 1, 8
+# and 32 requests at a time (POST /v1/machine-accounts with curl from three members, distinct
+# names; the accounts are deleted afterwards). Root only; adcli is installed when missing.
 set -uo pipefail
 
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(readlink -f "${1:?build directory}")
-rounds=${2:-3}
+only_enrolment=
+args=()
+for arg in "$@"; do
+    case $arg in
+        --enrolment-only) only_enrolment=yes ;;
+        *) args+=("$arg") ;;
+    esac
+done
+build=$(readlink -f "${args[0]:?build directory}")
+rounds=${args[1]:-3}
 lab_sh=$source_dir/tests/directory/lab.sh
 tool=$build/tools/tslauth
+proxyd=$build/proxy/tslauth-proxyd
+qapclient=$build/plugins/qap-client/libqapclient.so
 
 [ "$(id -u)" = 0 ] || { echo "compare: the directory comparison needs root" >&2; exit 1; }
-for file in "$tool" "$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper" \
-    "$build/bench/directory_cached_queries"; do
+needed=("$tool" "$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper")
+if [ -n "$only_enrolment" ]; then
+    needed+=("$proxyd" "$qapclient")
+else
+    needed+=("$build/bench/directory_cached_queries")
+fi
+for file in "${needed[@]}"; do
     [ -e "$file" ] || { echo "compare: $file is missing; build first" >&2; exit 1; }
 done
-if ! command -v adcli >/dev/null 2>&1; then
+up=(--plugin "$build/plugins/samba/libsamba.so" --plugin "$build/plugins/samba/tslauth-samba-helper")
+if [ -e "$proxyd" ] && [ -e "$qapclient" ]; then
+    up+=(--proxyd "$proxyd" --plugin "$qapclient")
+else
+    echo "compare: no enrolment service built ($proxyd, $qapclient); its figures are left out" >&2
+fi
+if [ -z "$only_enrolment" ] && ! command -v adcli >/dev/null 2>&1; then
     echo "compare: installing adcli" >&2
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends adcli >&2 ||
         { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq adcli >&2; }
 fi
 
-LAB=$("$lab_sh" up --plugin "$build/plugins/samba/libsamba.so" \
-    --plugin "$build/plugins/samba/tslauth-samba-helper") || exit 1
+LAB=$("$lab_sh" up "${up[@]}") || exit 1
 trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1; "$lab_sh" down "$LAB" >&2' EXIT
 # shellcheck source=/dev/null
 . "$LAB/lab.env"
@@ -67,51 +92,134 @@ member_smb_conf() {
 }
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-ours=() net=() adcli=()
-for _ in $(seq 1 "$rounds"); do
+joins_and_frozen_dc() {
+    ours=() net=() adcli=()
+    for _ in $(seq 1 "$rounds"); do
+        reset_host
+        timed t on $host "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$pw_file"
+        ours+=("$t")
+        reset_host
+        member_smb_conf
+        timed t on $host net ads join -U "$ADMIN_USER%$ADMIN_PASSWORD"
+        net+=("$t")
+        reset_host
+        timed t on $host sh -c "adcli join --domain=$DNS_DOMAIN --login-user=$ADMIN_USER --stdin-password < '$pw_file'"
+        adcli+=("$t")
+    done
     reset_host
+    m_ours=$(median "${ours[@]}") m_net=$(median "${net[@]}") m_adcli=$(median "${adcli[@]}")
+    faster=$((m_net < m_adcli ? m_net : m_adcli))
+
+    echo "== Join ($rounds rounds each, median; all rounds in ms) =="
+    printf '%-16s %6s ms   (%s)\n' "tslauth join" "$m_ours" "${ours[*]}"
+    printf '%-16s %6s ms   (%s)\n' "net ads join" "$m_net" "${net[*]}"
+    printf '%-16s %6s ms   (%s)\n' "adcli join" "$m_adcli" "${adcli[*]}"
+    ratio=$(awk -v a="$m_ours" -v b="$faster" 'BEGIN {printf "%.2f", a / b}')
+    verdict=$(awk -v r="$ratio" 'BEGIN {print (r <= 1.0 ? "met" : "missed")}')
+    echo "tslauth join / faster of the two: ${ratio}x (goal at most 1.0x: $verdict)"
+
+    # A joined host with winbindd for the frozen DC.
     timed t on $host "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$pw_file"
-    ours+=("$t")
-    reset_host
-    member_smb_conf
-    timed t on $host net ads join -U "$ADMIN_USER%$ADMIN_PASSWORD"
-    net+=("$t")
-    reset_host
-    timed t on $host sh -c "adcli join --domain=$DNS_DOMAIN --login-user=$ADMIN_USER --stdin-password < '$pw_file'"
-    adcli+=("$t")
-done
-reset_host
-m_ours=$(median "${ours[@]}") m_net=$(median "${net[@]}") m_adcli=$(median "${adcli[@]}")
-faster=$((m_net < m_adcli ? m_net : m_adcli))
-
-echo "== Join ($rounds rounds each, median; all rounds in ms) =="
-printf '%-16s %6s ms   (%s)\n' "tslauth join" "$m_ours" "${ours[*]}"
-printf '%-16s %6s ms   (%s)\n' "net ads join" "$m_net" "${net[*]}"
-printf '%-16s %6s ms   (%s)\n' "adcli join" "$m_adcli" "${adcli[*]}"
-ratio=$(awk -v a="$m_ours" -v b="$faster" 'BEGIN {printf "%.2f", a / b}')
-verdict=$(awk -v r="$ratio" 'BEGIN {print (r <= 1.0 ? "met" : "missed")}')
-echo "tslauth join / faster of the two: ${ratio}x (goal at most 1.0x: $verdict)"
-
-# A joined host with winbindd for the frozen DC.
-timed t on $host "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$pw_file"
-"$lab_sh" winbindd-start "$LAB" $host >&2 || exit 1
-on $host "$tool" status --timeout 10 >/dev/null 2>&1
-"$lab_sh" freeze "$LAB" >&2
-echo "== DC frozen: time to the first answer =="
-frozen() {
-    local name=$1 t0
-    shift
-    t0=$(now_ms)
-    on $host timeout 150 "$@" >/dev/null 2>&1
-    local rc=$?
-    printf '%-28s %8s ms  (exit %s%s)\n' "$name" $(($(now_ms) - t0)) "$rc" \
-        "$([ "$rc" = 124 ] && echo ', stopped after 150 s')"
+    "$lab_sh" winbindd-start "$LAB" $host >&2 || exit 1
+    on $host "$tool" status --timeout 10 >/dev/null 2>&1
+    "$lab_sh" freeze "$LAB" >&2
+    echo "== DC frozen: time to the first answer =="
+    frozen() {
+        local name=$1 t0
+        shift
+        t0=$(now_ms)
+        on $host timeout 150 "$@" >/dev/null 2>&1
+        local rc=$?
+        printf '%-28s %8s ms  (exit %s%s)\n' "$name" $(($(now_ms) - t0)) "$rc" \
+            "$([ "$rc" = 124 ] && echo ', stopped after 150 s')"
+    }
+    frozen "tslauth status --timeout 2" "$tool" status --timeout 2
+    echo "-- one process: first queries, then answers from the cache while the DC stays frozen"
+    on $host "$build/bench/directory_cached_queries" 2 1000
+    echo "-- the same questions without the library"
+    frozen "wbinfo -t" wbinfo -t
+    frozen "net ads info" net ads info
+    frozen "adcli info" adcli info "$DNS_DOMAIN"
+    "$lab_sh" thaw "$LAB" >&2
 }
-frozen "tslauth status --timeout 2" "$tool" status --timeout 2
-echo "-- one process: first queries, then answers from the cache while the DC stays frozen"
-on $host "$build/bench/directory_cached_queries" 2 1000
-echo "-- the same questions without the library"
-frozen "wbinfo -t" wbinfo -t
-frozen "net ads info" net ads info
-frozen "adcli info" adcli info "$DNS_DOMAIN"
-"$lab_sh" thaw "$LAB" >&2
+
+# ---- the enrolment service ---------------------------------------------------------------------
+
+# The member asks the service through the qapclient plug-in and pins its certificate.
+proxy_client() {
+    on "$1" sh -c 'cd /etc/ostrel && echo "provider = qapclient" >tslauth/qapprovider.conf.new &&
+        mv tslauth/qapprovider.conf.new tslauth/qapprovider.conf &&
+        { [ -e tslauth/qapservers.conf ] || : >tslauth/qapservers.conf; } &&
+        echo "UserVars.ActiveDirectoryVerifyQAPCertificate = int:1" >hostctl/advanced-options.conf.new &&
+        mv hostctl/advanced-options.conf.new hostctl/advanced-options.conf' &&
+        on "$1" "$tool" import-certificate "$LAB/proxy-certificate.pem" "$PROXY_IP" >/dev/null
+}
+
+# Deletes the computer accounts an LDAP filter matches, in one go on the DC's database.
+delete_accounts() {
+    local dns
+    mapfile -t dns < <(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "$1" dn \
+        2>/dev/null | sed -n 's/^dn: //p')
+    [ "${#dns[@]}" = 0 ] || on dc env SMB_CONF_PATH="$TARGET/etc/smb.conf" \
+        ldbdel -H "$TARGET/private/sam.ldb" "${dns[@]}" >/dev/null
+}
+
+# One provisioning request from MEMBER for the host NAME; prints the HTTP status.
+provision() { # MEMBER NAME
+    "$lab_sh" run "$LAB" "$1" curl -s -o /dev/null -w '%{http_code}\n' --max-time 120 \
+        --cacert "$LAB/proxy-certificate.pem" -H 'Content-Type: application/json' \
+        -d "{\"host_name\": \"$2.$DNS_DOMAIN\"}" "https://$PROXY_IP:$PROXY_PORT/v1/machine-accounts"
+}
+
+enrolment() {
+    local container="OU=$OU_NAME,$BASE_DN" proxy=() credentials=() level count i t0 ms created lines
+    "$lab_sh" winbindd-stop "$LAB" $host >&2
+    # The service's default dc-timeout, not the directory suite's short one.
+    "$lab_sh" proxy-start "$LAB" 30 >&2 || exit 1
+    for i in m1 m2 m3; do
+        proxy_client $i || { echo "compare: cannot make $i a client of the service" >&2; exit 1; }
+    done
+    # Untimed: the service's first domain question fills its cache.
+    on $host "$tool" proxy-domain "$PROXY_IP" >/dev/null
+    for _ in $(seq 1 "$rounds"); do
+        reset_host
+        timed t on $host "$tool" join-proxy "$PROXY_IP"
+        proxy+=("$t")
+        reset_host
+        timed t on $host "$tool" join "$DNS_DOMAIN/$container" --user "$ADMIN_USER" \
+            --password-file "$pw_file"
+        credentials+=("$t")
+    done
+    reset_host
+    echo "== Join through the enrolment service ($rounds rounds each, median; all rounds in ms) =="
+    printf '%-36s %6s ms   (%s)\n' "tslauth join-proxy" "$(median "${proxy[@]}")" "${proxy[*]}"
+    printf '%-36s %6s ms   (%s)\n' "tslauth join --user (same container)" \
+        "$(median "${credentials[@]}")" "${credentials[*]}"
+
+    echo "== Accounts provisioned per second (POST /v1/machine-accounts; curl from m1, m2, m3) =="
+    export -f provision
+    export lab_sh LAB PROXY_IP PROXY_PORT DNS_DOMAIN
+    for level in 1 8 32; do
+        count=$((level == 1 ? 8 : level * 4 > 64 ? 64 : level * 4))
+        lines=$(wc -l <"$LAB/logs/proxyd.log")
+        t0=$(now_ms)
+        for ((i = 1; i <= count; i++)); do
+            printf 'm%d rate%d-%d\n' $((i % 3 + 1)) "$level" "$i"
+        done | xargs -P "$level" -L 1 bash -c 'provision "$@"' provision >"$LAB/bench.out"
+        ms=$(($(now_ms) - t0))
+        created=$(grep -c '^201$' "$LAB/bench.out")
+        printf '%2d at a time: %2d of %2d created in %6d ms: %s per second\n' "$level" "$created" \
+            "$count" "$ms" "$(awk -v n="$created" -v ms="$ms" 'BEGIN { printf "%.2f", n * 1000 / ms }')"
+        # What the service said to the others.
+        tail -n "+$((lines + 1))" "$LAB/logs/proxyd.log" | grep ' POST ' | grep -v ': 201 status' |
+            sed 's/^[^:]*: /   refused: /'
+        delete_accounts "(sAMAccountName=RATE$level-*)"
+        [ -z "$(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub \
+            "(sAMAccountName=RATE$level-*)" dn 2>/dev/null | sed -n 's/^dn: //p')" ] ||
+            echo "compare: accounts RATE$level-* were not all deleted" >&2
+    done
+    "$lab_sh" proxy-stop "$LAB" >&2
+}
+
+[ -n "$only_enrolment" ] || joins_and_frozen_dc
+if [ -x "$LAB/proxy/tslauth-proxyd" ]; then enrolment; fi

@@ -106,16 +106,26 @@ void ActiveDirectoryStore::JoinDomainWithQAP(std::string const& server,
     std::unique_ptr<QAPProxy> const proxy =
         OpenProxy(proxyProvider, server, verify != 0, thumbprint);
 
-    if (!skipHostnameCheck) SanitiseHostnameForDomain(proxy->GetDNSDomainName(), repair);
+    // The domain is asked once a join: each question is a round trip to the service, and
+    // its answer does not change within one join.
+    QAP::DirectoryDomainInfo domainInfo;
+    bool asked = false;
+    auto askDomain = [&] {
+        if (asked) return;
+        proxy->GetDomainInfo(domainInfo.netBIOSDomainName, domainInfo.dnsDomainName,
+                             domainInfo.domainSID);
+        asked = true;
+    };
+    if (!skipHostnameCheck) {
+        askDomain();
+        SanitiseHostnameForDomain(domainInfo.dnsDomainName, repair);
+    }
 
     std::string const container =
         computerContainer.empty() ? proxy->GetDefaultComputerContainer() : computerContainer;
     ComputerPrincipalInfo const principal = proxy->CreateMachineAccount(canonicalName, container);
 
-    QAP::DirectoryDomainInfo domainInfo;
-    domainInfo.netBIOSDomainName = proxy->GetNetBIOSDomainName();
-    domainInfo.dnsDomainName = proxy->GetDNSDomainName();
-    domainInfo.domainSID = proxy->GetDomainSID();
+    askDomain();
     QAP::MachineAccountInfo accountInfo;
     accountInfo.hostName = shortName;
     accountInfo.dnsDomainName = domainInfo.dnsDomainName;

@@ -1,5 +1,6 @@
 #include <authentication/exceptions.h>
 #include <authentication/qap_proxy.h>
+#include <authentication/status_mapping.h>
 #include <dlfcn.h>
 
 #include <cstdint>
@@ -16,23 +17,13 @@ namespace {
 char const kTableSymbol[] = "QAPProxyClientOperations";
 std::uint32_t const kUntrustedCertificateChain = 0x80090325u;
 
-// The proxy client knows fewer statuses than the provider: anything else, access denied
-// included, is unknown.
+// A proxy status raises the class the provider's status of that number does (the service
+// answers access denied, account exists, no logon servers and the like); only the untrusted
+// certificate is the proxy's own, and a number without a class stays unknown.
 [[noreturn]] void ThrowProxyStatus(std::uint32_t status) {
-    switch (status) {
-        case 8:
-            throw NotEnoughMemoryException();
-        case 1225:
-            throw ConnectionRefusedException();
-        case 1229:
-            throw ConnectionInvalidException();
-        case 10060:
-            throw WSATimedOutException();
-        case kUntrustedCertificateChain:
-            throw InvalidQAPCertificateException();
-        default:
-            throw UnknownException(status);
-    }
+    if (status == kUntrustedCertificateChain) throw InvalidQAPCertificateException();
+    ThrowMappedException(status);
+    throw UnknownException(status);  // not reached: the mapping always throws
 }
 
 // Hands the strings of a successful call back to the plug-in on every way out, in

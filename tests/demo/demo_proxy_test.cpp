@@ -187,7 +187,8 @@ TEST_F(DemoProxyTest, StoreJoinsThroughTheProxy) {
     EXPECT_EQ("(returned)", WhatThrown([&] { store.JoinDomainWithQAP("192.0.2.1", "", true); }));
     EXPECT_EQ(Joined(AccountPassword()), sandbox::ReadFile(kDirectoryFile));
     EXPECT_EQ(1u, store.GetDomainTrustState());
-    EXPECT_EQ(Named(typeid(UnknownException), "Exception 0x00000a83: Unknown exception"),
+    EXPECT_EQ(Named(typeid(SetupAlreadyJoinedException),
+                    "Exception 0x00000a83: This machine is already joined to a domain."),
               WhatThrown([&] { store.JoinDomainWithQAP("192.0.2.1", "", true); }));
 }
 

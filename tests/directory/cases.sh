@@ -6,6 +6,7 @@
 # usage: cases.sh up LAB-OPTIONS...   builds the lab (options of "lab.sh up")
 #        cases.sh down
 #        cases.sh CASE                preflight join join-refused join-ou status pam frozen-dc leave
+#                                     proxy-join proxy-refusals proxy-load
 # environment: DIRECTORY_LAB_POINTER  file that names the running lab's directory
 #              TSLAUTH_TOOL           the built tslauth command
 #              DIRECTORY_PROBE        the built directory_probe
@@ -37,18 +38,24 @@ expect() {
 
 on() { "$lab_sh" run "$LAB" "$@"; }
 
-# tool HOST ARGS...: runs the tslauth command on a member; sets out, err and status.
+# tool HOST ARGS...: runs the tslauth command on a member; sets out, err, status and elapsed
+# (ms). HOST "m3:hv02" is a fresh host named hv02 on m3's network (lab.sh run-as).
 tool() {
-    local host=$1 start errors
+    local host=$1 start errors runner
     shift
+    if [[ $host == *:* ]]; then
+        runner=("$lab_sh" run-as "$LAB" "${host%%:*}" "${host#*:}")
+    else
+        runner=(on "$host")
+    fi
     start=$(date +%s%N)
     errors=$(mktemp "$LAB/tool-stderr.XXXXXX")
-    out=$(on "$host" "$TSLAUTH_TOOL" "$@" 2>"$errors")
+    out=$("${runner[@]}" "$TSLAUTH_TOOL" "$@" 2>"$errors")
     status=$?
+    elapsed=$((($(date +%s%N) - start) / 1000000))
     err=$(cat "$errors")
     rm -f "$errors"
-    printf '$ [%s] tslauth %s  (exit %s, %d ms)\n' "$host" "$*" "$status" \
-        $((($(date +%s%N) - start) / 1000000))
+    printf '$ [%s] tslauth %s  (exit %s, %d ms)\n' "$host" "$*" "$status" "$elapsed"
     [ -z "$out" ] || printf '%s\n' "$out" | sed 's/^/  | /'
     [ -z "$err" ] || printf '%s\n' "$err" | sed 's/^/  ! /'
 }
@@ -327,6 +334,264 @@ case_leave() {
     joined m2 && bad "m2 still counts as joined"
 }
 
+# ---- joins through the enrolment service (tslauth-proxyd on the proxy host) -------------------
+
+proxy_up() { # [DC-TIMEOUT]
+    "$lab_sh" proxy-start "$LAB" "${1:-}"
+    case $? in
+        0) ;;
+        77)
+            note "skipped: this lab runs no enrolment service"
+            exit 77
+            ;;
+        *)
+            bad "tslauth-proxyd does not start"
+            finish
+            ;;
+    esac
+}
+
+log_lines() { wc -l <"$LAB/logs/proxyd.log"; }
+# The service's request lines after line N, from the peer address on: "ADDRESS METHOD PATH host
+# NAME: HTTP-STATUS status N", without the message that may follow.
+requests_since() {
+    tail -n "+$(($1 + 1))" "$LAB/logs/proxyd.log" |
+        sed -n 's/^.*: \([0-9.]* [A-Z]* \/[^ ]* host [^ ]*: [0-9]* status [0-9]*\).*$/\1/p'
+}
+
+# The member asks the service through the qapclient plug-in with certificate verification on,
+# pinning the thumbprint of CERTIFICATE (default: the service's own).
+proxy_client() { # HOST [CERTIFICATE]
+    local host=$1 certificate=${2:-$LAB/proxy-certificate.pem}
+    on "$host" sh -c 'cd /etc/ostrel &&
+        echo "provider = qapclient" >tslauth/qapprovider.conf.new &&
+        mv tslauth/qapprovider.conf.new tslauth/qapprovider.conf &&
+        { [ -e tslauth/qapservers.conf ] || : >tslauth/qapservers.conf; } &&
+        echo "UserVars.ActiveDirectoryVerifyQAPCertificate = int:1" >hostctl/advanced-options.conf.new &&
+        mv hostctl/advanced-options.conf.new hostctl/advanced-options.conf' ||
+        bad "cannot configure the proxy client on $host"
+    tool "$host" import-certificate "$certificate" "$PROXY_IP"
+    [ "$status" = 0 ] || bad "$host: import-certificate"
+}
+
+dc_attribute() { # NAME ATTRIBUTE
+    on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "(sAMAccountName=$1\$)" "$2" \
+        2>/dev/null | sed -n "s/^$2: //p"
+}
+
+# Deletes the computer accounts FILTER matches (an LDAP filter), in one go.
+dc_delete_accounts() {
+    local dns
+    mapfile -t dns < <(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "$1" dn \
+        2>/dev/null | sed -n 's/^dn: //p')
+    [ "${#dns[@]}" = 0 ] ||
+        on dc env SMB_CONF_PATH="$TARGET/etc/smb.conf" ldbdel -H "$TARGET/private/sam.ldb" \
+            "${dns[@]}" >/dev/null ||
+        bad "cannot delete ${dns[*]}"
+}
+
+# Nothing of a join on HOST: no secrets, no smb.conf, no keytab.
+never_joined() {
+    on "$1" sh -c 'ls /var/lib/samba/private/secrets.tdb /etc/samba/smb.conf /etc/krb5.keytab 2>/dev/null'
+}
+
+# The processes in the proxy host's network namespace besides the service (its helpers).
+proxy_helpers() {
+    local p service
+    service=$(cat "$LAB/pids/proxyd" 2>/dev/null)
+    for p in $(find /proc/[0-9]*/ns/net -maxdepth 0 -lname "net:\[$NETINODE_PROXY\]" 2>/dev/null |
+        cut -d/ -f3); do
+        [ "$p" = "$service" ] || cat "/proc/$p/comm" 2>/dev/null
+    done
+}
+
+case_proxy_join() {
+    local dn="CN=HV02,OU=$OU_NAME,$BASE_DN" lines user="$NETBIOS_DOMAIN\\$USER_NAME"
+    proxy_up
+    ensure_left m2
+    dc_delete_accounts "(sAMAccountName=HV02\$)"
+    proxy_client m2
+
+    tool m2 proxy-domain "$PROXY_IP"
+    expect "proxy-domain" "$DNS_DOMAIN" "$out"
+    lines=$(log_lines)
+    # No credentials: the member holds none, and the service's account makes the computer.
+    tool m2 join-proxy "$PROXY_IP"
+    expect "join-proxy exit status" 0 "$status"
+    expect "join-proxy output" "Joined through the authentication proxy $PROXY_IP." "$out"
+    expect "the service answered the domain question once and created one account" \
+        "$IP_M2 GET /v1/domain host -: 200 status 0
+$IP_M2 POST /v1/machine-accounts host hv02.$DNS_DOMAIN: 201 status 0" "$(requests_since "$lines")"
+    # The DNS host name comes from the service's own smb.conf for the domain.
+    expect "the DC has the account in $OU_NAME, named in the domain" \
+        "$dn uac=4096 dNSHostName=hv02.$DNS_DOMAIN" \
+        "$(dc_account HV02) dNSHostName=$(dc_attribute HV02 dNSHostName)"
+    check_member_joined m2
+    tool m2 status --json
+    expect "status after the join through the service" "$(status_json m2 "$dn")" "$out"
+
+    tool m2 activate "Active Directory"
+    expect "activate exit status" 0 "$status"
+    expect "$user logs in on m2" "authenticate 0 (Success)
+account 0 (Success)
+user $user" "$(probe m2 pam tslauth-probe "$user" "$USER_PASSWORD" 2>/dev/null)"
+    tool m2 activate None
+    expect "activate None exit status" 0 "$status"
+}
+
+case_proxy_refusals() {
+    local lines before timeout_ms=$((PROXY_DC_TIMEOUT * 1000))
+    proxy_up
+    dc_delete_accounts "(|(sAMAccountName=HV03\$)(sAMAccountName=HV04\$))"
+
+    # A pinned thumbprint of another certificate: the handshake fails before any request.
+    [ -f "$LAB/other-certificate.pem" ] ||
+        openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+            -subj "/CN=$PROXY_IP" -keyout "$LAB/other-certificate.key" \
+            -out "$LAB/other-certificate.pem" 2>/dev/null
+    proxy_client m3 "$LAB/other-certificate.pem"
+    lines=$(log_lines)
+    tool m3 join-proxy "$PROXY_IP"
+    expect "another certificate: exit status" 4 "$status"
+    expect "another certificate: message" \
+        "tslauth: The QAP server's certificate cannot be verified." "$err"
+    expect "another certificate: no request reached the service" "" "$(requests_since "$lines")"
+
+    # An address the service does not serve.
+    proxy_client m4
+    lines=$(log_lines)
+    tool m4 join-proxy "$PROXY_IP"
+    expect "address not allowed: exit status" 4 "$status"
+    expect "address not allowed: message" "tslauth: Exception 0x00000005: Access is denied." "$err"
+    expect "address not allowed: refused at the first request" \
+        "$IP_M4 GET /v1/domain host -: 403 status 5" "$(requests_since "$lines")"
+
+    # A name another joined host holds: refused, and that host's trust stays good.
+    joined m2 || ensure_joined m2 "OU=$OU_NAME,$BASE_DN"
+    winbindd_up m2 || bad "winbindd on m2"
+    proxy_client m3
+    before=$(dc_password_set HV02)
+    lines=$(log_lines)
+    tool m3:hv02 join-proxy "$PROXY_IP"
+    expect "name taken: exit status" 4 "$status"
+    expect "name taken: message" "tslauth: Exception 0x00000524: The specified account already exists." "$err"
+    expect "name taken: refused by the service" \
+        "$IP_M3 POST /v1/machine-accounts host hv02.$DNS_DOMAIN: 409 status 1316" \
+        "$(requests_since "$lines" | grep POST)"
+    expect "name taken: the account's password was not reset" "$before" "$(dc_password_set HV02)"
+    on m2 wbinfo -t >/dev/null 2>&1 || bad "name taken: m2's trust broke"
+
+    # The service stopped: refused at once, not after the client's 10 s connect bound.
+    "$lab_sh" proxy-stop "$LAB"
+    tool m3 join-proxy "$PROXY_IP"
+    expect "service down: exit status" 4 "$status"
+    expect "service down: message" \
+        "tslauth: Exception 0x000004c9: The remote computer refused the network connection." "$err"
+    [ "$elapsed" -lt 10000 ] || bad "service down: should be refused within the connect bound"
+
+    # The DC frozen behind the service: the service's dc-timeout, then a time-out status. The
+    # domain question is answered first, so that the account request is the one that waits.
+    proxy_up
+    tool m3 proxy-domain "$PROXY_IP"
+    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1' EXIT
+    "$lab_sh" freeze "$LAB"
+    lines=$(log_lines)
+    tool m3 join-proxy "$PROXY_IP"
+    local frozen_status=$status frozen_err=$err frozen_elapsed=$elapsed
+    # The provisioning runs on after the answer; until it has ended and what it made is
+    # deleted, the name is not handed out again.
+    tool m3 join-proxy "$PROXY_IP"
+    expect "DC frozen: the name is held while its provisioning runs on" \
+        "4 tslauth: Exception 0x00000524: The specified account already exists." "$status $err"
+    "$lab_sh" thaw "$LAB"
+    status=$frozen_status err=$frozen_err elapsed=$frozen_elapsed
+    expect "DC frozen: exit status (timed out)" 5 "$status"
+    expect "DC frozen: message" "tslauth: Exception 0x0000274c: A connection attempt failed because the connected party did not properly respond after a period of time, or established connection failed because connected host has failed to respond." "$err"
+    expect "DC frozen: the service timed the request out, then refused the name" \
+        "$IP_M3 POST /v1/machine-accounts host hv03.$DNS_DOMAIN: 504 status 10060
+$IP_M3 POST /v1/machine-accounts host hv03.$DNS_DOMAIN: 409 status 1316" \
+        "$(requests_since "$lines" | grep POST)"
+    note "join-proxy with the DC frozen took $elapsed ms (dc-timeout ${PROXY_DC_TIMEOUT} s)"
+    [ "$elapsed" -ge "$timeout_ms" ] && [ "$elapsed" -le $((timeout_ms + 2500)) ] ||
+        bad "DC frozen: should answer within about ${PROXY_DC_TIMEOUT} s"
+    # Once the DC runs again the late provisioning ends (bounded by the service), and an
+    # account it made is deleted.
+    local i
+    for ((i = 0; i < 900; i++)); do
+        tail -n "+$((lines + 1))" "$LAB/logs/proxyd.log" | grep -q 'HV03\$: ' &&
+            [ -z "$(proxy_helpers)" ] && break
+        sleep 0.1
+    done
+    [ "$i" -lt 900 ] || bad "DC frozen: the late provisioning of HV03 did not end within 90 s"
+    note "after the thaw: $(tail -n "+$((lines + 1))" "$LAB/logs/proxyd.log" | grep -o 'HV03\$: .*')"
+
+    # Nothing half done: no account on the DC, nothing of a join on the hosts.
+    expect "no account for HV03 or HV04" "absent absent" "$(dc_account HV03) $(dc_account HV04)"
+    expect "m3 and m4 never joined" "" "$(never_joined m3; never_joined m4)"
+}
+
+# Enrolments of LOAD_COUNT host names, LOAD_PARALLEL at a time, from short-lived hosts on m1..m3.
+LOAD_COUNT=50
+LOAD_PARALLEL=8
+
+# One enrolment (the join reads the keytab's key versions over LDAP as the new machine, so a
+# join that succeeds has been checked with the DC). Prints "NAME exit STATUS".
+enrol_one() { # MEMBER NAME
+    local rc
+    "$lab_sh" run-as "$LAB" "$1" "$2" "$TSLAUTH_TOOL" join-proxy "$PROXY_IP" \
+        >"$LAB/load/$2.log" 2>&1
+    rc=$?
+    echo "$2 exit $rc"
+}
+
+case_proxy_load() {
+    local pid rss_before rss_after start seconds names expected i host lines sanitized=''
+    # The service's default dc-timeout: eight provisionings at once keep the DC busy for longer
+    # than the lab's short one.
+    proxy_up 30
+    for host in m1 m2 m3; do proxy_client "$host" >/dev/null; done
+    dc_delete_accounts "(sAMAccountName=LOAD*)"
+    rm -rf "$LAB/load" && mkdir -p "$LAB/load"
+    pid=$(cat "$LAB/pids/proxyd")
+    rss_before=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status")
+    lines=$(log_lines)
+
+    start=$(date +%s%N)
+    export -f enrol_one
+    export lab_sh LAB TSLAUTH_TOOL PROXY_IP
+    for ((i = 1; i <= LOAD_COUNT; i++)); do
+        printf 'm%d load%02d\n' $((i % 3 + 1)) "$i"
+    done | xargs -P "$LOAD_PARALLEL" -L 1 bash -c 'enrol_one "$@"' enrol | sort >"$LAB/load/results"
+    seconds=$(awk -v ns=$(($(date +%s%N) - start)) 'BEGIN { printf "%.1f", ns / 1e9 }')
+    rss_after=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status")
+
+    expected=$(for ((i = 1; i <= LOAD_COUNT; i++)); do printf 'load%02d exit 0\n' "$i"; done)
+    expect "$LOAD_COUNT enrolments joined" "$expected" \
+        "$(cat "$LAB/load/results")"
+    grep -q ' exit 0$' "$LAB/load/results" ||
+        sed -n '1,20p' "$LAB/load/"*.log | sed 's/^/    /'
+    names=$(for ((i = 1; i <= LOAD_COUNT; i++)); do
+        printf 'CN=LOAD%02d,OU=%s,%s uac=4096\n' "$i" "$OU_NAME" "$BASE_DN"
+    done)
+    expect "each account exists once, in $OU_NAME" "$names" \
+        "$(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub \
+            '(sAMAccountName=LOAD*)' userAccountControl 2>/dev/null |
+            awk '/^dn: / { dn = substr($0, 5) } /^userAccountControl: / { print dn " uac=" $2 }' |
+            sort)"
+    expect "the service created each account once" \
+        "$(for ((i = 1; i <= LOAD_COUNT; i++)); do printf 'load%02d 201\n' "$i"; done)" \
+        "$(requests_since "$lines" | grep POST |
+            sed -n "s/^.* host \(load[0-9]*\)\.$DNS_DOMAIN: \([0-9]*\) .*/\1 \2/p" | sort)"
+
+    note "$LOAD_COUNT enrolments, $LOAD_PARALLEL at a time: $seconds s"
+    note "tslauth-proxyd VmRSS: $rss_before kB before, $rss_after kB after"
+    # The sanitizers' runtimes keep freed memory on purpose: no bound applies there.
+    grep -q -e libasan -e libtsan "/proc/$pid/maps" && sanitized=yes
+    if [ -z "$sanitized" ] && [ "$rss_after" -gt $((rss_before + 16384)) ]; then
+        bad "the service grew by more than 16 MiB over $LOAD_COUNT enrolments"
+    fi
+}
+
 # ---- main --------------------------------------------------------------------------------------
 
 lab_up() {
@@ -363,9 +628,10 @@ case ${1:-} in
         exit 0
         ;;
     down) lab_down ;;
-    preflight | join | join-refused | join-ou | status | pam | frozen-dc | leave) ;;
+    preflight | join | join-refused | join-ou | status | pam | frozen-dc | leave | proxy-join | \
+        proxy-refusals | proxy-load) ;;
     *)
-        sed -n '2,18p' "$0" >&2
+        sed -n '2,19p' "$0" >&2
         exit 2
         ;;
 esac

@@ -4,19 +4,34 @@
 #   dc   198.18.0.1   dc1.corp.example  Samba AD DC (its own DNS, KDC and LDAP), provisioned afresh
 #   m1   198.18.0.11  hv01              member hosts; each has its own /etc, /usr/lib and
 #   m2   198.18.0.12  hv02              /usr/libexec overlays and private Samba directories
+#   m3   198.18.0.13  hv03
+#   m4   198.18.0.20  hv04              outside the subnet the enrolment service serves
+#   proxy 198.18.0.5  proxy1            the enrolment service (tslauth-proxyd) with its
+#                                       certificate, configuration and state directory
 #
 # Every host has network, mount and UTS namespaces of its own. The members' links end on a
 # bridge inside the DC's network namespace, so nothing of the lab shows in the machine's own
 # network namespace; there is no default route and the DC's DNS has no forwarder. Everything
 # lives in a private tmpfs under ${TMPDIR:-/tmp}, and every process is stopped by its PID.
 #
-# usage: lab.sh up [--plugin FILE]... [--multiarch TRIPLET]
+# usage: lab.sh up [--plugin FILE]... [--proxyd FILE] [--multiarch TRIPLET]
 #                                         builds a lab and prints its directory (LAB); the files
-#                                         go into the members' /usr/libexec/tslauth/lib, the
-#                                         PAM modules are the TRIPLET's (default: the machine's);
+#                                         go into the members' and the proxy's
+#                                         /usr/libexec/tslauth/lib, the PAM modules are the
+#                                         TRIPLET's (default: the machine's); --proxyd is the
+#                                         enrolment service the proxy host runs;
 #                                         exits 77 when namespaces or overlays cannot be made here
 #        lab.sh down LAB                  stops everything, unmounts, removes the namespaces
-#        lab.sh run LAB HOST CMD...       runs CMD in a host's namespaces (HOST: dc, m1, m2)
+#        lab.sh run LAB HOST CMD...       runs CMD in a host's namespaces (HOST: dc, m1..m4, proxy)
+#        lab.sh run-as LAB HOST NAME CMD...
+#                                         runs CMD on a member's network as a fresh host NAME:
+#                                         private mount and UTS namespaces, an /etc of its own
+#                                         over the member's, empty Samba state; gone with CMD
+#        lab.sh proxy-start LAB [DC-TIMEOUT] | proxy-stop LAB
+#                                         starts tslauth-proxyd on the proxy host (its stderr
+#                                         goes to LAB/logs/proxyd.log; returns once it listens),
+#                                         again when it runs with another dc-timeout (default 5)
+#                                         / stops it by its PID
 #        lab.sh winbindd-start LAB HOST   starts winbindd in a member; returns once wbinfo -t works
 #        lab.sh winbindd-stop LAB HOST    stops it, and the RPC helpers it started
 #        lab.sh freeze LAB | thaw LAB     SIGSTOP / SIGCONT every process of the DC
@@ -37,9 +52,20 @@ ADMIN_PASSWORD='Lab-Admin-Passw0rd.1'
 USER_NAME=alice
 USER_PASSWORD='Lab-Alice-Passw0rd.1'
 OU_NAME=Hypervisors
-MEMBERS="m1 m2"
-declare -A HOST_NAME=([dc]=$DC_NAME [m1]=hv01 [m2]=hv02)
-declare -A HOST_IP=([dc]=$DC_IP [m1]=198.18.0.11 [m2]=198.18.0.12)
+MEMBERS="m1 m2 m3 m4"
+HOSTS="dc $MEMBERS proxy"
+declare -A HOST_NAME=([dc]=$DC_NAME [m1]=hv01 [m2]=hv02 [m3]=hv03 [m4]=hv04 [proxy]=proxy1)
+declare -A HOST_IP=([dc]=$DC_IP [m1]=198.18.0.11 [m2]=198.18.0.12 [m3]=198.18.0.13
+    [m4]=198.18.0.20 [proxy]=198.18.0.5)
+# The enrolment service: its account may create and delete computer objects in OU_NAME only,
+# and it serves the members in ENROL_SUBNET (m1..m3, not m4).
+PROXY_IP=${HOST_IP[proxy]}
+PROXY_PORT=9443
+ENROL_USER=enrol
+ENROL_PASSWORD='Lab-Enrol-Passw0rd.1'
+ENROL_SUBNET=198.18.0.8/29
+# Short, so that a frozen DC behind the service shows within a case.
+PROXY_DC_TIMEOUT=5
 
 log() { printf '[lab %(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
 fail() {
@@ -122,11 +148,7 @@ host_files() {
     printf 'nameserver %s\n' "$DC_IP" >"$r/etc/resolv.conf"
     [ "$host" = dc ] && return 0
 
-    mkdir -p "$r/usrlib/security" "$r/usrlib.work" "$r/libexec/tslauth/lib" "$r/libexec.work" \
-        "$r/etc/pam.d" "$r/etc/ostrel/tslauth" "$r/etc/ostrel/hostctl"
-    # Debian's libpam tries "/lib/security/$ISA/x.so" and then "/lib/security//lib/security/x.so";
-    # neither exists, so the members get the link that makes the library-style paths load.
-    ln -s "../$MULTIARCH/security" "$r/usrlib/security/\$ISA"
+    mkdir -p "$r/usrlib/security" "$r/usrlib.work" "$r/libexec/tslauth/lib" "$r/libexec.work"
     cat >"$r/etc/krb5.conf" <<EOF
 [libdefaults]
 	default_realm = $REALM
@@ -135,6 +157,16 @@ host_files() {
 	rdns = false
 	dns_canonicalize_hostname = false
 EOF
+    for file in "${PLUGINS[@]}"; do install -m 0755 "$file" "$r/libexec/tslauth/lib/"; done
+    if [ "$host" = proxy ]; then
+        proxy_files
+        return
+    fi
+
+    mkdir -p "$r/etc/pam.d" "$r/etc/ostrel/tslauth" "$r/etc/ostrel/hostctl"
+    # Debian's libpam tries "/lib/security/$ISA/x.so" and then "/lib/security//lib/security/x.so";
+    # neither exists, so the members get the link that makes the library-style paths load.
+    ln -s "../$MULTIARCH/security" "$r/usrlib/security/\$ISA"
     printf 'passwd:\tfiles winbind\ngroup:\tfiles winbind\nshadow:\tfiles\nhosts:\tfiles dns\n' \
         >"$r/etc/nsswitch.conf"
     # Written the way the library writes policies, so that activating and deactivating the
@@ -155,7 +187,37 @@ EOF
     echo 'provider = samba' >"$r/etc/ostrel/tslauth/provider.conf"
     echo 'remote-authentication-store = None' >"$r/etc/ostrel/tslauth/authentication.conf"
     echo mgmt0 >"$r/etc/ostrel/hostctl/management-interface"
-    for file in "${PLUGINS[@]}"; do install -m 0755 "$file" "$r/libexec/tslauth/lib/"; done
+}
+
+# The enrolment service's host: its configuration (readable by root alone, as the service
+# demands), a throw-away certificate for its address, which the members import, and its state
+# directory.
+proxy_files() {
+    local r=$LAB/proxy d=$LAB/proxy/etc/tslauth-proxyd
+    mkdir -p "$d" "$r/varlib/tslauth-proxyd" "$r/varlib.work"
+    chmod 0700 "$d" "$r/varlib/tslauth-proxyd"
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+        -subj "/CN=$PROXY_IP" -addext "subjectAltName=IP:$PROXY_IP" \
+        -keyout "$d/proxy.key" -out "$d/proxy.pem" 2>"$LAB/logs/openssl.log" ||
+        fail "cannot make the proxy's certificate"
+    cp "$d/proxy.pem" "$LAB/proxy-certificate.pem"
+    (
+        umask 077
+        cat >"$d/proxyd.conf" <<EOF
+# The lab's enrolment service (tests/directory/lab.sh).
+listen = $PROXY_IP:$PROXY_PORT
+certificate = /etc/tslauth-proxyd/proxy.pem
+private-key = /etc/tslauth-proxyd/proxy.key
+domain = $DNS_DOMAIN
+user = $ENROL_USER
+password = $ENROL_PASSWORD
+container = OU=$OU_NAME,$BASE_DN
+allow = $ENROL_SUBNET
+dc-timeout = $PROXY_DC_TIMEOUT
+workers = 8
+EOF
+    )
+    [ -z "$PROXYD" ] || install -m 0755 "$PROXYD" "$r/tslauth-proxyd"
 }
 
 # A persistent mount and UTS namespace for the host, kept alive by bind mounts in LAB/ns.
@@ -167,6 +229,11 @@ host_namespaces() {
             host=$1 r=$2 name=$3
             hostname "$name"
             mount -t overlay overlay -o "lowerdir=/etc,upperdir=$r/etc,workdir=$r/etc.work" /etc
+            # The service'"'"'s state directory exists on the proxy host only.
+            if [ "$host" = proxy ]; then
+                mount -t overlay overlay \
+                    -o "lowerdir=/var/lib,upperdir=$r/varlib,workdir=$r/varlib.work" /var/lib
+            fi
             mount --bind "$r/var-lib-samba" /var/lib/samba
             mount --bind "$r/var-cache-samba" /var/cache/samba
             mount --bind "$r/run-samba" /run/samba
@@ -186,7 +253,7 @@ host_namespaces() {
 
 network() {
     local host ns
-    for host in dc $MEMBERS; do
+    for host in $HOSTS; do
         ns=$(netns_of "$host")
         ip netns add "$ns" || return 77
         # IPv4 only: the DC would otherwise publish link-local IPv6 addresses in its DNS.
@@ -197,7 +264,7 @@ network() {
     ip -n "$NS_DC" link add br0 type bridge || return 1
     ip -n "$NS_DC" addr add "$DC_IP/24" dev br0 || return 1
     ip -n "$NS_DC" link set br0 up || return 1
-    for host in $MEMBERS; do
+    for host in $MEMBERS proxy; do
         ns=$(netns_of "$host")
         ip -n "$NS_DC" link add "$host" type veth peer name mgmt0 netns "$ns" || return 1
         ip -n "$NS_DC" link set "$host" master br0 up || return 1
@@ -211,10 +278,11 @@ write_env() {
     {
         printf 'LAB=%q\n' "$LAB"
         for name in REALM NETBIOS_DOMAIN DNS_DOMAIN BASE_DN DC_NAME DC_IP ADMIN_USER ADMIN_PASSWORD \
-            USER_NAME USER_PASSWORD OU_NAME MEMBERS TARGET; do
+            USER_NAME USER_PASSWORD OU_NAME MEMBERS HOSTS TARGET PROXY_IP PROXY_PORT ENROL_USER \
+            ENROL_PASSWORD ENROL_SUBNET PROXY_DC_TIMEOUT; do
             printf '%s=%q\n' "$name" "${!name}"
         done
-        for host in dc $MEMBERS; do
+        for host in $HOSTS; do
             printf 'NS_%s=%q\nNETINODE_%s=%s\nHOSTNAME_%s=%q\nIP_%s=%q\n' "${host^^}" "$(netns_of "$host")" \
                 "${host^^}" "$(stat -L -c %i "/run/netns/$(netns_of "$host")")" \
                 "${host^^}" "${HOST_NAME[$host]}" "${host^^}" "${HOST_IP[$host]}"
@@ -230,9 +298,26 @@ dc_ready() {
         printf '%s\n' "$ADMIN_PASSWORD" | run m1 kinit "$ADMIN_USER" >/dev/null 2>&1
 }
 
+# The enrolment service's account: a plain user to whom the container delegates creating and
+# deleting computer objects (bf967a86-...: the computer class), and nothing more. As their
+# creator it owns the accounts it makes, which lets it set their passwords and attributes.
+enrolment_account() {
+    local sid
+    run dc samba-tool user create "$ENROL_USER" "$ENROL_PASSWORD" -s "$TARGET/etc/smb.conf" \
+        >>"$LAB/logs/provision.log" 2>&1 || fail "enrolment user create failed"
+    sid=$(run dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" \
+        "(sAMAccountName=$ENROL_USER)" objectSid 2>/dev/null | sed -n 's/^objectSid: //p')
+    [ -n "$sid" ] || fail "no SID for $ENROL_USER"
+    run dc samba-tool dsacl set -H "$TARGET/private/sam.ldb" -s "$TARGET/etc/smb.conf" \
+        --objectdn="OU=$OU_NAME,$BASE_DN" \
+        --sddl="(OA;CI;CCDC;bf967a86-0de6-11d0-a285-00aa003049e2;;$sid)" \
+        >>"$LAB/logs/provision.log" 2>&1 || fail "delegation to $ENROL_USER failed"
+}
+
 cmd_up() {
     local start t i c id samba_pid
     PLUGINS=()
+    PROXYD=
     MULTIARCH=
     while [ $# -gt 0 ]; do
         case $1 in
@@ -243,6 +328,11 @@ cmd_up() {
                 ;;
             --multiarch)
                 MULTIARCH=${2:?--multiarch TRIPLET}
+                shift 2
+                ;;
+            --proxyd)
+                [ -f "${2:-}" ] || fail "no enrolment service ${2:-}"
+                PROXYD=$(readlink -f "$2")
                 shift 2
                 ;;
             *) fail "up: unknown argument $1" ;;
@@ -270,7 +360,8 @@ libpam-winbind libnss-winbind libsasl2-modules-gssapi-mit krb5-user ldb-tools bi
     # Names unique to this run, so that a lab left over from a killed run never collides.
     id=$(printf '%x%s' $$ "$(od -An -N3 -tx1 /dev/urandom | tr -d ' \n')")
     # shellcheck disable=SC2034  # read through netns_of
-    NS_DC=tsl-$id-dc NS_M1=tsl-$id-m1 NS_M2=tsl-$id-m2
+    NS_DC=tsl-$id-dc NS_M1=tsl-$id-m1 NS_M2=tsl-$id-m2 NS_M3=tsl-$id-m3 NS_M4=tsl-$id-m4
+    NS_PROXY=tsl-$id-px
     TARGET=$LAB/dc/target
     trap 'trap - EXIT; log "setting up failed; tearing down"; cmd_down_loaded >&2' EXIT
     trap 'exit 1' INT TERM HUP
@@ -291,8 +382,8 @@ libpam-winbind libnss-winbind libsasl2-modules-gssapi-mit krb5-user ldb-tools bi
     write_env
     # shellcheck source=/dev/null
     . "$LAB/lab.env"
-    for c in dc $MEMBERS; do host_files "$c"; done
-    for c in dc $MEMBERS; do
+    for c in $HOSTS; do host_files "$c"; done
+    for c in $HOSTS; do
         if ! host_namespaces "$c"; then
             log "skipped: cannot make mount namespaces with overlays here"
             exit 77
@@ -315,6 +406,7 @@ libpam-winbind libnss-winbind libsasl2-modules-gssapi-mit krb5-user ldb-tools bi
         >>"$LAB/logs/provision.log" 2>&1 || fail "user create failed"
     run dc samba-tool ou create "OU=$OU_NAME,$BASE_DN" -s "$TARGET/etc/smb.conf" \
         >>"$LAB/logs/provision.log" 2>&1 || fail "ou create failed"
+    enrolment_account
     log "provisioned in $(($(now_ms) - t)) ms"
 
     t=$(now_ms)
@@ -345,8 +437,9 @@ cmd_down_loaded() {
     for host in $MEMBERS; do
         [ -n "$(netns_of "$host")" ] && cmd_winbindd_stop "$host"
     done
+    stop_pidfile "$LAB/pids/proxyd"
     stop_pidfile "$LAB/pids/samba"
-    for host in $MEMBERS dc; do
+    for host in $MEMBERS proxy dc; do
         inode=$(eval echo "\${NETINODE_${host^^}:-}")
         [ -n "$inode" ] || continue
         # shellcheck disable=SC2046
@@ -358,7 +451,7 @@ cmd_down_loaded() {
         }
     done
     for f in "$LAB"/ns/*; do [ -e "$f" ] && umount "$f" 2>/dev/null; done
-    for host in dc $MEMBERS; do
+    for host in $HOSTS; do
         ns=$(netns_of "$host")
         [ -n "$ns" ] && [ -e "/run/netns/$ns" ] && ip netns del "$ns"
     done
@@ -436,11 +529,97 @@ cmd_thaw() {
     log "DC thawed"
 }
 
+# ---- the enrolment service, short-lived hosts ---------------------------------------------------
+
+cmd_proxy_start() {
+    local timeout=${1:-$PROXY_DC_TIMEOUT} file=$LAB/pids/proxyd pid i t current
+    t=$(now_ms)
+    if [ ! -x "$LAB/proxy/tslauth-proxyd" ]; then
+        log "this lab has no enrolment service (lab.sh up --proxyd FILE)"
+        return 77
+    fi
+    [[ "$timeout" =~ ^[1-9][0-9]*$ ]] || fail "proxy-start: bad dc-timeout $timeout"
+    current=$(sed -n 's/^dc-timeout = //p' "$LAB/proxy/etc/tslauth-proxyd/proxyd.conf")
+    if [ -f "$file" ] && alive "$(cat "$file")"; then
+        if [ "$current" = "$timeout" ]; then
+            log "tslauth-proxyd already runs"
+            return 0
+        fi
+        stop_pidfile "$file"
+    fi
+    if [ "$current" != "$timeout" ]; then
+        run proxy sh -c 'umask 077 && sed "s/^dc-timeout = .*/dc-timeout = $1/" "$2" >"$2.new" &&
+                         mv "$2.new" "$2"' sh "$timeout" /etc/tslauth-proxyd/proxyd.conf ||
+            fail "cannot set the service's dc-timeout"
+    fi
+    setsid "$SELF" run "$LAB" proxy "$LAB/proxy/tslauth-proxyd" --foreground \
+        </dev/null >>"$LAB/logs/proxyd.log" 2>&1 &
+    pid=$!
+    echo "$pid" >"$file"
+    for ((i = 0; i < 100; i++)); do # at most about 10 s
+        alive "$pid" || break
+        if [ -n "$(ip netns exec "$NS_PROXY" ss -Htln "sport = :$PROXY_PORT")" ] &&
+            [ "$(cat "/proc/$pid/comm")" = tslauth-proxyd ]; then
+            log "tslauth-proxyd (PID $pid) listens after $(($(now_ms) - t)) ms"
+            return 0
+        fi
+        sleep 0.1
+    done
+    tail -5 "$LAB/logs/proxyd.log" >&2
+    stop_pidfile "$file"
+    fail "tslauth-proxyd did not start listening"
+}
+
+cmd_proxy_stop() {
+    stop_pidfile "$LAB/pids/proxyd"
+}
+
+# A short-lived host on a member's network: enrolments of many host names from few members.
+cmd_run_as() {
+    local host=$1 name=$2 ns ip scratch rc
+    shift 2
+    [[ " $MEMBERS " == *" $host "* ]] || fail "run-as: $host is not a member"
+    [[ "$name" =~ ^[a-z0-9-]+$ ]] || fail "run-as: bad host name $name"
+    ns=$(netns_of "$host")
+    ip=$(eval echo "\$IP_${host^^}")
+    scratch=$(mktemp -d "$LAB/$host/as-$name.XXXXXX") || fail "mktemp"
+    mkdir -p "$scratch/etc" "$scratch/etc.work" "$scratch/lib/private" "$scratch/cache" \
+        "$scratch/run" "$scratch/log" "$scratch/tmp"
+    chmod 0700 "$scratch/lib/private"
+    printf '%s\n' "$name" >"$scratch/etc/hostname"
+    printf '127.0.0.1\tlocalhost\n%s\t%s.%s %s\n' "$ip" "$name" "$DNS_DOMAIN" "$name" \
+        >"$scratch/etc/hosts"
+    nsenter --net="/run/netns/$ns" --mount="$LAB/ns/$host.mnt" --uts="$LAB/ns/$host.uts" -- \
+        unshare --mount --uts --propagation private bash -euc '
+            s=$1 name=$2
+            shift 2
+            hostname "$name"
+            mount -t overlay overlay -o "lowerdir=/etc,upperdir=$s/etc,workdir=$s/etc.work" /etc
+            # Nothing of the member'"'"'s own membership shows through.
+            rm -f /etc/samba/smb.conf /etc/krb5.keytab
+            mount --bind "$s/lib" /var/lib/samba
+            mount --bind "$s/cache" /var/cache/samba
+            mount --bind "$s/run" /run/samba
+            mount --bind "$s/log" /var/log/samba
+            exec env KRB5CCNAME="FILE:$s/tmp/krb5cc" "$@"
+        ' run-as "$scratch" "$name" "$@"
+    rc=$?
+    rm -rf "$scratch"
+    return $rc
+}
+
 case ${1:-} in
     up)
         shift
         cmd_up "$@"
         ;;
+    run-as)
+        load "${2:-}"
+        shift 2
+        cmd_run_as "${1:?host}" "${2:?name}" "${@:3}"
+        ;;
+    proxy-start) load "${2:-}" && cmd_proxy_start "${3:-}" ;;
+    proxy-stop) load "${2:-}" && cmd_proxy_stop ;;
     down) cmd_down "${2:?lab directory}" ;;
     run)
         load "${2:-}"
@@ -453,7 +632,7 @@ case ${1:-} in
     thaw) load "${2:-}" && cmd_thaw ;;
     dc-pids) load "${2:-}" && dc_pids ;;
     *)
-        sed -n '2,25p' "$SELF" >&2
+        sed -n '2,38p' "$SELF" >&2
         exit 2
         ;;
 esac

@@ -91,7 +91,7 @@ TEST_F(QAPProxyTest, StatusesMapToTheProxysOwnExceptions) {
     std::vector<std::pair<std::uint32_t, std::string>> const cases = {
         {0x80090325u, Named(typeid(InvalidQAPCertificateException),
                             "The QAP server's certificate cannot be verified.")},
-        {5, Named(typeid(UnknownException), "Exception 0x00000005: Unknown exception")},
+        {4660, Named(typeid(UnknownException), "Exception 0x00001234: Unknown exception")},
     };
     for (auto const& c : cases) {
         script.SetStatus(kGetDomainInfo, c.first);
@@ -101,8 +101,8 @@ TEST_F(QAPProxyTest, StatusesMapToTheProxysOwnExceptions) {
         EXPECT_EQ("kept kept kept", netBIOS + " " + dns + " " + sid);
         EXPECT_EQ(c.second, WhatThrown([&] { proxy->CreateMachineAccount("node01", ""); }));
     }
-    // These four as the provider's mapping has them.
-    for (std::uint32_t status : {8u, 1225u, 1229u, 10060u}) {
+    // These as the provider's mapping has them: the transport's and the service's answers.
+    for (std::uint32_t status : {8u, 1225u, 1229u, 10060u, 5u, 87u, 1210u, 1311u, 1316u, 1359u}) {
         script.SetStatus(kGetDomainInfo, status);
         EXPECT_EQ(WhatThrown([&] { ThrowMappedException(status); }),
                   WhatThrown([&] { proxy->GetDNSDomainName(); }));

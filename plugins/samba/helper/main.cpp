@@ -34,14 +34,20 @@ int main() {
     // A service that provisions accounts for other hosts has a configuration of its own for
     // the domain (the accounts' DNS host names come from its realm).
     // Only for the requests about other hosts: this host's own joins use its own file.
-    bool const forOthers = request["op"] == "provision" || request["op"] == "domain-info";
+    bool const forOthers = request["op"] == "provision" || request["op"] == "domain-info" ||
+                           request["op"] == "unprovision";
     if (decoded && forOthers && request.count("config") != 0) {
         set_dyn_CONFIGFILE(request["config"].c_str());
     }
     using Operation = uint32_t (*)(Fields const&, Fields&);
     static std::map<std::string, Operation> const operations = {
-        {"join", Join},           {"offline-join", OfflineJoin}, {"leave", Leave},
-        {"provision", Provision}, {"domain-info", DomainInfo},   {"find-dc", FindDomainController},
+        {"join", Join},
+        {"offline-join", OfflineJoin},
+        {"leave", Leave},
+        {"provision", Provision},
+        {"domain-info", DomainInfo},
+        {"find-dc", FindDomainController},
+        {"unprovision", Unprovision},
     };
     auto const operation = operations.find(request["op"]);
     if (!decoded) {

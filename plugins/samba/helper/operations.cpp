@@ -384,6 +384,41 @@ uint32_t Provision(Fields const& request, Fields& answer) {
     return 0;
 }
 
+// Deletes a computer account this service provisioned for a host that was never told of it
+// (its request was answered with a time-out before the DC finished). On the DC that made it,
+// when named, so that replication cannot bring it back from there.
+uint32_t Unprovision(Fields const& request, Fields& answer) {
+    auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
+    std::string const account = field("account");
+    if (account.size() < 2 || account.back() != '$') {
+        answer["error"] = "'" + account + "' is not a computer account name";
+        return kInvalidParameter;
+    }
+    NetapiSession session;
+    if (!session.Ready()) {
+        answer["error"] = "libnetapi could not start (is there a Samba configuration?)";
+        return kInternalError;
+    }
+    session.SetCredentials(field("user"), field("password"));
+    DomainController dc;
+    dc.name = field("dc");
+    if (dc.name.empty()) {
+        uint32_t const status = FindWritableDC(field("domain"), dc, answer);
+        if (status != 0) return status;
+    }
+    NET_API_STATUS const status = NetUserDel(dc.name.c_str(), account.c_str());
+    if (status == 0 || status == kNetUserNotFound || status == kNoneMapped ||
+        status == kNoSuchUser) {
+        answer["deleted"] = status == 0 ? "yes" : "no";
+        return 0;
+    }
+    answer["error"] = "deleting " + account + ": " + session.ErrorText(status);
+    if (status == kNetConnectFailed) {
+        return ConnectionFailure(session, status, Upper(field("domain")), answer);
+    }
+    return status;
+}
+
 namespace {
 
 std::string SidText(domsid const& sid) {

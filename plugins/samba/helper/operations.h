@@ -20,6 +20,9 @@ uint32_t FindDomainController(Fields const& request, Fields& answer);
 uint32_t Provision(Fields const& request, Fields& answer);
 // The domain's NetBIOS name, DNS name and SID, asked of a DC with the request's credentials.
 uint32_t DomainInfo(Fields const& request, Fields& answer);
+// Deletes the computer account "account" that Provision made, on the DC "dc" (else any
+// writable DC); an account that is not there is no failure ("deleted" says which).
+uint32_t Unprovision(Fields const& request, Fields& answer);
 
 }  // namespace sambahelper
 
