@@ -295,7 +295,7 @@ case_frozen_dc() {
 Domain:                (not joined)
 Machine account:       (none)
 Preferred controllers: (none)
-Trust state:           2
+Trust state:           2 (no answer in time)
 Trusted domains:       (none)
 Note: no answer to the configuration query within 2 s; shown is what this process had cached (nothing before its first answer).
 Note: no answer to the trust state query within 2 s; shown is what this process had cached (nothing before its first answer)." "$out"
