@@ -25,6 +25,8 @@ public:
     PAMEntry(PAMControl control, std::string module);
     PAMEntry(PAMEntry const& other);
     PAMEntry& operator=(PAMEntry const& other);
+    PAMEntry(PAMEntry&& other);
+    PAMEntry& operator=(PAMEntry&& other);
 
     PAMControl const& control() const { return control_; }
     std::string const& module() const { return module_; }

@@ -153,7 +153,8 @@ typedef std::istream::traits_type Traits;
 // anything but blanks or a comment, the backslash read as a space. Lines holding only blanks
 // or a comment are skipped before a statement, unless `skipBlank` is false. False at the end
 // of the input with nothing read.
-bool ReadLogicalLine(std::istream& in, bool skipBlank, std::string& logical) {
+bool ReadLogicalLine(std::istream& in, bool skipBlank, std::string& logical,
+                     std::string& physical) {
     logical.clear();
     std::string::size_type used = 0;  // what the library's buffer holds of this statement
     bool continued = false;
@@ -166,7 +167,6 @@ bool ReadLogicalLine(std::istream& in, bool skipBlank, std::string& logical) {
             }
             return false;
         }
-        std::string physical;
         std::getline(in, physical);
         if (physical.find('\0') != std::string::npos) {
             throw InvalidEntryException("Invalid Entry: a line holds a NUL character");
@@ -252,7 +252,9 @@ PAMControl ParseControlField(std::string const& field, bool closed) {
 
 // The statement after its facility, from `pos` in the logical line: control, module and
 // parameters, each checked so that the writer puts it out as the library read it.
-void ParseEntry(std::string const& line, std::string::size_type pos, PAMEntry& entry) {
+// Returns the length the writer gives the entry, so that the caller can check the whole line.
+std::string::size_type ParseEntry(std::string const& line, std::string::size_type pos,
+                                  PAMEntry& entry, std::string& check) {
     std::string field;
     bool closed = true;
     if (!NextField(line, pos, field, closed)) throw InvalidControlException("Invalid Control: ");
@@ -282,9 +284,10 @@ void ParseEntry(std::string const& line, std::string::size_type pos, PAMEntry& e
     parsed.setModuleMayBeMissing(entry.moduleMayBeMissing());
     // What the writer would refuse (whitespace the library keeps inside a field, a last
     // field ending with a backslash) is refused here, before anything is kept.
-    std::string check;
+    check.clear();
     AppendEntry(check, parsed);
-    entry = parsed;
+    entry = std::move(parsed);
+    return check.size();
 }
 
 // A refused read leaves the stream failed, so that a caller that goes on to write what it
@@ -306,6 +309,20 @@ PAMEntry::PAMEntry(PAMEntry const& other)
       module_(other.module_),
       parameters_(other.parameters_),
       moduleMayBeMissing_(other.moduleMayBeMissing_) {}
+
+PAMEntry::PAMEntry(PAMEntry&& other)
+    : control_(other.control_),
+      module_(std::move(other.module_)),
+      parameters_(std::move(other.parameters_)),
+      moduleMayBeMissing_(other.moduleMayBeMissing_) {}
+
+PAMEntry& PAMEntry::operator=(PAMEntry&& other) {
+    control_ = other.control_;
+    module_ = std::move(other.module_);
+    parameters_ = std::move(other.parameters_);
+    moduleMayBeMissing_ = other.moduleMayBeMissing_;
+    return *this;
+}
 
 PAMEntry& PAMEntry::operator=(PAMEntry const& other) {
     control_ = other.control_;
@@ -353,9 +370,9 @@ PAMStack& PAMPolicy::operator[](PAMFacility facility) {
 std::istream& operator>>(std::istream& in, PAMEntry& entry) {
     if (in.fail()) return in;
     try {
-        std::string line;
-        ReadLogicalLine(in, false, line);
-        ParseEntry(line, 0, entry);
+        std::string line, physical, check;
+        ReadLogicalLine(in, false, line, physical);
+        ParseEntry(line, 0, entry, check);
     } catch (...) {
         MarkFailed(in);
         throw;
@@ -369,8 +386,8 @@ std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
     // leaves the policy as it was.
     std::vector<std::pair<PAMFacility, PAMEntry> > read;
     try {
-        std::string line;
-        while (!in.fail() && ReadLogicalLine(in, true, line)) {
+        std::string line, physical, check;
+        while (!in.fail() && ReadLogicalLine(in, true, line, physical)) {
             std::string::size_type pos = 0;
             std::string field;
             bool closed = true;
@@ -388,21 +405,20 @@ std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
             } catch (InvalidFacilityException const&) {
                 throw InvalidFacilityException("Invalid Facility: " + field);
             }
-            ParseEntry(line, pos, entry);
             // The written line may be longer than the read one (separators, a trailing
             // space); what could not be written is not read.
-            PAMStack written(facility);
-            written.push_back(entry);
-            std::string text;
-            AppendStack(text, written);
-            read.emplace_back(facility, entry);
+            std::string::size_type const written = (entry.moduleMayBeMissing() ? 1 : 0) +
+                                                   word.size() + 1 +
+                                                   ParseEntry(line, pos, entry, check);
+            if (written + 1 > kLineLimit) throw InvalidEntryException(LongStatement());
+            read.emplace_back(facility, std::move(entry));
         }
     } catch (...) {
         MarkFailed(in);
         throw;
     }
-    for (std::pair<PAMFacility, PAMEntry> const& statement : read) {
-        policy[statement.first].push_back(statement.second);
+    for (std::pair<PAMFacility, PAMEntry>& statement : read) {
+        policy[statement.first].push_back(std::move(statement.second));
     }
     return in;
 }
