@@ -86,7 +86,7 @@ private:
                 Fault(line.number, "malformed domain name \"" + line.second + "\"");
             }
             directory.domains.push_back(DomainRecord{
-                line.second, "", "", {}, "CN=Computers", kTrustStateTrusted, {}, {}, {}, 0});
+                line.second, "", "", {}, "CN=Computers", kTrustStateTrusted, {}, {}, {}, 0, 0});
             return;
         }
         if (kind != "directory" && kind != "host" && kind != "proxy") {
@@ -161,6 +161,10 @@ private:
                 Fault(line.number, "lockout-threshold must be a number");
             }
             domain.lockoutThreshold = static_cast<unsigned>(std::stoul(value));
+        } else if (key == "busy-joins") {
+            if (!IsDigits(value) || value.size() > 6)
+                Fault(line.number, "busy-joins must be a number");
+            domain.busyJoins = static_cast<unsigned>(std::stoul(value));
         } else if (key == "bad-passwords") {
             BadPasswords(line, words, domain);
         } else if (key == "computer") {

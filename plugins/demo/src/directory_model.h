@@ -52,6 +52,7 @@ struct DomainRecord {
     std::vector<JoinAccountRecord> joinAccounts;
     std::vector<ComputerRecord> computers;
     unsigned lockoutThreshold;  // wrong passwords that lock a join account out; 0: never
+    unsigned busyJoins;         // joins still to be answered "busy, try again"
 
     // By name, without regard to case; null when there is none.
     ComputerRecord const* FindComputer(std::string const& name) const;

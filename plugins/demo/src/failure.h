@@ -29,6 +29,7 @@ enum Status : std::uint32_t {
     kAlreadyJoined = 2691,
     kNotJoined = 2692,
     kTimedOut = 10060,
+    kBusy = 0xFFFF0000u,  // transient: the caller tries again
     kUntrustedCertificate = 0x80090325u,
 };
 

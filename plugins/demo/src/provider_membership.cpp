@@ -55,6 +55,13 @@ ADStatus JoinDomain(char const* domain, char const* computerContainer,
             DomainRecord const* joined = directory.FindDomain(domain);
             if (joined == nullptr) Refuse(kNoSuchDomain);
             if (directory.JoinedDomain() != nullptr) Refuse(kAlreadyJoined);
+            // A busy directory answers the next joins with a transient status, counted down.
+            if (joined->busyJoins != 0) {
+                document.Set("domain", joined->dnsName, "busy-joins",
+                             std::to_string(joined->busyJoins - 1));
+                refused = kBusy;
+                return true;
+            }
             bool counted = false;
             refused = CheckJoinAccount(document, *credentials, *joined, counted);
             if (refused != kSuccess) return counted;
