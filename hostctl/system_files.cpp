@@ -44,9 +44,9 @@ void RewriteInPlace(std::string const& target, std::string const& content) {
     if (error == 0 && ::ftruncate(fd, static_cast<off_t>(content.size())) != 0) error = errno;
     if (error == 0 && ::fsync(fd) != 0) error = errno;
     if (error != 0) {
-        if (WriteAllAt(fd, old) == 0) {
-            (void)::ftruncate(fd, static_cast<off_t>(old.size()));
-            (void)::fsync(fd);
+        // Best effort to put the old content back; the first error is what is reported.
+        if (WriteAllAt(fd, old) == 0 && ::ftruncate(fd, static_cast<off_t>(old.size())) == 0) {
+            ::fsync(fd);
         }
         ::close(fd);
         ThrowSystemError("Unable to write", target, error);
