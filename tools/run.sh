@@ -22,7 +22,7 @@ tools/ensure-deps.sh
 cmake -S . -B build -G Ninja -DTSLAUTH_WERROR=ON >/dev/null
 cmake --build build
 echo
-build/tools/tslauth --help
+build/cli/tslauth --help
 if [ "${1:-}" = --real-domain ]; then
     exec tools/tour-directory.sh build
 fi

@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(readlink -f "${1:-$root/build}")
 lab_sh=$root/tests/directory/lab.sh
 
-tslauth=$build/tools/tslauth
+tslauth=$build/cli/tslauth
 plugins=("$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper")
 for file in "$tslauth" "${plugins[@]}"; do
     [ -e "$file" ] || {

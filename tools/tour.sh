@@ -16,7 +16,7 @@ if [ "${2:-}" != --inside-sandbox ]; then
         bash "$root/tools/tour.sh" "$build" --inside-sandbox
 fi
 
-tslauth=$build/tools/tslauth
+tslauth=$build/cli/tslauth
 demo=$build/plugins/demo
 for file in "$tslauth" "$demo/libdemodirectory.so" "$demo/libdemoproxy.so"; do
     [ -e "$file" ] || { echo "tour: $file is missing; build first" >&2; exit 1; }
@@ -76,7 +76,7 @@ printf 'Demo-Passw0rd\n' >"$scratch/password"
 chmod 0600 "$scratch/password"
 
 # --- The tour --------------------------------------------------------------------------------
-export PATH=$build/tools:$PATH
+export PATH=$build/cli:$PATH
 if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; else bold='' plain=''; fi
 step() { printf '\n%s== %s%s\n' "$bold" "$1" "$plain"; }
 failures=0

@@ -28,7 +28,7 @@ done
 build=$(readlink -f "${args[0]:?build directory}")
 rounds=${args[1]:-3}
 lab_sh=$source_dir/tests/directory/lab.sh
-tool=$build/tools/tslauth
+tool=$build/cli/tslauth
 proxyd=$build/proxy/tslauth-proxyd
 qapclient=$build/plugins/qap-client/libqapclient.so
 
