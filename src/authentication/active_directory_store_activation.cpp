@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "files_lock.h"
+#include "paths.h"
 #include "store_switch.h"
 
 using SystemConfiguration::InvalidControlException;
@@ -28,10 +29,11 @@ namespace authentication {
 
 namespace {
 
-char const kServiceName[] = "system-auth-generic";
-char const kModuleDirectory[] = "/lib/security/$ISA/";
-char const kReplacedModule[] = "/lib/security/$ISA/pam_zodad.so";
-char const kAccessModule[] = "/lib/security/$ISA/pam_access.so";
+using paths::kPAMFile;
+char const* const kServiceName = paths::kPAMServiceName;
+char const* const kModuleDirectory = paths::kPAMModuleDirectory;
+char const* const kReplacedModule = paths::kReplacedPAMModule;
+char const* const kAccessModule = paths::kAccessPAMModule;
 PAMFacility::Facility const kEditedFacilities[] = {PAMFacility::Auth, PAMFacility::Account};
 
 void Parse(std::string const& content, PAMPolicy& policy) {

@@ -14,12 +14,11 @@
 #include <string>
 
 #include "files_lock.h"
+#include "paths.h"
 #include "qap_server.h"
 
 namespace ostrel {
 namespace authentication {
-
-char const kQAPServersFile[] = "/etc/ostrel/tslauth/qapservers.conf";
 
 void RequireQAPServerAddress(std::string const& server) {
     if (!HostCtl::Network::Ipv4Address::IsValidAddress(server)) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "file_content.h"
+#include "paths.h"
 
 namespace ostrel {
 namespace authentication {
@@ -21,8 +22,8 @@ namespace authentication {
 namespace {
 
 char const kNetworkStack[] = "defaultTcpipStack";
-char const kHostsFile[] = "/etc/hosts";
-char const kResolverFile[] = "/etc/resolv.conf";
+using paths::kHostsFile;
+using paths::kResolverFile;
 
 // The file's bytes, or a marker no file holds when it cannot be read: only a comparison of
 // before and after is made, to tell the caller whether the host-control layer changed it.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "file_content.h"
+#include "paths.h"
 
 namespace ostrel {
 namespace authentication {
@@ -127,14 +128,11 @@ void Configuration::Write() const {
     stream.Commit();
 }
 
-AuthenticationConfiguration::AuthenticationConfiguration()
-    : Configuration("/etc/ostrel/tslauth/authentication.conf") {}
+AuthenticationConfiguration::AuthenticationConfiguration() : Configuration(paths::kRecordFile) {}
 
-ProviderConfiguration::ProviderConfiguration()
-    : Configuration("/etc/ostrel/tslauth/provider.conf") {}
+ProviderConfiguration::ProviderConfiguration() : Configuration(paths::kProviderFile) {}
 
-QAPProviderConfiguration::QAPProviderConfiguration()
-    : Configuration("/etc/ostrel/tslauth/qapprovider.conf") {}
+QAPProviderConfiguration::QAPProviderConfiguration() : Configuration(paths::kQAPProviderFile) {}
 
 }  // namespace authentication
 }  // namespace ostrel

@@ -8,13 +8,15 @@
 #include <memory>
 #include <string>
 
+#include "paths.h"
+
 namespace ostrel {
 namespace authentication {
 
 namespace {
 
 // The directory itself is locked: no lock file to create, so a read-only /etc still reads.
-char const kLockedDirectory[] = "/etc/ostrel/tslauth";
+char const* const kLockedDirectory = paths::kConfigurationDirectory;
 
 thread_local std::unique_ptr<tslfiles::ScopedFileLock> held;
 thread_local unsigned depth = 0;

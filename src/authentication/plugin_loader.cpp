@@ -2,12 +2,14 @@
 
 #include <dlfcn.h>
 
+#include "paths.h"
+
 namespace ostrel {
 namespace authentication {
 
 namespace {
 
-char const kPluginDirectory[] = "/usr/libexec/tslauth/";
+using paths::kPluginDirectory;
 
 }  // namespace
 

@@ -3,11 +3,13 @@
 
 #include <string>
 
+#include "paths.h"
+
 namespace ostrel {
 namespace authentication {
 
 // Where the proxy servers' certificate thumbprints are kept.
-extern char const kQAPServersFile[];
+using paths::kQAPServersFile;
 
 // Refuses anything but a dotted-quad IPv4 address with InvalidIPAddressException.
 void RequireQAPServerAddress(std::string const& server);

@@ -6,12 +6,14 @@
 #include <functional>
 #include <string>
 
+#include "paths.h"
+
 namespace ostrel {
 namespace authentication {
 
 // The files a switch of the active store edits.
-char const kRecordFile[] = "/etc/ostrel/tslauth/authentication.conf";
-char const kPAMFile[] = "/etc/pam.d/system-auth-generic";
+using paths::kPAMFile;
+using paths::kRecordFile;
 
 // Replaces the file's content atomically; the old file's permission bits are kept. Throws
 // IOError.
