@@ -4,7 +4,7 @@
 
 namespace tslauth {
 
-Arguments::Arguments(std::vector<std::string> const& words, OptionSpec const& spec) {
+Arguments::Arguments(std::vector<std::string> const& words, OptionRules const& rules) {
     bool options = true;
     for (std::size_t i = 0; i < words.size(); ++i) {
         std::string const& word = words[i];
@@ -25,9 +25,9 @@ Arguments::Arguments(std::vector<std::string> const& words, OptionSpec const& sp
             name.erase(equals);
             inlineValue = true;
         }
-        if (spec.flags.count(name) != 0 && !inlineValue) {
+        if (rules.flags.count(name) != 0 && !inlineValue) {
             flags.insert(name);
-        } else if (spec.valued.count(name) != 0) {
+        } else if (rules.valued.count(name) != 0) {
             if (!inlineValue) {
                 if (i + 1 >= words.size()) throw UsageError("option --" + name + " needs a value");
                 value = words[++i];

@@ -9,7 +9,7 @@
 namespace tslauth {
 
 // The options one command accepts: flags ("--json") and options with a value ("--user").
-struct OptionSpec {
+struct OptionRules {
     std::set<std::string> flags;
     std::set<std::string> valued;
 };
@@ -18,7 +18,7 @@ struct OptionSpec {
 // ends the options. Throws UsageError for an option the command does not take.
 class Arguments {
 public:
-    Arguments(std::vector<std::string> const& words, OptionSpec const& spec);
+    Arguments(std::vector<std::string> const& words, OptionRules const& rules);
 
     bool Flag(std::string const& name) const { return flags.count(name) != 0; }
     bool Has(std::string const& name) const { return values.count(name) != 0; }

@@ -14,7 +14,7 @@ struct Command {
     std::string name;
     std::string synopsis;
     std::string description;
-    OptionSpec options;
+    OptionRules options;
     int (*run)(Arguments const& arguments);
 };
 

@@ -12,9 +12,9 @@ namespace tslauth {
 
 namespace {
 
-OptionSpec Spec(std::set<std::string> flags, std::set<std::string> valued = {}) {
+OptionRules Options(std::set<std::string> flags, std::set<std::string> valued = {}) {
     flags.insert("help");
-    return OptionSpec{flags, valued};
+    return OptionRules{flags, valued};
 }
 
 char const kExitCodes[] =
@@ -41,12 +41,12 @@ std::vector<Command> const& Commands() {
     static std::vector<Command> const commands = {
         {"stores", "stores [--json]",
          "Lists the registered authentication stores; the active one is marked '*'.\n",
-         Spec({"json"}), Stores},
+         Options({"json"}), Stores},
         {"activate", "activate NAME",
          "Makes the store NAME (\"None\" or \"Active Directory\") the active one. Activating\n"
          "\"Active Directory\" adds its PAM module to /etc/pam.d/system-auth-generic;\n"
          "activating \"None\" takes it out again.\n",
-         Spec({}), Activate},
+         Options({}), Activate},
         {"status", "status [--json] [--timeout SECONDS]",
          "Shows the active store, the joined domain, the preferred domain controllers, the\n"
          "machine account, the trust state (with its name) and the trusted domains. The\n"
@@ -54,7 +54,7 @@ std::vector<Command> const& Commands() {
          "for the directory. A query that gets no answer in time, or fails, shows what this\n"
          "process had cached and says so (or its error); the exit status is then 5 after a\n"
          "time-out, else 4 after a failure.\n",
-         Spec({"json"}, {"timeout"}), Status},
+         Options({"json"}, {"timeout"}), Status},
         {"join",
          "join DOMAIN[/CONTAINER] --user NAME [--password-file FILE] "
          "[--skip-hostname-check] [--json]",
@@ -67,42 +67,42 @@ std::vector<Command> const& Commands() {
                      "to 8 attempts 30 s apart. On a terminal an elapsed-time line shows while\n"
                      "the join runs, and which attempt comes next while it waits.\n") +
              kPasswordNote,
-         Spec({"skip-hostname-check", "json"}, {"user", "password-file"}), Join},
+         Options({"skip-hostname-check", "json"}, {"user", "password-file"}), Join},
         {"leave", "leave [--user NAME [--password-file FILE]]",
          std::string("Leaves the domain. With --user the computer account is deleted too, with\n"
                      "that account's password.\n") +
              kPasswordNote,
-         Spec({}, {"user", "password-file"}), Leave},
+         Options({}, {"user", "password-file"}), Leave},
         {"proxy-domain", "proxy-domain SERVER [--json]",
          "Prints the DNS domain that the authentication proxy at the IPv4 address SERVER\n"
          "serves (asked without certificate verification).\n",
-         Spec({"json"}), ProxyDomain},
+         Options({"json"}), ProxyDomain},
         {"import-certificate", "import-certificate FILE SERVER",
          "Records the SHA-1 thumbprint of the first PEM certificate in FILE for the\n"
          "authentication proxy at the IPv4 address SERVER.\n",
-         Spec({}), ImportCertificate},
+         Options({}), ImportCertificate},
         {"join-proxy", "join-proxy SERVER [--container C] [--skip-hostname-check] [--json]",
          "Joins the domain through the authentication proxy at the IPv4 address SERVER: the\n"
          "proxy creates the computer account (in container C, or its default) and the host\n"
          "joins with it. The proxy's certificate is verified when\n"
          "UserVars.ActiveDirectoryVerifyQAPCertificate is set. Warnings and changes to the\n"
          "host's files are shown as for join.\n",
-         Spec({"skip-hostname-check", "json"}, {"container"}), JoinProxy},
+         Options({"skip-hostname-check", "json"}, {"container"}), JoinProxy},
         {"preflight", "preflight DOMAIN [--json]",
          "Runs the checks a join to DOMAIN would make, changing nothing: the host name\n"
          "resolves, its short name matches the resolved name and is not reserved, the fully\n"
          "qualified name is the expected one, the domain resolves, and the short name fits\n"
          "the 15 characters of a computer account name. Each check prints pass or FAIL, and\n"
          "a failure a hint on what to fix. The exit status is 1 when a check fails.\n",
-         Spec({"json"}), Preflight},
+         Options({"json"}), Preflight},
         {"pam show", "pam show [--json]",
          "Prints the policy of /etc/pam.d/system-auth-generic as the library reads it.\n",
-         Spec({"json"}), PamShow},
+         Options({"json"}), PamShow},
         {"pam preview", "pam preview [--json]",
          "Shows, as a unified diff, what activating \"Active Directory\" would change in\n"
          "/etc/pam.d/system-auth-generic. Nothing is written.\n",
-         Spec({"json"}), PamPreview},
-        {"help", "help [COMMAND]", "Shows the help of tslauth or of one command.\n", Spec({}),
+         Options({"json"}), PamPreview},
+        {"help", "help [COMMAND]", "Shows the help of tslauth or of one command.\n", Options({}),
          Help},
     };
     return commands;

@@ -38,15 +38,15 @@ run_target() {
 }
 
 echo "Fuzzing ${#targets[@]} targets for $seconds seconds each"
-for spec in "${targets[@]}"; do
+for target_and_dictionary in "${targets[@]}"; do
     while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
-    run_target "$spec" &
+    run_target "$target_and_dictionary" &
 done
 wait
 
 failed=0
-for spec in "${targets[@]}"; do
-    target=${spec%%:*}
+for target_and_dictionary in "${targets[@]}"; do
+    target=${target_and_dictionary%%:*}
     log="$dir/logs/$target.log"
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -1 || true)
