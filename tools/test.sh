@@ -4,7 +4,8 @@
 # x86 (-m32); then runs every fuzz target for a minute (tools/fuzz.sh) and builds and checks
 # the Debian packages (tools/build-packages.sh). The build directories are build, build-asan,
 # build-tsan, build-i386, build-fuzz and build-deb; TSLAUTH_BUILD_DIR, TSLAUTH_FUZZ_BUILD_DIR
-# and TSLAUTH_DEB_DIR name others.
+# and TSLAUTH_DEB_DIR name others. With --quick it builds and runs the plain suite only: the
+# loop for development.
 #
 # What it changes on this host (root): it installs the Debian packages it needs with apt-get
 # when any is missing (tools/ensure-deps.sh, which also adds the i386 architecture to dpkg for
@@ -18,7 +19,9 @@ if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
     exit 0
 fi
 cd "$(dirname "$0")/.."
-tools/ensure-deps.sh i386 packaging
+quick=no
+[ "${1:-}" = --quick ] && quick=yes
+if [ "$quick" = yes ]; then tools/ensure-deps.sh; else tools/ensure-deps.sh i386 packaging; fi
 jobs=$(nproc)
 base=${TSLAUTH_BUILD_DIR:-build}
 
@@ -32,6 +35,7 @@ run_suite() {
 
 echo "== Test suite =="
 run_suite "$base"
+if [ "$quick" = yes ]; then exit 0; fi
 echo "== Test suite under AddressSanitizer + UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_suite "$base-asan" -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
