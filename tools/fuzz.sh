@@ -20,9 +20,7 @@ cmake --build "$dir" -j "$(nproc)" --target fuzzers
 [ "$seconds" -gt 0 ] || exit 0
 
 # target:dictionary
-targets=(pam_policy_fuzzer:pam nss_configuration_fuzzer:nss
-         configuration_loader_fuzzer:configuration configuration_write_fuzzer:configuration
-         key_value_pair_fuzzer:configuration)
+targets=(pam_policy_fuzzer:pam nss_configuration_fuzzer:nss configuration_fuzzer:configuration)
 mkdir -p "$dir/logs" "$dir/artifacts"
 
 run_target() {
