@@ -28,6 +28,23 @@ using namespace sambaprovider;
 
 namespace {
 
+// A request's field, empty when the request has none.
+std::string Field(Fields const& request, char const* key) {
+    auto const found = request.find(key);
+    return found == request.end() ? std::string() : found->second;
+}
+
+// A libnetapi session with the request's credentials; false (with the error in the answer)
+// when libnetapi cannot start.
+bool StartSession(NetapiSession& session, Fields const& request, Fields& answer) {
+    if (!session.Ready()) {
+        answer["error"] = "libnetapi could not start (is there a Samba configuration?)";
+        return false;
+    }
+    session.SetCredentials(Field(request, "user"), Field(request, "password"));
+    return true;
+}
+
 std::string StripBackslashes(char const* name) {
     std::string text = name != nullptr ? name : "";
     while (!text.empty() && text[0] == '\\') text.erase(0, 1);
@@ -220,8 +237,8 @@ void EnsureConfigExists(std::string const& savedConfig, std::string const& name)
 }  // namespace
 
 uint32_t Join(Fields const& request, Fields& answer) {
-    std::string const domain = request.count("domain") ? request.at("domain") : "";
-    std::string const container = request.count("container") ? request.at("container") : "";
+    std::string const domain = Field(request, "domain");
+    std::string const container = Field(request, "container");
     if (domain.empty() || domain.find_first_of(" \t\\/") != std::string::npos) {
         return kInvalidDomainName;
     }
@@ -242,8 +259,7 @@ uint32_t Join(Fields const& request, Fields& answer) {
         RestoreMemberConfigText(savedConfig);
         return kInternalError;
     }
-    session.SetCredentials(request.count("user") ? request.at("user") : "",
-                           request.count("password") ? request.at("password") : "");
+    session.SetCredentials(Field(request, "user"), Field(request, "password"));
     DomainController dc;
     uint32_t status = FindWritableDC(domain, dc, answer);
     if (status != 0) {
@@ -275,16 +291,15 @@ uint32_t Join(Fields const& request, Fields& answer) {
 }
 
 uint32_t OfflineJoin(Fields const& request, Fields& answer) {
-    auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
     std::string const name = AccountNameForHost();
     if (name.empty()) {
         answer["error"] = "the host name cannot be a computer account name";
         return kInvalidComputerName;
     }
-    std::string const workgroup = Upper(field("netbios-domain"));
-    std::string const dnsDomain = Lower(field("dns-domain"));
+    std::string const workgroup = Upper(Field(request, "netbios-domain"));
+    std::string const dnsDomain = Lower(Field(request, "dns-domain"));
     if (workgroup.empty() || dnsDomain.empty()) return kInvalidDomainName;
-    std::string const account = field("account");
+    std::string const account = Field(request, "account");
     if (!account.empty() && Upper(account) != name + "$") {
         answer["error"] =
             "the machine account '" + account + "' is not this host's ('" + name + "$')";
@@ -304,7 +319,7 @@ uint32_t OfflineJoin(Fields const& request, Fields& answer) {
         RestoreMemberConfigText(savedConfig);
         return kInternalError;
     }
-    uint32_t status = RequestJoin(session, field("provisioning"), answer);
+    uint32_t status = RequestJoin(session, Field(request, "provisioning"), answer);
     DomainController dc;
     if (status == 0) status = FindWritableDC(dnsDomain, dc, answer);
     if (status == 0) status = CreateKeytab(session, config, dc.name, answer);
@@ -317,8 +332,8 @@ uint32_t OfflineJoin(Fields const& request, Fields& answer) {
 }
 
 uint32_t Leave(Fields const& request, Fields& answer) {
-    std::string const user = request.count("user") ? request.at("user") : "";
-    std::string const password = request.count("password") ? request.at("password") : "";
+    std::string const user = Field(request, "user");
+    std::string const password = Field(request, "password");
     ConfigLock lock;
     MemberConfig config = ReadMemberConfig();
     if (!config.IsMember() || !HoldsMachineSecret(config.workgroup)) return kNotJoined;
@@ -358,8 +373,7 @@ uint32_t Leave(Fields const& request, Fields& answer) {
 }
 
 uint32_t Provision(Fields const& request, Fields& answer) {
-    auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
-    std::string const hostName = field("host-name");
+    std::string const hostName = Field(request, "host-name");
     std::string const name = Upper(hostName.substr(0, hostName.find('.')));
     if (name.empty() || name.size() > 15 ||
         name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-") != std::string::npos) {
@@ -367,16 +381,12 @@ uint32_t Provision(Fields const& request, Fields& answer) {
         return kInvalidComputerName;
     }
     NetapiSession session;
-    if (!session.Ready()) {
-        answer["error"] = "libnetapi could not start (is there a Samba configuration?)";
-        return kInternalError;
-    }
-    session.SetCredentials(field("user"), field("password"));
+    if (!StartSession(session, request, answer)) return kInternalError;
     DomainController dc;
-    uint32_t status = FindWritableDC(field("domain"), dc, answer);
+    uint32_t status = FindWritableDC(Field(request, "domain"), dc, answer);
     if (status != 0) return status;
     std::string provisioning;
-    status = ProvisionAccount(session, dc, name, field("container"), answer, provisioning);
+    status = ProvisionAccount(session, dc, name, Field(request, "container"), answer, provisioning);
     if (status != 0) return status;
     answer["provisioning"] = provisioning;
     answer["account"] = name + "$";
@@ -388,22 +398,17 @@ uint32_t Provision(Fields const& request, Fields& answer) {
 // (its request was answered with a time-out before the DC finished). On the DC that made it,
 // when named, so that replication cannot bring it back from there.
 uint32_t Unprovision(Fields const& request, Fields& answer) {
-    auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
-    std::string const account = field("account");
+    std::string const account = Field(request, "account");
     if (account.size() < 2 || account.back() != '$') {
         answer["error"] = "'" + account + "' is not a computer account name";
         return kInvalidParameter;
     }
     NetapiSession session;
-    if (!session.Ready()) {
-        answer["error"] = "libnetapi could not start (is there a Samba configuration?)";
-        return kInternalError;
-    }
-    session.SetCredentials(field("user"), field("password"));
+    if (!StartSession(session, request, answer)) return kInternalError;
     DomainController dc;
-    dc.name = field("dc");
+    dc.name = Field(request, "dc");
     if (dc.name.empty()) {
-        uint32_t const status = FindWritableDC(field("domain"), dc, answer);
+        uint32_t const status = FindWritableDC(Field(request, "domain"), dc, answer);
         if (status != 0) return status;
     }
     NET_API_STATUS const status = NetUserDel(dc.name.c_str(), account.c_str());
@@ -414,7 +419,7 @@ uint32_t Unprovision(Fields const& request, Fields& answer) {
     }
     answer["error"] = "deleting " + account + ": " + session.ErrorText(status);
     if (status == kNetConnectFailed) {
-        return ConnectionFailure(session, status, Upper(field("domain")), answer);
+        return ConnectionFailure(session, status, Upper(Field(request, "domain")), answer);
     }
     return status;
 }
@@ -434,15 +439,10 @@ std::string SidText(domsid const& sid) {
 }  // namespace
 
 uint32_t DomainInfo(Fields const& request, Fields& answer) {
-    auto field = [&](char const* key) { return request.count(key) ? request.at(key) : ""; };
     NetapiSession session;
-    if (!session.Ready()) {
-        answer["error"] = "libnetapi could not start (is there a Samba configuration?)";
-        return kInternalError;
-    }
-    session.SetCredentials(field("user"), field("password"));
+    if (!StartSession(session, request, answer)) return kInternalError;
     DomainController dc;
-    uint32_t status = FindWritableDC(field("domain"), dc, answer);
+    uint32_t status = FindWritableDC(Field(request, "domain"), dc, answer);
     if (status != 0) return status;
     uint8_t* buffer = nullptr;
     NET_API_STATUS found = NetUserModalsGet(dc.name.c_str(), 2, &buffer);
@@ -465,8 +465,8 @@ uint32_t DomainInfo(Fields const& request, Fields& answer) {
 }
 
 uint32_t FindDomainController(Fields const& request, Fields& answer) {
-    std::string const domain = request.count("domain") ? request.at("domain") : "";
-    std::string const site = request.count("site") ? request.at("site") : "";
+    std::string const domain = Field(request, "domain");
+    std::string const site = Field(request, "site");
     NetapiSession session;
     if (!session.Ready()) return kInternalError;
     DOMAIN_CONTROLLER_INFO* info = nullptr;
