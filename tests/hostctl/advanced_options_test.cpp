@@ -2,21 +2,35 @@
 #include <hostctl/host.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "host_control_fixture.h"
 
 namespace {
 
 char const kOptions[] = "/etc/ostrel/hostctl/advanced-options.conf";
 
-using HostCtl::Adv::AdvancedBranch;
-using HostCtl::Adv::AdvancedIntegerOption;
-using HostCtl::Adv::AdvancedOption;
-using HostCtl::Adv::AdvancedStringOption;
+using namespace HostCtl::Adv;
 
 std::unique_ptr<AdvancedBranch> Root() {
-    std::unique_ptr<AdvancedBranch> root = HostCtl::HostFactory::GetHost()->GetAdvancedOptions();
-    EXPECT_NE(nullptr, root);
-    return root;
+    return HostCtl::HostFactory::GetHost()->GetAdvancedOptions();
+}
+
+// "int:N", "string:TEXT" or "none" for the option of the branch path.
+std::string Value(AdvancedBranch const& root, std::vector<std::string> const& branches,
+                  std::string const& option) {
+    std::unique_ptr<AdvancedBranch> branch = root.GetBranch(branches[0]);
+    for (std::size_t i = 1; branch && i < branches.size(); ++i) {
+        branch = branch->GetBranch(branches[i]);
+    }
+    std::unique_ptr<AdvancedOption> found = branch ? branch->GetOption(option) : nullptr;
+    if (!found) return "none";
+    EXPECT_EQ(option, found->GetName());
+    if (auto const* integer = dynamic_cast<AdvancedIntegerOption const*>(found.get())) {
+        return "int:" + std::to_string(integer->GetValue());
+    }
+    auto const* text = dynamic_cast<AdvancedStringOption const*>(found.get());
+    return text ? "string:" + text->GetValue() : "(untyped)";
 }
 
 }  // namespace
@@ -34,55 +48,37 @@ TEST_F(AdvancedOptionsTest, ReadsTypedOptionsByBranch) {
                        "Net.Tcpip.Mtu = int:+1500\n"
                        "Net.Tcpip = string:branch and option may share a name");
     std::unique_ptr<AdvancedBranch> root = Root();
+    ASSERT_NE(nullptr, root);
     EXPECT_EQ("", root->GetName());
-    std::unique_ptr<AdvancedBranch> user = root->GetBranch("UserVars");
-    ASSERT_NE(nullptr, user);
-    EXPECT_EQ("UserVars", user->GetName());
-
-    std::unique_ptr<AdvancedOption> verify = user->GetOption("ActiveDirectoryVerifyQAPCertificate");
-    auto const* integer = dynamic_cast<AdvancedIntegerOption const*>(verify.get());
-    ASSERT_NE(nullptr, integer);
-    EXPECT_EQ("ActiveDirectoryVerifyQAPCertificate", integer->GetName());
-    EXPECT_EQ(1, integer->GetValue());
-    EXPECT_EQ(1, integer->GetValue());
-
-    std::unique_ptr<AdvancedOption> negative = user->GetOption("Negative");
-    ASSERT_NE(nullptr, dynamic_cast<AdvancedIntegerOption const*>(negative.get()));
-    EXPECT_EQ(INT64_MIN, dynamic_cast<AdvancedIntegerOption const&>(*negative).GetValue());
-
-    std::unique_ptr<AdvancedOption> greeting = user->GetOption("Greeting");
-    EXPECT_EQ(nullptr, dynamic_cast<AdvancedIntegerOption const*>(greeting.get()));
-    auto const* text = dynamic_cast<AdvancedStringOption const*>(greeting.get());
-    ASSERT_NE(nullptr, text);
-    EXPECT_EQ("hello  world", text->GetValue());
-    auto empty = user->GetOption("Empty");
-    ASSERT_NE(nullptr, dynamic_cast<AdvancedStringOption const*>(empty.get()));
-    EXPECT_EQ("", dynamic_cast<AdvancedStringOption const&>(*empty).GetValue());
-
-    std::unique_ptr<AdvancedBranch> net = root->GetBranch("Net");
-    ASSERT_NE(nullptr, net);
-    auto mtu = net->GetBranch("Tcpip")->GetOption("Mtu");
-    EXPECT_EQ(1500, dynamic_cast<AdvancedIntegerOption const&>(*mtu).GetValue());
-    EXPECT_NE(nullptr, dynamic_cast<AdvancedStringOption const*>(net->GetOption("Tcpip").get()));
-
-    // Lookups are exact, and branches are not options.
-    EXPECT_EQ(nullptr, root->GetBranch("uservars"));
+    EXPECT_EQ("UserVars", root->GetBranch("UserVars")->GetName());
+    struct {
+        std::vector<std::string> branches;
+        std::string option, value;
+    } const cases[] = {
+        {{"UserVars"}, "ActiveDirectoryVerifyQAPCertificate", "int:1"},
+        {{"UserVars"}, "Negative", "int:-9223372036854775808"},
+        {{"UserVars"}, "Greeting", "string:hello  world"},
+        {{"UserVars"}, "Empty", "string:"},
+        {{"Net", "Tcpip"}, "Mtu", "int:1500"},
+        {{"Net"}, "Tcpip", "string:branch and option may share a name"},
+        // Lookups are exact, and branches are not options.
+        {{"uservars"}, "Greeting", "none"},
+        {{"UserVars"}, "Missing", "none"},
+        {{"UserVars", "Greeting"}, "Greeting", "none"},
+    };
+    for (auto const& c : cases) EXPECT_EQ(c.value, Value(*root, c.branches, c.option)) << c.option;
     EXPECT_EQ(nullptr, root->GetOption("UserVars"));
-    EXPECT_EQ(nullptr, user->GetOption("Missing"));
-    EXPECT_EQ(nullptr, user->GetBranch("Greeting"));
 
     // A tree once read is a snapshot.
+    std::unique_ptr<AdvancedOption> verify =
+        root->GetBranch("UserVars")->GetOption("ActiveDirectoryVerifyQAPCertificate");
     sandbox::WriteFile(kOptions, "UserVars.ActiveDirectoryVerifyQAPCertificate = int:0\n");
-    EXPECT_EQ(1, integer->GetValue());
-    EXPECT_EQ(1, dynamic_cast<AdvancedIntegerOption const&>(
-                     *user->GetOption("ActiveDirectoryVerifyQAPCertificate"))
-                     .GetValue());
-}
+    EXPECT_EQ(1, dynamic_cast<AdvancedIntegerOption const&>(*verify).GetValue());
+    EXPECT_EQ("int:1", Value(*root, {"UserVars"}, "ActiveDirectoryVerifyQAPCertificate"));
 
-TEST_F(AdvancedOptionsTest, NoFileMeansNoOptions) {
-    std::unique_ptr<AdvancedBranch> root = Root();
-    EXPECT_EQ(nullptr, root->GetBranch("UserVars"));
-    EXPECT_EQ(nullptr, root->GetOption("UserVars"));
+    // No file, or not even its directory: no options.
+    ASSERT_EQ(0, ::unlink(kOptions));
+    EXPECT_EQ("none", Value(*Root(), {"UserVars"}, "ActiveDirectoryVerifyQAPCertificate"));
     ASSERT_EQ(0, ::rmdir("/etc/ostrel/hostctl"));
     EXPECT_EQ(nullptr, Root()->GetBranch("UserVars"));
 }
@@ -91,8 +87,7 @@ TEST_F(AdvancedOptionsTest, MalformedLinesNameTheFileAndLine) {
     struct Case {
         char const* line;
         char const* problem;
-    };
-    Case const cases[] = {
+    } const cases[] = {
         {"UserVars.X int:1", "expected 'Branch.Option = type:value'"},
         {"X = int:1", "option name 'X' has no branch"},
         {" = int:1", "option name '' has no branch"},
@@ -105,20 +100,16 @@ TEST_F(AdvancedOptionsTest, MalformedLinesNameTheFileAndLine) {
         {"UserVars.X = int:0x10", "invalid integer '0x10'"},
         {"UserVars.X = int:1.5", "invalid integer '1.5'"},
         {"UserVars.X = int:9223372036854775808", "integer '9223372036854775808' is out of range"},
-        {"UserVars.X = int:1\nUserVars.X = string:again", nullptr},
+        {"UserVars.X = int:1\nUserVars.X = string:again",
+         "option 'UserVars.X' is defined more than once"},
     };
     for (Case const& c : cases) {
         sandbox::WriteFile(kOptions, std::string("# options\n") + c.line + "\n");
-        std::string expected =
-            c.problem != nullptr ? std::string("Invalid line 2 in '") + kOptions + "': " + c.problem
-                                 : std::string("Invalid line 3 in '") + kOptions +
-                                       "': option 'UserVars.X' is defined more than once";
-        EXPECT_EQ(expected, ErrorOf([] { HostCtl::HostFactory::GetHost()->GetAdvancedOptions(); }))
+        std::string const line = std::strchr(c.line, '\n') ? "3" : "2";
+        EXPECT_EQ("Invalid line " + line + " in '" + kOptions + "': " + c.problem, ErrorOf(Root))
             << c.line;
     }
-
     ASSERT_EQ(0, ::unlink(kOptions));
     sandbox::MakeDirectory(kOptions);
-    EXPECT_EQ(std::string("Unable to read '") + kOptions + "': Is a directory",
-              ErrorOf([] { HostCtl::HostFactory::GetHost()->GetAdvancedOptions(); }));
+    EXPECT_EQ(std::string("Unable to read '") + kOptions + "': Is a directory", ErrorOf(Root));
 }

@@ -2,8 +2,11 @@
 #define TESTS_HOSTCTL_HOST_CONTROL_FIXTURE_H
 
 #include <hostctl/hostctl_exception.h>
-#include <sys/types.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,14 +16,24 @@
 // namespace, removed again at the end of the test.
 class HostControlTest : public sandbox::SandboxTest {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-
+    void SetUp() override {
+        SandboxTest::SetUp();
+        sandbox::MakeDirectory("/etc/ostrel/hostctl");
+    }
+    void TearDown() override {
+        for (std::string const& name : veths) Run("ip link del " + name);  // and its peer
+        SandboxTest::TearDown();
+    }
     // A veth pair, both ends up, `name` carrying `address` ("a.b.c.d/len") when not empty.
-    void AddVeth(std::string const& name, std::string const& peer, std::string const& address);
-
-    // Runs a command (ip(8)) and fails the test when it does not succeed.
-    static void Run(std::string const& command);
+    void AddVeth(std::string const& name, std::string const& address) {
+        Run("ip link add " + name + " type veth peer name " + name + "p");
+        veths.push_back(name);
+        if (!address.empty()) Run("ip addr add " + address + " dev " + name);
+        Run("ip link set " + name + " up && ip link set " + name + "p up");
+    }
+    static void Run(std::string const& command) {
+        ASSERT_EQ(0, std::system(command.c_str())) << command;
+    }
 
 private:
     std::vector<std::string> veths;
@@ -37,8 +50,21 @@ std::string ErrorOf(Call call) {
     return "(no HostCtlException)";
 }
 
-ino_t InodeOf(std::string const& path);
-void MakeSymlink(std::string const& target, std::string const& link);
-std::string LinkTarget(std::string const& link);
+inline ino_t InodeOf(std::string const& path) {
+    struct stat info = {};
+    EXPECT_EQ(0, ::stat(path.c_str(), &info)) << path;
+    return info.st_ino;
+}
+
+inline void MakeSymlink(std::string const& target, std::string const& link) {
+    ::unlink(link.c_str());
+    ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str())) << link;
+}
+
+inline std::string LinkTarget(std::string const& link) {
+    char buffer[PATH_MAX];
+    ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
+    return length < 0 ? std::string("(not a link)") : std::string(buffer, length);
+}
 
 #endif

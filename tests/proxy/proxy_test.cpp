@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -18,26 +19,13 @@ using namespace proxyd;
 namespace {
 
 std::string const kRequired =
-    "certificate = /etc/tslauth-proxyd/cert.pem\n"
-    "private-key = /etc/tslauth-proxyd/key.pem\n"
-    "domain = corp.example\n"
-    "user = enrol\n"
-    "password = p#ss = word\n";
+    "certificate = /etc/tslauth-proxyd/cert.pem\nprivate-key = /etc/tslauth-proxyd/key.pem\n"
+    "domain = corp.example\nuser = enrol\npassword = p#ss = word\n";
 
-// The message ParseConfig throws for the text, or "" when it parses.
-std::string ParseProblem(std::string const& text) {
+// The message ParseConfig or LoadConfig throws, or "" when the text parses.
+std::string Problem(std::string const& text, std::string const& path = "") {
     try {
-        ParseConfig(text, "proxyd.conf");
-    } catch (ConfigError const& error) {
-        return error.what();
-    }
-    return "";
-}
-
-// The message LoadConfig throws for the file, or "" when it loads.
-std::string LoadProblem(std::string const& path) {
-    try {
-        LoadConfig(path);
+        path.empty() ? ParseConfig(text, "proxyd.conf") : LoadConfig(path);
     } catch (ConfigError const& error) {
         return error.what();
     }
@@ -48,211 +36,147 @@ TEST(ProxyConfig, ReadsEverySettingAndKeepsTheDefaultsOfThoseNotSet) {
     std::string const path = sandbox::ScratchDirectory() + "/proxyd.conf";
     sandbox::WriteFile(path, "# the service\n\n  " + kRequired, 0600);
     ProxyConfig defaults = LoadConfig(path);
-    EXPECT_EQ(defaults.listenAddress, "0.0.0.0");
-    EXPECT_EQ(defaults.listenPort, 9443);
-    EXPECT_EQ(defaults.certificate, "/etc/tslauth-proxyd/cert.pem");
-    EXPECT_EQ(defaults.privateKey, "/etc/tslauth-proxyd/key.pem");
-    EXPECT_EQ(defaults.domain, "corp.example");
-    EXPECT_EQ(defaults.user, "enrol");
-    EXPECT_EQ(defaults.password, "p#ss = word");  // only whole lines are comments
-    EXPECT_EQ(defaults.container, "");
+    EXPECT_EQ(defaults.listenAddress + " " + std::to_string(defaults.listenPort) + " " +
+                  defaults.certificate + " " + defaults.privateKey + " " + defaults.domain + " " +
+                  defaults.user + " " + defaults.password + " [" + defaults.container + "] " +
+                  std::to_string(defaults.dcTimeoutSeconds) + " " +
+                  std::to_string(defaults.workers) + " " + defaults.helper,
+              "0.0.0.0 9443 /etc/tslauth-proxyd/cert.pem /etc/tslauth-proxyd/key.pem corp.example "
+              "enrol p#ss = word [] 30 8 /usr/libexec/tslauth/lib/tslauth-samba-helper");
     EXPECT_TRUE(defaults.allow.Empty());
-    EXPECT_EQ(defaults.dcTimeoutSeconds, 30);
-    EXPECT_EQ(defaults.workers, 8);
-    EXPECT_EQ(defaults.helper, "/usr/libexec/tslauth/lib/tslauth-samba-helper");
 
     ProxyConfig all = ParseConfig(kRequired +
                                       "listen = [::]:8443\ncontainer = OU=Hypervisors\n"
                                       "allow = 198.18.0.0/24\nallow = 2001:db8::/32\n"
                                       "dc-timeout = 5\nworkers = 2\nhelper = /opt/helper\n",
                                   "proxyd.conf");
-    EXPECT_EQ(all.listenAddress, "::");
-    EXPECT_EQ(all.listenPort, 8443);
-    EXPECT_EQ(all.container, "OU=Hypervisors");
-    EXPECT_TRUE(all.allow.Allows("198.18.0.7"));
-    EXPECT_TRUE(all.allow.Allows("2001:db8::1"));
-    EXPECT_EQ(all.dcTimeoutSeconds, 5);
-    EXPECT_EQ(all.workers, 2);
-    EXPECT_EQ(all.helper, "/opt/helper");
+    EXPECT_EQ(all.listenAddress + " " + std::to_string(all.listenPort) + " " + all.container + " " +
+                  std::to_string(all.dcTimeoutSeconds) + " " + std::to_string(all.workers) + " " +
+                  all.helper,
+              ":: 8443 OU=Hypervisors 5 2 /opt/helper");
+    EXPECT_TRUE(all.allow.Allows("198.18.0.7") && all.allow.Allows("2001:db8::1"));
     EXPECT_EQ(ParseConfig(kRequired + "listen = 10.0.0.1\n", "c").listenPort, 9443);
 }
 
 TEST(ProxyConfig, NamesTheLineAndTheProblemOfEachMalformedLine) {
+    std::string const notAddress = "' is not ADDRESS:PORT (such as 0.0.0.0:9443 or [::]:9443)";
+    std::string const seconds = "' is not a number of seconds from 1 to 3600";
     struct Case {
-        std::string line;
-        std::string message;
+        std::string line, message;
     } const cases[] = {
-        {"listen 0.0.0.0:9443", "proxyd.conf:6: expected 'key = value'"},
-        {"listen =", "proxyd.conf:6: listen: no value"},
-        {"colour = blue", "proxyd.conf:6: unknown setting 'colour'"},
-        {"user = second", "proxyd.conf:6: user: set twice"},
-        {"listen = 0.0.0.0:0",
-         "proxyd.conf:6: listen: '0.0.0.0:0' is not ADDRESS:PORT (such as 0.0.0.0:9443 or "
-         "[::]:9443)"},
-        {"listen = 0.0.0.0:65536",
-         "proxyd.conf:6: listen: '0.0.0.0:65536' is not ADDRESS:PORT (such as 0.0.0.0:9443 or "
-         "[::]:9443)"},
-        {"listen = ::1:9443",
-         "proxyd.conf:6: listen: '::1:9443' is not ADDRESS:PORT (such as 0.0.0.0:9443 or "
-         "[::]:9443)"},
-        {"listen = proxy.corp.example:9443",
-         "proxyd.conf:6: listen: 'proxy.corp.example:9443' is not ADDRESS:PORT (such as "
-         "0.0.0.0:9443 or [::]:9443)"},
-        {"helper = tslauth-samba-helper",
-         "proxyd.conf:6: helper: 'tslauth-samba-helper' is not an absolute path"},
-        {"allow = 10.0.0.0/33", "proxyd.conf:6: allow: '/33' is not a prefix length from 0 to 32"},
+        {"listen 0.0.0.0:9443", "expected 'key = value'"},
+        {"listen =", "listen: no value"},
+        {"colour = blue", "unknown setting 'colour'"},
+        {"user = second", "user: set twice"},
+        {"listen = 0.0.0.0:0", "listen: '0.0.0.0:0" + notAddress},
+        {"listen = 0.0.0.0:65536", "listen: '0.0.0.0:65536" + notAddress},
+        {"listen = ::1:9443", "listen: '::1:9443" + notAddress},
+        {"listen = proxy.corp.example:9443", "listen: 'proxy.corp.example:9443" + notAddress},
+        {"helper = tslauth-samba-helper", "helper: 'tslauth-samba-helper' is not an absolute path"},
+        {"allow = 10.0.0.0/33", "allow: '/33' is not a prefix length from 0 to 32"},
         {"allow = 10.1.2.3/16",
-         "proxyd.conf:6: allow: '10.1.2.3/16' has address bits set beyond the prefix length"},
-        {"allow = corp.example",
-         "proxyd.conf:6: allow: 'corp.example' is not an IPv4 or IPv6 address"},
-        {"dc-timeout = 0",
-         "proxyd.conf:6: dc-timeout: '0' is not a number of seconds from 1 to 3600"},
-        {"dc-timeout = -5",
-         "proxyd.conf:6: dc-timeout: '-5' is not a number of seconds from 1 to 3600"},
-        {"workers = 257", "proxyd.conf:6: workers: '257' is not a number from 1 to 256"},
-        {"workers = 4x", "proxyd.conf:6: workers: '4x' is not a number from 1 to 256"},
+         "allow: '10.1.2.3/16' has address bits set beyond the prefix length"},
+        {"allow = corp.example", "allow: 'corp.example' is not an IPv4 or IPv6 address"},
+        {"dc-timeout = 0", "dc-timeout: '0" + seconds},
+        {"dc-timeout = -5", "dc-timeout: '-5" + seconds},
+        {"workers = 257", "workers: '257' is not a number from 1 to 256"},
+        {"workers = 4x", "workers: '4x' is not a number from 1 to 256"},
     };
     for (Case const& c : cases) {
-        EXPECT_EQ(ParseProblem(kRequired + c.line + "\n"), c.message) << c.line;
+        EXPECT_EQ(Problem(kRequired + c.line + "\n"), "proxyd.conf:6: " + c.message) << c.line;
     }
-    EXPECT_EQ(ParseProblem("domain = corp\n"),
+    EXPECT_EQ(Problem("domain = corp\n"),
               "proxyd.conf:1: domain: 'corp' is not the DNS name of a domain (such as "
               "corp.example)");
     // Each required setting, when it is the one left out.
     for (char const* key : {"certificate", "private-key", "domain", "user", "password"}) {
-        std::string text;
-        for (std::string line : {"certificate = /c", "private-key = /k", "domain = corp.example",
-                                 "user = u", "password = p"}) {
-            if (line.compare(0, std::string(key).size() + 1, std::string(key) + " ") != 0) {
-                text += line + "\n";
-            }
-        }
-        EXPECT_EQ(ParseProblem(text), "proxyd.conf: '" + std::string(key) + "' is not set");
+        std::string text = kRequired;
+        text.erase(text.find(key), text.find('\n', text.find(key)) + 1 - text.find(key));
+        EXPECT_EQ(Problem(text), "proxyd.conf: '" + std::string(key) + "' is not set");
     }
 }
 
 TEST(ProxyConfig, RefusesAFileThatOthersCanReadOrRootDoesNotOwn) {
     std::string const path = sandbox::ScratchDirectory() + "/open.conf";
-    struct Case {
-        mode_t mode;
-        std::string message;
-    } const cases[] = {
-        {0600, ""},
-        {0400, ""},
-        {0640, path +
-                   " has mode 0640; it holds the enrolment account's password, so group and "
-                   "other users must have no access: chmod 600 " +
-                   path},
-        {0604, path +
-                   " has mode 0604; it holds the enrolment account's password, so group and "
-                   "other users must have no access: chmod 600 " +
-                   path},
-        {0620, path +
-                   " has mode 0620; it holds the enrolment account's password, so group and "
-                   "other users must have no access: chmod 600 " +
-                   path},
-    };
-    for (Case const& c : cases) {
-        sandbox::WriteFile(path, kRequired, c.mode);
-        EXPECT_EQ(LoadProblem(path), c.message) << std::oct << c.mode;
+    for (mode_t mode : {0600, 0400, 0640, 0604, 0620}) {
+        sandbox::WriteFile(path, kRequired, mode);
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", mode);
+        EXPECT_EQ(Problem("", path), (mode & 077) == 0 ? ""
+                                                       : path + " has mode " + octal +
+                                                             "; it holds the enrolment account's "
+                                                             "password, so group and other users "
+                                                             "must have no access: chmod 600 " +
+                                                             path);
     }
-    EXPECT_EQ(LoadProblem("/nonexistent/proxyd.conf"),
+    EXPECT_EQ(Problem("", "/nonexistent/proxyd.conf"),
               "/nonexistent/proxyd.conf: No such file or directory");
-
     sandbox::WriteFile(path, kRequired, 0600);
     // Only the real root can give a file away; the unprivileged run maps one user alone.
     if (chown(path.c_str(), 1000, 0) != 0) GTEST_SKIP() << "chown: " << std::strerror(errno);
-    EXPECT_EQ(LoadProblem(path), path +
+    EXPECT_EQ(Problem("", path), path +
                                      " is owned by uid 1000, not root; it holds the enrolment "
                                      "account's password: chown root " +
                                      path);
 }
 
 TEST(ProxyAllowList, MatchesAddressesAgainstRangesOfTheirOwnFamily) {
-    AllowList list;
+    AllowList list, everyV4;
+    AddressRange parsed;
+    std::string why;
     for (char const* range : {"198.18.0.0/31", "10.0.0.5", "2001:db8:0:80::/57", "fe80::1"}) {
-        AddressRange parsed;
-        std::string why;
         ASSERT_TRUE(ParseAddressRange(range, parsed, why)) << range << ": " << why;
         list.Add(parsed);
     }
-    struct Case {
-        char const* peer;
-        bool allowed;
-    } const cases[] = {
-        {"198.18.0.0", true},
-        {"198.18.0.1", true},
-        {"198.18.0.2", false},
-        {"198.17.255.255", false},
-        {"10.0.0.5", true},
-        {"10.0.0.4", false},
-        {"10.0.0.6", false},
-        // An IPv4 peer on a dual-stack socket.
-        {"::ffff:10.0.0.5", true},
-        {"::ffff:10.0.0.6", false},
-        // Not an IPv4-mapped address: no IPv4 range applies.
-        {"::10.0.0.5", false},
-        {"2001:db8:0:80::1", true},
-        {"2001:db8:0:ff:ffff:ffff:ffff:ffff", true},
-        {"2001:db8:0:7f:ffff:ffff:ffff:ffff", false},
-        {"2001:db8:0:100::", false},
-        {"fe80::1%eth0", true},  // a link-local peer comes with its interface
-        {"fe80::2", false},
-        {"", false},
-        {"not-an-address", false},
-    };
-    for (Case const& c : cases) EXPECT_EQ(list.Allows(c.peer), c.allowed) << c.peer;
+    // An IPv4 peer on a dual-stack socket comes IPv4-mapped; a link-local one with its
+    // interface.
+    for (char const* allowed :
+         {"198.18.0.0", "198.18.0.1", "10.0.0.5", "::ffff:10.0.0.5", "2001:db8:0:80::1",
+          "2001:db8:0:ff:ffff:ffff:ffff:ffff", "fe80::1%eth0"}) {
+        EXPECT_TRUE(list.Allows(allowed)) << allowed;
+    }
+    for (char const* refused :
+         {"198.18.0.2", "198.17.255.255", "10.0.0.4", "10.0.0.6", "::ffff:10.0.0.6", "::10.0.0.5",
+          "2001:db8:0:7f:ffff:ffff:ffff:ffff", "2001:db8:0:100::", "fe80::2", "",
+          "not-an-address"}) {
+        EXPECT_FALSE(list.Allows(refused)) << refused;
+    }
     EXPECT_FALSE(AllowList().Allows("10.0.0.5"));
-
-    AddressRange any;
-    std::string why;
-    ASSERT_TRUE(ParseAddressRange("0.0.0.0/0", any, why));
-    AllowList everyV4;
-    everyV4.Add(any);
+    ASSERT_TRUE(ParseAddressRange("0.0.0.0/0", parsed, why));
+    everyV4.Add(parsed);
     EXPECT_TRUE(everyV4.Allows("255.255.255.255"));
     EXPECT_FALSE(everyV4.Allows("::1"));
     for (char const* bad :
          {"10.0.0.0/", "10.0.0.0/8/8", "::/129", "10.0.0.0/+8", "10.0.0.0/ 8", "2001:db8::1/64"}) {
-        EXPECT_FALSE(ParseAddressRange(bad, any, why)) << bad;
+        EXPECT_FALSE(ParseAddressRange(bad, parsed, why)) << bad;
     }
 }
 
 TEST(ProxyHostName, AcceptsDnsNamesWhoseFirstLabelIsAComputerAccountName) {
+    std::string const long253 = "aaa." + std::string(62, 'b') + "." + std::string(62, 'c') + "." +
+                                std::string(62, 'd') + "." + std::string(60, 'e');
     struct Case {
-        std::string hostName;
-        std::string account;  // "" when refused
-    } const cases[] = {
-        {"hv01.corp.example", "HV01"},
-        {"hv01", "HV01"},
-        {"Hv-01.Corp.Example", "HV-01"},
-        {"fifteen-chars-x.corp.example", "FIFTEEN-CHARS-X"},
-        {"sixteen-chars-xy.corp.example", ""},
-        {"hv01." + std::string(63, 'a') + ".example", "HV01"},
-        {"hv01." + std::string(64, 'a') + ".example", ""},
-        {"", ""},
-        {"hv01.", ""},
-        {".hv01", ""},
-        {"hv01..corp", ""},
-        {"-hv01.corp", ""},
-        {"hv01-.corp", ""},
-        {"hv01.corp-.example", ""},
-        {"hv 01.corp", ""},
-        {"hv01 .corp", ""},
-        {"hv_01.corp", ""},
-        {"hv01\n.corp", ""},
-        {"hv\xc3\xa9.corp", ""},
-        {std::string(3, 'a') + "." + std::string(62, 'b') + "." + std::string(62, 'c') + "." +
-             std::string(62, 'd') + "." + std::string(60, 'e'),
-         "AAA"},  // 253 characters
-        {std::string(3, 'a') + "." + std::string(62, 'b') + "." + std::string(62, 'c') + "." +
-             std::string(62, 'd') + "." + std::string(61, 'e'),
-         ""},  // 254
-    };
-    for (Case const& c : cases) {
-        std::string account = "(unset)", why;
-        bool const accepted = AccountNameForHost(c.hostName, account, why);
-        EXPECT_EQ(accepted ? account : "", c.account) << c.hostName << ": " << why;
-        EXPECT_EQ(why.empty(), accepted) << c.hostName;
+        std::string hostName, account;
+    } const accepted[] = {{"hv01.corp.example", "HV01"},
+                          {"hv01", "HV01"},
+                          {"Hv-01.Corp.Example", "HV-01"},
+                          {"fifteen-chars-x.corp.example", "FIFTEEN-CHARS-X"},
+                          {"hv01." + std::string(63, 'a') + ".example", "HV01"},
+                          {long253, "AAA"}};
+    for (Case const& c : accepted) {
+        std::string account, why;
+        EXPECT_TRUE(AccountNameForHost(c.hostName, account, why) && why.empty()) << c.hostName;
+        EXPECT_EQ(account, c.account) << c.hostName;
+    }
+    for (std::string const& refused :
+         {std::string("sixteen-chars-xy.corp.example"), "hv01." + std::string(64, 'a') + ".example",
+          std::string(), std::string("hv01."), std::string(".hv01"), std::string("hv01..corp"),
+          std::string("-hv01.corp"), std::string("hv01-.corp"), std::string("hv01.corp-.example"),
+          std::string("hv 01.corp"), std::string("hv01 .corp"), std::string("hv_01.corp"),
+          std::string("hv01\n.corp"), std::string("hv\xc3\xa9.corp"), long253 + "e"}) {
+        std::string account, why;
+        EXPECT_FALSE(AccountNameForHost(refused, account, why)) << refused;
+        EXPECT_FALSE(why.empty()) << refused;
     }
 }
 

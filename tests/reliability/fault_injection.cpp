@@ -11,33 +11,10 @@
 #include <stdexcept>
 
 namespace fault_injection {
-
 namespace {
-
 // Only the thread that made the injector is affected; every other thread passes through.
 thread_local Injector* current = nullptr;
-
-bool Trip(Call call, int& error) {
-    return current != nullptr && current->Trip(call, error);
-}
-
-template <typename Function>
-Function Next(char const* name) {
-    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-}
-
-// With 64-bit file offsets on a 32-bit host, the stand-ins below are emitted as open64, stat64
-// and lstat64 (the headers rename them), so they pass on to those, not to the 32-bit calls.
-constexpr bool kRenamedTo64 = sizeof(long) == 4 && sizeof(off_t) == 8;
-
 }  // namespace
-
-std::string NameOf(Call call) {
-    static char const* const names[kCallKinds] = {"mkostemp", "fopen64", "write",  "fchmod",
-                                                  "fsync",    "close",   "rename", "open",
-                                                  "read",     "stat",    "fchown"};
-    return names[call];
-}
 
 Injector::Injector() {
     if (current != nullptr) throw std::logic_error("one injector per thread");
@@ -48,83 +25,56 @@ Injector::~Injector() {
     current = nullptr;
 }
 
-void Injector::FailCall(Call call, unsigned nth, int error) {
-    counts.fill(0);
-    failing = call;
-    failAt = nth;
-    failError = error;
-    injected = false;
-}
-
-bool Injector::Trip(Call call, int& error) {
-    ++counts[call];
-    if (failAt == 0 || call != failing || counts[call] != failAt) return false;
-    error = failError;
-    injected = true;
-    return true;
-}
-
 }  // namespace fault_injection
 
-using fault_injection::Trip;
+namespace {
 
-#define EXPORTED extern "C" __attribute__((visibility("default")))
-
-EXPORTED int mkostemp(char* name, int flags) {
-    static auto const next = fault_injection::Next<int (*)(char*, int)>("mkostemp");
-    int error = 0;
-    if (Trip(fault_injection::kMkostemp, error)) return errno = error, -1;
-    return next(name, flags);
+bool Trip(fault_injection::Call call, int& error) {
+    return fault_injection::current != nullptr && fault_injection::current->Trip(call, error);
 }
 
-EXPORTED FILE* fopen64(char const* path, char const* mode) {
-    static auto const next = fault_injection::Next<FILE* (*)(char const*, char const*)>("fopen64");
-    int error = 0;
-    if (Trip(fault_injection::kFopen, error)) return errno = error, nullptr;
-    return next(path, mode);
-}
+// With 64-bit file offsets on a 32-bit host, open, stat and lstat are emitted as open64, stat64
+// and lstat64 (the headers rename them), so they pass on to those, not to the 32-bit calls.
+constexpr bool k64 = sizeof(long) == 4 && sizeof(off_t) == 8;
 
-EXPORTED ssize_t write(int fd, void const* buffer, size_t count) {
-    static auto const next = fault_injection::Next<ssize_t (*)(int, void const*, size_t)>("write");
-    int error = 0;
-    if (Trip(fault_injection::kWrite, error)) return errno = error, -1;
-    return next(fd, buffer, count);
-}
+}  // namespace
 
-EXPORTED int fchmod(int fd, mode_t mode) {
-    static auto const next = fault_injection::Next<int (*)(int, mode_t)>("fchmod");
-    int error = 0;
-    if (Trip(fault_injection::kFchmod, error)) return errno = error, -1;
-    return next(fd, mode);
-}
+// A stand-in that fails with the injected error or passes on to the C library's call.
+#define STAND_IN(Type, name, symbol, kind, failed, parameters, ...)                              \
+    extern "C" __attribute__((visibility("default"))) Type name parameters {                     \
+        static auto const next = reinterpret_cast<Type(*) parameters>(dlsym(RTLD_NEXT, symbol)); \
+        int error = 0;                                                                           \
+        if (Trip(fault_injection::kind, error)) return errno = error, failed;                    \
+        return next(__VA_ARGS__);                                                                \
+    }
 
-EXPORTED int fsync(int fd) {
-    static auto const next = fault_injection::Next<int (*)(int)>("fsync");
-    int error = 0;
-    if (Trip(fault_injection::kFsync, error)) return errno = error, -1;
-    return next(fd);
-}
+STAND_IN(int, mkostemp, "mkostemp", kTemp, -1, (char* name, int flags), name, flags)
+STAND_IN(FILE*, fopen64, "fopen64", kFopen, nullptr, (char const* path, char const* mode), path,
+         mode)
+STAND_IN(ssize_t, write, "write", kWrite, -1, (int fd, void const* data, size_t size), fd, data,
+         size)
+STAND_IN(int, fchmod, "fchmod", kChmod, -1, (int fd, mode_t mode), fd, mode)
+STAND_IN(int, fsync, "fsync", kFsync, -1, (int fd), fd)
+STAND_IN(int, rename, "rename", kRename, -1, (char const* from, char const* to), from, to)
+STAND_IN(ssize_t, read, "read", kRead, -1, (int fd, void* data, size_t size), fd, data, size)
+STAND_IN(int, stat, k64 ? "stat64" : "stat", kStat, -1, (char const* path, struct stat* info), path,
+         info)
+STAND_IN(int, lstat, k64 ? "lstat64" : "lstat", kStat, -1, (char const* path, struct stat* info),
+         path, info)
+STAND_IN(int, fchown, "fchown", kChown, -1, (int fd, uid_t owner, gid_t group), fd, owner, group)
 
 // A close that reports an error has still released the descriptor.
-EXPORTED int close(int fd) {
-    static auto const next = fault_injection::Next<int (*)(int)>("close");
+extern "C" __attribute__((visibility("default"))) int close(int fd) {
+    static auto const next = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "close"));
     int error = 0;
     bool const fail = Trip(fault_injection::kClose, error);
     int const rc = next(fd);
-    if (fail) return errno = error, -1;
-    return rc;
+    return fail ? (errno = error, -1) : rc;
 }
 
-EXPORTED int rename(char const* from, char const* to) {
-    static auto const next = fault_injection::Next<int (*)(char const*, char const*)>("rename");
-    int error = 0;
-    if (Trip(fault_injection::kRename, error)) return errno = error, -1;
-    return next(from, to);
-}
-
-EXPORTED int open(char const* path, int flags, ...) {
-    static auto const next = fault_injection::Next<int (*)(char const*, int, ...)>(
-        fault_injection::kRenamedTo64 ? "open64" : "open");
+extern "C" __attribute__((visibility("default"))) int open(char const* path, int flags, ...) {
+    static auto const next =
+        reinterpret_cast<int (*)(char const*, int, ...)>(dlsym(RTLD_NEXT, k64 ? "open64" : "open"));
     mode_t mode = 0;
     if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
         va_list arguments;
@@ -135,34 +85,4 @@ EXPORTED int open(char const* path, int flags, ...) {
     int error = 0;
     if (Trip(fault_injection::kOpen, error)) return errno = error, -1;
     return next(path, flags, mode);
-}
-
-EXPORTED ssize_t read(int fd, void* buffer, size_t count) {
-    static auto const next = fault_injection::Next<ssize_t (*)(int, void*, size_t)>("read");
-    int error = 0;
-    if (Trip(fault_injection::kRead, error)) return errno = error, -1;
-    return next(fd, buffer, count);
-}
-
-EXPORTED int stat(char const* path, struct stat* status) {
-    static auto const next = fault_injection::Next<int (*)(char const*, struct stat*)>(
-        fault_injection::kRenamedTo64 ? "stat64" : "stat");
-    int error = 0;
-    if (Trip(fault_injection::kStat, error)) return errno = error, -1;
-    return next(path, status);
-}
-
-EXPORTED int lstat(char const* path, struct stat* status) {
-    static auto const next = fault_injection::Next<int (*)(char const*, struct stat*)>(
-        fault_injection::kRenamedTo64 ? "lstat64" : "lstat");
-    int error = 0;
-    if (Trip(fault_injection::kStat, error)) return errno = error, -1;
-    return next(path, status);
-}
-
-EXPORTED int fchown(int fd, uid_t owner, gid_t group) {
-    static auto const next = fault_injection::Next<int (*)(int, uid_t, gid_t)>("fchown");
-    int error = 0;
-    if (Trip(fault_injection::kFchown, error)) return errno = error, -1;
-    return next(fd, owner, group);
 }

@@ -38,9 +38,7 @@ std::string const kRedHatStyle =
 struct FileState {
     std::string content;
     mode_t mode;
-    bool operator==(FileState const& other) const {
-        return content == other.content && mode == other.mode;
-    }
+    bool operator==(FileState const& o) const { return content == o.content && mode == o.mode; }
 };
 typedef std::map<std::string, FileState> Files;
 
@@ -62,26 +60,14 @@ inline std::vector<std::string> Temporaries(std::vector<std::string> const& targ
     std::vector<std::string> found;
     for (std::string const& target : targets) {
         std::string::size_type slash = target.rfind('/');
-        std::string const directory = target.substr(0, slash);
         std::string const prefix = target.substr(slash + 1) + ".";
-        for (std::string const& name : sandbox::ListDirectory(directory)) {
+        for (std::string const& name : sandbox::ListDirectory(target.substr(0, slash))) {
             if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
-                found.push_back(directory + "/" + name);
+                found.push_back(target.substr(0, slash + 1) + name);
             }
         }
     }
     return found;
-}
-
-// Fills the file system holding the directory, so that the next block written fails.
-inline void Fill(std::string const& directory) {
-    std::string const path = directory + "/filler";
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    ASSERT_LE(0, fd) << path;
-    std::string const block(4096, 'f');
-    while (write(fd, block.data(), block.size()) > 0) {
-    }
-    close(fd);
 }
 
 // Whether the text reads as a PAM policy.

@@ -8,9 +8,9 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
-#include <string>
 
 #include "host_state.h"
 #include "member_config.h"
@@ -31,18 +31,15 @@ protected:
         SandboxTest::SetUp();
         sandbox::WriteFile(kLib + "libsamba.so", sandbox::ReadFile(SAMBA_PLUGIN), 0755);
         sandbox::WriteFile(kLib + "tslauth-samba-helper", sandbox::ReadFile(SAMBA_HELPER), 0755);
-        // The host's own smb.conf stays out of sight (and out of reach without root).
-        if (!sandbox::PathExists("/etc/samba")) sandbox::MakeDirectory("/etc/samba");
-        sandbox::MountTmpfs("/etc/samba", 1 << 20);
-        // The machine secrets live here; a private tmpfs keeps the host's own out of reach.
-        if (!sandbox::PathExists("/var/lib/samba")) sandbox::MakeDirectory("/var/lib/samba");
-        sandbox::MountTmpfs("/var/lib/samba", 1 << 20);
+        // The host's own smb.conf and machine secrets stay out of sight (and out of reach
+        // without root).
+        for (char const* directory : {"/etc/samba", "/var/lib/samba"}) {
+            if (!sandbox::PathExists(directory)) sandbox::MakeDirectory(directory);
+            sandbox::MountTmpfs(directory, 1 << 20);
+        }
         sandbox::MakeDirectory("/var/lib/samba/private", 0700);
         provider = std::make_unique<ActiveDirectoryProvider>("samba");
-    }
-
-    static void WriteMember() {
-        MemberConfig config;
+        MemberConfig config;  // a configuration left behind is not a membership
         config.workgroup = "CORP";
         config.realm = "CORP.EXAMPLE";
         config.netbiosName = "SANDBOX-HOST";
@@ -50,10 +47,10 @@ protected:
         WriteMemberConfig(config);
     }
 
-    static void StoreMachineSecret(std::string const& key) {
+    static void StoreMachineSecret(std::string name) {
         TDB_CONTEXT* tdb = tdb_open(kSecretsFile, 0, TDB_DEFAULT, O_RDWR | O_CREAT, 0600);
         ASSERT_NE(tdb, nullptr);
-        std::string name = key, value = "secret";
+        std::string value = "secret";
         TDB_DATA k = {reinterpret_cast<unsigned char*>(&name[0]), name.size()};
         TDB_DATA v = {reinterpret_cast<unsigned char*>(&value[0]), value.size()};
         EXPECT_EQ(tdb_store(tdb, k, v, TDB_REPLACE), 0);
@@ -61,6 +58,7 @@ protected:
     }
 
     std::unique_ptr<ActiveDirectoryProvider> provider;
+    Credentials admin = {"Administrator", "x"};
 };
 
 TEST(SambaMemberConfig, IsWrittenExactlyAndReadBack) {
@@ -116,10 +114,7 @@ TEST(SambaContainers, GetTheDomainsComponentsOnlyWhenMissing) {
 }
 
 TEST_F(SambaProviderTest, AnswersNotJoinedWithoutAMachineSecret) {
-    WriteMember();  // a configuration left behind is not a membership
-    Domain domain = provider->GetActiveDomain();
-    EXPECT_EQ(domain.dnsName, "");
-    EXPECT_EQ(domain.netbiosName, "");
+    EXPECT_EQ(provider->GetActiveDomain().dnsName + provider->GetActiveDomain().netbiosName, "");
     EXPECT_EQ(provider->GetDomainTrustState(), 7u);
     EXPECT_TRUE(provider->GetTrustedDomains().empty());
     EXPECT_EQ(provider->GetMachineAccountDN(), "");
@@ -135,13 +130,11 @@ TEST_F(SambaProviderTest, AnswersNotJoinedWithoutAMachineSecret) {
 }
 
 TEST_F(SambaProviderTest, AnswersFromTheJoinedDomainsSecretAndConfiguration) {
-    WriteMember();
     StoreMachineSecret("SECRETS/MACHINE_PASSWORD/OTHER");
     EXPECT_EQ(provider->GetDomainTrustState(), 7u);
     StoreMachineSecret("SECRETS/MACHINE_PASSWORD/CORP");
     Domain domain = provider->GetActiveDomain();
-    EXPECT_EQ(domain.dnsName, "corp.example");
-    EXPECT_EQ(domain.netbiosName, "CORP");
+    EXPECT_EQ(domain.dnsName + " " + domain.netbiosName, "corp.example CORP");
     EXPECT_EQ(provider->GetHostPrincipalForDomain("CORP.example"), "SANDBOX-HOST$@CORP.EXAMPLE");
     EXPECT_EQ(provider->GetDomainTrustRelationship("corp"), 0x8u);
     // Worker threads ask at the same time; none may find the secrets busy and answer
@@ -158,14 +151,12 @@ TEST_F(SambaProviderTest, AnswersFromTheJoinedDomainsSecretAndConfiguration) {
     for (std::thread& worker : workers) worker.join();
     EXPECT_EQ(notJoined, 0);
     // A second join is refused before the helper asks any DC.
-    Credentials admin = {"Administrator", "x"};
     EXPECT_EQ(WhatThrown([&] { provider->JoinDomain("corp.example", "", admin); }),
               Named(typeid(SetupAlreadyJoinedException),
                     "Exception 0x00000a83: This machine is already joined to a domain."));
 }
 
 TEST_F(SambaProviderTest, KeepsPreferredControllersInTheConfiguration) {
-    WriteMember();
     provider->SetPreferredDomainControllers({"dc2.corp.example", "dc1"});
     EXPECT_NE(sandbox::ReadFile(kSambaConfig).find("\tpassword server = dc2.corp.example dc1 *\n"),
               std::string::npos);
@@ -182,10 +173,8 @@ TEST_F(SambaProviderTest, KeepsPreferredControllersInTheConfiguration) {
 }
 
 TEST_F(SambaProviderTest, RefusesAHostNameThatCannotBeAnAccountBeforeWritingAnything) {
-    WriteMember();
     std::string const before = sandbox::ReadFile(kSambaConfig);
     sandbox::SetHostName("a-host-name-of-16");
-    Credentials admin = {"Administrator", "x"};
     EXPECT_THROW(provider->JoinDomain("corp.example", "", admin), InvalidComputerNameException);
     EXPECT_EQ(sandbox::ReadFile(kSambaConfig), before);
     sandbox::SetHostName("lnx01");

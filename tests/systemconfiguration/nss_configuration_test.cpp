@@ -22,10 +22,6 @@ NSSConfiguration Read(std::string const& text) {
     return configuration;
 }
 
-std::string Rewrite(std::string const& text) {
-    return Write(Read(text));
-}
-
 // The message of the E that the call throws; writes are checked to leave no output.
 template <typename E, typename Call>
 std::string Failure(Call call) {
@@ -46,17 +42,6 @@ std::vector<std::string> Kept(NSSConfiguration const& configuration) {
 }
 
 }  // namespace
-
-TEST(NSSConfigurationFormat, DatabaseWords) {
-    EXPECT_TRUE(NSSDatabase("hosts") == NSSDatabase::Hosts);
-    EXPECT_TRUE(NSSDatabase(NSSDatabase::Aliases) == std::string("aliases"));
-    EXPECT_EQ("Invalid Database: Passwd", Failure<InvalidDatabaseException>([](std::ostream&) {
-                  NSSDatabase database(std::string("Passwd"));
-              }));
-    EXPECT_EQ("Invalid Database: 16", Failure<InvalidDatabaseException>([](std::ostream& out) {
-                  out << static_cast<std::string>(NSSDatabase(NSSDatabase::Database(16)));
-              }));
-}
 
 TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
     struct {
@@ -81,6 +66,7 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         {"group: files\nhosts: files\ngroup: ldap\n", "group: ldap\nhosts: files\n"},
         {"hosts: files\nhosts:\n", "hosts:\n"},
         {"hosts: [NOTFOUND=return] files\n", "hosts:\n"},
+        {"passwd:\nfoo\n", "passwd:\nfoo\n"},
         // Criteria after any blanks or none, in any spelling the C library takes.
         {"hosts: dns  [!SUCCESS=return] files\n", "hosts: dns [!SUCCESS=return] files\n"},
         {"hosts: dns[!SUCCESS=return]files\n", "hosts: dns [!SUCCESS=return] files\n"},
@@ -96,18 +82,19 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
          "aliases: files\n\x01\x02[]:\n: files\nHosts: dns\n"},
         {std::string("hosts: dns\0files\n", 17), "hosts: dns\n"},
     };
-    for (auto const& c : cases) EXPECT_EQ(c.rewritten, Rewrite(c.input)) << c.input;
-
+    for (auto const& c : cases) {
+        NSSConfiguration configuration;
+        std::istringstream in(c.input);
+        EXPECT_NO_THROW(in >> configuration);
+        EXPECT_FALSE(in.fail()) << c.input;
+        EXPECT_EQ(c.rewritten, Write(configuration)) << c.input;
+    }
     NSSConfiguration criteria = Read("hosts: dns  [!SUCCESS=return] files\n");
     ASSERT_EQ(2u, criteria[NSSDatabase::Hosts].size());
     EXPECT_EQ("dns", criteria[NSSDatabase::Hosts].front().module());
     EXPECT_EQ(std::vector<std::string>{"!SUCCESS=return"},
               criteria[NSSDatabase::Hosts].front().parameters());
-    NSSConfiguration configuration;
-    std::istringstream in("passwd:\nfoo\n");
-    EXPECT_NO_THROW(in >> configuration);
-    EXPECT_FALSE(in.fail());
-    EXPECT_EQ(1u, configuration.keptLines().size());
+    EXPECT_EQ(1u, Read("passwd:\nfoo\n").keptLines().size());
     NSSConfiguration empty;
     empty[NSSDatabase::Passwd];
     EXPECT_EQ("passwd:\n", Write(empty));
@@ -115,22 +102,30 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
 
 // Writing refuses what would read back as something else, before a byte is written.
 TEST(NSSConfigurationFormat, RefusesUnwritableValues) {
+    EXPECT_TRUE(NSSDatabase("hosts") == NSSDatabase::Hosts);
+    EXPECT_TRUE(NSSDatabase(NSSDatabase::Aliases) == std::string("aliases"));
+    EXPECT_EQ("Invalid Database: Passwd", Failure<InvalidDatabaseException>([](std::ostream&) {
+                  NSSDatabase{std::string("Passwd")};
+              }));
+    EXPECT_EQ("Invalid Database: 16", Failure<InvalidDatabaseException>([](std::ostream& out) {
+                  out << static_cast<std::string>(NSSDatabase(NSSDatabase::Database(16)));
+              }));
     NSSConfiguration configuration;
     auto write = [&configuration](std::ostream& out) { out << configuration; };
     configuration[NSSDatabase::Passwd].push_back(NSSService("files"));
     configuration[NSSDatabase()].push_back(NSSService("files"));
     EXPECT_EQ("Invalid Database: 0", Failure<InvalidDatabaseException>(write));
     configuration = NSSConfiguration();
-    configuration[NSSDatabase::Group].push_back(NSSService(""));
-    EXPECT_EQ("Invalid Service: the module is empty", Failure<InvalidServiceException>(write));
-    configuration[NSSDatabase::Group].front() = NSSService("files");
-    configuration[NSSDatabase::Group].front().parameters().push_back("a]");
-    EXPECT_EQ(
-        "Invalid Service: the criterion 'a]' of the module 'files' contains whitespace or ']'",
-        Failure<InvalidServiceException>(write));
-    configuration[NSSDatabase::Group].front() = NSSService("dns[x]");
-    EXPECT_EQ("Invalid Service: the module 'dns[x]' contains '['",
-              Failure<InvalidServiceException>(write));
+    std::vector<std::string> const criteria[] = {{}, {}, {"a]"}};
+    std::string const messages[] = {
+        "the module is empty", "the module 'dns[x]' contains '['",
+        "the criterion 'a]' of the module 'files' contains whitespace or ']'"};
+    char const* const modules[] = {"", "dns[x]", "files"};
+    for (int i = 0; i < 3; ++i) {
+        configuration[NSSDatabase::Group] = {NSSService(modules[i])};
+        configuration[NSSDatabase::Group].front().parameters() = criteria[i];
+        EXPECT_EQ("Invalid Service: " + messages[i], Failure<InvalidServiceException>(write));
+    }
 }
 
 // Whatever the reader makes of any input, the written form reads back as the same thing.
@@ -175,7 +170,7 @@ TEST(NSSConfigurationFormat, EveryReadConfigurationRoundTrips) {
         NSSConfiguration const again = Read(written);
         ASSERT_TRUE(configuration.databases() == again.databases()) << input << written;
         ASSERT_EQ(Kept(configuration), Kept(again)) << input << written;
-        ASSERT_EQ(written, Rewrite(written));
+        ASSERT_EQ(written, Write(Read(written)));
         for (auto const& database : configuration.databases()) services += database.second.size();
     }
     EXPECT_GT(services, 1500u);
