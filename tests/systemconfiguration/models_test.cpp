@@ -1,26 +1,38 @@
+// The PAM and name-service models: exact bytes written, what is read as the system's own
+// libraries read it, what is refused, round trips of generated input, and files run through
+// the models and back, judged by the machine's own PAM library and C library: the rewritten
+// file must make them do exactly what the original did.
 #include <gtest/gtest.h>
+#include <sandbox.h>
 #include <systemconfiguration/systemconfiguration.h>
 
+#include <cstdlib>
 #include <functional>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
+
+#ifdef TSLAUTH_TEST_PAM
+#include "pam_judge.h"
+#endif
 
 using namespace SystemConfiguration;
 
 namespace {
 
-std::string Write(PAMPolicy const& policy) {
+template <typename Model>
+std::string Write(Model const& model) {
     std::ostringstream out;
-    out << policy;
+    out << model;
     return out.str();
 }
 
-PAMPolicy Read(std::string const& text) {
-    PAMPolicy policy("test");
+template <typename Model = PAMPolicy>
+Model Read(std::string const& text, Model model = Model("test")) {
     std::istringstream in(text);
-    in >> policy;
-    return policy;
+    in >> model;
+    return model;
 }
 
 // The refusal's message, checked to come with the exception of its kind and, for writes,
@@ -38,8 +50,19 @@ std::string Refusal(std::function<void(std::ostream&)> const& call) {
         return kind("Invalid Facility: ", error.what());
     } catch (InvalidEntryException const& error) {
         return kind("Invalid Entry: ", error.what());
+    } catch (InvalidDatabaseException const& error) {
+        return kind("Invalid Database: ", error.what());
+    } catch (InvalidServiceException const& error) {
+        return kind("Invalid Service: ", error.what());
     }
     return "(no exception) " + out.str();
+}
+
+// The kept lines in order; where they are written may move them to another database's line.
+std::vector<std::string> Kept(NSSConfiguration const& configuration) {
+    std::vector<std::string> lines;
+    for (auto const& line : configuration.keptLines()) lines.push_back(line.second);
+    return lines;
 }
 
 // Stricter than PAMEntry equality: bracketed control texts must match too.
@@ -289,4 +312,212 @@ TEST(PAMPolicyFiles, AcceptedInputsRoundTrip) {
     }
     EXPECT_GT(accepted, 400);
     EXPECT_GT(refused, 20);
+}
+
+TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
+    struct {
+        std::string input;
+        std::string rewritten;
+    } const cases[] = {
+        {"passwd: files\n", "passwd: files\n"},
+        {"hosts: files [SUCCESS=return] dns", "hosts: files [SUCCESS=return] dns\n"},
+        // Databases outside the table stay, word for word, after the line they followed.
+        {"gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
+         "sudoers: files sss\nhosts: dns\n",
+         "gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
+         "sudoers: files sss\nhosts: dns\n"},
+        // The colon may be glued, stand apart or be missing.
+        {"hosts:dns\n", "hosts: dns\n"},
+        {"hosts : dns\n", "hosts: dns\n"},
+        {"passwd files\nhosts :: dns\n", "passwd: files\nhosts: dns\n"},
+        // The last line of a database counts; a line without services empties it.
+        {"hosts: files\nhosts: dns\n", "hosts: dns\n"},
+        {"hosts: files\ngshadow: a\npasswd: files\ngshadow: b\n",
+         "passwd: files\nhosts: files\ngshadow: a\ngshadow: b\n"},
+        {"group: files\nhosts: files\ngroup: ldap\n", "group: ldap\nhosts: files\n"},
+        {"hosts: files\nhosts:\n", "hosts:\n"},
+        {"hosts: [NOTFOUND=return] files\n", "hosts:\n"},
+        {"passwd:\nfoo\n", "passwd:\nfoo\n"},
+        // Criteria after any blanks or none, in any spelling the C library takes.
+        {"hosts: dns  [!SUCCESS=return] files\n", "hosts: dns [!SUCCESS=return] files\n"},
+        {"hosts: dns[!SUCCESS=return]files\n", "hosts: dns [!SUCCESS=return] files\n"},
+        {"hosts: files\t[ notfound = Return\tUNAVAIL=continue ]dns \r\n",
+         "hosts: files [notfound=Return UNAVAIL=continue] dns\n"},
+        // Criteria the C library refuses make it refuse the whole file: the line stays as it is.
+        {"hosts: files [a b] dns\npasswd: files\n", "hosts: files [a b] dns\npasswd: files\n"},
+        {"netgroup: nis [NOTFOUND=return\n", "netgroup: nis [NOTFOUND=return\n"},
+        {"hosts: files [ ]\n", "hosts: files [ ]\n"},
+        // "#" only starts a comment at the start of a line.
+        {"# comment\n  # indented\n\n\t\nhosts: files # mdns\n", "hosts: files # mdns\n"},
+        {"aliases: files\n\x01\x02[]:\n: files\nHosts: dns\n",
+         "aliases: files\n\x01\x02[]:\n: files\nHosts: dns\n"},
+        {std::string("hosts: dns\0files\n", 17), "hosts: dns\n"},
+    };
+    for (auto const& c : cases) {
+        NSSConfiguration configuration;
+        std::istringstream in(c.input);
+        EXPECT_NO_THROW(in >> configuration);
+        EXPECT_FALSE(in.fail()) << c.input;
+        EXPECT_EQ(c.rewritten, Write(configuration)) << c.input;
+    }
+    NSSConfiguration criteria = Read("hosts: dns  [!SUCCESS=return] files\n", NSSConfiguration());
+    ASSERT_EQ(2u, criteria[NSSDatabase::Hosts].size());
+    EXPECT_EQ("dns", criteria[NSSDatabase::Hosts].front().module());
+    EXPECT_EQ(std::vector<std::string>{"!SUCCESS=return"},
+              criteria[NSSDatabase::Hosts].front().parameters());
+    EXPECT_EQ(1u, Read("passwd:\nfoo\n", NSSConfiguration()).keptLines().size());
+    NSSConfiguration empty;
+    empty[NSSDatabase::Passwd];
+    EXPECT_EQ("passwd:\n", Write(empty));
+}
+
+// Writing refuses what would read back as something else, before a byte is written.
+TEST(NSSConfigurationFormat, RefusesUnwritableValues) {
+    EXPECT_TRUE(NSSDatabase("hosts") == NSSDatabase::Hosts);
+    EXPECT_TRUE(NSSDatabase(NSSDatabase::Aliases) == std::string("aliases"));
+    EXPECT_EQ("Invalid Database: Passwd",
+              Refusal([](std::ostream&) { NSSDatabase{std::string("Passwd")}; }));
+    EXPECT_EQ("Invalid Database: 16", Refusal([](std::ostream& out) {
+                  out << static_cast<std::string>(NSSDatabase(NSSDatabase::Database(16)));
+              }));
+    NSSConfiguration configuration;
+    auto write = [&configuration](std::ostream& out) { out << configuration; };
+    configuration[NSSDatabase::Passwd].push_back(NSSService("files"));
+    configuration[NSSDatabase()].push_back(NSSService("files"));
+    EXPECT_EQ("Invalid Database: 0", Refusal(write));
+    configuration = NSSConfiguration();
+    std::vector<std::string> const criteria[] = {{}, {}, {"a]"}};
+    std::string const messages[] = {
+        "the module is empty", "the module 'dns[x]' contains '['",
+        "the criterion 'a]' of the module 'files' contains whitespace or ']'"};
+    char const* const modules[] = {"", "dns[x]", "files"};
+    for (int i = 0; i < 3; ++i) {
+        configuration[NSSDatabase::Group] = {NSSService(modules[i])};
+        configuration[NSSDatabase::Group].front().parameters() = criteria[i];
+        EXPECT_EQ("Invalid Service: " + messages[i], Refusal(write));
+    }
+}
+
+// Whatever the reader makes of any input, the written form reads back as the same thing.
+TEST(NSSConfigurationFormat, EveryReadConfigurationRoundTrips) {
+    static char const* const kFirst[] = {
+        "passwd:", "group:", "hosts:", "hosts", "foo:", ":", "aliases;", "#hosts:", "shadow:"};
+    static char const* const kTokens[] = {"files",
+                                          "dns",
+                                          "[NOTFOUND=return]",
+                                          "[a",
+                                          "b]",
+                                          "[",
+                                          "]",
+                                          "x]y",
+                                          "#",
+                                          "[a b]",
+                                          "[ ]",
+                                          "[!success = merge",
+                                          "unavail=RETURN]"};
+    static char const* const kGaps[] = {" ", " ", "  ", "\t", " \t", "\r", "\v"};
+    static char const kBytes[] = "ab[] \t\r\n:#\v";
+    std::mt19937 random(7);
+    auto pick = [&random](auto const& words) {
+        return std::string(words[random() % (sizeof words / sizeof words[0])]);
+    };
+    std::size_t services = 0;
+    for (int round = 0; round < 4000; ++round) {
+        std::string input;
+        for (unsigned lines = 1 + random() % 5; lines > 0; --lines) {
+            for (unsigned n = random() % 10 ? 0 : random() % 12; n > 0; --n) {
+                input += kBytes[random() % 12];
+            }
+            input += (random() % 8 ? "" : " ") + pick(kFirst);
+            for (unsigned n = random() % 5; n > 0; --n) input += pick(kGaps) + pick(kTokens);
+            input += random() % 6 ? "\n" : "\r\n";
+        }
+        NSSConfiguration configuration;
+        std::istringstream in(input);
+        ASSERT_NO_THROW(in >> configuration) << input;
+        std::string written;
+        ASSERT_NO_THROW(written = Write(configuration)) << input;
+        NSSConfiguration const again = Read(written, NSSConfiguration());
+        ASSERT_TRUE(configuration.databases() == again.databases()) << input << written;
+        ASSERT_EQ(Kept(configuration), Kept(again)) << input << written;
+        ASSERT_EQ(written, Write(Read(written, NSSConfiguration())));
+        for (auto const& database : configuration.databases()) services += database.second.size();
+    }
+    EXPECT_GT(services, 1500u);
+}
+
+class JudgedBySystem : public sandbox::SandboxTest {};
+
+#ifdef TSLAUTH_TEST_PAM
+
+// "@" stands for the recorder (pam_judge::Recorder).
+TEST_F(JudgedBySystem, PAMFilesRewrittenBehaveAsWritten) {
+    std::string const recorder = pam_judge::Recorder();
+    char const* const files[] = {
+        "auth optional @ a \\\n  b\nauth required @ c\n",
+        "auth [success=ok \\\n  default=ignore] @ no1\nauth required @ d\n",
+        "auth [success=1 default=ignore]@ x\nauth required @ no2\nauth required @ e\n",
+        "session required @ s # [1] more\naccount required @ [two  spaces] [tab\there] f#g\n",
+        "-session optional pam_missing_for_test.so\n-auth optional @ q\nsession required @ s\n",
+        "AUTH Optional @ u\nauth REQUISITE @ no3\nauth required @ never\naccount Sufficient @ a\n",
+        // Debian's generated layout.
+        "auth\t[success=2 default=ignore]\t@ no4\nauth\t[success=1 default=ignore]\t@ ok5\n"
+        "auth\trequisite\t\t\tpam_deny.so\nauth\trequired\t\t\tpam_permit.so\n"
+        "account\t[success=1 new_authtok_reqd=done default=ignore]\t@ acct\n"
+        "account\trequisite\t\t\tpam_deny.so\naccount\trequired\t\t\tpam_permit.so\n"
+        "password\t[success=1 default=ignore]\t@ obscure yescrypt\n"
+        "password\trequisite\t\t\tpam_deny.so\n"
+        "session\t[default=1]\t\t\tpam_permit.so\nsession\trequisite\t\t\tpam_deny.so\n"
+        "session\trequired\t\t\tpam_permit.so\nsession optional\t\t\t@ umask\n",
+        // A RHEL-style profile.
+        "#%PAM-1.0\nauth        required      pam_env.so\nauth        sufficient    @ no6\n"
+        "auth        sufficient    @ unix likeauth nullok\nauth        required      pam_deny.so\n"
+        "account     required      @ acct\npassword    requisite     @ no7 retry=3\n"
+        "session     optional      pam_keyinit.so revoke\n"
+        "-session     optional      pam_systemd_missing.so\nsession     required      @ s\n",
+    };
+    for (std::string file : files) {
+        file = std::regex_replace(file, std::regex("@"), recorder);
+        std::string const rewritten = Write(Read(file));
+        std::string const original =
+            pam_judge::Run(sandbox::ScratchDirectory() + "/original", file);
+        EXPECT_EQ(original, pam_judge::Run(sandbox::ScratchDirectory() + "/rewritten", rewritten))
+            << file << "--\n"
+            << rewritten;
+        EXPECT_NE(std::string::npos, original.find('|')) << "nothing ran: " << file;
+    }
+}
+
+#endif
+
+// The C library's answers for passwd, group and gshadow of root with the original and the
+// rewritten switch file ("dns" serves neither, so it stands for a source that is unavailable).
+TEST_F(JudgedBySystem, NSSFilesRewrittenBehaveAsWritten) {
+    auto judge = [](std::string const& file) {
+        sandbox::WriteFile("/etc/nsswitch.conf", file);
+        std::string const out = sandbox::ScratchDirectory() + "/getent";
+        int const status = std::system(
+            ("(getent passwd root; getent group root; getent gshadow root) >" + out + " 2>&1")
+                .c_str());
+        return sandbox::ReadFile(out) + "status " + std::to_string(status);
+    };
+    char const* const files[] = {
+        "passwd: files\npasswd: dns\n",
+        "passwd:dns\ngroup : dns\n",
+        "passwd dns\n",
+        "group: files\ngshadow: dns\n",
+        "passwd: dns  [!UNAVAIL=return] files\ngroup: dns[UNAVAIL=return]files\n",
+        "passwd: dns [!UNAVAIL=return]files [ notfound = return ]\n",
+        "passwd: files [a b]\ngroup: files\n",
+        "passwd: files [SUCCESS=return\n",
+        "passwd: dns # files\ngroup:\n",
+        "passwd: [NOTFOUND=return] files\n",
+        "# comment\n  passwd: files\ninitgroups: files\nsudoers: files\ngshadow: files\n"
+        "gshadow: dns\n",
+    };
+    for (std::string const file : files) {
+        std::string const rewritten = Write(Read(file, NSSConfiguration()));
+        std::string const original = judge(file);
+        EXPECT_EQ(original, judge(rewritten)) << file << "--\n" << rewritten;
+    }
 }
