@@ -4,13 +4,113 @@
 // file left (but the complete one a failed rename leaves, as documented).
 #include <authentication/no_remote_authentication_store.h>
 #include <authentication/qap_thumbprint_store.h>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <array>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <functional>
 
 #include "capabilities.h"
-#include "fault_injection.h"
 #include "reliability_fixture.h"
+
+// The reliability test program stands in for the file-system calls that the library and the
+// C++ file streams make (the program exports them, so both bind to these). They pass through
+// to the C library, except on a thread that holds an Injector: there every call is counted,
+// and the one call chosen fails with the chosen error number.
+namespace fault_injection {
+
+// kStat counts stat and lstat.
+enum Call { kTemp, kFopen, kWrite, kChmod, kFsync, kClose, kRename, kOpen, kRead, kStat, kChown };
+constexpr int kCallKinds = kChown + 1;
+char const* const kNames[kCallKinds] = {"mkostemp", "fopen64", "write", "fchmod", "fsync", "close",
+                                        "rename",   "open",    "read",  "stat",   "fchown"};
+
+struct Injector;
+thread_local Injector* current = nullptr;
+
+// Counts the calls of the thread that makes it; the nth call (from 1; 0: none) of the kind
+// chosen fails with the error chosen.
+struct Injector {
+    Injector() { current = this; }
+    ~Injector() { current = nullptr; }
+    void FailCall(Call call, unsigned nth, int error) {
+        counts.fill(0);
+        failing = call, failAt = nth, failError = error, injected = false;
+    }
+    std::array<unsigned, kCallKinds> counts{};
+    Call failing = kTemp;
+    unsigned failAt = 0;
+    int failError = 0;
+    bool injected = false;
+};
+
+bool Trip(Call call, int& error) {
+    Injector* const injector = current;
+    if (!injector || ++injector->counts[call] != injector->failAt || call != injector->failing) {
+        return false;
+    }
+    error = injector->failError;
+    return injector->injected = true;
+}
+
+// With 64-bit file offsets on a 32-bit host, open, stat and lstat are emitted as open64, stat64
+// and lstat64 (the headers rename them), so they pass on to those, not to the 32-bit calls.
+constexpr bool k64 = sizeof(long) == 4 && sizeof(off_t) == 8;
+
+}  // namespace fault_injection
+
+// A stand-in that fails with the injected error or passes on to the C library's call.
+#define STAND_IN(Type, name, symbol, kind, failed, parameters, ...)                              \
+    extern "C" __attribute__((visibility("default"))) Type name parameters {                     \
+        static auto const next = reinterpret_cast<Type(*) parameters>(dlsym(RTLD_NEXT, symbol)); \
+        int error = 0;                                                                           \
+        if (fault_injection::Trip(fault_injection::kind, error)) return errno = error, failed;   \
+        return next(__VA_ARGS__);                                                                \
+    }
+
+STAND_IN(int, mkostemp, "mkostemp", kTemp, -1, (char* name, int flags), name, flags)
+STAND_IN(FILE*, fopen64, "fopen64", kFopen, nullptr, (char const* path, char const* mode), path,
+         mode)
+STAND_IN(ssize_t, write, "write", kWrite, -1, (int fd, void const* data, size_t size), fd, data,
+         size)
+STAND_IN(int, fchmod, "fchmod", kChmod, -1, (int fd, mode_t mode), fd, mode)
+STAND_IN(int, fsync, "fsync", kFsync, -1, (int fd), fd)
+STAND_IN(int, rename, "rename", kRename, -1, (char const* from, char const* to), from, to)
+STAND_IN(ssize_t, read, "read", kRead, -1, (int fd, void* data, size_t size), fd, data, size)
+STAND_IN(int, stat, fault_injection::k64 ? "stat64" : "stat", kStat, -1,
+         (char const* path, struct stat* info), path, info)
+STAND_IN(int, lstat, fault_injection::k64 ? "lstat64" : "lstat", kStat, -1,
+         (char const* path, struct stat* info), path, info)
+STAND_IN(int, fchown, "fchown", kChown, -1, (int fd, uid_t owner, gid_t group), fd, owner, group)
+
+// A close that reports an error has still released the descriptor.
+extern "C" __attribute__((visibility("default"))) int close(int fd) {
+    static auto const next = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "close"));
+    int error = 0;
+    bool const fail = fault_injection::Trip(fault_injection::kClose, error);
+    int const rc = next(fd);
+    return fail ? (errno = error, -1) : rc;
+}
+
+extern "C" __attribute__((visibility("default"))) int open(char const* path, int flags, ...) {
+    static auto const next = reinterpret_cast<int (*)(char const*, int, ...)>(
+        dlsym(RTLD_NEXT, fault_injection::k64 ? "open64" : "open"));
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = static_cast<mode_t>(va_arg(arguments, unsigned));
+        va_end(arguments);
+    }
+    int error = 0;
+    if (fault_injection::Trip(fault_injection::kOpen, error)) return errno = error, -1;
+    return next(path, flags, mode);
+}
 
 using namespace ostrel::authentication;
 using namespace reliability;
@@ -148,7 +248,7 @@ TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
         operation.call();
         std::array<unsigned, fault_injection::kCallKinds> counts;
         for (int call = 0; call < fault_injection::kCallKinds; ++call) {
-            counts[call] = counting.Count(static_cast<Call>(call));
+            counts[call] = counting.counts[call];
         }
         Files const after = Snapshot();
         ASSERT_FALSE(operation.before == after) << operation.name << " changed nothing";
@@ -161,7 +261,7 @@ TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
                 Restore(operation.before);
                 counting.FailCall(kind, nth, errors[call]);
                 std::string const thrown = WhatThrown(operation.call);
-                ASSERT_TRUE(counting.Injected()) << thrown;
+                ASSERT_TRUE(counting.injected) << thrown;
                 counting.FailCall(kind, 0, 0);
                 // A failure that changes nothing may go unreported (closing a file that was
                 // read); every other one is reported as a documented exception.
