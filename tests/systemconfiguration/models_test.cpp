@@ -115,8 +115,14 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
     EXPECT_TRUE(Entry(die, "m") == Entry(PAMControl(std::string("[default=ok]")), "m"));
     EXPECT_FALSE(Entry(die, "m") == Entry(PAMControl::Required, "m"));
     PAMPolicy policy("system-auth");
-    policy[PAMFacility::Auth].push_back(Entry(PAMControl::Sufficient, "/lib/pam_zodad.so"));
-    EXPECT_EQ(policy[PAMFacility::Auth].end(), policy[PAMFacility::Auth].find("pam_zodad.so"));
+    policy[PAMFacility::Auth].push_back(Entry(PAMControl::Sufficient, "/lib/pam_z.so", {"a", "b"}));
+    policy[PAMFacility::Account].push_back(Entry(PAMControl::Required, "pam_unix.so"));
+    policy[PAMFacility::Session];  // an empty stack is an empty paragraph
+    EXPECT_EQ(
+        "#%PAM-1.0\n\naccount\trequired\tpam_unix.so\t\n\nauth\tsufficient\t/lib/pam_z.so\ta b "
+        "\n\n\n",
+        Write(policy));
+    EXPECT_EQ(policy[PAMFacility::Auth].end(), policy[PAMFacility::Auth].find("pam_z.so"));
     PAMPolicy read = Read("-auth sufficient pam_a.so x\n");
     PAMEntry const& entry = read[PAMFacility::Auth].front();
     EXPECT_TRUE(entry.moduleMayBeMissing() && PAMEntry(entry).moduleMayBeMissing());
