@@ -1,14 +1,13 @@
 // The PAM and name-service models: exact bytes written, what is read as the system's own
-// libraries read it, what is refused, round trips of generated input, and files run through
-// the models and back, judged by the machine's own PAM library and C library: the rewritten
-// file must make them do exactly what the original did.
+// libraries read it, what is refused, and files run through the models and back, judged by
+// the machine's own PAM library and C library: the rewritten file must make them do exactly
+// what the original did. (Round trips of arbitrary input are the fuzz targets'.)
 #include <gtest/gtest.h>
 #include <sandbox.h>
 #include <systemconfiguration/systemconfiguration.h>
 
 #include <cstdlib>
 #include <functional>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -56,13 +55,6 @@ std::string Refusal(std::function<void(std::ostream&)> const& call) {
         return kind("Invalid Service: ", error.what());
     }
     return "(no exception) " + out.str();
-}
-
-// The kept lines in order; where they are written may move them to another database's line.
-std::vector<std::string> Kept(NSSConfiguration const& configuration) {
-    std::vector<std::string> lines;
-    for (auto const& line : configuration.keptLines()) lines.push_back(line.second);
-    return lines;
 }
 
 // Stricter than PAMEntry equality: bracketed control texts must match too.
@@ -271,55 +263,6 @@ TEST(PAMPolicyWriting, RefusesEntriesThatWouldReadBackDifferently) {
     EXPECT_EQ("Invalid Facility: 0", Refusal([&](std::ostream& out) { out << policy; }));
 }
 
-// For every input the reader accepts, the written form reads back as an equal policy.
-TEST(PAMPolicyFiles, AcceptedInputsRoundTrip) {
-    static char const* const kFacilities[] = {"auth", "account", "password", "session"};
-    static char const* const kControls[] = {"required",   "requisite", "sufficient",    "optional",
-                                            "include",    "substack",  "[default=die]", "[]",
-                                            "[success=1", "[",         "Required"};
-    static char const* const kInside[] = {"a=b", "#", "=", "x", "ok]", "]", "die]"};
-    static char const* const kWords[] = {
-        "pam_unix.so", "/lib/security/$ISA/pam_access.so", "#", "[x", "y]", "=", "a=b", "[a=b]",
-        "nullok"};
-    static char const* const kGaps[] = {" ", "\t", " \t ", "\n", "\r\n ", "\n# c\n"};
-    static char const* const kEnds[] = {"\n", "\r\n", " \n", "\t# c d\n", "\n\n", "\n #%PAM\n"};
-    std::mt19937 random(20240611);
-    auto pick = [&random](auto const& words) {
-        return std::string(words[random() % (sizeof words / sizeof words[0])]);
-    };
-    auto gap = [&]() { return random() % 4 ? std::string(" ") : pick(kGaps); };
-    int accepted = 0, refused = 0;
-    for (int round = 0; round < 4000; ++round) {
-        std::string input;
-        for (unsigned statements = 1 + random() % 5; statements > 0; --statements) {
-            input += random() % 50 ? pick(kFacilities) : "-auth";
-            input += gap() + pick(kControls);
-            for (unsigned n = random() % 3; n > 0; --n) input += gap() + pick(kInside);
-            if (statements == 1 && random() % 10 == 0) break;  // cut off after the control
-            input += gap() + pick(kWords);
-            for (unsigned n = random() % 4; n > 0; --n) input += " \t"[n % 2] + pick(kWords);
-            input += pick(kEnds);
-        }
-        PAMPolicy policy("generated");
-        try {
-            policy = Read(input);
-        } catch (InvalidEntryException const&) {
-            ++refused;
-            continue;
-        } catch (InvalidControlException const&) {
-            continue;
-        } catch (InvalidFacilityException const&) {
-            continue;
-        }
-        ++accepted;
-        std::string const written = Write(policy);
-        ASSERT_TRUE(SamePolicy(policy, Read(written))) << input << "\n--\n" << written;
-        ASSERT_EQ(written, Write(Read(written)));
-    }
-    EXPECT_GT(accepted, 400);
-    EXPECT_GT(refused, 20);
-}
-
 TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
     struct {
         std::string input;
@@ -402,54 +345,6 @@ TEST(NSSConfigurationFormat, RefusesUnwritableValues) {
         configuration[NSSDatabase::Group].front().parameters() = criteria[i];
         EXPECT_EQ("Invalid Service: " + messages[i], Refusal(write));
     }
-}
-
-// Whatever the reader makes of any input, the written form reads back as the same thing.
-TEST(NSSConfigurationFormat, EveryReadConfigurationRoundTrips) {
-    static char const* const kFirst[] = {
-        "passwd:", "group:", "hosts:", "hosts", "foo:", ":", "aliases;", "#hosts:", "shadow:"};
-    static char const* const kTokens[] = {"files",
-                                          "dns",
-                                          "[NOTFOUND=return]",
-                                          "[a",
-                                          "b]",
-                                          "[",
-                                          "]",
-                                          "x]y",
-                                          "#",
-                                          "[a b]",
-                                          "[ ]",
-                                          "[!success = merge",
-                                          "unavail=RETURN]"};
-    static char const* const kGaps[] = {" ", " ", "  ", "\t", " \t", "\r", "\v"};
-    static char const kBytes[] = "ab[] \t\r\n:#\v";
-    std::mt19937 random(7);
-    auto pick = [&random](auto const& words) {
-        return std::string(words[random() % (sizeof words / sizeof words[0])]);
-    };
-    std::size_t services = 0;
-    for (int round = 0; round < 4000; ++round) {
-        std::string input;
-        for (unsigned lines = 1 + random() % 5; lines > 0; --lines) {
-            for (unsigned n = random() % 10 ? 0 : random() % 12; n > 0; --n) {
-                input += kBytes[random() % 12];
-            }
-            input += (random() % 8 ? "" : " ") + pick(kFirst);
-            for (unsigned n = random() % 5; n > 0; --n) input += pick(kGaps) + pick(kTokens);
-            input += random() % 6 ? "\n" : "\r\n";
-        }
-        NSSConfiguration configuration;
-        std::istringstream in(input);
-        ASSERT_NO_THROW(in >> configuration) << input;
-        std::string written;
-        ASSERT_NO_THROW(written = Write(configuration)) << input;
-        NSSConfiguration const again = Read(written, NSSConfiguration());
-        ASSERT_TRUE(configuration.databases() == again.databases()) << input << written;
-        ASSERT_EQ(Kept(configuration), Kept(again)) << input << written;
-        ASSERT_EQ(written, Write(Read(written, NSSConfiguration())));
-        for (auto const& database : configuration.databases()) services += database.second.size();
-    }
-    EXPECT_GT(services, 1500u);
 }
 
 class JudgedBySystem : public sandbox::SandboxTest {};
