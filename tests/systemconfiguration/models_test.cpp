@@ -292,6 +292,7 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         {"hosts: dns[!SUCCESS=return]files\n", "hosts: dns [!SUCCESS=return] files\n"},
         {"hosts: files\t[ notfound = Return\tUNAVAIL=continue ]dns \r\n",
          "hosts: files [notfound=Return UNAVAIL=continue] dns\n"},
+        {"hosts:\vfiles\vdns\f\n", "hosts: files dns\n"},  // any blank the C library takes
         // Criteria the C library refuses make it refuse the whole file: the line stays as it is.
         {"hosts: files [a b] dns\npasswd: files\n", "hosts: files [a b] dns\npasswd: files\n"},
         {"netgroup: nis [NOTFOUND=return\n", "netgroup: nis [NOTFOUND=return\n"},
