@@ -3,11 +3,9 @@
 #include <authentication/exceptions.h>
 
 #include "join_fixture.h"
-#include "qap_proxy_script.h"
 
 using namespace ostrel::authentication;
 using namespace test_plugins;
-using Strings = std::vector<CString>;
 
 namespace {
 
@@ -20,12 +18,12 @@ class QAPJoinTest : public JoinTest {
 protected:
     void SetUp() override {
         JoinTest::SetUp();
-        proxyPlugin = Install(Plugin::kScriptedQAPProxy, "qap");
+        proxyPlugin = Install(Plugin::kScriptedProvider, "qap");
         WriteQAPProviderConfiguration("qap");
         sandbox::WriteFile(kServers, std::string("192.0.2.1 = \"") + kThumbprint + "\"\n");
         SetOption("int:1");
-        proxy.SetDomainInfo("CORP", "corp.example", "S-1-5-21-1");
-        proxy.SetAccountData("account-1", "account-2");
+        script->SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
+        script->SetAnswer(kCreateMachineAccount, Strings{"account-1", "account-2"});
     }
     void SetOption(std::string const& typedValue) {
         sandbox::WriteFile(kOptions,
@@ -37,7 +35,6 @@ protected:
         return WhatThrown([&] { store->JoinDomainWithQAP(server, container, skip); });
     }
 
-    QAPProxyScript proxy;
     std::string proxyPlugin;
 };
 
@@ -47,13 +44,13 @@ TEST_F(QAPJoinTest, JoinsWithTheAccountTheProxyCreates) {
     EXPECT_EQ("(returned)", Join("192.0.2.1", false, "OU=Hosts"));
 
     // Once a join: the DNS domain for the host-name check serves the join too.
-    std::vector<ReceivedCall> const asked = proxy.Received(kGetDomainInfo);
+    std::vector<ReceivedCall> const asked = script->Received(kGetDomainInfo);
     ASSERT_EQ(1u, asked.size());
     EXPECT_EQ((Strings{"192.0.2.1", kThumbprint}), asked[0].strings);
     EXPECT_EQ(1, asked[0].verifyCertificate);
     // The canonical name creates the account; the short name joins with it.
-    ASSERT_EQ(1u, proxy.Calls(kCreateMachineAccount));
-    ReceivedCall const created = proxy.Received(kCreateMachineAccount)[0];
+    ASSERT_EQ(1u, script->Calls(kCreateMachineAccount));
+    ReceivedCall const created = script->Received(kCreateMachineAccount)[0];
     EXPECT_EQ((Strings{"192.0.2.1", "node01.corp.example", "OU=Hosts", kThumbprint}),
               created.strings);
     EXPECT_EQ(1, created.verifyCertificate);
@@ -64,7 +61,7 @@ TEST_F(QAPJoinTest, JoinsWithTheAccountTheProxyCreates) {
 
     ExpectFiles(kLocalHosts + lines + "192.0.2.10\tnode01.corp.example node01\n", kResolver);
     EXPECT_EQ(std::vector<std::string>{"6 Adding host to domain: Attempt (1/8)"}, TakeLog());
-    EXPECT_EQ(0u, proxy.Outstanding());
+    EXPECT_EQ(0u, script->Outstanding());
     EXPECT_FALSE(IsLoaded(proxyPlugin));
 }
 
@@ -72,8 +69,8 @@ TEST_F(QAPJoinTest, SkippedCheckUnknownServerAndBareName) {
     NameHost("linux", "198.51.100.5\tlinux\n");  // refused by the check, resolves bare
     SetOption("int:0");
     EXPECT_EQ("(returned)", Join("192.0.2.2", true));
-    EXPECT_EQ(1u, proxy.Calls(kGetDomainInfo));
-    ReceivedCall const created = proxy.Received(kCreateMachineAccount)[0];
+    EXPECT_EQ(1u, script->Calls(kGetDomainInfo));
+    ReceivedCall const created = script->Received(kCreateMachineAccount)[0];
     EXPECT_EQ((Strings{"192.0.2.2", "linux", std::nullopt, ""}), created.strings);
     EXPECT_EQ(0, created.verifyCertificate);
     EXPECT_EQ("linux", script->Received(kJoinDomainWithMachineAccount)[0].strings[4]);
@@ -83,8 +80,8 @@ TEST_F(QAPJoinTest, SkippedCheckUnknownServerAndBareName) {
     EXPECT_EQ(Named(typeid(InvalidHostNameException),
                     "The current hostname is invalid: hostname is in blacklist"),
               Join("192.0.2.2", false));
-    EXPECT_EQ(2u, proxy.Calls(kGetDomainInfo));  // not kept from the join before
-    EXPECT_EQ(1u, proxy.Calls(kCreateMachineAccount));
+    EXPECT_EQ(2u, script->Calls(kGetDomainInfo));  // not kept from the join before
+    EXPECT_EQ(1u, script->Calls(kCreateMachineAccount));
 }
 
 TEST_F(QAPJoinTest, AddressAndOptionComeBeforeTheHostAndTheFiles) {
@@ -110,7 +107,7 @@ TEST_F(QAPJoinTest, AddressAndOptionComeBeforeTheHostAndTheFiles) {
                     "The IP Address is invalid: IPv4 address '192.0.2.1 ' cannot be parsed as an "
                     "IP address"),
               Join("192.0.2.1 ", true));
-    EXPECT_EQ(0u, proxy.Calls(kGetDomainInfo) + proxy.Calls(kCreateMachineAccount));
+    EXPECT_EQ(0u, script->Calls(kGetDomainInfo) + script->Calls(kCreateMachineAccount));
 }
 
 TEST_F(QAPJoinTest, ConfigurationAndProxyFailuresInOrder) {
@@ -131,16 +128,16 @@ TEST_F(QAPJoinTest, ConfigurationAndProxyFailuresInOrder) {
     sandbox::WriteFile(kServers, "");
     WriteQAPProviderConfiguration("absent");
     EXPECT_EQ(provider("absent"), Join("192.0.2.1", true));
-    EXPECT_EQ(0u, proxy.Calls(kGetDomainInfo) + proxy.Calls(kCreateMachineAccount));
+    EXPECT_EQ(0u, script->Calls(kGetDomainInfo) + script->Calls(kCreateMachineAccount));
 
     // The proxy's and the provider's own errors reach the caller as they are.
     WriteQAPProviderConfiguration("qap");
-    proxy.SetStatus(kCreateMachineAccount, 0x80090325u);
+    script->SetStatus(kCreateMachineAccount, 0x80090325u);
     EXPECT_EQ(Named(typeid(InvalidQAPCertificateException),
                     "The QAP server's certificate cannot be verified."),
               Join("192.0.2.1", true));
     EXPECT_EQ(0u, script->Calls(kJoinDomainWithMachineAccount));
-    proxy.SetStatus(kCreateMachineAccount, 0);
+    script->SetStatus(kCreateMachineAccount, 0);
     script->SetStatus(kJoinDomainWithMachineAccount, 1326);
     EXPECT_NE(std::string::npos, Join("192.0.2.1", true).find("LogonFailureException"));
     EXPECT_EQ(8u, script->Calls(kJoinDomainWithMachineAccount));
@@ -151,9 +148,9 @@ TEST_F(QAPJoinTest, DomainQueryNeverVerifiesTheCertificate) {
     ::unlink(kOptions);  // neither the option nor the thumbprints are read
     ::unlink(kServers);
     EXPECT_EQ("corp.example", store->GetDomainForQAPService("192.0.2.1"));
-    ASSERT_EQ(1u, proxy.Calls(kGetDomainInfo));
-    EXPECT_EQ((Strings{"192.0.2.1", ""}), proxy.Received(kGetDomainInfo)[0].strings);
-    EXPECT_EQ(0, proxy.Received(kGetDomainInfo)[0].verifyCertificate);
+    ASSERT_EQ(1u, script->Calls(kGetDomainInfo));
+    EXPECT_EQ((Strings{"192.0.2.1", ""}), script->Received(kGetDomainInfo)[0].strings);
+    EXPECT_EQ(0, script->Received(kGetDomainInfo)[0].verifyCertificate);
     EXPECT_FALSE(IsLoaded(proxyPlugin));
     EXPECT_EQ(Named(typeid(InvalidIPAddressException),
                     "The IP Address is invalid: IPv4 address 'proxy' cannot be parsed as an IP "

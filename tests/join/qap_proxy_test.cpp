@@ -3,14 +3,13 @@
 #include <authentication/qap_proxy.h>
 #include <authentication/status_mapping.h>
 
-#include "qap_proxy_script.h"
+#include "provider_script.h"
 #include "sandbox.h"
 #include "test_plugins.h"
 #include "what_thrown.h"
 
 using namespace ostrel::authentication;
 using namespace test_plugins;
-using Strings = std::vector<CString>;
 
 namespace {
 
@@ -27,7 +26,7 @@ protected:
     std::string Construct(std::string const& name = "qap") {
         return WhatThrown([&] { QAPProxy proxy(name, "192.0.2.1", false, ""); });
     }
-    QAPProxyScript script;
+    ProviderScript script;
 };
 
 TEST_F(QAPProxyTest, LoadsFromEitherPathAndRefusesUnusableTables) {
@@ -36,14 +35,14 @@ TEST_F(QAPProxyTest, LoadsFromEitherPathAndRefusesUnusableTables) {
                     "shared object file: No such file or directory"),
               Construct());
     std::string const second =
-        InstallPlugin(Plugin::kScriptedQAPProxy, "qap", Location::kPluginDirectory);
+        InstallPlugin(Plugin::kScriptedProvider, "qap", Location::kPluginDirectory);
     Open().reset();  // loads from the second path although its word 0 is NULL
     EXPECT_FALSE(IsLoaded(second));
 
-    std::string const first = InstallPlugin(Plugin::kNoCreateQAPProxy, "qap");  // looked at first
+    std::string const first = InstallPlugin(Plugin::kEmptyProvider, "qap");  // looked at first
     EXPECT_EQ(InvalidProvider("qap", ": "), Construct());
     EXPECT_FALSE(IsLoaded(first));
-    InstallPlugin(Plugin::kNoTableQAPProxy, "qap");
+    InstallPlugin(Plugin::kNoOperationsProvider, "qap");
     EXPECT_EQ(InvalidProvider("qap", ": " + first + ": undefined symbol: QAPProxyClientOperations"),
               Construct());
     EXPECT_EQ(InvalidProvider("../qap", ": a provider name must not contain '/' or NUL characters"),
@@ -51,9 +50,9 @@ TEST_F(QAPProxyTest, LoadsFromEitherPathAndRefusesUnusableTables) {
 }
 
 TEST_F(QAPProxyTest, CallsPassTheirArgumentsAndReleaseEveryString) {
-    std::string const plugin = InstallPlugin(Plugin::kScriptedQAPProxy, "qap");
+    std::string const plugin = InstallPlugin(Plugin::kScriptedProvider, "qap");
     std::unique_ptr<QAPProxy> proxy = Open();
-    script.SetDomainInfo("CORP", "corp.example", "S-1-5-21-1");
+    script.SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
     EXPECT_EQ("CORP corp.example S-1-5-21-1", proxy->GetNetBIOSDomainName() + " " +
                                                   proxy->GetDNSDomainName() + " " +
                                                   proxy->GetDomainSID());
@@ -61,7 +60,7 @@ TEST_F(QAPProxyTest, CallsPassTheirArgumentsAndReleaseEveryString) {
     EXPECT_EQ((Strings{"192.0.2.1", "AB:01"}), script.Received(kGetDomainInfo)[2].strings);
     EXPECT_EQ(1, script.Received(kGetDomainInfo)[2].verifyCertificate);
 
-    script.SetAccountData("account-1", "account-2");
+    script.SetAnswer(kCreateMachineAccount, Strings{"account-1", "account-2"});
     ComputerPrincipalInfo const principal = proxy->CreateMachineAccount("node01.corp.example", "");
     EXPECT_EQ(" account-1 account-2",
               principal.reserved + " " + principal.accountData1 + " " + principal.accountData2);
@@ -74,8 +73,8 @@ TEST_F(QAPProxyTest, CallsPassTheirArgumentsAndReleaseEveryString) {
     EXPECT_EQ(0, created[1].verifyCertificate);
     EXPECT_TRUE(created[0].outputsPresetNull);
     // Every returned string went back, in out-parameter order.
-    EXPECT_EQ(13u, script.Released().size());
-    EXPECT_EQ(script.Returned(), script.Released());
+    EXPECT_EQ(13u, script.Deallocated().size());
+    EXPECT_EQ(script.Returned(), script.Deallocated());
 
     EXPECT_EQ("", proxy->GetDomainController() + proxy->GetDefaultComputerContainer());
     EXPECT_EQ(3u, script.Calls(kGetDomainInfo));
@@ -84,10 +83,10 @@ TEST_F(QAPProxyTest, CallsPassTheirArgumentsAndReleaseEveryString) {
 }
 
 TEST_F(QAPProxyTest, StatusesMapToTheProxysOwnExceptions) {
-    InstallPlugin(Plugin::kScriptedQAPProxy, "qap");
+    InstallPlugin(Plugin::kScriptedProvider, "qap");
     std::unique_ptr<QAPProxy> proxy = Open();
-    script.SetDomainInfo("CORP", "corp.example", "S-1-5-21-1");
-    script.SetAccountData("account-1", "account-2");
+    script.SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
+    script.SetAnswer(kCreateMachineAccount, Strings{"account-1", "account-2"});
     std::vector<std::pair<std::uint32_t, std::string>> const cases = {
         {0x80090325u, Named(typeid(InvalidQAPCertificateException),
                             "The QAP server's certificate cannot be verified.")},
@@ -107,22 +106,22 @@ TEST_F(QAPProxyTest, StatusesMapToTheProxysOwnExceptions) {
         EXPECT_EQ(WhatThrown([&] { ThrowMappedException(status); }),
                   WhatThrown([&] { proxy->GetDNSDomainName(); }));
     }
-    EXPECT_TRUE(script.Released().empty());  // a failed call's outputs are not released
+    EXPECT_TRUE(script.Deallocated().empty());  // a failed call's outputs are not released
 }
 
 TEST_F(QAPProxyTest, SuccessWithoutAValueIsRefusedAndTheRestReleased) {
-    InstallPlugin(Plugin::kScriptedQAPProxy, "qap");
+    InstallPlugin(Plugin::kScriptedProvider, "qap");
     std::unique_ptr<QAPProxy> proxy = Open();
-    script.SetDomainInfo("CORP", std::nullopt, "S-1-5-21-1");
+    script.SetAnswer(kGetDomainInfo, Strings{"CORP", std::nullopt, "S-1-5-21-1"});
     std::string netBIOS = "kept", dns = "kept", sid = "kept";
     EXPECT_EQ(InvalidProvider("qap", ": GetDomainInfo returned no value for the DNS domain name"),
               WhatThrown([&] { proxy->GetDomainInfo(netBIOS, dns, sid); }));
     EXPECT_EQ("kept kept kept", netBIOS + " " + dns + " " + sid);
     std::vector<void const*> const returned = script.Returned();
     ASSERT_EQ(3u, returned.size());
-    EXPECT_EQ((std::vector<void const*>{returned[0], returned[2]}), script.Released());
+    EXPECT_EQ((std::vector<void const*>{returned[0], returned[2]}), script.Deallocated());
 
-    script.SetAccountData(std::nullopt, std::nullopt);
+    script.SetAnswer(kCreateMachineAccount, Strings{std::nullopt, std::nullopt});
     EXPECT_EQ(InvalidProvider("qap",
                               ": CreateMachineAccount returned no value for the first "
                               "account string"),

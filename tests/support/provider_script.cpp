@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "plugin_hooks.h"
 
@@ -12,274 +16,197 @@ namespace test_plugins {
 namespace {
 
 // Never destroyed: a worker thread may still call into the plug-in while the program exits.
-ScriptCore& Core() {
-    static ScriptCore* core = new ScriptCore(16);
-    return *core;
+struct Table {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::array<Behaviour, 19> rows;
+    std::array<std::vector<ReceivedCall>, 19> received;
+    std::array<unsigned, 19> blocked{};
+    unsigned active = 0;
+    bool alive = false;
+    std::vector<void const*> returned, deallocated;
+    std::map<void const*, std::function<void()>> outstanding;
+}& table = *new Table;
+
+CString FromC(char const* text) {
+    return text != nullptr ? CString(text) : std::nullopt;
 }
 
-bool scriptAlive = false;
-
-// One call of a hook, from entering the script until the hook returns.
-class ActiveCall {
-public:
-    explicit ActiveCall(Slot slot, ReceivedCall received = ReceivedCall())
-        : entered(Core().Enter(slot, std::move(received))) {}
-    ~ActiveCall() { Core().Leave(); }
-
-    std::uint32_t Status() const { return entered.status; }
-    CString Output(std::size_t index) const {
-        auto const& strings = entered.outputs.strings;
-        return strings && index < strings->size() ? (*strings)[index] : std::nullopt;
-    }
-    std::optional<std::vector<CString>> const& Array() const { return entered.outputs.strings; }
-    auto const& Pairs() const { return entered.outputs.pairs; }
-    ADStatus Finish(ADDeallocator* deallocator) const {
-        if (entered.outputs.givesDeallocator) *deallocator = [](void* p) { Core().Deallocate(p); };
-        return entered.status;
-    }
-
-private:
-    ScriptCore::Entered entered;
-};
-
-std::optional<std::vector<std::string>> ReadArray(char const* const* array) {
-    if (array == nullptr) return std::nullopt;
-    std::vector<std::string> entries;
-    for (; *array != nullptr; ++array) entries.push_back(*array);
-    return entries;
+// Records the call, blocks while the row hangs and takes the next status.
+Behaviour Enter(int slot, ReceivedCall call) {
+    std::unique_lock<std::mutex> lock(table.mutex);
+    table.received.at(slot).push_back(std::move(call));
+    ++table.active;
+    ++table.blocked[slot];
+    table.changed.notify_all();
+    table.changed.wait(lock, [&] { return !table.rows[slot].hang; });
+    --table.blocked[slot];
+    Behaviour const row = table.rows[slot];
+    auto& statuses = table.rows[slot].statuses;
+    if (statuses.size() > 1) statuses.erase(statuses.begin());
+    return row;
 }
 
-ReceivedCall WithCredentials(std::vector<CString> strings, Credentials const* credentials) {
-    ReceivedCall received;
-    received.strings = std::move(strings);
-    received.credentials = credentials;
-    if (credentials != nullptr) {
-        received.strings.push_back(FromC(credentials->userName));
-        received.strings.push_back(FromC(credentials->password));
-    }
-    return received;
+// Hands memory to the code under test, which owes it back unless it is NULL.
+template <class T>
+T* HandOut(T* pointer, std::function<void()> release) {
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.returned.push_back(pointer);
+    if (pointer != nullptr) table.outstanding[pointer] = std::move(release);
+    return pointer;
 }
 
-ReceivedCall WithStrings(std::vector<CString> strings) {
-    ReceivedCall received;
-    received.strings = std::move(strings);
-    return received;
+char* Copy(CString const& text) {
+    return text ? strdup(text->c_str()) : nullptr;
 }
 
-ReceivedCall WithArray(char const* const* array) {
-    ReceivedCall received;
-    received.array = ReadArray(array);
-    return received;
+char* HandOutString(CString const& text) {
+    char* copy = Copy(text);
+    return HandOut(copy, [copy] { std::free(copy); });
 }
 
-ADStatus JoinDomain(char const* domain, char const* container, Credentials const* credentials) {
-    return ActiveCall(kJoinDomain, WithCredentials({FromC(domain), FromC(container)}, credentials))
-        .Status();
-}
-
-ADStatus PartDomain(Credentials const* credentials) {
-    return ActiveCall(kPartDomain, WithCredentials({}, credentials)).Status();
-}
-
-ADStatus GetActiveDomain(ADDomainNames* names, ADDeallocator* deallocator) {
-    ReceivedCall received;
-    received.outputsPresetNull = names->dnsName == nullptr && names->netbiosName == nullptr;
-    ActiveCall call(kGetActiveDomain, received);
-    names->dnsName = Core().HandOutString(call.Output(0));
-    names->netbiosName = Core().HandOutString(call.Output(1));
-    return call.Finish(deallocator);
-}
-
-ADStatus SetPreferredDomainControllers(char const* const* names) {
-    return ActiveCall(kSetPreferredDomainControllers, WithArray(names)).Status();
-}
-
-ADStatus GetPreferredDomainControllers(char*** names, ADDeallocator* deallocator) {
-    ActiveCall call(kGetPreferredDomainControllers);
-    *names = Core().HandOutArray(call.Array());
-    return call.Finish(deallocator);
-}
-
-TrustState GetDomainTrustState() {
-    return ActiveCall(kGetDomainTrustState).Status();
-}
-
-ADStatus GetTrustedDomains(ADDomainNames*** domains, ADDeallocator* deallocator) {
-    ActiveCall call(kGetTrustedDomains);
-    if (!call.Pairs()) {
-        *domains = nullptr;
-        Core().HandOut(nullptr, nullptr);
-        return call.Finish(deallocator);
-    }
-    std::size_t const count = call.Pairs()->size();
-    auto array = static_cast<ADDomainNames**>(std::calloc(count + 1, sizeof(ADDomainNames*)));
-    for (std::size_t i = 0; i < count; ++i) {
-        auto const& pair = (*call.Pairs())[i];
-        array[i] = static_cast<ADDomainNames*>(std::malloc(sizeof(ADDomainNames)));
-        array[i]->dnsName = pair.first ? strdup(pair.first->c_str()) : nullptr;
-        array[i]->netbiosName = pair.second ? strdup(pair.second->c_str()) : nullptr;
-    }
-    Core().HandOut(array, [array, count] {
-        for (std::size_t i = 0; i < count; ++i) {
-            std::free(array[i]->dnsName);
-            std::free(array[i]->netbiosName);
-            std::free(array[i]);
-        }
+template <class Entry, class Make, class Release>
+Entry** HandOutArray(std::optional<std::vector<Make>> const& entries, Entry* (*make)(Make const&),
+                     Release release) {
+    if (!entries) return HandOut<Entry*>(nullptr, nullptr);
+    std::size_t const count = entries->size();
+    auto array = static_cast<Entry**>(std::calloc(count + 1, sizeof(Entry*)));
+    for (std::size_t i = 0; i < count; ++i) array[i] = make((*entries)[i]);
+    return HandOut(array, [array, count, release] {
+        for (std::size_t i = 0; i < count; ++i) release(array[i]);
         std::free(array);
     });
-    *domains = array;
-    return call.Finish(deallocator);
 }
 
-ADStatus StringResult(Slot slot, ReceivedCall received, char** result, ADDeallocator* deallocator) {
-    ActiveCall call(slot, std::move(received));
-    *result = Core().HandOutString(call.Output(0));
-    return call.Finish(deallocator);
+ADDomainNames* MakeDomain(std::pair<CString, CString> const& names) {
+    auto domain = static_cast<ADDomainNames*>(std::malloc(sizeof(ADDomainNames)));
+    *domain = ADDomainNames{Copy(names.first), Copy(names.second)};
+    return domain;
 }
 
-ADStatus GetMachineAccountDN(char** dn, ADDeallocator* deallocator) {
-    return StringResult(kGetMachineAccountDN, ReceivedCall(), dn, deallocator);
+void Deallocate(void* pointer) {
+    std::function<void()> release;
+    {
+        std::lock_guard<std::mutex> lock(table.mutex);
+        table.deallocated.push_back(pointer);
+        auto found = table.outstanding.find(pointer);
+        if (found == table.outstanding.end()) return;  // NULL, twice, or never handed out
+        release = std::move(found->second);
+        table.outstanding.erase(found);
+    }
+    release();
 }
 
-ADStatus GetAnyDomainController(char const* qualifier, char const* domain, char** controller,
-                                ADDeallocator* deallocator) {
-    return StringResult(kGetAnyDomainController, WithStrings({FromC(qualifier), FromC(domain)}),
-                        controller, deallocator);
-}
-
-ADStatus ConvertCanonicalUsername(char const* name, char** canonical, ADDeallocator* deallocator) {
-    return StringResult(kConvertCanonicalUsername, WithStrings({FromC(name)}), canonical,
-                        deallocator);
-}
-
-ADStatus JoinDomainWithMachineAccount(ADDirectoryDomainInfo const* domain,
-                                      ADMachineAccountInfo const* account) {
+std::uint32_t Answer(TestCall const& call) {
+    if (call.slot == 19) {
+        Deallocate(const_cast<char*>(call.in[0]));
+        return 0;
+    }
     ReceivedCall received;
-    if (domain != nullptr) {
-        received.strings = {FromC(domain->reserved), FromC(domain->netBIOSDomainName),
-                            FromC(domain->dnsDomainName), FromC(domain->domainSID)};
+    for (int i = 0; i < call.strings; ++i) received.strings.push_back(FromC(call.in[i]));
+    if (call.credentials != nullptr) {
+        received.strings.push_back(FromC(call.credentials->userName));
+        received.strings.push_back(FromC(call.credentials->password));
     }
-    if (account != nullptr) {
-        for (char const* text : {account->hostName, account->dnsDomainName, account->reserved,
-                                 account->accountData1, account->accountData2}) {
-            received.strings.push_back(FromC(text));
-        }
+    received.credentials = call.credentials;
+    if (call.array != nullptr) {
+        received.array.emplace();
+        for (auto entry = call.array; *entry != nullptr; ++entry) received.array->push_back(*entry);
     }
-    return ActiveCall(kJoinDomainWithMachineAccount, received).Status();
+    received.verifyCertificate = call.verify;
+    for (int i = 0; i < call.outs; ++i) received.outputsPresetNull &= *call.out[i] == nullptr;
+    if (call.names != nullptr) {
+        received.outputsPresetNull = !call.names->dnsName && !call.names->netbiosName;
+    }
+    Behaviour const row = Enter(call.slot, received);
+    auto answer = [&](int i) {
+        return row.answer && i < static_cast<int>(row.answer->size()) ? (*row.answer)[i]
+                                                                      : std::nullopt;
+    };
+    for (int i = 0; i < call.outs; ++i) *call.out[i] = HandOutString(answer(i));
+    if (call.names != nullptr) {
+        call.names->dnsName = HandOutString(answer(0));
+        call.names->netbiosName = HandOutString(answer(1));
+    }
+    if (call.list != nullptr) *call.list = HandOutArray(row.answer, Copy, std::free);
+    if (call.domains != nullptr) {
+        *call.domains = HandOutArray(row.domains, MakeDomain, [](ADDomainNames* domain) {
+            std::free(domain->dnsName);
+            std::free(domain->netbiosName);
+            std::free(domain);
+        });
+    }
+    if (call.deallocator != nullptr && row.deallocator) *call.deallocator = Deallocate;
+    std::lock_guard<std::mutex> lock(table.mutex);
+    --table.active;
+    table.changed.notify_all();
+    return row.statuses.front();
 }
 
-ADStatus GetHostPrincipalForDomain(char const* domain, char** principal,
-                                   ADDeallocator* deallocator) {
-    return StringResult(kGetHostPrincipalForDomain, WithStrings({FromC(domain)}), principal,
-                        deallocator);
-}
-
-std::uint32_t GetDomainTrustRelationship(char const* domain) {
-    return ActiveCall(kGetDomainTrustRelationship, WithStrings({FromC(domain)})).Status();
-}
-
-ADStatus SetSmartCardEnabledServices(char const* const* services) {
-    return ActiveCall(kSetSmartCardEnabledServices, WithArray(services)).Status();
-}
-
-ADStatus GetSmartCardEnabledServices(char*** services, ADDeallocator* deallocator) {
-    ActiveCall call(kGetSmartCardEnabledServices);
-    *services = Core().HandOutArray(call.Array());
-    return call.Finish(deallocator);
+void Reset() {
+    std::unique_lock<std::mutex> lock(table.mutex);
+    for (Behaviour& row : table.rows) row.hang = false;
+    table.changed.notify_all();
+    table.changed.wait(lock, [] { return table.active == 0; });
+    for (auto& entry : table.outstanding) entry.second();
+    table.outstanding.clear();
+    table.returned.clear();
+    table.deallocated.clear();
+    table.rows.fill(Behaviour());
+    for (auto& calls : table.received) calls.clear();
 }
 
 }  // namespace
 
 ProviderScript::ProviderScript() {
-    if (scriptAlive) ADD_FAILURE() << "only one ProviderScript may exist at a time";
-    scriptAlive = true;
-    Core().Reset();
+    if (table.alive) ADD_FAILURE() << "only one ProviderScript may exist at a time";
+    table.alive = true;
+    Reset();
 }
 
 ProviderScript::~ProviderScript() {
-    Core().Reset();
-    scriptAlive = false;
+    Reset();
+    table.alive = false;
 }
 
-void ProviderScript::SetStatus(Slot slot, std::uint32_t status) {
-    Core().SetStatuses(slot, {status});
+void ProviderScript::Set(Slot slot, Behaviour const& behaviour) {
+    Edit(slot, [&](Behaviour& row) { row = behaviour; });
 }
 
-void ProviderScript::SetStatuses(Slot slot, std::vector<std::uint32_t> statuses) {
-    Core().SetStatuses(slot, std::move(statuses));
+void ProviderScript::Edit(Slot slot, std::function<void(Behaviour&)> const& edit) {
+    std::lock_guard<std::mutex> lock(table.mutex);
+    edit(table.rows.at(slot));
+    table.changed.notify_all();
 }
 
-void ProviderScript::SetActiveDomain(CString dnsName, CString netbiosName) {
-    Core().SetOutputs(kGetActiveDomain, std::vector<CString>{dnsName, netbiosName});
-}
-
-void ProviderScript::SetString(Slot slot, CString value) {
-    Core().SetOutputs(slot, std::vector<CString>{value});
-}
-
-void ProviderScript::SetArray(Slot slot, std::optional<std::vector<CString>> entries) {
-    Core().SetOutputs(slot, std::move(entries));
-}
-
-void ProviderScript::SetTrustedDomains(
-    std::optional<std::vector<std::pair<CString, CString>>> domains) {
-    Core().SetPairs(kGetTrustedDomains, std::move(domains));
-}
-
-void ProviderScript::SetGivesDeallocator(Slot slot, bool gives) {
-    Core().SetGivesDeallocator(slot, gives);
-}
-
-void ProviderScript::Hang(Slot slot) {
-    Core().Hang(slot);
-}
-void ProviderScript::Release(Slot slot) {
-    Core().Release(slot);
-}
 void ProviderScript::WaitUntilBlocked(Slot slot, unsigned count) {
-    Core().WaitUntilBlocked(slot, count);
+    std::unique_lock<std::mutex> lock(table.mutex);
+    table.changed.wait(lock, [&] { return table.rows[slot].hang && table.blocked[slot] >= count; });
 }
 
-unsigned ProviderScript::Calls(Slot slot) const {
-    return Core().Calls(slot);
-}
 std::vector<ReceivedCall> ProviderScript::Received(Slot slot) const {
-    return Core().Received(slot);
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return table.received.at(slot);
 }
+
 std::vector<void const*> ProviderScript::Returned() const {
-    return Core().Returned();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return table.returned;
 }
+
 std::vector<void const*> ProviderScript::Deallocated() const {
-    return Core().Deallocated();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return table.deallocated;
 }
+
 std::size_t ProviderScript::Outstanding() const {
-    return Core().Outstanding();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return table.outstanding.size();
 }
 
 }  // namespace test_plugins
 
-// Found by the scripted provider plug-ins with dlsym(RTLD_DEFAULT, ...).
-extern "C" __attribute__((visibility("default"))) ADProviderOperations const*
-TslauthTestProviderHooks() {
-    using namespace test_plugins;
-    static ADProviderOperations const table = {
-        2,
-        JoinDomain,
-        PartDomain,
-        GetActiveDomain,
-        SetPreferredDomainControllers,
-        GetPreferredDomainControllers,
-        nullptr,
-        GetDomainTrustState,
-        GetTrustedDomains,
-        GetMachineAccountDN,
-        GetAnyDomainController,
-        ConvertCanonicalUsername,
-        JoinDomainWithMachineAccount,
-        GetHostPrincipalForDomain,
-        GetDomainTrustRelationship,
-        SetSmartCardEnabledServices,
-        GetSmartCardEnabledServices,
-    };
-    return &table;
+// Found by the scripted plug-in with dlsym(RTLD_DEFAULT, ...).
+extern "C" __attribute__((visibility("default"))) std::uint32_t TslauthTestCall(TestCall* call) {
+    return test_plugins::Answer(*call);
 }

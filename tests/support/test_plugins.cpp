@@ -12,40 +12,13 @@ namespace test_plugins {
 
 namespace {
 
-char const* BuiltPath(Plugin plugin) {
-    switch (plugin) {
-        case Plugin::kScriptedProvider:
-            return TSLAUTH_TEST_PLUGIN_SCRIPTED_PROVIDER;
-        case Plugin::kEmptyProvider:
-            return TSLAUTH_TEST_PLUGIN_EMPTY_PROVIDER;
-        case Plugin::kVersion1Provider:
-            return TSLAUTH_TEST_PLUGIN_VERSION1_PROVIDER;
-        case Plugin::kAPI4Provider:
-            return TSLAUTH_TEST_PLUGIN_API4_PROVIDER;
-        case Plugin::kNegativeAPIProvider:
-            return TSLAUTH_TEST_PLUGIN_NEGATIVE_API_PROVIDER;
-        case Plugin::kNoMetadataProvider:
-            return TSLAUTH_TEST_PLUGIN_NO_METADATA_PROVIDER;
-        case Plugin::kNoOperationsProvider:
-            return TSLAUTH_TEST_PLUGIN_NO_OPERATIONS_PROVIDER;
-        case Plugin::kScriptedQAPProxy:
-            return TSLAUTH_TEST_PLUGIN_SCRIPTED_QAP_PROXY;
-        case Plugin::kNoCreateQAPProxy:
-            return TSLAUTH_TEST_PLUGIN_NO_CREATE_QAP_PROXY;
-        case Plugin::kNoTableQAPProxy:
-            return TSLAUTH_TEST_PLUGIN_NO_TABLE_QAP_PROXY;
-    }
-    throw std::logic_error("unknown test plug-in");
-}
-
 // Refuses to write below a fixed path unless the path is covered by an overlay whose upper
 // layer lies in this process's scratch directory, i.e. inside a running SandboxTest.
 void RequireSandboxOverlay(std::string const& mountPoint) {
     std::ifstream mounts("/proc/self/mountinfo");
     std::string const upper = "upperdir=" + sandbox::ScratchDirectory() + "/";
     bool covered = false;
-    std::string line;
-    while (std::getline(mounts, line)) {
+    for (std::string line; std::getline(mounts, line);) {
         std::istringstream fields(line);
         std::string id, parent, device, root, point;
         fields >> id >> parent >> device >> root >> point;
@@ -71,9 +44,14 @@ std::string PluginPath(std::string const& name, Location where) {
 }
 
 std::string InstallPlugin(Plugin plugin, std::string const& name, Location where) {
+    char const* const built[] = {TSLAUTH_TEST_PLUGIN_SCRIPTED,      TSLAUTH_TEST_PLUGIN_EMPTY,
+                                 TSLAUTH_TEST_PLUGIN_VERSION1,      TSLAUTH_TEST_PLUGIN_API4,
+                                 TSLAUTH_TEST_PLUGIN_NEGATIVE_API,  TSLAUTH_TEST_PLUGIN_NO_METADATA,
+                                 TSLAUTH_TEST_PLUGIN_NO_OPERATIONS, TSLAUTH_TEST_PLUGIN_NULL_MODULE,
+                                 TSLAUTH_TEST_PLUGIN_LINE_BREAK,    TSLAUTH_TEST_PLUGIN_OVERLONG};
     RequireSandboxOverlay("/usr/libexec");
     std::string const path = PluginPath(name, where);
-    sandbox::WriteFile(path, sandbox::ReadFile(BuiltPath(plugin)), 0755);
+    sandbox::WriteFile(path, sandbox::ReadFile(built[static_cast<int>(plugin)]), 0755);
     return path;
 }
 

@@ -1,25 +1,26 @@
 #ifndef TESTS_SUPPORT_TEST_PLUGINS_H
 #define TESTS_SUPPORT_TEST_PLUGINS_H
 
-// Installs the plug-ins built under tests/plugins into the sandbox of a SandboxTest.
+// Installs the builds of the scripted plug-in (tests/plugins/scripted.c) into the sandbox of
+// a SandboxTest.
 
 #include <string>
 
 namespace test_plugins {
 
 enum class Plugin {
-    kScriptedProvider,      // API 3, table version 2, every slot scripted (provider_script.h);
-                            // PAM "pam_scripted.so" with "  try_first_pass \t unknown_ok  ",
-                            // NSS "scripted" with "cache"
-    kEmptyProvider,         // every slot NULL, NULL parameter strings
-    kVersion1Provider,      // table version 1, every slot scripted
-    kAPI4Provider,          // metadata API version 4
-    kNegativeAPIProvider,   // metadata API version -1
-    kNoMetadataProvider,    // no "ActiveDirectoryClientMetadata"
-    kNoOperationsProvider,  // no "ActiveDirectoryClientOperations"
-    kScriptedQAPProxy,      // word 0 NULL, words 1 to 3 scripted (qap_proxy_script.h)
-    kNoCreateQAPProxy,      // word 2 NULL
-    kNoTableQAPProxy,       // no "QAPProxyClientOperations"
+    kScriptedProvider,  // API 3, table version 2, every slot and the proxy client's words
+                        // scripted; PAM "pam_scripted.so" with "  try_first_pass \t unknown_ok  ",
+                        // NSS "scripted" with "cache"
+    kEmptyProvider,     // every slot and proxy word 2 NULL, NULL parameter strings
+    kVersion1Provider,  // table version 1
+    kAPI4Provider,
+    kNegativeAPIProvider,
+    kNoMetadataProvider,
+    kNoOperationsProvider,  // neither operations table
+    kNullModuleProvider,    // metadata that breaks the contract: NULL module names,
+    kLineBreakProvider,     // a PAM module name and parameters with line breaks,
+    kOverlongProvider,      // a 1 MiB PAM module name with 100,000 parameters
 };
 
 enum class Location {
