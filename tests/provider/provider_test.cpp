@@ -488,7 +488,8 @@ TEST(DomainTest, PrintsBothNamesWithUnsetForEmptyOnes) {
         printed << c.first;
         EXPECT_EQ(printed.str(), c.second);
     }
-    EXPECT_NE(Domain("ad.example.com", ""), Domain("", "ad.example.com"));
+    EXPECT_NE(Domain("ad.example.com", "AD"), Domain("ad.example.com", ""));
+    EXPECT_NE(Domain("ad.example.com", "AD"), Domain("", "AD"));
 }
 
 }  // namespace
