@@ -1,6 +1,8 @@
-// Joining through the authentication proxy, end to end over the scripted provider and the
-// scripted proxy-client plug-in.
+// The proxy client over the scripted plug-in, and joining through the authentication proxy
+// end to end.
 #include <authentication/exceptions.h>
+#include <authentication/qap_proxy.h>
+#include <authentication/status_mapping.h>
 
 #include "join_fixture.h"
 
@@ -61,7 +63,8 @@ TEST_F(QAPJoinTest, JoinsWithTheAccountTheProxyCreates) {
 
     ExpectFiles(kLocalHosts + lines + "192.0.2.10\tnode01.corp.example node01\n", kResolver);
     EXPECT_EQ(std::vector<std::string>{"6 Adding host to domain: Attempt (1/8)"}, TakeLog());
-    EXPECT_EQ(0u, script->Outstanding());
+    EXPECT_EQ(script->Returned(), script->Deallocated());  // every string went back, in order
+    EXPECT_EQ(5u, script->Returned().size());
     EXPECT_FALSE(IsLoaded(proxyPlugin));
 }
 
@@ -156,6 +159,107 @@ TEST_F(QAPJoinTest, DomainQueryNeverVerifiesTheCertificate) {
                     "The IP Address is invalid: IPv4 address 'proxy' cannot be parsed as an IP "
                     "address"),
               WhatThrown([&] { store->GetDomainForQAPService("proxy"); }));
+}
+
+std::string InvalidProvider(std::string const& name, std::string const& text) {
+    return Named(typeid(InvalidQAPProxyProviderException),
+                 "The specified QAPProxy provider '" + name + "' is invalid" + text);
+}
+
+class QAPProxyTest : public StoreTest {
+protected:
+    std::unique_ptr<QAPProxy> Open(bool verify = true) {
+        return std::make_unique<QAPProxy>("qap", "192.0.2.1", verify, verify ? "AB:01" : "");
+    }
+    std::string Construct(std::string const& name = "qap") {
+        return WhatThrown([&] { QAPProxy proxy(name, "192.0.2.1", false, ""); });
+    }
+};
+
+TEST_F(QAPProxyTest, LoadsFromEitherPathAndRefusesUnusableTables) {
+    EXPECT_EQ(Named(typeid(IOError),
+                    "Unable to open QAP provider: /usr/libexec/tslauth/libqap.so: cannot open "
+                    "shared object file: No such file or directory"),
+              Construct());
+    std::string const second =
+        InstallPlugin(Plugin::kScriptedProvider, "qap", Location::kPluginDirectory);
+    Open().reset();  // loads from the second path although its word 0 is NULL
+    EXPECT_FALSE(IsLoaded(second));
+    std::string const first = InstallPlugin(Plugin::kEmptyProvider, "qap");  // no word 2
+    EXPECT_EQ(InvalidProvider("qap", ": "), Construct());
+    EXPECT_FALSE(IsLoaded(first));
+    InstallPlugin(Plugin::kNoOperationsProvider, "qap");
+    EXPECT_EQ(InvalidProvider("qap", ": " + first + ": undefined symbol: QAPProxyClientOperations"),
+              Construct());
+    EXPECT_EQ(InvalidProvider("../qap", ": a provider name must not contain '/' or NUL characters"),
+              Construct("../qap"));
+}
+
+TEST_F(QAPProxyTest, CallsPassTheirArgumentsAndCacheNothing) {
+    std::string const plugin = Install(Plugin::kScriptedProvider, "qap");
+    std::unique_ptr<QAPProxy> proxy = Open();
+    script->SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
+    EXPECT_EQ("CORP corp.example S-1-5-21-1", proxy->GetNetBIOSDomainName() + " " +
+                                                  proxy->GetDNSDomainName() + " " +
+                                                  proxy->GetDomainSID());
+    EXPECT_EQ(3u, script->Calls(kGetDomainInfo));
+    EXPECT_EQ("", proxy->GetDomainController() + proxy->GetDefaultComputerContainer());
+    EXPECT_EQ(3u, script->Calls(kGetDomainInfo));
+    script->SetAnswer(kCreateMachineAccount, Strings{"account-1", "account-2"});
+    ComputerPrincipalInfo const principal = proxy->CreateMachineAccount("node01", "OU=Hosts");
+    EXPECT_EQ(" account-1 account-2",
+              principal.reserved + " " + principal.accountData1 + " " + principal.accountData2);
+    ReceivedCall const created = script->Received(kCreateMachineAccount)[0];
+    EXPECT_EQ((Strings{"192.0.2.1", "node01", "OU=Hosts", "AB:01"}), created.strings);
+    EXPECT_EQ(1, created.verifyCertificate);
+    EXPECT_TRUE(created.outputsPresetNull);
+    EXPECT_EQ(script->Returned(), script->Deallocated());
+    proxy.reset();
+    EXPECT_FALSE(IsLoaded(plugin));
+}
+
+TEST_F(QAPProxyTest, FailuresMapToTheProxysOwnExceptionsAndReleaseWhatCame) {
+    Install(Plugin::kScriptedProvider, "qap");
+    std::unique_ptr<QAPProxy> proxy = Open();
+    script->SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
+    script->SetAnswer(kCreateMachineAccount, Strings{"account-1", "account-2"});
+    std::vector<std::pair<std::uint32_t, std::string>> const cases = {
+        {0x80090325u, Named(typeid(InvalidQAPCertificateException),
+                            "The QAP server's certificate cannot be verified.")},
+        {4660, Named(typeid(UnknownException), "Exception 0x00001234: Unknown exception")},
+    };
+    for (auto const& c : cases) {
+        script->SetStatus(kGetDomainInfo, c.first);
+        script->SetStatus(kCreateMachineAccount, c.first);
+        std::string netBIOS = "kept", dns = "kept", sid = "kept";
+        EXPECT_EQ(c.second, WhatThrown([&] { proxy->GetDomainInfo(netBIOS, dns, sid); }));
+        EXPECT_EQ("kept kept kept", netBIOS + " " + dns + " " + sid);
+        EXPECT_EQ(c.second, WhatThrown([&] { proxy->CreateMachineAccount("node01", ""); }));
+    }
+    // These as the provider's mapping has them: the transport's and the service's answers.
+    for (std::uint32_t status : {8u, 1225u, 1229u, 10060u, 5u, 87u, 1210u, 1311u, 1316u, 1359u}) {
+        script->SetStatus(kGetDomainInfo, status);
+        EXPECT_EQ(WhatThrown([&] { ThrowMappedException(status); }),
+                  WhatThrown([&] { proxy->GetDNSDomainName(); }));
+    }
+    EXPECT_TRUE(script->Deallocated().empty());  // a failed call's outputs are not released
+
+    // Success without a value is refused, and the strings that came are released.
+    script->SetStatus(kGetDomainInfo, 0);
+    script->SetAnswer(kGetDomainInfo, Strings{"CORP", std::nullopt, "S-1-5-21-1"});
+    std::size_t const returned = script->Returned().size(), kept = script->Outstanding();
+    EXPECT_EQ(InvalidProvider("qap", ": GetDomainInfo returned no value for the DNS domain name"),
+              WhatThrown([&] { proxy->GetDNSDomainName(); }));
+    std::vector<void const*> const handed = script->Returned();
+    EXPECT_EQ((std::vector<void const*>{handed[returned], handed[returned + 2]}),
+              script->Deallocated());
+    script->SetStatus(kCreateMachineAccount, 0);
+    script->SetAnswer(kCreateMachineAccount, Strings{std::nullopt, std::nullopt});
+    EXPECT_EQ(InvalidProvider("qap",
+                              ": CreateMachineAccount returned no value for the first "
+                              "account string"),
+              WhatThrown([&] { proxy->CreateMachineAccount("node01", ""); }));
+    EXPECT_EQ(kept, script->Outstanding());
 }
 
 }  // namespace
