@@ -28,6 +28,13 @@ struct Table {
     std::map<void const*, std::function<void()>> outstanding;
 }& table = *new Table;
 
+// A copy taken under the lock.
+template <class Read>
+auto Locked(Read read) {
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return read();
+}
+
 CString FromC(char const* text) {
     return text != nullptr ? CString(text) : std::nullopt;
 }
@@ -185,23 +192,16 @@ void ProviderScript::WaitUntilBlocked(Slot slot, unsigned count) {
 }
 
 std::vector<ReceivedCall> ProviderScript::Received(Slot slot) const {
-    std::lock_guard<std::mutex> lock(table.mutex);
-    return table.received.at(slot);
+    return Locked([&] { return table.received.at(slot); });
 }
-
 std::vector<void const*> ProviderScript::Returned() const {
-    std::lock_guard<std::mutex> lock(table.mutex);
-    return table.returned;
+    return Locked([] { return table.returned; });
 }
-
 std::vector<void const*> ProviderScript::Deallocated() const {
-    std::lock_guard<std::mutex> lock(table.mutex);
-    return table.deallocated;
+    return Locked([] { return table.deallocated; });
 }
-
 std::size_t ProviderScript::Outstanding() const {
-    std::lock_guard<std::mutex> lock(table.mutex);
-    return table.outstanding.size();
+    return Locked([] { return table.outstanding.size(); });
 }
 
 }  // namespace test_plugins
