@@ -11,7 +11,6 @@
 #include <sstream>
 #include <thread>
 
-#include "provider_script.h"
 #include "sandbox.h"
 #include "test_plugins.h"
 #include "what_thrown.h"
