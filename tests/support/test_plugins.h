@@ -2,12 +2,11 @@
 #define TESTS_SUPPORT_TEST_PLUGINS_H
 
 // The builds of the scripted plug-in (tests/plugins/scripted.c), installed into the sandbox of
-// a SandboxTest, and the table behind them: per slot of the provider
-// and word of the proxy client, what its calls answer, with which statuses, whether they
-// hang, and what each call received. A test holds one ProviderScript at a time; every row
-// starts as status 0, NULL results and a deallocator handed back. Results are written
-// whatever the status, as a careless plug-in might, so a test sees whether the caller reads
-// or releases them anyway.
+// a SandboxTest, and the table behind them: per slot of the provider and word of the proxy
+// client, what its calls answer, with which statuses, whether they hang, and what each call
+// received. Every row starts as status 0, NULL results and a deallocator handed back. Results
+// are written whatever the status, as a careless plug-in might, so a test sees whether the
+// caller reads or releases them anyway.
 
 #include <cstdint>
 #include <functional>
