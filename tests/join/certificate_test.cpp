@@ -6,7 +6,7 @@
 #include <openssl/err.h>
 #include <sys/stat.h>
 
-#include <cstring>
+#include <regex>
 
 #include "../store/store_fixture.h"
 #include "test_certificate.h"
@@ -21,11 +21,7 @@ using test_certificate::Certificate;
 
 // 20 pairs of upper-case hexadecimal digits joined by ":".
 bool HasThumbprintShape(std::string const& text) {
-    if (text.size() != 59) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (i % 3 == 2 ? text[i] != ':' : !std::strchr("0123456789ABCDEF", text[i])) return false;
-    }
-    return true;
+    return std::regex_match(text, std::regex("([0-9A-F]{2}:){19}[0-9A-F]{2}"));
 }
 
 // Certificate files live in the process's private scratch directory.

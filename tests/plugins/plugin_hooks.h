@@ -1,7 +1,7 @@
-/* The scriptable test plug-ins forward every operation to the test program that loaded them.
- * The test program exports the two functions named here; the plug-ins look them up with
- * dlsym(RTLD_DEFAULT, ...) on every call, so the script a test sets up lives in the test
- * program and outlasts the plug-in being unloaded and loaded again. */
+/* The scripted test plug-in hands every call to the test program that loaded it, which
+ * exports TEST_CALL_HOOK (tests/support/provider_script.h). The plug-in looks it up on every
+ * call, so the table a test sets lives in the program and outlasts the plug-in being
+ * unloaded and loaded again. */
 #ifndef TESTS_PLUGINS_PLUGIN_HOOKS_H
 #define TESTS_PLUGINS_PLUGIN_HOOKS_H
 
@@ -12,16 +12,24 @@
 extern "C" {
 #endif
 
-/* Returns the test program's provider operations; slots 1 to 16 are all set. */
-#define TEST_PROVIDER_HOOKS_SYMBOL "TslauthTestProviderHooks"
-typedef const ADProviderOperations* (*TestProviderHooks)(void);
+/* Slots 1 to 16 are the provider's; the proxy client's words 1 to 3 come as slots 17 to 19. */
+typedef struct TestCall {
+    int slot;
+    const char* in[9];        /* the string arguments, in order */
+    int strings;              /* how many of in[] */
+    const char* const* array; /* slots 4 and 15 */
+    const Credentials* credentials;
+    int32_t verify; /* the proxy client's verify flag */
+    char** out[3];  /* string out-parameters */
+    int outs;
+    ADDomainNames* names;     /* slot 3 */
+    char*** list;             /* slots 5 and 16 */
+    ADDomainNames*** domains; /* slot 8 */
+    ADDeallocator* deallocator;
+} TestCall;
 
-/* Returns the test program's proxy-client operations; words 1 to 3 are set. */
-#define TEST_QAP_PROXY_HOOKS_SYMBOL "TslauthTestQAPProxyHooks"
-typedef const QAPProxyClientTable* (*TestQAPProxyHooks)(void);
-
-/* What a plug-in answers when the program that loaded it offers no hooks. */
-#define TEST_PLUGIN_NO_HOOKS_STATUS 1359u
+#define TEST_CALL_HOOK "TslauthTestCall"
+typedef uint32_t (*TestCallHook)(TestCall* call);
 
 #ifdef __cplusplus
 }

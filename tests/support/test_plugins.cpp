@@ -1,41 +1,171 @@
 #include "test_plugins.h"
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
+#include <array>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
+#include "plugin_hooks.h"
 #include "sandbox.h"
 
 namespace test_plugins {
 
 namespace {
 
-char const* BuiltPath(Plugin plugin) {
-    switch (plugin) {
-        case Plugin::kScriptedProvider:
-            return TSLAUTH_TEST_PLUGIN_SCRIPTED_PROVIDER;
-        case Plugin::kEmptyProvider:
-            return TSLAUTH_TEST_PLUGIN_EMPTY_PROVIDER;
-        case Plugin::kVersion1Provider:
-            return TSLAUTH_TEST_PLUGIN_VERSION1_PROVIDER;
-        case Plugin::kAPI4Provider:
-            return TSLAUTH_TEST_PLUGIN_API4_PROVIDER;
-        case Plugin::kNegativeAPIProvider:
-            return TSLAUTH_TEST_PLUGIN_NEGATIVE_API_PROVIDER;
-        case Plugin::kNoMetadataProvider:
-            return TSLAUTH_TEST_PLUGIN_NO_METADATA_PROVIDER;
-        case Plugin::kNoOperationsProvider:
-            return TSLAUTH_TEST_PLUGIN_NO_OPERATIONS_PROVIDER;
-        case Plugin::kScriptedQAPProxy:
-            return TSLAUTH_TEST_PLUGIN_SCRIPTED_QAP_PROXY;
-        case Plugin::kNoCreateQAPProxy:
-            return TSLAUTH_TEST_PLUGIN_NO_CREATE_QAP_PROXY;
-        case Plugin::kNoTableQAPProxy:
-            return TSLAUTH_TEST_PLUGIN_NO_TABLE_QAP_PROXY;
+// Never destroyed: a worker thread may still call into the plug-in while the program exits.
+struct Table {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::array<Behaviour, 19> rows;
+    std::array<std::vector<ReceivedCall>, 19> received;
+    std::array<unsigned, 19> blocked{};
+    unsigned active = 0;
+    bool alive = false;
+    std::vector<void const*> returned, deallocated;
+    std::map<void const*, std::function<void()>> outstanding;
+}& table = *new Table;
+
+// A copy taken under the lock.
+template <class Read>
+auto Locked(Read read) {
+    std::lock_guard<std::mutex> lock(table.mutex);
+    return read();
+}
+
+CString FromC(char const* text) {
+    return text != nullptr ? CString(text) : std::nullopt;
+}
+
+// Records the call, blocks while the row hangs and takes the next status.
+Behaviour Enter(int slot, ReceivedCall call) {
+    std::unique_lock<std::mutex> lock(table.mutex);
+    table.received.at(slot).push_back(std::move(call));
+    ++table.active;
+    ++table.blocked[slot];
+    table.changed.notify_all();
+    table.changed.wait(lock, [&] { return !table.rows[slot].hang; });
+    --table.blocked[slot];
+    Behaviour const row = table.rows[slot];
+    auto& statuses = table.rows[slot].statuses;
+    if (statuses.size() > 1) statuses.erase(statuses.begin());
+    return row;
+}
+
+// Hands memory to the code under test, which owes it back unless it is NULL.
+template <class T>
+T* HandOut(T* pointer, std::function<void()> release) {
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.returned.push_back(pointer);
+    if (pointer != nullptr) table.outstanding[pointer] = std::move(release);
+    return pointer;
+}
+
+char* Copy(CString const& text) {
+    return text ? strdup(text->c_str()) : nullptr;
+}
+
+char* HandOutString(CString const& text) {
+    char* copy = Copy(text);
+    return HandOut(copy, [copy] { std::free(copy); });
+}
+
+template <class Entry, class Make, class Release>
+Entry** HandOutArray(std::optional<std::vector<Make>> const& entries, Entry* (*make)(Make const&),
+                     Release release) {
+    if (!entries) return HandOut<Entry*>(nullptr, nullptr);
+    std::size_t const count = entries->size();
+    auto array = static_cast<Entry**>(std::calloc(count + 1, sizeof(Entry*)));
+    for (std::size_t i = 0; i < count; ++i) array[i] = make((*entries)[i]);
+    return HandOut(array, [array, count, release] {
+        for (std::size_t i = 0; i < count; ++i) release(array[i]);
+        std::free(array);
+    });
+}
+
+ADDomainNames* MakeDomain(std::pair<CString, CString> const& names) {
+    auto domain = static_cast<ADDomainNames*>(std::malloc(sizeof(ADDomainNames)));
+    *domain = ADDomainNames{Copy(names.first), Copy(names.second)};
+    return domain;
+}
+
+void Deallocate(void* pointer) {
+    std::function<void()> release;
+    {
+        std::lock_guard<std::mutex> lock(table.mutex);
+        table.deallocated.push_back(pointer);
+        auto found = table.outstanding.find(pointer);
+        if (found == table.outstanding.end()) return;  // NULL, twice, or never handed out
+        release = std::move(found->second);
+        table.outstanding.erase(found);
     }
-    throw std::logic_error("unknown test plug-in");
+    release();
+}
+
+std::uint32_t Answer(TestCall const& call) {
+    if (call.slot == 19) {
+        Deallocate(const_cast<char*>(call.in[0]));
+        return 0;
+    }
+    ReceivedCall received;
+    for (int i = 0; i < call.strings; ++i) received.strings.push_back(FromC(call.in[i]));
+    if (call.credentials != nullptr) {
+        received.strings.push_back(FromC(call.credentials->userName));
+        received.strings.push_back(FromC(call.credentials->password));
+    }
+    received.credentials = call.credentials;
+    if (call.array != nullptr) {
+        received.array.emplace();
+        for (auto entry = call.array; *entry != nullptr; ++entry) received.array->push_back(*entry);
+    }
+    received.verifyCertificate = call.verify;
+    for (int i = 0; i < call.outs; ++i) received.outputsPresetNull &= *call.out[i] == nullptr;
+    if (call.names != nullptr) {
+        received.outputsPresetNull = !call.names->dnsName && !call.names->netbiosName;
+    }
+    Behaviour const row = Enter(call.slot, received);
+    auto answer = [&](int i) {
+        return row.answer && i < static_cast<int>(row.answer->size()) ? (*row.answer)[i]
+                                                                      : std::nullopt;
+    };
+    for (int i = 0; i < call.outs; ++i) *call.out[i] = HandOutString(answer(i));
+    if (call.names != nullptr) {
+        call.names->dnsName = HandOutString(answer(0));
+        call.names->netbiosName = HandOutString(answer(1));
+    }
+    if (call.list != nullptr) *call.list = HandOutArray(row.answer, Copy, std::free);
+    if (call.domains != nullptr) {
+        *call.domains = HandOutArray(row.domains, MakeDomain, [](ADDomainNames* domain) {
+            std::free(domain->dnsName);
+            std::free(domain->netbiosName);
+            std::free(domain);
+        });
+    }
+    if (call.deallocator != nullptr && row.deallocator) *call.deallocator = Deallocate;
+    std::lock_guard<std::mutex> lock(table.mutex);
+    --table.active;
+    table.changed.notify_all();
+    return row.statuses.front();
+}
+
+void Reset() {
+    std::unique_lock<std::mutex> lock(table.mutex);
+    for (Behaviour& row : table.rows) row.hang = false;
+    table.changed.notify_all();
+    table.changed.wait(lock, [] { return table.active == 0; });
+    for (auto& entry : table.outstanding) entry.second();
+    table.outstanding.clear();
+    table.returned.clear();
+    table.deallocated.clear();
+    table.rows.fill(Behaviour());
+    for (auto& calls : table.received) calls.clear();
 }
 
 // Refuses to write below a fixed path unless the path is covered by an overlay whose upper
@@ -44,8 +174,7 @@ void RequireSandboxOverlay(std::string const& mountPoint) {
     std::ifstream mounts("/proc/self/mountinfo");
     std::string const upper = "upperdir=" + sandbox::ScratchDirectory() + "/";
     bool covered = false;
-    std::string line;
-    while (std::getline(mounts, line)) {
+    for (std::string line; std::getline(mounts, line);) {
         std::istringstream fields(line);
         std::string id, parent, device, root, point;
         fields >> id >> parent >> device >> root >> point;
@@ -65,15 +194,59 @@ void WriteConfiguration(std::string const& file, std::string const& name) {
 
 }  // namespace
 
+ProviderScript::ProviderScript() {
+    if (table.alive) ADD_FAILURE() << "only one ProviderScript may exist at a time";
+    table.alive = true;
+    Reset();
+}
+
+ProviderScript::~ProviderScript() {
+    Reset();
+    table.alive = false;
+}
+
+void ProviderScript::Set(Slot slot, Behaviour const& behaviour) {
+    Edit(slot, [&](Behaviour& row) { row = behaviour; });
+}
+
+void ProviderScript::Edit(Slot slot, std::function<void(Behaviour&)> const& edit) {
+    std::lock_guard<std::mutex> lock(table.mutex);
+    edit(table.rows.at(slot));
+    table.changed.notify_all();
+}
+
+void ProviderScript::WaitUntilBlocked(Slot slot, unsigned count) {
+    std::unique_lock<std::mutex> lock(table.mutex);
+    table.changed.wait(lock, [&] { return table.rows[slot].hang && table.blocked[slot] >= count; });
+}
+
+std::vector<ReceivedCall> ProviderScript::Received(Slot slot) const {
+    return Locked([&] { return table.received.at(slot); });
+}
+std::vector<void const*> ProviderScript::Returned() const {
+    return Locked([] { return table.returned; });
+}
+std::vector<void const*> ProviderScript::Deallocated() const {
+    return Locked([] { return table.deallocated; });
+}
+std::size_t ProviderScript::Outstanding() const {
+    return Locked([] { return table.outstanding.size(); });
+}
+
 std::string PluginPath(std::string const& name, Location where) {
     return std::string("/usr/libexec/tslauth/") +
            (where == Location::kLibSubdirectory ? "lib/" : "") + "lib" + name + ".so";
 }
 
 std::string InstallPlugin(Plugin plugin, std::string const& name, Location where) {
+    char const* const built[] = {TSLAUTH_TEST_PLUGIN_SCRIPTED,      TSLAUTH_TEST_PLUGIN_EMPTY,
+                                 TSLAUTH_TEST_PLUGIN_VERSION1,      TSLAUTH_TEST_PLUGIN_API4,
+                                 TSLAUTH_TEST_PLUGIN_NEGATIVE_API,  TSLAUTH_TEST_PLUGIN_NO_METADATA,
+                                 TSLAUTH_TEST_PLUGIN_NO_OPERATIONS, TSLAUTH_TEST_PLUGIN_NULL_MODULE,
+                                 TSLAUTH_TEST_PLUGIN_LINE_BREAK,    TSLAUTH_TEST_PLUGIN_OVERLONG};
     RequireSandboxOverlay("/usr/libexec");
     std::string const path = PluginPath(name, where);
-    sandbox::WriteFile(path, sandbox::ReadFile(BuiltPath(plugin)), 0755);
+    sandbox::WriteFile(path, sandbox::ReadFile(built[static_cast<int>(plugin)]), 0755);
     return path;
 }
 
@@ -93,3 +266,8 @@ bool IsLoaded(std::string const& path) {
 }
 
 }  // namespace test_plugins
+
+// Found by the scripted plug-in with dlsym(RTLD_DEFAULT, ...).
+extern "C" __attribute__((visibility("default"))) std::uint32_t TslauthTestCall(TestCall* call) {
+    return test_plugins::Answer(*call);
+}

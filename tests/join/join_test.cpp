@@ -1,0 +1,211 @@
+// Joining with credentials and leaving, and the host-name checks before a join: what is
+// refused, what the plug-in receives, what is logged, and the hosts file and resolver
+// configuration afterwards.
+#include <authentication/exceptions.h>
+#include <authentication/hostname_check.h>
+
+#include "join_fixture.h"
+
+using namespace ostrel::authentication;
+using namespace test_plugins;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+std::string Invalid(std::string const& detail) {
+    return Named(typeid(InvalidHostNameException), "The current hostname is invalid: " + detail);
+}
+
+std::string Warning(std::string const& found, std::string const& expected) {
+    return "4 The fully qualified hostname " + found + " does not match the expected value " +
+           expected + "\n";
+}
+
+class CredentialsJoinTest : public JoinTest {
+protected:
+    std::string Join(std::string const& domain, Credentials const& credentials, bool skip) {
+        return WhatThrown([&] { store->JoinDomain(domain, credentials, skip); });
+    }
+    Credentials const admin = {"admin", "secret"};
+};
+
+TEST_F(CredentialsJoinTest, CredentialsComeFirstThenTheHostName) {
+    NameHost("localhost", "");  // a host name that would be refused
+    std::string const prefix = "The credentials that were provided were invalid: ";
+    std::string const noPassword =
+        Named(typeid(InvalidCredentialsException),
+              prefix +
+                  "empty or no password was specified; the account must have a non-empty "
+                  "password to join the host to domain");
+    EXPECT_EQ(Named(typeid(InvalidCredentialsException), prefix + "no username was specified"),
+              Join("corp.example", Credentials{nullptr, nullptr}, false));
+    EXPECT_EQ(noPassword, Join("corp.example", Credentials{"admin", nullptr}, false));
+    EXPECT_EQ(noPassword, Join("corp.example", Credentials{"admin", ""}, false));
+    // An empty user name passes; the host name is then refused before the plug-in is asked.
+    EXPECT_EQ(Invalid("hostname is in blacklist"),
+              Join("corp.example", Credentials{"", "secret"}, false));
+    EXPECT_EQ(0u, script->Calls(kJoinDomain));
+    EXPECT_EQ("(returned)", Join("corp.example", Credentials{"", "secret"}, true));
+    ExpectFiles(kLocalHosts, kResolver);
+}
+
+TEST_F(CredentialsJoinTest, DomainAndContainerSplitAtTheFirstSlash) {
+    std::vector<std::pair<std::string, Strings>> const cases = {
+        {"corp.example", {"corp.example", std::nullopt, "admin", "secret"}},
+        {"corp.example/OU=Hosts/OU=Lab", {"corp.example", "OU=Hosts/OU=Lab", "admin", "secret"}},
+        {"corp.example/", {"corp.example", std::nullopt, "admin", "secret"}},
+        {"/OU=Hosts", {"", "OU=Hosts", "admin", "secret"}},
+    };
+    for (auto const& c : cases) {
+        EXPECT_EQ("(returned)", Join(c.first, admin, true));
+        EXPECT_EQ(c.second, script->Received(kJoinDomain).back().strings) << c.first;
+        EXPECT_EQ(&admin, script->Received(kJoinDomain).back().credentials);  // the caller's own
+    }
+    // The host-name check sees the domain name alone.
+    NameHost("node01", "198.51.100.5\tnode01\n");
+    EXPECT_EQ("(returned)", Join("corp.example/OU=Hosts", admin, false));
+    ExpectFiles(kLocalHosts + "198.51.100.5\tnode01\n192.0.2.10\tnode01.corp.example node01\n",
+                kResolver);
+}
+
+TEST_F(CredentialsJoinTest, NoRetryOfALogonFailureAndLeaving) {
+    script->SetStatus(kJoinDomain, 1326);
+    EXPECT_EQ(Named(typeid(LogonFailureException),
+                    "Exception 0x0000052e: The attempted logon is invalid. This is due to either "
+                    "a bad user name or authentication information."),
+              Join("corp.example", admin, true));
+    EXPECT_EQ(1u, script->Calls(kJoinDomain));
+    EXPECT_TRUE(sandbox::RecordedSleeps().empty());
+
+    store->PartDomain();
+    Credentials const empty = {nullptr, nullptr};
+    store->PartDomain(empty);
+    std::vector<ReceivedCall> const parted = script->Received(kPartDomain);
+    ASSERT_EQ(2u, parted.size());
+    EXPECT_EQ(nullptr, parted[0].credentials);
+    EXPECT_EQ(&empty, parted[1].credentials);
+    EXPECT_EQ((Strings{std::nullopt, std::nullopt}), parted[1].strings);
+    script->SetStatus(kPartDomain, 5);
+    EXPECT_EQ(Named(typeid(AccessDeniedException), "Exception 0x00000005: Access is denied."),
+              WhatThrown([&] { store->PartDomain(admin); }));
+}
+
+using HostnameTest = JoinTest;
+
+// A resolved name that does not match the expected one is warned about, and the domain added
+// to the resolver's search list when it resolves; the hosts file gets the management address
+// with the resolved (or, for a bare name, the expected) name. Refused names change nothing.
+TEST_F(HostnameTest, SanitisingWritesTheHostsEntryAndWarnsOfAMismatch) {
+    std::string const lab = "198.51.100.5\tnode01.lab.example node01\n192.0.2.50\tcorp.example\n";
+    std::string const linux =
+        "198.51.100.5\tlinux.lab.example linux.corp.example\n192.0.2.50\tcorp.example\n";
+    std::string const crowded = "198.51.100.7\tcrowded" + std::string(1100, ' ') + "x\n";
+    struct Case {
+        std::string host, lines, domain, thrown, hosts;
+        bool searched = false;
+        Lines log = {};
+    };
+    Case const cases[] = {
+        {"node01", "198.51.100.5\tnode01.corp.example node01\n", "CORP.EXAMPLE", "(returned)",
+         "198.51.100.5\tnode01.corp.example node01\n192.0.2.10\tnode01.corp.example node01\n"},
+        {"node01", "198.51.100.5\tnode01\n192.0.2.10\told.example old\n", "corp.example",
+         "(returned)", "198.51.100.5\tnode01\n192.0.2.10\tnode01.corp.example node01\n"},
+        {"node01",
+         lab,
+         "corp.example",
+         "(returned)",
+         lab + "192.0.2.10\tnode01.lab.example node01\n",
+         true,
+         {Warning("node01.lab.example", "node01.corp.example")}},
+        {"node01",
+         lab,
+         "other.example",
+         "(returned)",  // does not resolve: not added
+         lab + "192.0.2.10\tnode01.lab.example node01\n",
+         false,
+         {Warning("node01.lab.example", "node01.other.example")}},
+        // A line longer than the resolver's first work buffer is read with a larger one.
+        {"crowded", crowded, "corp.example", "(returned)",
+         crowded + "192.0.2.10\tcrowded.corp.example crowded\n"},
+        {"NODE01", "198.51.100.5\tnode01.corp.example node01\n", "corp.example",
+         Invalid("shortname does not match FQDN"), "198.51.100.5\tnode01.corp.example node01\n"},
+        {"localhost", "", "corp.example", Invalid("hostname is in blacklist"), ""},
+        {"linux", "198.51.100.6\tlinux\n", "corp.example", Invalid("hostname is in blacklist"),
+         "198.51.100.6\tlinux\n"},
+        {"hostname", "198.51.100.6\thostname\n", "corp.example",
+         Invalid("hostname is in blacklist"), "198.51.100.6\thostname\n"},
+        // The blacklist comes after the search domain is saved.
+        {"linux.corp.example",
+         linux,
+         "corp.example",
+         Invalid("hostname is in blacklist"),
+         linux,
+         true,
+         {Warning("linux.lab.example", "linux.corp.example")}},
+    };
+    for (Case const& c : cases) {
+        NameHost(c.host, c.lines);
+        sandbox::WriteFile("/etc/resolv.conf", kResolver);
+        EXPECT_EQ(c.thrown, WhatThrown([&] { store->SanitiseHostnameForDomain(c.domain); }));
+        ExpectFiles(kLocalHosts + c.hosts, kResolver + (c.searched ? "search corp.example\n" : ""));
+        EXPECT_EQ(c.log, TakeLog()) << c.host;
+    }
+    sandbox::WriteFile("/etc/nsswitch.conf", "hosts: files\n");
+    NameHost("nowhere", "");
+    EXPECT_EQ(Invalid("hostname cannot be resolved"),
+              WhatThrown([&] { store->SanitiseHostnameForDomain("corp.example"); }));
+    // The blacklist is exact: "Localhost" resolving to itself passes.
+    sandbox::SetHostName("Localhost");
+    sandbox::WriteFile("/etc/hosts", "192.0.2.77\tLocalhost\n");
+    store->SanitiseHostnameForDomain("corp.example");
+    EXPECT_EQ("192.0.2.77\tLocalhost\n192.0.2.10\tLocalhost.corp.example Localhost\n",
+              sandbox::ReadFile("/etc/hosts"));
+}
+
+TEST_F(HostnameTest, TheCallerIsToldTheWarningAndBothChanges) {
+    std::string const lines = "198.51.100.5\tnode01.lab.example node01\n192.0.2.50\tcorp.example\n";
+    NameHost("node01", lines);
+    HostnameRepair repair;
+    store->SanitiseHostnameForDomain("corp.example", repair);
+    EXPECT_EQ(Lines{"The fully qualified hostname node01.lab.example does not match the expected "
+                    "value node01.corp.example"},
+              repair.warnings);
+    EXPECT_EQ("corp.example", repair.searchDomainAdded);
+    EXPECT_EQ("192.0.2.10\tnode01.lab.example node01", repair.hostsEntry);
+    // Files already as the join wants them count as unchanged.
+    repair = HostnameRepair();
+    store->SanitiseHostnameForDomain("corp.example", repair);
+    EXPECT_EQ(1u, repair.warnings.size());
+    EXPECT_EQ("", repair.searchDomainAdded);
+    EXPECT_EQ("", repair.hostsEntry);
+}
+TEST_F(HostnameTest, CheckReportsWithoutChangingAnything) {
+    std::string const lines =
+        "198.51.100.5\tlinux.lab.example linux.corp.example\n192.0.2.50\tcorp.example\n";
+    NameHost("linux.corp.example", lines);
+    HostnameCheck check = CheckHostnameForDomain("corp.example");
+    EXPECT_EQ((Lines{"corp.example", "linux.corp.example", "linux.lab.example", "linux",
+                     "linux.corp.example", "linux.lab.example"}),
+              (Lines{check.domain, check.hostName, check.canonicalName, check.shortName,
+                     check.expectedName, check.fullyQualifiedName}));
+    EXPECT_TRUE(check.shortNameMatches && check.domainLookedUp && check.domainResolves &&
+                check.blacklisted);
+    EXPECT_FALSE(check.fullyQualifiedNameMatches);
+    EXPECT_EQ("hostname is in blacklist", check.Problem());
+    ExpectFiles(kLocalHosts + lines, kResolver);
+    EXPECT_EQ(Lines{}, TakeLog());
+
+    // The domain is looked up only where a join would act on the answer.
+    NameHost("node01", "198.51.100.5\tnode01\n");
+    check = CheckHostnameForDomain("Corp.Example");
+    EXPECT_EQ("node01.Corp.Example", check.fullyQualifiedName);
+    EXPECT_TRUE(check.fullyQualifiedNameMatches);
+    EXPECT_FALSE(check.domainLookedUp || check.blacklisted);
+    EXPECT_EQ("", check.Problem());
+    NameHost("Node01", "198.51.100.5\tnode01.lab.example node01\n");
+    check = CheckHostnameForDomain("corp.example");
+    EXPECT_FALSE(check.shortNameMatches || check.domainLookedUp);
+    EXPECT_EQ("shortname does not match FQDN", check.Problem());
+}
+
+}  // namespace

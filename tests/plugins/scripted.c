@@ -1,0 +1,159 @@
+/* The scripted plug-in: a provider and a proxy client whose every call does what the test
+ * program's table says (plugin_hooks.h). Compile definitions make the variants:
+ *   PLUGIN_API_VERSION, PLUGIN_TABLE_VERSION   metadata API (3) and table version (2)
+ *   PLUGIN_NO_SLOTS       every provider slot and proxy word 2 NULL, NULL parameter strings
+ *   PLUGIN_NO_METADATA    no metadata symbol
+ *   PLUGIN_NO_OPERATIONS  neither the provider's nor the proxy client's table
+ *   HOSTILE_NULL_MODULE   NULL module names and parameter strings
+ *   HOSTILE_LINE_BREAKS   a PAM module name and parameters that carry line breaks
+ *   HOSTILE_OVERLONG      a 1 MiB PAM module name and 100,000 PAM parameters */
+#include <dlfcn.h>
+#include <stddef.h>
+#include <string.h>
+
+#include "plugin_hooks.h"
+
+#define EXPORTED __attribute__((visibility("default")))
+
+#ifndef PLUGIN_API_VERSION
+#define PLUGIN_API_VERSION 3
+#endif
+#ifndef PLUGIN_TABLE_VERSION
+#define PLUGIN_TABLE_VERSION 2
+#endif
+
+#if defined(HOSTILE_NULL_MODULE)
+EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {3, NULL, NULL, NULL, NULL};
+#elif defined(HOSTILE_LINE_BREAKS)
+EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
+    3, "pam_evil.so\nauth\tsufficient\tpam_permit.so", "first\naccount sufficient pam_permit.so\n#",
+    "evil", NULL};
+#elif defined(HOSTILE_OVERLONG)
+static char module[(1 << 20) + 1];
+static char parameters[2 * 100000 + 1];
+EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {3, module, parameters,
+                                                                   "overlong", NULL};
+/* Filled when the plug-in is loaded, before the library reads the metadata. */
+__attribute__((constructor)) static void FillMetadata(void) {
+    memset(module, 'm', (1 << 20) - 3);
+    memcpy(module + (1 << 20) - 3, ".so", 3);
+    for (int i = 0; i < 100000; ++i) memcpy(parameters + 2 * i, (char[]){'a' + i % 26, ' '}, 2);
+}
+#elif defined(PLUGIN_NO_SLOTS)
+EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
+    PLUGIN_API_VERSION, "pam_scripted.so", NULL, "scripted", NULL};
+#elif !defined(PLUGIN_NO_METADATA)
+EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
+    PLUGIN_API_VERSION, "pam_scripted.so", "  try_first_pass \t unknown_ok  ", "scripted", "cache"};
+#endif
+
+#ifndef PLUGIN_NO_OPERATIONS
+
+static uint32_t Call(TestCall call) {
+    TestCallHook hook = (TestCallHook)dlsym(RTLD_DEFAULT, TEST_CALL_HOOK);
+    return hook != NULL ? hook(&call) : 1359u;
+}
+#define CALL(number, ...) Call((TestCall){.slot = number, __VA_ARGS__})
+
+static uint32_t GetDomainInfo(const char* server, int32_t verify, const char* thumbprint,
+                              char** netBIOSDomainName, char** dnsDomainName, char** domainSID) {
+    return CALL(17, .in = {server, thumbprint}, .strings = 2, .verify = verify,
+                .out = {netBIOSDomainName, dnsDomainName, domainSID}, .outs = 3);
+}
+static void Release(char* string) {
+    CALL(19, .in = {string}, .strings = 1);
+}
+
+#ifdef PLUGIN_NO_SLOTS
+
+EXPORTED const ADProviderOperations ActiveDirectoryClientOperations = {.version =
+                                                                           PLUGIN_TABLE_VERSION};
+EXPORTED const QAPProxyClientTable QAPProxyClientOperations = {NULL, GetDomainInfo, NULL, Release};
+
+#else
+
+static uint32_t CreateMachineAccount(const char* server, const char* hostName,
+                                     const char* container, int32_t verify, const char* thumbprint,
+                                     char** accountData1, char** accountData2) {
+    return CALL(18, .in = {server, hostName, container, thumbprint}, .strings = 4, .verify = verify,
+                .out = {accountData1, accountData2}, .outs = 2);
+}
+static ADStatus JoinDomain(const char* domain, const char* container, const Credentials* who) {
+    return CALL(1, .in = {domain, container}, .strings = 2, .credentials = who);
+}
+static ADStatus PartDomain(const Credentials* who) {
+    return CALL(2, .credentials = who);
+}
+static ADStatus GetActiveDomain(ADDomainNames* domain, ADDeallocator* deallocator) {
+    return CALL(3, .names = domain, .deallocator = deallocator);
+}
+static ADStatus SetPreferredDomainControllers(const char* const* names) {
+    return CALL(4, .array = names);
+}
+static ADStatus GetPreferredDomainControllers(char*** names, ADDeallocator* deallocator) {
+    return CALL(5, .list = names, .deallocator = deallocator);
+}
+static TrustState GetDomainTrustState(void) {
+    return CALL(7);
+}
+static ADStatus GetTrustedDomains(ADDomainNames*** domains, ADDeallocator* deallocator) {
+    return CALL(8, .domains = domains, .deallocator = deallocator);
+}
+static ADStatus GetMachineAccountDN(char** dn, ADDeallocator* deallocator) {
+    return CALL(9, .out = {dn}, .outs = 1, .deallocator = deallocator);
+}
+static ADStatus GetAnyDomainController(const char* qualifier, const char* domain, char** controller,
+                                       ADDeallocator* deallocator) {
+    return CALL(10, .in = {qualifier, domain}, .strings = 2, .out = {controller}, .outs = 1,
+                .deallocator = deallocator);
+}
+static ADStatus ConvertCanonicalUsername(const char* name, char** canonical,
+                                         ADDeallocator* deallocator) {
+    return CALL(11, .in = {name}, .strings = 1, .out = {canonical}, .outs = 1,
+                .deallocator = deallocator);
+}
+static ADStatus JoinDomainWithMachineAccount(const ADDirectoryDomainInfo* d,
+                                             const ADMachineAccountInfo* a) {
+    return CALL(
+        12, .strings = 9,
+        .in = {d->reserved, d->netBIOSDomainName, d->dnsDomainName, d->domainSID, a->hostName,
+               a->dnsDomainName, a->reserved, a->accountData1, a->accountData2});
+}
+static ADStatus GetHostPrincipalForDomain(const char* domain, char** principal,
+                                          ADDeallocator* deallocator) {
+    return CALL(13, .in = {domain}, .strings = 1, .out = {principal}, .outs = 1,
+                .deallocator = deallocator);
+}
+static uint32_t GetDomainTrustRelationship(const char* domain) {
+    return CALL(14, .in = {domain}, .strings = 1);
+}
+static ADStatus SetSmartCardEnabledServices(const char* const* services) {
+    return CALL(15, .array = services);
+}
+static ADStatus GetSmartCardEnabledServices(char*** services, ADDeallocator* deallocator) {
+    return CALL(16, .list = services, .deallocator = deallocator);
+}
+
+EXPORTED const ADProviderOperations ActiveDirectoryClientOperations = {
+    PLUGIN_TABLE_VERSION,
+    JoinDomain,
+    PartDomain,
+    GetActiveDomain,
+    SetPreferredDomainControllers,
+    GetPreferredDomainControllers,
+    NULL,
+    GetDomainTrustState,
+    GetTrustedDomains,
+    GetMachineAccountDN,
+    GetAnyDomainController,
+    ConvertCanonicalUsername,
+    JoinDomainWithMachineAccount,
+    GetHostPrincipalForDomain,
+    GetDomainTrustRelationship,
+    SetSmartCardEnabledServices,
+    GetSmartCardEnabledServices};
+EXPORTED const QAPProxyClientTable QAPProxyClientOperations = {NULL, GetDomainInfo,
+                                                               CreateMachineAccount, Release};
+
+#endif
+#endif

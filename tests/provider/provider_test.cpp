@@ -1,0 +1,488 @@
+// The provider wrapper over the scripted plug-in: where it is loaded from and what is refused,
+// the exact arguments each slot receives, its results and their release, statuses, the
+// retries of the joins, hangs.
+#include <authentication/active_directory_provider.h>
+#include <authentication/domain.h>
+#include <authentication/exceptions.h>
+#include <syslog.h>
+
+#include <functional>
+#include <list>
+#include <sstream>
+#include <thread>
+
+#include "sandbox.h"
+#include "test_plugins.h"
+#include "what_thrown.h"
+
+using namespace ostrel::authentication;
+using namespace test_plugins;
+
+namespace {
+
+using Pointers = std::vector<void const*>;
+
+// "<class>: <what()> [<code>]" of what a call threw, or "(returned)".
+template <class Call>
+std::string Thrown(Call call) {
+    try {
+        call();
+    } catch (Exception const& e) {
+        return Named(typeid(e), e.what()) + " [" + std::to_string(e.GetCode()) + "]";
+    }
+    return "(returned)";
+}
+
+bool ThrewA(std::type_info const& type, std::string const& thrown) {
+    return thrown.rfind(Named(type, ""), 0) == 0;
+}
+
+std::string Invalid(std::string const& name, std::string const& detail) {
+    return Named(typeid(InvalidActiveDirectoryProviderException),
+                 "The specified Active Directory provider '" + name + "' is invalid" + detail) +
+           " [0]";
+}
+
+std::string Text(std::string const& text) {
+    return text + ";";
+}
+std::string Text(Domain const& domain) {
+    return domain.dnsName + "/" + domain.netbiosName + ";";
+}
+template <class List>
+std::string Text(List const& list) {
+    std::string text;
+    for (auto const& entry : list) text += Text(entry);
+    return text;
+}
+
+class ProviderTest : public sandbox::SandboxTest {
+protected:
+    ActiveDirectoryProvider& Load(Plugin plugin = Plugin::kScriptedProvider) {
+        provider.reset();  // else the same path would give the same handle
+        InstallPlugin(plugin, "ad");
+        provider = std::make_unique<ActiveDirectoryProvider>("ad");
+        return *provider;
+    }
+
+    // Calls the operation of a slot; its result printed.
+    std::string Call(int slot) {
+        ActiveDirectoryProvider& ad = *provider;
+        switch (slot) {
+            case kJoinDomain:
+                ad.JoinDomain("ad", "", admin);
+                return "";
+            case kPartDomain:
+                ad.PartDomain();
+                return "";
+            case kGetActiveDomain:
+                return Text(ad.GetActiveDomain());
+            case kSetPreferredDomainControllers:
+                ad.SetPreferredDomainControllers({"dc"});
+                return "";
+            case kGetPreferredDomainControllers:
+                return Text(ad.GetPreferredDomainControllers());
+            case kGetDomainTrustState:
+                return std::to_string(ad.GetDomainTrustState());
+            case kGetTrustedDomains:
+                return Text(ad.GetTrustedDomains());
+            case kGetMachineAccountDN:
+                return ad.GetMachineAccountDN();
+            case kGetAnyDomainController:
+                return ad.GetAnyDomainController("", "ad");
+            case kConvertCanonicalUsername:
+                return ad.ConvertCanonicalUsername("alice");
+            case kJoinDomainWithMachineAccount:
+                ad.JoinDomainWithMachineAccount(domainInfo, accountInfo);
+                return "";
+            case kGetHostPrincipalForDomain:
+                return ad.GetHostPrincipalForDomain("ad");
+            case kGetDomainTrustRelationship:
+                return std::to_string(ad.GetDomainTrustRelationship("ad"));
+            case kSetSmartCardEnabledServices:
+                ad.SetSmartCardEnabledServices({"sshd"});
+                return "";
+            case kGetSmartCardEnabledServices:
+                return Text(ad.GetSmartCardEnabledServices());
+        }
+        return "no slot " + std::to_string(slot);
+    }
+
+    ProviderScript script;
+    std::unique_ptr<ActiveDirectoryProvider> provider;  // destroyed before the script
+    Credentials const admin = {"admin", "secret"};
+    QAP::DirectoryDomainInfo const domainInfo{"", "AD", "ad.example.com", "S-1-5-21-1"};
+    QAP::MachineAccountInfo const accountInfo{"sandbox-host", "ad.example.com", "", "1", "2"};
+};
+
+TEST_F(ProviderTest, LoadsFromTheLibSubdirectoryFirstAndRefusesBrokenPlugins) {
+    std::string const first = InstallPlugin(Plugin::kVersion1Provider, "ad");
+    std::string const second =
+        InstallPlugin(Plugin::kScriptedProvider, "ad", Location::kPluginDirectory);
+    EXPECT_EQ(first, "/usr/libexec/tslauth/lib/libad.so");
+    EXPECT_EQ(second, "/usr/libexec/tslauth/libad.so");
+    {
+        ActiveDirectoryProvider const provider("ad");
+        EXPECT_EQ(provider.GetAPIVersion(), 1);
+        EXPECT_TRUE(IsLoaded(first));
+        EXPECT_FALSE(IsLoaded(second));
+        // The metadata is read once, without calling the plug-in.
+        EXPECT_EQ(provider.PAMModule(), "pam_scripted.so");
+        EXPECT_EQ(provider.PAMModuleParameters(),
+                  (std::list<std::string>{"try_first_pass", "unknown_ok"}));
+        EXPECT_EQ(provider.NSSModule(), "scripted");
+        EXPECT_EQ(provider.NSSModuleParameters(), std::list<std::string>{"cache"});
+        for (int slot = 1; slot <= 16; ++slot) EXPECT_EQ(script.Calls(Slot(slot)), 0u) << slot;
+    }
+    EXPECT_FALSE(IsLoaded(first));
+    // A first file that does not load gives way to the second one.
+    sandbox::WriteFile(first, "not a shared object\n");
+    EXPECT_EQ(ActiveDirectoryProvider("ad").GetAPIVersion(), 2);
+    InstallPlugin(Plugin::kEmptyProvider, "empty");
+    EXPECT_TRUE(ActiveDirectoryProvider("empty").PAMModuleParameters().empty());
+    EXPECT_TRUE(ActiveDirectoryProvider("empty").NSSModuleParameters().empty());
+    InstallPlugin(Plugin::kNegativeAPIProvider, "negative");  // signed: not "above 3"
+    EXPECT_EQ(ActiveDirectoryProvider("negative").GetAPIVersion(), 2);
+
+    // Refused, and left unloaded. An empty name would form ".../lib/lib.so"; with a directory
+    // ".../lib/lib" the "/" name would reach ".../libexec/tslauth/libevil.so". The loader's
+    // error is the second path's.
+    sandbox::MakeDirectory("/usr/libexec/tslauth/lib/lib");
+    std::string const evil =
+        InstallPlugin(Plugin::kScriptedProvider, "evil", Location::kPluginDirectory);
+    sandbox::WriteFile(PluginPath("broken", Location::kLibSubdirectory), "not a shared object\n");
+    struct Refusal {
+        Plugin plugin;
+        std::string installed, name, thrown;
+    };
+    std::string const noFile = ": cannot open shared object file: No such file or directory";
+    std::string const unable = Named(typeid(IOError), "Unable to open provider: ");
+    Refusal const refusals[] = {
+        {Plugin::kAPI4Provider, "api4", "api4",
+         Invalid("api4", ": The API version (4) is not supported by this version of libtslauth")},
+        {Plugin::kNoMetadataProvider, "nometa", "nometa",
+         Invalid("nometa", ": " + PluginPath("nometa", Location::kLibSubdirectory) +
+                               ": undefined symbol: ActiveDirectoryClientMetadata")},
+        {Plugin::kNoOperationsProvider, "noops", "noops",
+         Invalid("noops", ": " + PluginPath("noops", Location::kLibSubdirectory) +
+                              ": undefined symbol: ActiveDirectoryClientOperations")},
+        {Plugin::kScriptedProvider, "", "", Invalid("(unset)", "")},
+        {Plugin::kScriptedProvider, "evil", "/../../libevil",
+         Invalid("/../../libevil", ": a provider name must not contain '/' or NUL characters")},
+        {Plugin::kScriptedProvider, "evil", std::string("evil\0/x", 7),
+         Named(typeid(InvalidActiveDirectoryProviderException),
+               "The specified Active Directory provider 'evil") +
+             " [0]"},
+        {Plugin::kScriptedProvider, "other", "missing",
+         unable + "/usr/libexec/tslauth/libmissing.so" + noFile + " [0]"},
+        {Plugin::kScriptedProvider, "other", "broken",
+         unable + "/usr/libexec/tslauth/libbroken.so" + noFile + " [0]"},
+    };
+    for (Refusal const& refusal : refusals) {
+        std::string const path = InstallPlugin(refusal.plugin, refusal.installed);
+        EXPECT_EQ(refusal.thrown, Thrown([&] { ActiveDirectoryProvider{refusal.name}; }));
+        EXPECT_FALSE(IsLoaded(path)) << path;
+    }
+    EXPECT_FALSE(IsLoaded(evil));
+    sandbox::WriteFile(PluginPath("broken", Location::kPluginDirectory), std::string(128, 'x'));
+    EXPECT_EQ(unable + "/usr/libexec/tslauth/libbroken.so: invalid ELF header [0]",
+              Thrown([] { ActiveDirectoryProvider("broken"); }));
+}
+
+TEST_F(ProviderTest, EachSlotReceivesItsArgumentsInThePluginsForm) {
+    ActiveDirectoryProvider& ad = Load();
+    Credentials const partial = {nullptr, ""};
+    struct Case {
+        Slot slot;
+        std::function<void()> call;
+        Strings received;
+    };
+    Case const cases[] = {
+        {kJoinDomain,
+         [&] { ad.JoinDomain("ad.example.com", "", admin); },
+         {"ad.example.com", std::nullopt, "admin", "secret"}},
+        {kJoinDomain,
+         [&] { ad.JoinDomain("", "OU=Hosts,DC=ad", partial); },
+         {"", "OU=Hosts,DC=ad", std::nullopt, ""}},
+        {kPartDomain, [&] { ad.PartDomain(); }, {}},
+        {kPartDomain, [&] { ad.PartDomain(admin); }, {"admin", "secret"}},
+        {kJoinDomainWithMachineAccount,
+         [&] { ad.JoinDomainWithMachineAccount(domainInfo, accountInfo); },
+         {"", "AD", "ad.example.com", "S-1-5-21-1", "sandbox-host", "ad.example.com", "", "1",
+          "2"}},
+        {kGetAnyDomainController,
+         [&] { ad.GetAnyDomainController("", "ad.example.com"); },
+         {std::nullopt, "ad.example.com"}},
+        {kGetAnyDomainController,
+         [&] { ad.GetAnyDomainController("writable", ""); },
+         {"writable", ""}},
+        {kConvertCanonicalUsername,
+         [&] { ad.ConvertCanonicalUsername("AD\\alice"); },
+         {"AD\\alice"}},
+        {kGetHostPrincipalForDomain, [&] { ad.GetHostPrincipalForDomain(""); }, {""}},
+        {kGetDomainTrustRelationship,
+         [&] { ad.GetDomainTrustRelationship("b.example"); },
+         {"b.example"}},
+    };
+    for (Case const& c : cases) {
+        std::size_t const before = script.Calls(c.slot);
+        c.call();
+        ASSERT_EQ(script.Calls(c.slot), before + 1) << c.slot;
+        EXPECT_EQ(script.Received(c.slot).back().strings, c.received) << c.slot;
+    }
+    // The caller's own credentials record, or NULL.
+    auto const joins = script.Received(kJoinDomain);
+    auto const parts = script.Received(kPartDomain);
+    EXPECT_EQ(Pointers({joins[0].credentials, joins[1].credentials, parts[0].credentials,
+                        parts[1].credentials}),
+              Pointers({&admin, &partial, nullptr, &admin}));
+
+    // Arrays end in NULL; an empty list is an array, not NULL.
+    std::vector<std::string> huge;
+    for (int i = 0; i < 100000; ++i) huge.push_back("dc" + std::to_string(i));
+    std::vector<std::vector<std::string>> const lists = {{"dc1.ad", "", "dc3.ad"}, {}, huge};
+    for (auto const& list : lists) {
+        ad.SetPreferredDomainControllers(std::deque<std::string>(list.begin(), list.end()));
+        EXPECT_EQ(script.Received(kSetPreferredDomainControllers).back().array, list);
+        ad.SetSmartCardEnabledServices(list);
+        EXPECT_EQ(script.Received(kSetSmartCardEnabledServices).back().array, list);
+    }
+    ad.GetActiveDomain();
+    EXPECT_TRUE(script.Received(kGetActiveDomain)[0].outputsPresetNull);
+}
+
+TEST_F(ProviderTest, ResultsAreConvertedAndEachReleasedOnce) {
+    Load();
+    Strings hugeList;
+    Pairs hugeDomains;
+    std::string hugeText, hugeDomainText;
+    for (int i = 0; i < 100000; ++i) {
+        std::string const n = std::to_string(i);
+        hugeList.push_back("dc" + n);
+        hugeDomains.push_back({"d" + n, "D" + n});
+        hugeText += "dc" + n + ";";
+        hugeDomainText += "d" + n + "/D" + n + ";";
+    }
+    struct Case {
+        Slot slot;
+        Behaviour row;
+        std::string result;
+    };
+    Case const cases[] = {
+        {kGetActiveDomain, {{0}, Strings{"ad.example.com", "AD"}}, "ad.example.com/AD;"},
+        {kGetActiveDomain, {{0}, Strings{std::nullopt, "AD"}}, "/AD;"},
+        {kGetActiveDomain, {{0}, Strings{std::nullopt, std::nullopt}}, "/;"},
+        {kGetActiveDomain, {{0}, Strings{"ad", "AD"}, {}, false}, "ad/AD;"},  // no deallocator
+        // Lists end at their first NULL entry; a NULL list is empty.
+        {kGetPreferredDomainControllers, {{0}, Strings{"dc1", "", std::nullopt, "4"}}, "dc1;;"},
+        {kGetPreferredDomainControllers, {}, ""},
+        {kGetPreferredDomainControllers, {{0}, hugeList}, hugeText},
+        {kGetSmartCardEnabledServices, {{0}, Strings{"sshd", "login"}}, "sshd;login;"},
+        {kGetSmartCardEnabledServices, {}, ""},
+        {kGetSmartCardEnabledServices, {{0}, hugeList}, hugeText},
+        // A NULL name of a trusted domain reads as empty.
+        {kGetTrustedDomains,
+         {{0}, {}, Pairs{{"a", "A"}, {std::nullopt, "B"}, {"c", std::nullopt}}},
+         "a/A;/B;c/;"},
+        {kGetTrustedDomains, {}, ""},
+        {kGetTrustedDomains, {{0}, {}, hugeDomains}, hugeDomainText},
+        {kGetMachineAccountDN, {{0}, Strings{"CN=host"}}, "CN=host"},
+        {kGetMachineAccountDN, {{0}, Strings{"CN=host"}, {}, false}, "CN=host"},
+        {kGetMachineAccountDN, {}, ""},
+        {kGetAnyDomainController, {{0}, Strings{"dc9"}}, "dc9"},
+        {kGetAnyDomainController, {}, ""},
+        {kConvertCanonicalUsername, {{0}, Strings{"AD\\bob"}}, "AD\\bob"},
+        {kConvertCanonicalUsername, {}, ""},
+        {kGetHostPrincipalForDomain, {{0}, Strings{"host/h"}}, "host/h"},
+        {kGetHostPrincipalForDomain, {}, ""},
+        // Values, not statuses: returned as they are, never raised.
+        {kGetDomainTrustState, {{5}}, "5"},
+        {kGetDomainTrustState, {{0xdeadbeef}}, "3735928559"},
+        {kGetDomainTrustRelationship, {{1326}}, "1326"},
+    };
+    for (Case const& c : cases) {
+        script.Set(c.slot, c.row);
+        std::size_t const returned = script.Returned().size();
+        std::size_t const deallocated = script.Deallocated().size();
+        EXPECT_EQ(Call(c.slot), c.result) << c.slot;
+        Pointers out = script.Returned(), back = script.Deallocated();
+        out.erase(out.begin(), out.begin() + returned);
+        back.erase(back.begin(), back.begin() + deallocated);
+        // The names of the active domain are released one by one, NULL ones not at all; any
+        // other result is released once, also when NULL.
+        Pointers expected;
+        for (void const* pointer : out) {
+            if (c.row.deallocator && (pointer != nullptr || c.slot != kGetActiveDomain)) {
+                expected.push_back(pointer);
+            }
+        }
+        EXPECT_EQ(back, expected) << c.slot << " " << c.result.substr(0, 20);
+    }
+    EXPECT_EQ(script.Outstanding(), 3u);  // what the rows without a deallocator kept
+}
+
+TEST_F(ProviderTest, StatusesRaiseTheirExceptionAndReleaseNothing) {
+    Load();
+    std::vector<std::uint32_t> const statuses = {5,    1326,       0x80090325, 1,
+                                                 1355, 0xC000005E, 0xFFFFFFFF};
+    for (Slot slot :
+         {kPartDomain, kGetActiveDomain, kSetPreferredDomainControllers,
+          kGetPreferredDomainControllers, kGetTrustedDomains, kGetMachineAccountDN,
+          kGetAnyDomainController, kConvertCanonicalUsername, kGetHostPrincipalForDomain,
+          kSetSmartCardEnabledServices, kGetSmartCardEnabledServices}) {
+        SCOPED_TRACE(slot);
+        // The plug-in writes results even when it fails; none may be read or released.
+        script.Set(slot, {statuses, Strings{"x", "y"}, Pairs{{"a", "A"}}});
+        std::vector<std::string> thrown;
+        for (std::size_t i = 0; i < statuses.size(); ++i)
+            thrown.push_back(Thrown([&] { Call(slot); }));
+        EXPECT_EQ(thrown[0],
+                  Named(typeid(AccessDeniedException), "Exception 0x00000005: Access is denied.") +
+                      " [5]");
+        // Only the joins retry a logon failure.
+        EXPECT_EQ(
+            thrown[1],
+            Named(typeid(LogonFailureException),
+                  "Exception 0x0000052e: The attempted logon is invalid. This is due to either a "
+                  "bad user name or authentication information.") +
+                " [1326]");
+        EXPECT_EQ(thrown[2], Named(typeid(UnknownException),
+                                   "Exception 0x80090325: Unknown exception [2148074277]"));
+        EXPECT_EQ(script.Calls(slot), statuses.size());
+    }
+    EXPECT_EQ(script.Deallocated(), Pointers());
+    EXPECT_EQ(sandbox::RecordedSleeps(), std::vector<unsigned>());
+}
+
+TEST_F(ProviderTest, MissingSlotsAreNotImplemented) {
+    std::string const notImplemented =
+        Named(typeid(CallNotImplementedException),
+              "Exception 0x00000078: This function is not supported on this system. [120]");
+    // A version 1 table lacks slots 12 and 13; its other slots work.
+    ActiveDirectoryProvider& old = Load(Plugin::kVersion1Provider);
+    EXPECT_EQ(notImplemented,
+              Thrown([&] { old.JoinDomainWithMachineAccount(domainInfo, accountInfo); }));
+    EXPECT_EQ(notImplemented, Thrown([&] { old.GetHostPrincipalForDomain("ad"); }));
+    EXPECT_EQ(
+        script.Calls(kJoinDomainWithMachineAccount) + script.Calls(kGetHostPrincipalForDomain), 0u);
+    script.SetString(kGetMachineAccountDN, "CN=host");
+    EXPECT_EQ(old.GetMachineAccountDN(), "CN=host");
+
+    ActiveDirectoryProvider& ad = Load(Plugin::kEmptyProvider);
+    for (int slot = 1; slot <= 16; ++slot) {
+        if (slot == 6) continue;
+        EXPECT_EQ(notImplemented, Thrown([&] { Call(slot); })) << slot;
+    }
+    EXPECT_EQ(notImplemented, Thrown([&] { ad.PartDomain(admin); }));
+    EXPECT_EQ(sandbox::RecordedSleeps(), std::vector<unsigned>());
+    EXPECT_TRUE(sandbox::CapturedLog().empty());
+}
+
+// What the retry listener was told: failed attempt, attempts, pause, status.
+using Retries = std::vector<std::vector<unsigned long>>;
+void RecordRetry(int attempt, int attempts, unsigned pause, std::uint32_t status, void* context) {
+    static_cast<Retries*>(context)->push_back(
+        {static_cast<unsigned long>(attempt), static_cast<unsigned long>(attempts), pause, status});
+}
+
+TEST_F(ProviderTest, JoinsRetryTransientFailuresWithoutAFinalPause) {
+    ActiveDirectoryProvider& ad = Load();
+    struct Case {
+        Slot slot;
+        std::vector<std::uint32_t> statuses;
+        std::type_info const& thrown;
+        unsigned attempts;
+    };
+    Case const cases[] = {
+        // A wrong password is never tried again: each try would count towards a lockout.
+        {kJoinDomain, {1326}, typeid(LogonFailureException), 1},
+        {kJoinDomain, {0xFFFF0000}, typeid(UnknownException), 8},
+        {kJoinDomain, {0xFFFF0000, 0xFFFF0000, 0xFFFF0000, 0}, typeid(void), 4},
+        {kJoinDomain, {0xFFFF0000, 1326}, typeid(LogonFailureException), 2},
+        {kJoinDomain, {2691}, typeid(SetupAlreadyJoinedException), 1},
+        {kJoinDomain, {0}, typeid(void), 1},
+        // With a machine account a logon failure may be the account not yet replicated.
+        {kJoinDomainWithMachineAccount, {1326, 0xFFFF0000, 0}, typeid(void), 3},
+        {kJoinDomainWithMachineAccount, {1326}, typeid(LogonFailureException), 8},
+        {kJoinDomainWithMachineAccount, {87}, typeid(InvalidParameterException), 1},
+    };
+    Retries retries;
+    SetJoinRetryListener(RecordRetry, &retries);
+    for (Case const& c : cases) {
+        SCOPED_TRACE(std::to_string(c.slot) + " " + std::to_string(c.statuses[0]));
+        script.SetStatuses(c.slot, c.statuses);
+        retries.clear();
+        unsigned const before = script.Calls(c.slot);
+        std::string const thrown = Thrown([&] {
+            if (c.slot == kJoinDomain)
+                ad.JoinDomain("ad", "", admin);
+            else
+                ad.JoinDomainWithMachineAccount(domainInfo, accountInfo);
+        });
+        if (c.thrown == typeid(void))
+            EXPECT_EQ(thrown, "(returned)");
+        else
+            EXPECT_TRUE(ThrewA(c.thrown, thrown)) << thrown;
+        EXPECT_EQ(script.Calls(c.slot) - before, c.attempts);
+        EXPECT_EQ(sandbox::RecordedSleeps(), std::vector<unsigned>(c.attempts - 1, 30));
+        Retries expected;
+        for (unsigned long i = 1; i < c.attempts; ++i) {
+            expected.push_back(
+                {i, 8, 30, c.statuses[std::min<std::size_t>(i, c.statuses.size()) - 1]});
+        }
+        EXPECT_EQ(retries, expected);
+        // Joins with a machine account log each attempt.
+        std::vector<std::string> lines, logged;
+        for (unsigned i = 1; c.slot == kJoinDomainWithMachineAccount && i <= c.attempts; ++i) {
+            lines.push_back("6 Adding host to domain: Attempt (" + std::to_string(i) + "/8)");
+        }
+        for (auto const& line : sandbox::CapturedLog())
+            logged.push_back(std::to_string(line.priority) + " " + line.text);
+        EXPECT_EQ(logged, lines);
+        sandbox::ClearRecordedSleeps();
+        sandbox::ClearCapturedLog();
+    }
+    for (auto const& call : script.Received(kJoinDomain)) EXPECT_EQ(call.credentials, &admin);
+    SetJoinRetryListener(nullptr, nullptr);
+    retries.clear();
+    script.SetStatuses(kJoinDomain, {0xFFFF0000, 0});
+    ad.JoinDomain("ad", "", admin);
+    EXPECT_TRUE(retries.empty());
+}
+
+TEST_F(ProviderTest, AHangingCallHoldsUpNoOtherAndThePluginUnloadsAfterIt) {
+    std::string const path = InstallPlugin(Plugin::kScriptedProvider, "ad");
+    provider = std::make_unique<ActiveDirectoryProvider>("ad");
+    script.SetActiveDomain("ad.example.com", "AD");
+    script.SetString(kGetMachineAccountDN, "CN=host");
+    script.Hang(kGetActiveDomain);
+    Domain domain;
+    std::thread worker([&] { domain = provider->GetActiveDomain(); });
+    script.WaitUntilBlocked(kGetActiveDomain);
+    EXPECT_EQ(provider->GetMachineAccountDN(), "CN=host");
+    script.Release(kGetActiveDomain);
+    worker.join();
+    EXPECT_EQ(domain, Domain("ad.example.com", "AD"));
+    // The table outlives the plug-in being unloaded and loaded again.
+    provider.reset();
+    EXPECT_FALSE(IsLoaded(path));
+    EXPECT_EQ(ActiveDirectoryProvider("ad").GetMachineAccountDN(), "CN=host");
+}
+
+TEST(DomainTest, PrintsBothNamesWithUnsetForEmptyOnes) {
+    std::pair<Domain, std::string> const cases[] = {
+        {Domain("ad.example.com", "AD"), "DNS Name: ad.example.com, NetBIOS Name: AD"},
+        {Domain(), "DNS Name: (unset), NetBIOS Name: (unset)"},
+        {Domain("", "AD"), "DNS Name: (unset), NetBIOS Name: AD"},
+        {Domain(" ", "A D"), "DNS Name:  , NetBIOS Name: A D"},  // blanks as they are
+    };
+    for (auto const& c : cases) {
+        std::ostringstream printed;
+        printed << c.first;
+        EXPECT_EQ(printed.str(), c.second);
+    }
+    EXPECT_NE(Domain("ad.example.com", "AD"), Domain("ad.example.com", ""));
+    EXPECT_NE(Domain("ad.example.com", "AD"), Domain("", "AD"));
+}
+
+}  // namespace
