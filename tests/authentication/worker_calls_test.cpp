@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <boost/make_shared.hpp>
-#include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "sandbox.h"
@@ -16,25 +14,6 @@
 using namespace ostrel::authentication;
 
 namespace {
-
-// A worker blocks on the gate until the test opens it.
-class Gate {
-public:
-    void Open() {
-        std::lock_guard<std::mutex> hold(mutex);
-        open = true;
-        changed.notify_all();
-    }
-    void Pass() {
-        std::unique_lock<std::mutex> hold(mutex);
-        changed.wait(hold, [this] { return open; });
-    }
-
-private:
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool open = false;
-};
 
 // Waits (boundedly) for something a detached worker does at its very end.
 template <class Condition>
@@ -45,83 +24,74 @@ bool Eventually(Condition condition) {
     return condition();
 }
 
-std::string WaitError(RequestState& state, int seconds) {
+std::string Wait(RequestState& state, int seconds) {
     return WhatThrown([&] { state.WaitResult(seconds); });
 }
 
+std::string const kTimedOut =
+    Named(typeid(ProviderCallTimedOutException), "Provider call timed out.");
+
 }  // namespace
 
-TEST(RequestStateTest, FinishedCallsAreSeenAtOnceEvenWithoutTime) {
+// A finished call is seen at once even without time; a later error replaces the stored one,
+// a later success leaves it.
+TEST(RequestStateTest, ResultsReachTheWaitingThread) {
     RequestState ok;
     ok.Done(nullptr);
-    EXPECT_EQ("(returned)", WaitError(ok, 0));
-    EXPECT_EQ("(returned)", WaitError(ok, -5));
-
+    EXPECT_EQ("(returned)", Wait(ok, 0));
+    EXPECT_EQ("(returned)", Wait(ok, -5));
     RequestState failed;
     NoSuchDomainException failure;
     failed.Done(&failure);
-    std::string const expected =
-        Named(typeid(NoSuchDomainException),
-              "Exception 0x0000054b: The specified domain either does not exist or could not be "
-              "contacted.");
-    EXPECT_EQ(expected, WaitError(failed, 0));
-    EXPECT_EQ(expected, WaitError(failed, 0));  // the stored error is kept
-
-    // A later error replaces the stored one; a later success leaves it.
+    std::string const noDomain = Named(typeid(NoSuchDomainException), failure.what());
+    EXPECT_EQ(noDomain, Wait(failed, 0));
+    EXPECT_EQ(noDomain, Wait(failed, 0));
     AccessDeniedException second;
     failed.Done(&second);
     failed.Done(nullptr);
     EXPECT_EQ(Named(typeid(AccessDeniedException), "Exception 0x00000005: Access is denied."),
-              WaitError(failed, 0));
-
+              Wait(failed, 0));
     RequestState pending;
-    EXPECT_EQ(Named(typeid(ProviderCallTimedOutException), "Provider call timed out."),
-              WaitError(pending, 0));
-}
+    EXPECT_EQ(kTimedOut, Wait(pending, 0));
 
-TEST(RequestStateTest, WorkerResultsReachTheWaitingThread) {
     boost::shared_ptr<RequestState> state = boost::make_shared<RequestState>();
-    boost::shared_ptr<Gate> gate = boost::make_shared<Gate>();
-    TslauthThreadUtil::ScheduleThread([state, gate] {
-        gate->Pass();
+    TslauthThreadUtil::ScheduleThread([state] {
         try {
             throw InvalidKeyException("k");
         } catch (Exception const& e) {
             state->Done(&e);
         }
     });
-    gate->Open();
     EXPECT_EQ(Named(typeid(InvalidKeyException),
                     "The specified key 'k' was not found in this configuration"),
-              WaitError(*state, 60));
-
-    boost::shared_ptr<RequestState> quick = boost::make_shared<RequestState>();
-    TslauthThreadUtil::ScheduleThread([quick] { quick->Done(nullptr); });
-    EXPECT_EQ("(returned)", WaitError(*quick, 60));
+              Wait(*state, 60));
 }
 
+// After the time-out the worker keeps what it holds until it returns.
 TEST(RequestStateTest, AnAbandonedWorkerKeepsWhatItHoldsUntilItReturns) {
     boost::shared_ptr<RequestState> state = boost::make_shared<RequestState>();
     boost::shared_ptr<std::string> holder = boost::make_shared<std::string>("cache");
-    boost::shared_ptr<Gate> gate = boost::make_shared<Gate>();
+    auto gate = std::make_shared<std::promise<void>>();
+    std::shared_future<void> opened = gate->get_future().share();
     boost::weak_ptr<RequestState> watchState = state;
     boost::weak_ptr<std::string> watchHolder = holder;
-    TslauthThreadUtil::ScheduleThread([state, holder, gate] {
-        gate->Pass();
+    TslauthThreadUtil::ScheduleThread([state, holder, opened] {
+        opened.wait();
         *holder = "filled";
         state->Done(nullptr);
     });
-    EXPECT_EQ(Named(typeid(ProviderCallTimedOutException), "Provider call timed out."),
-              WaitError(*state, 1));
+    EXPECT_EQ(kTimedOut, Wait(*state, 1));
     state.reset();
     holder.reset();
     EXPECT_FALSE(watchState.expired());
     EXPECT_FALSE(watchHolder.expired());
-    gate->Open();
+    gate->set_value();
     EXPECT_TRUE(Eventually([&] { return watchState.expired() && watchHolder.expired(); }));
 }
 
-TEST(RequestStateTest, EscapingExceptionsDoNotEndTheProcess) {
+// An exception escaping a worker is logged, not the end of the process; a thread that cannot
+// start is a thread error and releases what the work held.
+TEST(ThreadUtil, EscapingExceptionsAndFailedThreadCreation) {
     sandbox::ClearCapturedLog();
     boost::shared_ptr<bool> finished = boost::make_shared<bool>(false);
     boost::weak_ptr<bool> watch = finished;
@@ -132,18 +102,11 @@ TEST(RequestStateTest, EscapingExceptionsDoNotEndTheProcess) {
     ASSERT_EQ(1u, log.size());
     EXPECT_EQ(3, log[0].priority);
     EXPECT_EQ("Worker thread ended with an exception: escaped", log[0].text);
-}
 
-TEST(ThreadUtil, FailedThreadCreationIsAThreadError) {
     boost::shared_ptr<int> captured = boost::make_shared<int>(1);
     sandbox::FailNextThreadCreation(EAGAIN);
-    try {
-        TslauthThreadUtil::ScheduleThread([captured] {});
-        FAIL();
-    } catch (ThreadErrorException const& e) {
-        EXPECT_EQ("Thread Error: pthread_create failed. RC=" + std::to_string(EAGAIN),
-                  std::string(e.what()));
-    }
-    // The work's copy was destroyed, releasing what it held.
+    EXPECT_EQ(Named(typeid(ThreadErrorException),
+                    "Thread Error: pthread_create failed. RC=" + std::to_string(EAGAIN)),
+              WhatThrown([&] { TslauthThreadUtil::ScheduleThread([captured] {}); }));
     EXPECT_EQ(1, captured.use_count());
 }
