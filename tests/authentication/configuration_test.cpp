@@ -94,14 +94,6 @@ TEST_F(ConfigurationTest, LoadAndLookUp) {
     sandbox::MakeDirectory(dir + "/dir.conf");
     EXPECT_EQ(Named(typeid(IOError), "Unable to read '" + dir + "/dir.conf': Is a directory"),
               WhatThrown([] { Configuration{dir + "/dir.conf"}; }));
-
-    WriteFile(dir + "/authentication.conf", "remote-authentication-store = None\n");
-    WriteFile(dir + "/qapprovider.conf", "provider = beta\n");
-    EXPECT_EQ("None", AuthenticationConfiguration()["remote-authentication-store"]);
-    EXPECT_EQ("beta", QAPProviderConfiguration()["provider"]);
-    EXPECT_EQ(Named(typeid(IOError),
-                    "Unable to open '" + dir + "/provider.conf': No such file or directory"),
-              WhatThrown([] { ProviderConfiguration(); }));
 }
 
 // Canonical bytes that read back the same; the file's permission bits are kept (also for an

@@ -97,9 +97,11 @@ TEST_F(StoreTest, RegistryAndTheNoneStore) {
         {"other = None\n", Named(typeid(InvalidKeyException),
                                  "The specified key 'remote-authentication-store' was not found "
                                  "in this configuration")},
+        {"", Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory")},
     };
     for (auto const& row : rows) {
         WriteFile(kConf, row.file);
+        if (*row.file == '\0') ::unlink(kConf.c_str());
         std::string active;
         std::string const thrown = WhatThrown([&] { active = none->IsActive() ? "1" : "0"; });
         EXPECT_EQ(row.active, thrown == "(returned)" ? active : thrown) << row.file;

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,56 +29,38 @@ struct ToolResult {
     std::string out, err;
 };
 
-// A running tslauth with its standard input on a pipe, its output in scratch files; Finish
-// writes the input, closes it and collects.
-class ToolProcess {
-public:
-    explicit ToolProcess(std::vector<std::string> arguments) {
-        int input[2];
-        EXPECT_EQ(0, ::pipe2(input, O_CLOEXEC));
-        std::vector<char*> argv;
-        arguments.insert(arguments.begin(), TSLAUTH_TOOL);
-        for (std::string& word : arguments) argv.push_back(&word[0]);
-        argv.push_back(nullptr);
-        pid = ::fork();
-        if (pid == 0) {
-            ::dup2(input[0], 0);
-            ::dup2(::open(Output(1).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-            ::dup2(::open(Output(2).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(input[0]);
-        in = input[1];
-    }
-    ~ToolProcess() {
-        if (pid > 0) Finish();
-    }
-    pid_t Pid() const { return pid; }
-    ToolResult Finish(std::string const& input = "") {
-        if (!input.empty() && ::write(in, input.data(), input.size()) < 0) ADD_FAILURE();
-        ::close(in);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        pid = -1;
-        ToolResult result;
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        result.out = sandbox::ReadFile(Output(1));
-        result.err = sandbox::ReadFile(Output(2));
-        return result;
-    }
-
-private:
-    static std::string Output(int fd) {
+// Runs tslauth with the input on its standard input (a pipe), its output into scratch
+// files; `started` sees the running process first.
+inline ToolResult RunTool(std::vector<std::string> arguments, std::string const& input = "",
+                          std::function<void(pid_t)> const& started = nullptr) {
+    auto output = [](int fd) {
         return sandbox::ScratchDirectory() + "/tool." + std::to_string(fd);
+    };
+    int pipe[2];
+    EXPECT_EQ(0, ::pipe2(pipe, O_CLOEXEC));
+    std::vector<char*> argv;
+    arguments.insert(arguments.begin(), TSLAUTH_TOOL);
+    for (std::string& word : arguments) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    pid_t const pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipe[0], 0);
+        ::dup2(::open(output(1).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        ::dup2(::open(output(2).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
     }
-    pid_t pid = -1;
-    int in = -1;
-};
-
-inline ToolResult RunTool(std::vector<std::string> const& arguments,
-                          std::string const& input = "") {
-    return ToolProcess(arguments).Finish(input);
+    ::close(pipe[0]);
+    if (started) started(pid);
+    if (!input.empty() && ::write(pipe[1], input.data(), input.size()) < 0) ADD_FAILURE();
+    ::close(pipe[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ToolResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = sandbox::ReadFile(output(1));
+    result.err = sandbox::ReadFile(output(2));
+    return result;
 }
 
 inline std::string Error(ostrel::authentication::Exception const& e) {

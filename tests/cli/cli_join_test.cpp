@@ -85,22 +85,24 @@ TEST_F(CliTest, JoinStatusAndLeave) {
     setenv("LD_PRELOAD", INSTANT_SLEEP, 1);
     std::string const asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
     setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
-    ToolProcess joining({"join", "corp.example", "--user", "administrator", "--password-file", fifo,
-                         "--skip-hostname-check"});
+    auto const written = [&](pid_t pid) {
+        int const writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the tool
+        ASSERT_GE(writer, 0);
+        std::string words = std::string(TSLAUTH_TOOL) + '\0';
+        for (std::string word : {"join", "corp.example", "--user", "administrator",
+                                 "--password-file", fifo.c_str(), "--skip-hostname-check"}) {
+            words += word + '\0';
+        }
+        EXPECT_EQ(words, CommandLine(pid));
+        std::string const lines = kPassword + "\nignored\n";
+        EXPECT_EQ(static_cast<ssize_t>(lines.size()), ::write(writer, lines.data(), lines.size()));
+        ::close(writer);
+    };
+    ToolResult join = RunTool({"join", "corp.example", "--user", "administrator", "--password-file",
+                               fifo, "--skip-hostname-check"},
+                              "", written);
     unsetenv("LD_PRELOAD");
     setenv("ASAN_OPTIONS", asan.c_str(), 1);
-    int const writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the tool
-    ASSERT_GE(writer, 0);
-    std::string words = std::string(TSLAUTH_TOOL) + '\0';
-    for (std::string word : {"join", "corp.example", "--user", "administrator", "--password-file",
-                             fifo.c_str(), "--skip-hostname-check"}) {
-        words += word + '\0';
-    }
-    EXPECT_EQ(words, CommandLine(joining.Pid()));
-    std::string const lines = kPassword + "\nignored\n";
-    ASSERT_EQ(static_cast<ssize_t>(lines.size()), ::write(writer, lines.data(), lines.size()));
-    ::close(writer);
-    ToolResult join = joining.Finish();
     EXPECT_EQ(0, join.status) << join.err;
     EXPECT_EQ("Joined corp.example.\n", join.out);
     EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("\nbad-passwords"));

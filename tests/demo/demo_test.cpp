@@ -55,6 +55,9 @@ protected:
 TEST_F(DemoTest, JoinedHostAnswersItsQueries) {
     ASSERT_EQ("(returned)", Join("corp.example/OU=Servers,DC=corp,DC=example"));
     ActiveDirectoryProvider provider("demodirectory");
+    EXPECT_EQ("demodirectory", provider.NSSModule());
+    EXPECT_TRUE(provider.NSSModuleParameters().empty());
+    EXPECT_EQ(2, provider.GetAPIVersion());
     EXPECT_EQ("CN=SANDBOX-HOST,OU=Servers,DC=corp,DC=example", provider.GetMachineAccountDN());
     EXPECT_EQ(0x8u, store->GetDomainTrustRelationship("CORP"));
     EXPECT_EQ(0x22u, store->GetDomainTrustRelationship("lab.example"));
@@ -142,6 +145,9 @@ TEST_F(DemoTest, RefusedJoinsAndNamesInTheRequest) {
     EXPECT_EQ("(returned)", Join("CORP/Hosts/Linux", {"CORP\\Administrator", "Demo-Passw0rd"}));
     EXPECT_EQ("CN=SANDBOX-HOST,OU=Linux,OU=Hosts,DC=corp,DC=example",
               Configuration().machineAccountDN);
+    // Leaving with credentials puts the file back byte for byte, comments and layout kept.
+    store->PartDomain(kAdministrator);
+    EXPECT_EQ(kExample, sandbox::ReadFile(kDirectoryFile));
 }
 
 TEST_F(DemoTest, MalformedFileFailsClearly) {
@@ -239,6 +245,13 @@ TEST_F(DemoTest, ProxyClientChecksTheCertificateAndTheAccount) {
     EXPECT_EQ("1225 - - -", domainInfo("192.0.2.2", 0, nullptr));
     sandbox::WriteFile("/etc/ostrel/tslauth/demo-proxy.pem", "not a certificate\n");
     EXPECT_EQ(untrusted, domainInfo("192.0.2.1", 1, certificate.thumbprint.c_str()));
+    std::string unresponsive = kExample;
+    unresponsive.replace(unresponsive.find("unresponsive = no"), 17, "unresponsive = yes");
+    sandbox::WriteFile(kDirectoryFile, unresponsive, 0600);
+    EXPECT_EQ("10060 - - -", domainInfo("192.0.2.1", 0, nullptr));
+    sandbox::WriteFile(kDirectoryFile, "[proxy]\naddress = 192.0.2.1\n", 0600);
+    EXPECT_EQ("1359 - - -", domainInfo("192.0.2.1", 0, nullptr));
+    sandbox::WriteFile(kDirectoryFile, kExample, 0600);
 
     auto create = [&](char const* hostName, char const* container, std::string* password) {
         char* data[2] = {nullptr, nullptr};
