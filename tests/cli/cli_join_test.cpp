@@ -57,8 +57,9 @@ TEST_F(CliTest, JoinStatusAndLeave) {
 
     // A wrong password fails at once: it is never tried again, which under a lockout policy
     // would lock the account.
-    ToolResult wrong = RunTool(
-        {"join", "corp.example", "--user", "administrator", "--skip-hostname-check"}, "nope\n");
+    ToolResult wrong =
+        RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
+                "demo-passw0rd\n");
     EXPECT_EQ(4, wrong.status);
     EXPECT_EQ(Error(LogonFailureException()), wrong.err);
     EXPECT_NE(std::string::npos,
