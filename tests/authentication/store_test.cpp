@@ -22,19 +22,16 @@ namespace {
 std::string const kConf = "/etc/ostrel/tslauth/authentication.conf";
 
 AuthenticationStoreFactory& Factory() {
-    AuthenticationStoreFactory* factory = Singleton<AuthenticationStoreFactory>::_instance;
-    if (factory == nullptr) throw std::logic_error("no factory");
-    return *factory;
+    return *Singleton<AuthenticationStoreFactory>::_instance;
 }
 
-// Stores registered by these tests under names starting with "test-", to watch what the None
-// store does with the store it replaces.
+// A store registered by these tests, to watch what the None store does with the store it
+// replaces.
 struct Observed {
     int inactivations = 0;
     std::string fileDuringInactivation;
     enum { Succeed, BadCast, Fail } behaviour = Succeed;
-};
-Observed observed;
+} observed;
 
 class ObservedStore : public RemoteAuthenticationStore {
 public:
@@ -65,118 +62,108 @@ protected:
         Factory().RegisterType("test-local", &Constructor<LocalOnlyStore>);
         observed = Observed();
     }
-
-    std::string MakeNoneActiveError() {
+    static std::string MakeNoneActive() {
         return WhatThrown([] { NoRemoteAuthenticationStore().MakeActive(); });
     }
 };
 
 }  // namespace
 
-TEST(StoreFactory, RegistryByDisplayName) {
+TEST_F(StoreTest, RegistryAndTheNoneStore) {
     std::vector<std::string> names = Factory().GetRegisteredStores();
-    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
-    names.erase(std::remove_if(names.begin(), names.end(),
-                               [](std::string const& n) { return n.compare(0, 5, "test-") == 0; }),
-                names.end());
-    EXPECT_EQ((std::vector<std::string>{"Active Directory", "None"}), names);
-
-    EXPECT_EQ(nullptr, Factory().CreateInstance("").get());
+    EXPECT_EQ((std::vector<std::string>{"Active Directory", "None", "test-local", "test-remote"}),
+              names);
     EXPECT_EQ(nullptr, Factory().CreateInstance("none").get());
+    // The first registration of a name stays.
+    Factory().RegisterType("None", &Constructor<LocalOnlyStore>);
     std::auto_ptr<AuthenticationStore> none = Factory().CreateInstance("None");
     ASSERT_NE(nullptr, none.get());
     EXPECT_EQ(typeid(NoRemoteAuthenticationStore), typeid(*none));
-
-    // The first registration of a name stays.
-    Factory().RegisterType("None", &Constructor<LocalOnlyStore>);
-    EXPECT_EQ(typeid(NoRemoteAuthenticationStore), typeid(*Factory().CreateInstance("None")));
-}
-
-TEST(NoneStore, FixedAnswers) {
-    NoRemoteAuthenticationStore store;
-    EXPECT_EQ("None", store.GetDisplayName());
-    std::unique_ptr<StoreConfiguration> configuration(store.GetStoreConfiguration());
+    EXPECT_EQ("None", none->GetDisplayName());
+    std::unique_ptr<StoreConfiguration> configuration(none->GetStoreConfiguration());
     EXPECT_EQ(typeid(NoRemoteAuthenticationStoreConfiguration), typeid(*configuration));
-    try {
-        store.MakeInactive();
-        FAIL();
-    } catch (std::runtime_error const& e) {
-        EXPECT_STREQ("Attempted to disable None Store", e.what());
-        EXPECT_EQ(nullptr, dynamic_cast<Exception const*>(&e));
-    }
-}
+    EXPECT_EQ(Named(typeid(std::runtime_error), "Attempted to disable None Store"), WhatThrown([&] {
+                  dynamic_cast<NoRemoteAuthenticationStore&>(*none).MakeInactive();
+              }));
 
-TEST_F(StoreTest, IsActiveComparesTheRecordedNameExactly) {
-    NoRemoteAuthenticationStore store;
-    WriteFile(kConf, "remote-authentication-store = None\n");
-    EXPECT_TRUE(store.IsActive());
-    WriteFile(kConf, "remote-authentication-store = none\n");
-    EXPECT_FALSE(store.IsActive());
-    WriteFile(kConf, "remote-authentication-store = \"None \"\n");
-    EXPECT_FALSE(store.IsActive());
-    WriteFile(kConf, "other = None\n");
-    EXPECT_THROW(store.IsActive(), InvalidKeyException);
-    unlink(kConf.c_str());
-    EXPECT_THROW(store.IsActive(), IOError);
+    // Active when the recorded name is exactly "None".
+    struct {
+        char const* file;
+        std::string active;
+    } const rows[] = {
+        {"remote-authentication-store = None\n", "1"},
+        {"remote-authentication-store = none\n", "0"},
+        {"remote-authentication-store = \"None \"\n", "0"},
+        {"other = None\n", Named(typeid(InvalidKeyException),
+                                 "The specified key 'remote-authentication-store' was not found "
+                                 "in this configuration")},
+        {"", Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory")},
+    };
+    for (auto const& row : rows) {
+        WriteFile(kConf, row.file);
+        if (*row.file == '\0') ::unlink(kConf.c_str());
+        std::string active;
+        std::string const thrown = WhatThrown([&] { active = none->IsActive() ? "1" : "0"; });
+        EXPECT_EQ(row.active, thrown == "(returned)" ? active : thrown) << row.file;
+    }
 }
 
 TEST_F(StoreTest, ActivatingNoneWhenAlreadyActiveWritesNothing) {
     sandbox::MountTmpfs("/etc/ostrel/tslauth", 1 << 20);
     WriteFile(kConf, "remote-authentication-store=None\nextra = 1\n", 0640);
-    struct stat before;
+    struct stat before, after;
     ASSERT_EQ(0, stat(kConf.c_str(), &before));
-    // Read-only: any attempt to write would fail.
-    sandbox::RemountReadOnly("/etc/ostrel/tslauth");
-    EXPECT_EQ("(returned)", MakeNoneActiveError());
-    struct stat after;
+    sandbox::RemountReadOnly("/etc/ostrel/tslauth");  // any attempt to write would fail
+    EXPECT_EQ("(returned)", MakeNoneActive());
     ASSERT_EQ(0, stat(kConf.c_str(), &after));
     EXPECT_EQ(before.st_ino, after.st_ino);
-    EXPECT_EQ("remote-authentication-store=None\nextra = 1\n", ReadFile(kConf));
     EXPECT_EQ(0, observed.inactivations);
 }
 
-TEST_F(StoreTest, ActivatingNoneRecordsItFirstThenDeactivatesThePreviousStore) {
+// None is recorded first, then the previous store is made inactive; its failure reaches the
+// caller and the record goes back byte for byte. A previous store that cannot be made
+// inactive leaves None recorded.
+TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
     WriteFile(kConf, "remote-authentication-store = test-remote\nz = 1\n", 0644);
-    EXPECT_EQ("(returned)", MakeNoneActiveError());
-    std::string const expected = "remote-authentication-store = \"None\"\nz = \"1\"\n";
-    EXPECT_EQ(expected, ReadFile(kConf));
+    EXPECT_EQ("(returned)", MakeNoneActive());
+    std::string const none = "remote-authentication-store = \"None\"\n";
+    EXPECT_EQ(none + "z = \"1\"\n", ReadFile(kConf));
     EXPECT_EQ(0644u, sandbox::FileMode(kConf));
     EXPECT_EQ(1, observed.inactivations);
-    EXPECT_EQ(expected, observed.fileDuringInactivation);
+    EXPECT_EQ(none + "z = \"1\"\n", observed.fileDuringInactivation);
 
-    // The previous store's failures reach the caller; the record goes back byte for byte.
-    WriteFile(kConf, "remote-authentication-store = test-remote\n");
-    observed.behaviour = Observed::Fail;
-    EXPECT_EQ(Named(typeid(AccessDeniedException), "Exception 0x00000005: Access is denied."),
-              MakeNoneActiveError());
-    EXPECT_EQ("remote-authentication-store = test-remote\n", ReadFile(kConf));
-
-    WriteFile(kConf, "remote-authentication-store = test-remote\n");
-    observed.behaviour = Observed::BadCast;
-    EXPECT_EQ(Named(typeid(InvalidRemoteAuthenticationStoreException),
-                    "The specified store 'test-remote' is invalid"),
-              MakeNoneActiveError());
-}
-
-TEST_F(StoreTest, ActivatingNoneOverAnUnusablePreviousStore) {
-    WriteFile(kConf, "remote-authentication-store = Kerberos\n");
-    EXPECT_EQ(Named(typeid(UnknownRemoteAuthenticationStoreException),
-                    "The specified store 'Kerberos' is unknown"),
-              MakeNoneActiveError());
-    EXPECT_EQ("remote-authentication-store = \"None\"\n", ReadFile(kConf));
-
-    WriteFile(kConf, "remote-authentication-store = test-local\n");
-    EXPECT_EQ(Named(typeid(InvalidRemoteAuthenticationStoreException),
-                    "The specified store 'test-local' is invalid"),
-              MakeNoneActiveError());
-    EXPECT_EQ("remote-authentication-store = \"None\"\n", ReadFile(kConf));
+    std::string const invalid = "The specified store 'test-remote' is invalid";
+    struct {
+        decltype(Observed::behaviour) behaviour;
+        std::string previous, error, after;
+    } const rows[] = {
+        {Observed::Fail, "test-remote",
+         Named(typeid(AccessDeniedException), "Exception 0x00000005: Access is denied."), ""},
+        {Observed::BadCast, "test-remote",
+         Named(typeid(InvalidRemoteAuthenticationStoreException), invalid), ""},
+        {Observed::Succeed, "Kerberos",
+         Named(typeid(UnknownRemoteAuthenticationStoreException),
+               "The specified store 'Kerberos' is unknown"),
+         none},
+        {Observed::Succeed, "test-local",
+         Named(typeid(InvalidRemoteAuthenticationStoreException),
+               "The specified store 'test-local' is invalid"),
+         none},
+    };
+    for (auto const& row : rows) {
+        std::string const before = "remote-authentication-store = " + row.previous + "\n";
+        WriteFile(kConf, before);
+        observed.behaviour = row.behaviour;
+        EXPECT_EQ(row.error, MakeNoneActive());
+        EXPECT_EQ(row.after.empty() ? before : row.after, ReadFile(kConf)) << row.previous;
+    }
 
     WriteFile(kConf, "store = None\n");
     EXPECT_EQ(Named(typeid(InvalidKeyException),
                     "The specified key 'remote-authentication-store' was not found in this "
                     "configuration"),
-              MakeNoneActiveError());
-    unlink(kConf.c_str());
+              MakeNoneActive());
+    ::unlink(kConf.c_str());
     EXPECT_EQ(Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory"),
-              MakeNoneActiveError());
+              MakeNoneActive());
 }

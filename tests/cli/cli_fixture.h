@@ -3,8 +3,12 @@
 
 // The built tslauth command run as a child process in the sandbox, against the demo
 // directory's plug-ins and the example directory file.
-#include <sys/types.h>
+#include <authentication/exceptions.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,8 +16,7 @@
 
 inline char const kDirectoryFile[] = "/etc/ostrel/tslauth/demo-directory.conf";
 inline char const kPAMFile[] = "/etc/pam.d/system-auth-generic";
-inline char const kPassword[] = "Demo-Passw0rd";
-
+inline std::string const kPassword = "Demo-Passw0rd";
 inline std::string const kPAMText =
     "auth required /lib/security/$ISA/pam_env.so\n"
     "auth sufficient /lib/security/$ISA/pam_unix.so likeauth nullok\n"
@@ -21,33 +24,76 @@ inline std::string const kPAMText =
     "account required /lib/security/$ISA/pam_access.so\n"
     "session required /lib/security/$ISA/pam_unix.so\n";
 
-// What a finished run left behind.
 struct ToolResult {
     int status = -1;  // the exit status, or 128 + signal
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
-// A running tslauth with its standard input open; Finish closes the input and collects.
-class ToolProcess {
-public:
-    explicit ToolProcess(std::vector<std::string> const& arguments);
-    ~ToolProcess();
-    pid_t Pid() const { return pid; }
-    ToolResult Finish(std::string const& input = "");
+// Runs tslauth with the input on its standard input (a pipe), its output into scratch
+// files; `started` sees the running process first.
+inline ToolResult RunTool(std::vector<std::string> arguments, std::string const& input = "",
+                          std::function<void(pid_t)> const& started = nullptr) {
+    auto output = [](int fd) {
+        return sandbox::ScratchDirectory() + "/tool." + std::to_string(fd);
+    };
+    int pipe[2];
+    EXPECT_EQ(0, ::pipe2(pipe, O_CLOEXEC));
+    std::vector<char*> argv;
+    arguments.insert(arguments.begin(), TSLAUTH_TOOL);
+    for (std::string& word : arguments) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    pid_t const pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipe[0], 0);
+        ::dup2(::open(output(1).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+        ::dup2(::open(output(2).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipe[0]);
+    if (started) started(pid);
+    if (!input.empty() && ::write(pipe[1], input.data(), input.size()) < 0) ADD_FAILURE();
+    ::close(pipe[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ToolResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = sandbox::ReadFile(output(1));
+    result.err = sandbox::ReadFile(output(2));
+    return result;
+}
 
-private:
-    pid_t pid = -1;
-    int in = -1, out = -1, err = -1;
-};
-
-ToolResult RunTool(std::vector<std::string> const& arguments, std::string const& input = "");
+inline std::string Error(ostrel::authentication::Exception const& e) {
+    return std::string("tslauth: ") + e.what() + "\n";
+}
 
 class CliTest : public sandbox::SandboxTest {
 protected:
-    void SetUp() override;
-    // The directory file with its "unresponsive" switch set.
-    static void SetUnresponsive(bool unresponsive);
+    void SetUp() override {
+        sandbox::SandboxTest::SetUp();
+        sandbox::WriteFile("/usr/libexec/tslauth/lib/libdemodirectory.so",
+                           sandbox::ReadFile(DEMO_DIRECTORY_PLUGIN), 0755);
+        sandbox::WriteFile("/usr/libexec/tslauth/lib/libdemoproxy.so",
+                           sandbox::ReadFile(DEMO_PROXY_PLUGIN), 0755);
+        sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf", "provider = demodirectory\n");
+        sandbox::WriteFile("/etc/ostrel/tslauth/qapprovider.conf", "provider = demoproxy\n");
+        sandbox::WriteFile("/etc/ostrel/tslauth/authentication.conf",
+                           "remote-authentication-store = None\n");
+        sandbox::WriteFile(kDirectoryFile, sandbox::ReadFile(DEMO_EXAMPLE_DIRECTORY), 0600);
+        sandbox::WriteFile(kPAMFile, kPAMText);
+    }
+    // The directory file with `from` replaced by `to`, replaced by rename as the plug-ins do,
+    // so that a waiting query never sees it missing.
+    static void EditDirectory(std::string const& from, std::string const& to) {
+        std::string text = sandbox::ReadFile(kDirectoryFile);
+        text.replace(text.find(from), from.size(), to);
+        std::string const temporary = std::string(kDirectoryFile) + ".test";
+        sandbox::WriteFile(temporary, text, 0600);
+        ASSERT_EQ(0, ::rename(temporary.c_str(), kDirectoryFile));
+    }
+    static bool Joined() {
+        return sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST") != std::string::npos;
+    }
 };
 
 #endif

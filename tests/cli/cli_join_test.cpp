@@ -1,9 +1,6 @@
 // The tslauth command against the demo directory: joining, leaving, status, the proxy,
 // preflight and time-outs.
-#include <authentication/exceptions.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
@@ -35,10 +32,6 @@ std::string const kNotJoinedStatus =
     "Trust state:           7 (not joined)\n"
     "Trusted domains:       (none)\n";
 
-std::string Error(Exception const& e) {
-    return std::string("tslauth: ") + e.what() + "\n";
-}
-
 // The arguments the tool was started with. A program run through a user-mode emulator (a
 // 32-bit build on a host that runs 32-bit programs only that way) shows the emulator first,
 // as the process's executable; that word is dropped.
@@ -64,29 +57,51 @@ TEST_F(CliTest, JoinStatusAndLeave) {
 
     // A wrong password fails at once: it is never tried again, which under a lockout policy
     // would lock the account.
-    ToolResult wrong = RunTool(
-        {"join", "corp.example", "--user", "administrator", "--skip-hostname-check"}, "nope\n");
+    ToolResult wrong =
+        RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
+                "demo-passw0rd\n");
     EXPECT_EQ(4, wrong.status);
     EXPECT_EQ(Error(LogonFailureException()), wrong.err);
     EXPECT_NE(std::string::npos,
               sandbox::ReadFile(kDirectoryFile).find("\nbad-passwords = administrator 1\n"));
+    // No option takes a password.
+    for (std::string option : {std::string("--password"), "--password=" + kPassword}) {
+        EXPECT_EQ(
+            2,
+            RunTool({"join", "corp.example", "--user", "administrator", option, kPassword}).status);
+    }
+    EXPECT_FALSE(Joined());
     // An empty password is refused by the library before the directory is asked.
     ToolResult empty =
         RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"}, "\n");
     EXPECT_EQ(3, empty.status);
     EXPECT_EQ(0u, empty.err.find("tslauth: ")) << empty.err;
 
-    // The password from standard input (its first line). The directory is busy once: the
-    // command says which attempt comes next (not a terminal: one line, no progress line).
-    std::string directory = sandbox::ReadFile(kDirectoryFile);
-    directory.insert(directory.find("lockout-threshold"), "busy-joins = 1\n");
-    sandbox::WriteFile(kDirectoryFile, directory, 0600);
+    // The password from a pipe (its first line): the arguments, read while the command waits
+    // for it, hold nothing of it. The directory is busy once: the command says which attempt
+    // comes next (not a terminal: one line, no progress line).
+    EditDirectory("lockout-threshold", "busy-joins = 1\nlockout-threshold");
+    std::string const fifo = sandbox::ScratchDirectory() + "/password-fifo";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
     setenv("LD_PRELOAD", INSTANT_SLEEP, 1);
     std::string const asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
     setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
-    ToolResult join =
-        RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
-                std::string(kPassword) + "\nignored\n");
+    auto const written = [&](pid_t pid) {
+        int const writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the tool
+        ASSERT_GE(writer, 0);
+        std::string words = std::string(TSLAUTH_TOOL) + '\0';
+        for (std::string word : {"join", "corp.example", "--user", "administrator",
+                                 "--password-file", fifo.c_str(), "--skip-hostname-check"}) {
+            words += word + '\0';
+        }
+        EXPECT_EQ(words, CommandLine(pid));
+        std::string const lines = kPassword + "\nignored\n";
+        EXPECT_EQ(static_cast<ssize_t>(lines.size()), ::write(writer, lines.data(), lines.size()));
+        ::close(writer);
+    };
+    ToolResult join = RunTool({"join", "corp.example", "--user", "administrator", "--password-file",
+                               fifo, "--skip-hostname-check"},
+                              "", written);
     unsetenv("LD_PRELOAD");
     setenv("ASAN_OPTIONS", asan.c_str(), 1);
     EXPECT_EQ(0, join.status) << join.err;
@@ -122,54 +137,31 @@ TEST_F(CliTest, JoinStatusAndLeave) {
     EXPECT_EQ(4, badLeave.status);
     EXPECT_EQ(Error(LogonFailureException()), badLeave.err);
     std::string const passwordFile = sandbox::ScratchDirectory() + "/password";
-    sandbox::WriteFile(passwordFile, std::string(kPassword) + "\n", 0600);
+    sandbox::WriteFile(passwordFile, kPassword + "\n", 0600);
     ToolResult leave =
         RunTool({"leave", "--user", "administrator", "--password-file", passwordFile});
     EXPECT_EQ(0, leave.status) << leave.err;
     EXPECT_EQ("Left the domain.\n", leave.out);
-    EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST"));
+    EXPECT_FALSE(Joined());
     EXPECT_EQ(kNotJoinedStatus, RunTool({"status"}).out);
     ToolResult notJoined = RunTool({"leave"});
     EXPECT_EQ(4, notJoined.status);
     EXPECT_EQ(Error(SetupNotJoinedException()), notJoined.err);
 
+    // At the lockout threshold the account is locked out, the right password included.
+    EditDirectory("lockout-threshold = 5", "lockout-threshold = 2");
+    for (std::string const password : {"nope", "nope", kPassword.c_str()}) {
+        wrong =
+            RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
+                    password + "\n");
+    }
+    EXPECT_EQ(4, wrong.status);
+    EXPECT_EQ(Error(AccountLockedOutException()), wrong.err);
+
     ToolResult unreadable = RunTool(
         {"join", "corp.example", "--user", "administrator", "--password-file", "/nonexistent"});
     EXPECT_EQ(6, unreadable.status);
     EXPECT_EQ("tslauth: Cannot open '/nonexistent': No such file or directory\n", unreadable.err);
-}
-
-TEST_F(CliTest, PasswordNeverInTheArguments) {
-    // No option takes a password.
-    for (std::string option : {std::string("--password"), "--password=" + std::string(kPassword)}) {
-        std::vector<std::string> words = {"join", "corp.example", "--user", "administrator",
-                                          option};
-        if (option == "--password") words.push_back(kPassword);
-        ToolResult result = RunTool(words);
-        EXPECT_EQ(2, result.status) << option;
-        EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST"));
-    }
-
-    // A join waiting for its password on a pipe: its arguments, read while it waits, hold
-    // nothing of it.
-    std::string const fifo = sandbox::ScratchDirectory() + "/password-fifo";
-    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
-    ToolProcess join({"join", "corp.example", "--user", "administrator", "--password-file", fifo,
-                      "--skip-hostname-check"});
-    int const writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the tool
-    ASSERT_GE(writer, 0);
-    std::string const expected = std::string(TSLAUTH_TOOL) + '\0' + "join" + '\0' + "corp.example" +
-                                 '\0' + "--user" + '\0' + "administrator" + '\0' +
-                                 "--password-file" + '\0' + fifo + '\0' + "--skip-hostname-check" +
-                                 '\0';
-    EXPECT_EQ(expected, CommandLine(join.Pid()));
-    std::string const line = std::string(kPassword) + "\n";
-    ASSERT_EQ(static_cast<ssize_t>(line.size()), ::write(writer, line.data(), line.size()));
-    ::close(writer);
-    ToolResult result = join.Finish();
-    EXPECT_EQ(0, result.status) << result.err;
-    EXPECT_EQ("Joined corp.example.\n", result.out);
-    ::unlink(fifo.c_str());
 }
 
 TEST_F(CliTest, JoinThroughTheProxy) {
@@ -198,7 +190,7 @@ TEST_F(CliTest, JoinThroughTheProxy) {
     ToolResult untrusted = RunTool({"join-proxy", "192.0.2.1", "--skip-hostname-check"});
     EXPECT_EQ(4, untrusted.status);
     EXPECT_EQ(Error(InvalidQAPCertificateException()), untrusted.err);
-    EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST"));
+    EXPECT_FALSE(Joined());
 
     ToolResult import =
         RunTool({"import-certificate", "/etc/ostrel/tslauth/demo-proxy.pem", "192.0.2.1"});
@@ -261,9 +253,9 @@ TEST_F(CliTest, PreflightReportsEachCheck) {
 TEST_F(CliTest, UnresponsiveDirectoryTimesOut) {
     ASSERT_EQ(0,
               RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
-                      std::string(kPassword) + "\n")
+                      kPassword + "\n")
                   .status);
-    SetUnresponsive(true);
+    EditDirectory("unresponsive = no", "unresponsive = yes");
     ToolResult status = RunTool({"status", "--timeout", "1"});
     EXPECT_EQ(5, status.status);
     EXPECT_EQ(
@@ -291,11 +283,9 @@ TEST_F(CliTest, UnresponsiveDirectoryTimesOut) {
                             "\"trust state\"]}\n"))
         << json.out;
     // Operations the library waits for without a time-out fail at once.
-    ToolResult leave = RunTool({"leave", "--user", "administrator"}, std::string(kPassword));
+    ToolResult leave = RunTool({"leave", "--user", "administrator"}, kPassword);
     EXPECT_EQ(4, leave.status);
     EXPECT_EQ(Error(NoSuchDomainException()), leave.err);
-    SetUnresponsive(false);
-    EXPECT_EQ(0, RunTool({"status"}).status);
 }
 
 // The host-name repair a join makes is shown, on standard error and in --json; a host file
@@ -318,8 +308,8 @@ TEST_F(CliTest, JoinShowsWhatItChangedOnTheHost) {
         "value sandbox-host.corp.example";
     std::string const line = "192.0.2.10\tsandbox-host.lab.example sandbox-host";
 
-    ToolResult join = RunTool({"join", "corp.example", "--user", "administrator", "--json"},
-                              std::string(kPassword) + "\n");
+    ToolResult join =
+        RunTool({"join", "corp.example", "--user", "administrator", "--json"}, kPassword + "\n");
     EXPECT_EQ(0, join.status) << join.err;
     EXPECT_EQ("tslauth: warning: " + warning +
                   "\ntslauth: changed /etc/resolv.conf: added corp.example to the DNS search "
@@ -338,7 +328,7 @@ TEST_F(CliTest, JoinShowsWhatItChangedOnTheHost) {
     sandbox::WriteFile("/etc/hosts", hosts);
     sandbox::RemountReadOnly("/etc");
     ToolResult readOnly =
-        RunTool({"join", "corp.example", "--user", "administrator"}, std::string(kPassword) + "\n");
+        RunTool({"join", "corp.example", "--user", "administrator"}, kPassword + "\n");
     EXPECT_EQ(6, readOnly.status);
     EXPECT_EQ(0u, readOnly.err.find("tslauth: warning: " + warning + "\ntslauth: "))
         << readOnly.err;

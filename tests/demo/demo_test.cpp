@@ -1,0 +1,305 @@
+// What the demo directory's plug-ins do that the command tests (tests/cli) do not reach:
+// the directory queries, refused joins, a malformed directory file, concurrent callers, and
+// the proxy client's own checks.
+#include <authentication/active_directory_store.h>
+#include <authentication/exceptions.h>
+#include <authentication/qap_records.h>
+#include <dlfcn.h>
+#include <tslauth/qap_proxy_client.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "sandbox.h"
+#include "test_certificate.h"
+#include "what_thrown.h"
+
+using namespace ostrel::authentication;
+
+namespace {
+
+char const kDirectoryFile[] = "/etc/ostrel/tslauth/demo-directory.conf";
+Credentials const kAdministrator = {"administrator", "Demo-Passw0rd"};
+std::string const kAlreadyJoined =
+    Named(typeid(SetupAlreadyJoinedException),
+          "Exception 0x00000a83: This machine is already joined to a domain.");
+
+class DemoTest : public sandbox::SandboxTest {
+protected:
+    void SetUp() override {
+        sandbox::SandboxTest::SetUp();
+        sandbox::WriteFile("/usr/libexec/tslauth/lib/libdemodirectory.so",
+                           sandbox::ReadFile(DEMO_DIRECTORY_PLUGIN), 0755);
+        sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf", "provider = demodirectory\n");
+        sandbox::WriteFile(kDirectoryFile, kExample, 0600);
+        store.reset(new ActiveDirectoryStore(60));
+    }
+    void TearDown() override {
+        store.reset();
+        sandbox::SandboxTest::TearDown();
+    }
+    std::string Join(std::string const& domain, Credentials const& credentials = kAdministrator) {
+        return WhatThrown([&] { store->JoinDomain(domain, credentials, true); });
+    }
+    ActiveDirectoryStoreConfiguration Configuration() {
+        std::unique_ptr<StoreConfiguration> configuration(store->GetStoreConfiguration());
+        return dynamic_cast<ActiveDirectoryStoreConfiguration&>(*configuration);
+    }
+
+    std::string const kExample = sandbox::ReadFile(DEMO_EXAMPLE_DIRECTORY);
+    std::unique_ptr<ActiveDirectoryStore> store;
+};
+
+}  // namespace
+
+TEST_F(DemoTest, JoinedHostAnswersItsQueries) {
+    ASSERT_EQ("(returned)", Join("corp.example/OU=Servers,DC=corp,DC=example"));
+    ActiveDirectoryProvider provider("demodirectory");
+    EXPECT_EQ("demodirectory", provider.NSSModule());
+    EXPECT_TRUE(provider.NSSModuleParameters().empty());
+    EXPECT_EQ(2, provider.GetAPIVersion());
+    EXPECT_EQ("CN=SANDBOX-HOST,OU=Servers,DC=corp,DC=example", provider.GetMachineAccountDN());
+    EXPECT_EQ(0x8u, store->GetDomainTrustRelationship("CORP"));
+    EXPECT_EQ(0x22u, store->GetDomainTrustRelationship("lab.example"));
+    EXPECT_EQ(0x2u, store->GetDomainTrustRelationship("PARTNER"));  // outbound
+    EXPECT_EQ(0u, store->GetDomainTrustRelationship("elsewhere.example"));
+
+    // Preferred controllers come first when one is asked for.
+    EXPECT_EQ("dc1.corp.example", store->GetDomainControllerForDomain("corp.example"));
+    store->SetPreferredDomainControllers({"dc2.corp.example", "unknown.corp.example"});
+    EXPECT_EQ((std::deque<std::string>{"dc2.corp.example", "unknown.corp.example"}),
+              Configuration().preferredDomainControllers);
+    EXPECT_EQ("dc2.corp.example", store->GetDomainControllerForDomain("corp.example"));
+    EXPECT_EQ("dc1.corp.example", provider.GetAnyDomainController("DC1", "corp.example"));
+    EXPECT_EQ("dc.lab.example", store->GetDomainControllerForDomain("LAB"));
+    EXPECT_EQ(Named(typeid(NoLogonServersException),
+                    "Exception 0x0000051f: There are currently no logon servers available to "
+                    "service the logon request."),
+              WhatThrown([&] { provider.GetAnyDomainController("dc9", "corp.example"); }));
+
+    EXPECT_EQ("CORP\\alice", store->ConvertCanonicalUsername("alice"));
+    EXPECT_EQ("LAB\\bob", store->ConvertCanonicalUsername("bob@lab.example"));
+    EXPECT_EQ("CORP\\carol", store->ConvertCanonicalUsername("corp\\carol"));
+    std::string const malformed = Named(typeid(InvalidAccountNameException),
+                                        "Exception 0x00000523: The name provided is not a "
+                                        "properly formed account name.");
+    EXPECT_EQ(malformed, WhatThrown([&] { store->ConvertCanonicalUsername("a\\b@c"); }));
+    EXPECT_EQ(malformed, WhatThrown([&] { store->ConvertCanonicalUsername("dave@"); }));
+    EXPECT_EQ("SANDBOX-HOST$@CORP.EXAMPLE", store->GetHostPrincipalForDomain("corp.example"));
+    EXPECT_EQ(Named(typeid(NoTrustSAMAccountException),
+                    "Exception 0x000006fb: The domain controller does not have an account for "
+                    "this workstation."),
+              WhatThrown([&] { store->GetHostPrincipalForDomain("lab.example"); }));
+
+    EXPECT_EQ(std::vector<std::string>{"sshd"}, store->GetSmartCardEnabledServices());
+    store->SetSmartCardEnabledServices({"sshd", "login"});
+    EXPECT_EQ(Named(typeid(InvalidParameterException),
+                    "Exception 0x00000057: The parameter is incorrect."),
+              WhatThrown([&] { store->SetSmartCardEnabledServices({"two words"}); }));
+    std::string const text = sandbox::ReadFile(kDirectoryFile);
+    EXPECT_NE(std::string::npos,
+              text.find("[host]\nsmart-card-services = sshd login\ndomain = corp.example\n"
+                        "machine-account = CN=SANDBOX-HOST,OU=Servers,DC=corp,DC=example\n"
+                        "preferred-controllers = dc2.corp.example unknown.corp.example\n\n"))
+        << text;
+
+    // An account removed from the directory breaks the host's trust; without credentials,
+    // leaving keeps the account, so the host cannot join again.
+    std::size_t const account = text.find("computer = SANDBOX-HOST");
+    sandbox::WriteFile(kDirectoryFile,
+                       text.substr(0, account) + text.substr(text.find('\n', account) + 1), 0600);
+    EXPECT_EQ(3u, store->GetDomainTrustState());
+    sandbox::WriteFile(kDirectoryFile, text, 0600);
+    store->PartDomain();
+    EXPECT_EQ(Domain(), Configuration().activeDomain);
+    EXPECT_EQ(kAlreadyJoined, Join("corp.example"));
+}
+
+// Refused joins change nothing in the file; a container path, the NetBIOS name and a
+// qualified user name are understood.
+TEST_F(DemoTest, RefusedJoinsAndNamesInTheRequest) {
+    struct {
+        char const* host;
+        std::string domain, user, error;
+    } const rows[] = {
+        {"sandbox-host", "corp.example", "LAB\\administrator",
+         Named(typeid(LogonFailureException), LogonFailureException().what())},
+        {"sandbox-host", "elsewhere.example", "administrator",
+         Named(typeid(NoSuchDomainException), NoSuchDomainException().what())},
+        {"sandbox-host", "corp.example/OU=", "administrator",
+         Named(typeid(DirectoryException), "Exception 0x0000010b: The directory name is invalid.")},
+        {"fileserver.corp.example", "corp.example", "administrator", kAlreadyJoined},
+        {"a-host-name-of-16", "CORP", "administrator",
+         Named(typeid(InvalidComputerNameException),
+               "Exception 0x000004ba: The format of the specified computer name is invalid.")},
+    };
+    for (auto const& row : rows) {
+        sandbox::SetHostName(row.host);
+        EXPECT_EQ(row.error, Join(row.domain, {row.user.c_str(), "Demo-Passw0rd"})) << row.domain;
+    }
+    EXPECT_EQ(kExample, sandbox::ReadFile(kDirectoryFile));
+    EXPECT_TRUE(sandbox::RecordedSleeps().empty());
+    EXPECT_TRUE(sandbox::CapturedLog().empty());
+
+    sandbox::SetHostName("sandbox-host");
+    EXPECT_EQ("(returned)", Join("CORP/Hosts/Linux", {"CORP\\Administrator", "Demo-Passw0rd"}));
+    EXPECT_EQ("CN=SANDBOX-HOST,OU=Linux,OU=Hosts,DC=corp,DC=example",
+              Configuration().machineAccountDN);
+    // Leaving with credentials puts the file back byte for byte, comments and layout kept.
+    store->PartDomain(kAdministrator);
+    EXPECT_EQ(kExample, sandbox::ReadFile(kDirectoryFile));
+}
+
+TEST_F(DemoTest, MalformedFileFailsClearly) {
+    struct {
+        std::string from, to, fault;
+    } const rows[] = {
+        {"controllers = dc.lab", "owner = dc.lab", ":33: unknown key \"owner\" in [domain]"},
+        {"# The demo directory:", "stray = 1\n#", ":1: \"stray\" outside of any section"},
+        {"unresponsive = no", "unresponsive = maybe", ":9: unresponsive must be yes or no"},
+        {"sid = S-1-5-21-1004", "sid = 1-5-21-1004", ":32: malformed SID \"1-5-21-1004336348-"},
+        {"netbios-name = LAB\n", "netbios-name = LAB\nnetbios-name = LAB\n",
+         ":32: \"netbios-name\" given twice in [domain]"},
+        {"address = 192.0.2.1", "address = proxy.corp.example",
+         ":43: the proxy's address must be an IPv4 address"},
+        {"[proxy]", "proxy",
+         ":42: expected \"key = value\", a section header or a comment, found \"proxy\""},
+    };
+    for (auto const& row : rows) {
+        std::string text = kExample;
+        text.replace(text.find(row.from), row.from.size(), row.to);
+        sandbox::WriteFile(kDirectoryFile, text, 0600);
+        sandbox::ClearCapturedLog();
+        std::string const internal = Named(typeid(InternalErrorException),
+                                           "Exception 0x0000054f: An internal error occurred.");
+        EXPECT_EQ(internal, Join("corp.example"));
+        ASSERT_EQ(1u, sandbox::CapturedLog().size());
+        EXPECT_EQ(0u, sandbox::CapturedLog()[0].text.find(
+                          "demo directory: JoinDomain: " + std::string(kDirectoryFile) + row.fault))
+            << sandbox::CapturedLog()[0].text;
+        EXPECT_EQ(text, sandbox::ReadFile(kDirectoryFile));
+        // The queries fail the same way; the store answers with what it has.
+        EXPECT_EQ(internal,
+                  WhatThrown([] { ActiveDirectoryProvider("demodirectory").GetActiveDomain(); }));
+        EXPECT_EQ(Domain(), Configuration().activeDomain);
+    }
+}
+
+TEST_F(DemoTest, ConcurrentCallsKeepTheFileWhole) {
+    ActiveDirectoryProvider provider("demodirectory");
+    std::vector<std::string> outcomes(4);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&, i] {
+            provider.SetSmartCardEnabledServices({"service" + std::to_string(i)});
+            outcomes[i] =
+                WhatThrown([&] { provider.JoinDomain("corp.example", "", kAdministrator); });
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    std::sort(outcomes.begin(), outcomes.end());
+    EXPECT_EQ(
+        (std::vector<std::string>{"(returned)", kAlreadyJoined, kAlreadyJoined, kAlreadyJoined}),
+        outcomes);
+    std::string const text = sandbox::ReadFile(kDirectoryFile);
+    std::string const services =
+        "smart-card-services = " + provider.GetSmartCardEnabledServices()[0];
+    EXPECT_NE(std::string::npos, text.find("[host]\n" + services +
+                                           "\ndomain = corp.example\n"
+                                           "machine-account = CN=SANDBOX-HOST,CN=Computers,"
+                                           "DC=corp,DC=example\n\n"))
+        << text;
+}
+
+// The proxy client's table: the certificate check honours the verify flag and any case of
+// the thumbprint; created accounts are what the machine-account join then checks.
+TEST_F(DemoTest, ProxyClientChecksTheCertificateAndTheAccount) {
+    test_certificate::Certificate const certificate = test_certificate::Make("192.0.2.1");
+    sandbox::WriteFile("/etc/ostrel/tslauth/demo-proxy.pem", certificate.pem);
+    void* handle = ::dlopen(DEMO_PROXY_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, handle) << ::dlerror();
+    auto const table =
+        static_cast<QAPProxyClientTable const*>(::dlsym(handle, "QAPProxyClientOperations"));
+    ASSERT_NE(nullptr, table);
+    auto domainInfo = [&](char const* server, int verify, char const* thumbprint) {
+        char* names[3] = {nullptr, nullptr, nullptr};
+        std::string answer = std::to_string(
+            table->GetDomainInfo(server, verify, thumbprint, &names[0], &names[1], &names[2]));
+        for (char* name : names) {
+            answer += std::string(" ") + (name != nullptr ? name : "-");
+            if (name != nullptr) table->Release(name);
+        }
+        return answer;
+    };
+    std::string lower = certificate.thumbprint, wrong = certificate.thumbprint;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    wrong[0] = wrong[0] == 'A' ? 'B' : 'A';
+    std::string const corp = "0 CORP corp.example S-1-5-21-3623811015-3361044348-30300820";
+    std::string const untrusted = std::to_string(0x80090325u) + " - - -";
+    EXPECT_EQ(corp, domainInfo("192.0.2.1", 1, certificate.thumbprint.c_str()));
+    EXPECT_EQ(corp, domainInfo("192.0.2.1", 1, lower.c_str()));
+    EXPECT_EQ(corp, domainInfo("192.0.2.1", 0, "00:11"));
+    EXPECT_EQ(corp, domainInfo("192.0.2.1", 0, nullptr));
+    EXPECT_EQ(untrusted, domainInfo("192.0.2.1", 1, wrong.c_str()));
+    EXPECT_EQ(untrusted, domainInfo("192.0.2.1", 1, nullptr));
+    EXPECT_EQ("1225 - - -", domainInfo("192.0.2.2", 0, nullptr));
+    sandbox::WriteFile("/etc/ostrel/tslauth/demo-proxy.pem", "not a certificate\n");
+    EXPECT_EQ(untrusted, domainInfo("192.0.2.1", 1, certificate.thumbprint.c_str()));
+    std::string unresponsive = kExample;
+    unresponsive.replace(unresponsive.find("unresponsive = no"), 17, "unresponsive = yes");
+    sandbox::WriteFile(kDirectoryFile, unresponsive, 0600);
+    EXPECT_EQ("10060 - - -", domainInfo("192.0.2.1", 0, nullptr));
+    sandbox::WriteFile(kDirectoryFile, "[proxy]\naddress = 192.0.2.1\n", 0600);
+    EXPECT_EQ("1359 - - -", domainInfo("192.0.2.1", 0, nullptr));
+    sandbox::WriteFile(kDirectoryFile, kExample, 0600);
+
+    auto create = [&](char const* hostName, char const* container, std::string* password) {
+        char* data[2] = {nullptr, nullptr};
+        std::string answer = std::to_string(table->CreateMachineAccount(
+            "192.0.2.1", hostName, container, 0, "", &data[0], &data[1]));
+        answer += std::string(" ") + (data[0] ? data[0] : "-");
+        if (data[1] != nullptr) *password = data[1];
+        for (char* string : data) {
+            if (string != nullptr) table->Release(string);
+        }
+        return answer;
+    };
+    std::string password, other;
+    EXPECT_EQ("1210 -", create("a-host-name-of-16.corp.example", nullptr, &password));
+    EXPECT_EQ("2691 -", create("FileServer", nullptr, &password));
+    EXPECT_EQ(kExample, sandbox::ReadFile(kDirectoryFile));
+    EXPECT_EQ("0 NODE01$", create("node01.corp.example", nullptr, &password));
+    EXPECT_EQ("0 NODE02$", create("node02", "Hosts/Linux", &other));
+    EXPECT_NE(std::string::npos,
+              sandbox::ReadFile(kDirectoryFile)
+                  .find("\ncomputer = NODE01 " + password +
+                        " CN=NODE01,CN=Computers,DC=corp,DC=example\ncomputer = NODE02 " + other +
+                        " CN=NODE02,OU=Linux,OU=Hosts,DC=corp,DC=example\n\n[domain lab"));
+    ::dlclose(handle);
+
+    ActiveDirectoryProvider provider("demodirectory");
+    auto join = [&](char const* sid, char const* data1, std::string const& data2) {
+        QAP::DirectoryDomainInfo domain;
+        domain.netBIOSDomainName = "CORP";
+        domain.dnsDomainName = "corp.example";
+        domain.domainSID = sid;
+        QAP::MachineAccountInfo account;
+        account.hostName = "node01";
+        account.dnsDomainName = "corp.example";
+        account.accountData1 = data1;
+        account.accountData2 = data2;
+        return WhatThrown([&] { provider.JoinDomainWithMachineAccount(domain, account); });
+    };
+    std::string const sid = "S-1-5-21-3623811015-3361044348-30300820";
+    EXPECT_EQ(Named(typeid(InvalidPasswordException),
+                    "Exception 0x00000056: The specified network password is not correct."),
+              join(sid.c_str(), "NODE01$", other));
+    EXPECT_EQ(Named(typeid(NoTrustSAMAccountException), NoTrustSAMAccountException().what()),
+              join(sid.c_str(), "NODE02$", other));
+    EXPECT_EQ(Named(typeid(DomainTrustInconsistentException),
+                    "Exception 0x00000712: The name or security ID (SID) of the domain "
+                    "specified is inconsistent with the trust information for that domain."),
+              join("S-1-5-21-1004336348-1177238915-682003330", "NODE01$", password));
+    EXPECT_EQ("(returned)", join(sid.c_str(), "node01$", password));
+    EXPECT_EQ("CN=NODE01,CN=Computers,DC=corp,DC=example", provider.GetMachineAccountDN());
+}
