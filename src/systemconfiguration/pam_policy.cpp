@@ -4,6 +4,7 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,7 +17,6 @@ namespace {
 // Outside brackets the writer refuses all whitespace (as the C library classifies it) inside
 // a field: the PAM library splits fields at some and keeps the rest in the field, where a
 // module would receive a name or argument nobody can see.
-using text::ContainsSpace;
 using text::IsSpace;
 using text::WriteText;
 
@@ -27,24 +27,28 @@ bool IsFieldSeparator(char c) {
 
 // The end of a bracketed field opening at `open`, as the library finds it: just after the first
 // "]" not escaped by a backslash, or npos when the brackets do not close.
-std::string::size_type BracketEnd(std::string const& text, std::string::size_type open) {
-    for (std::string::size_type i = open + 1; i < text.size(); ++i) {
+std::string_view::size_type BracketEnd(std::string_view text, std::string_view::size_type open) {
+    for (std::string_view::size_type i = open + 1; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == ']') {
             ++i;
         } else if (text[i] == ']') {
             return i + 1;
         }
     }
-    return std::string::npos;
+    return std::string_view::npos;
 }
 
 // Whether the text, written between separators, reads back as exactly this one field: a
 // comment sign, a line feed or a NUL would cut it, and a bracketed field must close at its
 // last character. Outside brackets it must hold no whitespace at all.
 bool ReadsBackAsOneField(std::string const& text) {
-    if (text.find_first_of(std::string("#\n\0", 3)) != std::string::npos) return false;
+    bool space = false;
+    for (char c : text) {
+        if (c == '#' || c == '\n' || c == '\0') return false;
+        space = space || IsSpace(c);
+    }
     if (!text.empty() && text[0] == '[') return BracketEnd(text, 0) == text.size();
-    return !ContainsSpace(text);
+    return !space;
 }
 
 bool ReadsBackAsComplex(std::string const& text) {
@@ -88,18 +92,14 @@ void CheckParameter(std::string const& module, std::string const& parameter) {
     }
 }
 
-// Text is assembled completely before anything reaches the stream, so a value that cannot
-// be written leaves the stream untouched.
-void AppendEntry(std::string& text, PAMEntry const& entry) {
-    text += ControlText(entry.control());
+// The writer's checks of an entry, in the order it makes them, and the length it gives the
+// entry with `control` as the control's text.
+std::string::size_type WrittenEntrySize(PAMEntry const& entry, std::string const& control) {
     CheckModule(entry.module());
-    text += '\t';
-    text += entry.module();
-    text += '\t';
+    std::string::size_type size = control.size() + 1 + entry.module().size() + 1;
     for (std::string const& parameter : entry.parameters()) {
         CheckParameter(entry.module(), parameter);
-        text += parameter;
-        text += ' ';
+        size += parameter.size() + 1;
     }
     // The library joins a line whose last field ends with a backslash to the next one.
     std::string const& last =
@@ -107,6 +107,22 @@ void AppendEntry(std::string& text, PAMEntry const& entry) {
     if (last[last.size() - 1] == '\\') {
         throw InvalidEntryException("Invalid Entry: the line of the module '" + entry.module() +
                                     "' would end with a backslash");
+    }
+    return size;
+}
+
+// Text is assembled completely before anything reaches the stream, so a value that cannot
+// be written leaves the stream untouched.
+void AppendEntry(std::string& text, PAMEntry const& entry) {
+    std::string const control = ControlText(entry.control());
+    WrittenEntrySize(entry, control);
+    text += control;
+    text += '\t';
+    text += entry.module();
+    text += '\t';
+    for (std::string const& parameter : entry.parameters()) {
+        text += parameter;
+        text += ' ';
     }
 }
 
@@ -148,50 +164,112 @@ std::string::size_type WrittenSizeEstimate(PAMStack const& stack) {
 
 typedef std::istream::traits_type Traits;
 
+// Physical lines taken from the stream as they are needed, so that a single statement read
+// from a stream leaves the rest of it unread.
+class StreamLines {
+public:
+    explicit StreamLines(std::istream& in) : in(in) {}
+    bool AtEnd() {
+        // Peeking at a stream already at its end would mark a complete read as failed.
+        return in.eof() || Traits::eq_int_type(in.peek(), Traits::eof());
+    }
+    std::string_view Next() {
+        std::getline(in, physical);
+        return physical;
+    }
+
+private:
+    std::istream& in;
+    std::string physical;
+};
+
+// Physical lines of text read whole, with the stream's end-of-file state set where line-wise
+// reading would have set it.
+class TextLines {
+public:
+    TextLines(std::string_view text, std::istream& in, bool ended)
+        : text(text), in(in), ended(ended) {}
+    bool AtEnd() {
+        if (position < text.size()) return false;
+        if (ended) in.setstate(std::ios_base::eofbit);
+        return true;
+    }
+    std::string_view Next() {
+        std::string_view::size_type end = text.find('\n', position);
+        std::string_view line;
+        if (end == std::string_view::npos) {
+            line = text.substr(position);
+            position = text.size();
+            if (ended) in.setstate(std::ios_base::eofbit);
+        } else {
+            line = text.substr(position, end - position);
+            position = end + 1;
+        }
+        return line;
+    }
+
+private:
+    std::string_view text;
+    std::string_view::size_type position = 0;
+    std::istream& in;
+    bool ended;
+};
+
 // One logical line as the library assembles it: a "#" ends the line wherever it stands, a
 // line ending with a backslash (before trailing blanks) goes on with the next line that holds
 // anything but blanks or a comment, the backslash read as a space. Lines holding only blanks
 // or a comment are skipped before a statement, unless `skipBlank` is false. False at the end
-// of the input with nothing read.
-bool ReadLogicalLine(std::istream& in, bool skipBlank, std::string& logical,
-                     std::string& physical) {
-    logical.clear();
+// of the input with nothing read. `logical` points into the input, or into `joined` when
+// lines were joined.
+template <typename Lines>
+bool ReadLogicalLine(Lines& lines, bool skipBlank, std::string_view& logical, std::string& joined) {
+    logical = std::string_view();
+    joined.clear();
     std::string::size_type used = 0;  // what the library's buffer holds of this statement
     bool continued = false;
     for (;;) {
-        // Peeking at a stream already at its end would mark a complete read as failed.
-        if (in.eof() || Traits::eq_int_type(in.peek(), Traits::eof())) {
+        if (lines.AtEnd()) {
             // The library aborts the service when the input ends inside a continued statement.
             if (continued) {
                 throw InvalidEntryException("Invalid Entry: the input ends after a backslash");
             }
             return false;
         }
-        std::getline(in, physical);
-        if (physical.find('\0') != std::string::npos) {
+        std::string_view const physical = lines.Next();
+        if (physical.find('\0') != std::string_view::npos) {
             throw InvalidEntryException("Invalid Entry: a line holds a NUL character");
         }
         if (used + physical.size() + 1 > kLineLimit) {
             throw InvalidEntryException(LongStatement());
         }
-        std::string::size_type const first = physical.find_first_not_of(" \t");
-        if (first == std::string::npos || physical[first] == '#') {
+        std::string_view::size_type const first = physical.find_first_not_of(" \t");
+        if (first == std::string_view::npos || physical[first] == '#') {
             if (continued || skipBlank) continue;
             return true;
         }
-        std::string::size_type const comment = physical.find('#', first);
-        if (comment != std::string::npos) {
-            logical.append(physical, 0, comment);
+        std::string_view part = physical;
+        bool ends = true;
+        std::string_view::size_type const comment = physical.find('#', first);
+        if (comment != std::string_view::npos) {
+            part = physical.substr(0, comment);
+        } else {
+            std::string_view::size_type const last = physical.find_last_not_of(" \t");
+            if (physical[last] == '\\') {
+                part = physical.substr(0, last);
+                used += last + 1;
+                ends = false;
+            }
+        }
+        if (ends && !continued) {
+            logical = part;
             return true;
         }
-        std::string::size_type const last = physical.find_last_not_of(" \t");
-        if (physical[last] != '\\') {
-            logical += physical;
+        joined.append(part.data(), part.size());
+        if (ends) {
+            logical = joined;
             return true;
         }
-        logical.append(physical, 0, last);
-        logical += ' ';
-        used += last + 1;
+        joined += ' ';
         continued = true;
     }
 }
@@ -199,34 +277,35 @@ bool ReadLogicalLine(std::istream& in, bool skipBlank, std::string& logical,
 // One field of a logical line as the library takes it, from `pos` on: a bracketed field runs
 // to its first unescaped "]" (and need not be followed by a separator), any other to the next
 // separator. False when no field is left; `closed` is false for brackets that never close.
-bool NextField(std::string const& line, std::string::size_type& pos, std::string& field,
+bool NextField(std::string_view line, std::string_view::size_type& pos, std::string_view& field,
                bool& closed) {
     while (pos < line.size() && IsFieldSeparator(line[pos])) ++pos;
     if (pos == line.size()) return false;
-    std::string::size_type const first = pos;
+    std::string_view::size_type const first = pos;
     closed = true;
     if (line[pos] == '[') {
-        std::string::size_type const end = BracketEnd(line, pos);
-        closed = end != std::string::npos;
+        std::string_view::size_type const end = BracketEnd(line, pos);
+        closed = end != std::string_view::npos;
         pos = closed ? end : line.size();
     } else {
         while (pos < line.size() && !IsFieldSeparator(line[pos])) ++pos;
     }
-    field.assign(line, first, pos - first);
+    field = line.substr(first, pos - first);
     return true;
 }
 
 // Words compare without regard to ASCII letter case, as the library compares them.
-std::string Lower(std::string text) {
-    for (char& c : text) {
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    return text;
+    return lower;
 }
 
 // A bracketed control with each run of whitespace inside reduced to one space; the library
 // reads the settings between the brackets as separated by any whitespace.
-std::string CompactControl(std::string const& text) {
+std::string CompactControl(std::string_view text) {
     std::string compact;
     for (char c : text) {
         if (IsSpace(c)) {
@@ -238,24 +317,24 @@ std::string CompactControl(std::string const& text) {
     return compact;
 }
 
-PAMControl ParseControlField(std::string const& field, bool closed) {
+PAMControl ParseControlField(std::string_view field, bool closed) {
     if (!field.empty() && field[0] == '[') {
-        if (!closed) throw InvalidControlException("Invalid Control: " + field);
+        if (!closed) throw InvalidControlException("Invalid Control: " + std::string(field));
         return PAMControl(PAMControl::Complex, CompactControl(field));
     }
     try {
         return PAMControl(Lower(field));
     } catch (InvalidControlException const&) {
-        throw InvalidControlException("Invalid Control: " + field);
+        throw InvalidControlException("Invalid Control: " + std::string(field));
     }
 }
 
 // The statement after its facility, from `pos` in the logical line: control, module and
 // parameters, each checked so that the writer puts it out as the library read it.
 // Returns the length the writer gives the entry, so that the caller can check the whole line.
-std::string::size_type ParseEntry(std::string const& line, std::string::size_type pos,
-                                  PAMEntry& entry, std::string& check) {
-    std::string field;
+std::string::size_type ParseEntry(std::string_view line, std::string_view::size_type pos,
+                                  PAMEntry& entry) {
+    std::string_view field;
     bool closed = true;
     if (!NextField(line, pos, field, closed)) throw InvalidControlException("Invalid Control: ");
     PAMControl const control = ParseControlField(field, closed);
@@ -265,29 +344,59 @@ std::string::size_type ParseEntry(std::string const& line, std::string::size_typ
         throw InvalidEntryException("Invalid Entry: the module is empty");
     }
     std::vector<std::string> parameters = entry.parameters();
-    std::string const module = field;
+    std::string_view const module = field;
     bool moduleClosed = closed;
     while (NextField(line, pos, field, closed)) {
         if (!closed) {
-            throw InvalidEntryException("Invalid Entry: the parameter '" + field +
-                                        "' of the module '" + module +
+            throw InvalidEntryException("Invalid Entry: the parameter '" + std::string(field) +
+                                        "' of the module '" + std::string(module) +
                                         "' does not close its brackets");
         }
-        parameters.push_back(field);
+        parameters.emplace_back(field);
     }
     if (!moduleClosed) {
-        throw InvalidEntryException("Invalid Entry: the module '" + module +
+        throw InvalidEntryException("Invalid Entry: the module '" + std::string(module) +
                                     "' does not close its brackets");
     }
-    PAMEntry parsed(control, module);
+    PAMEntry parsed(control, std::string(module));
     parsed.parameters().swap(parameters);
     parsed.setModuleMayBeMissing(entry.moduleMayBeMissing());
     // What the writer would refuse (whitespace the library keeps inside a field, a last
     // field ending with a backslash) is refused here, before anything is kept.
-    check.clear();
-    AppendEntry(check, parsed);
+    std::string::size_type const size = WrittenEntrySize(parsed, ControlText(parsed.control()));
     entry = std::move(parsed);
-    return check.size();
+    return size;
+}
+
+// Everything the stream still holds, taken from its buffer in blocks rather than character by
+// character. False when reading failed on the way (what was read is kept, as line-wise
+// reading would have kept it).
+bool ReadRest(std::istream& in, std::string& text) {
+    std::streambuf* buffer = in.rdbuf();
+    try {
+        while (!Traits::eq_int_type(buffer->sgetc(), Traits::eof())) {
+            // The get area is filled now, so this asks the file for nothing.
+            std::streamsize const available = buffer->in_avail();
+            if (available <= 0) {  // a buffer without a get area
+                text += Traits::to_char_type(buffer->sbumpc());
+                continue;
+            }
+            std::string::size_type const size = text.size();
+            text.resize(size + static_cast<std::string::size_type>(available));
+            text.resize(size +
+                        static_cast<std::string::size_type>(buffer->sgetn(&text[size], available)));
+        }
+    } catch (...) {
+        // As the stream's own extraction does: bad, and the error passed on when asked for.
+        bool const pass = (in.exceptions() & std::ios_base::badbit) != 0;
+        try {
+            in.setstate(std::ios_base::badbit);
+        } catch (std::ios_base::failure const&) {
+        }
+        if (pass) throw;
+        return false;
+    }
+    return true;
 }
 
 // A refused read leaves the stream failed, so that a caller that goes on to write what it
@@ -370,9 +479,11 @@ PAMStack& PAMPolicy::operator[](PAMFacility facility) {
 std::istream& operator>>(std::istream& in, PAMEntry& entry) {
     if (in.fail()) return in;
     try {
-        std::string line, physical, check;
-        ReadLogicalLine(in, false, line, physical);
-        ParseEntry(line, 0, entry, check);
+        StreamLines lines(in);
+        std::string_view line;
+        std::string joined;
+        ReadLogicalLine(lines, false, line, joined);
+        ParseEntry(line, 0, entry);
     } catch (...) {
         MarkFailed(in);
         throw;
@@ -381,35 +492,41 @@ std::istream& operator>>(std::istream& in, PAMEntry& entry) {
 }
 
 std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
-    if (in.fail()) return in;
+    if (in.fail() || in.eof()) return in;
     // Everything is parsed before the policy changes, so that a refused statement anywhere
     // leaves the policy as it was.
     std::vector<std::pair<PAMFacility, PAMEntry> > read;
     try {
-        std::string line, physical, check;
-        while (!in.fail() && ReadLogicalLine(in, true, line, physical)) {
-            std::string::size_type pos = 0;
-            std::string field;
+        std::istream::sentry const ready(in, true);
+        std::string text;
+        bool const ended = ReadRest(in, text);
+        // At most a statement a line; entries are copied, not moved, when a vector grows.
+        read.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+        TextLines lines(text, in, ended);
+        std::string_view line;
+        std::string joined;
+        while (ReadLogicalLine(lines, true, line, joined)) {
+            std::string_view::size_type pos = 0;
+            std::string_view field;
             bool closed = true;
             NextField(line, pos, field, closed);
             PAMEntry entry;
-            std::string word = field;
+            std::string_view word = field;
             if (!word.empty() && word[0] == '-') {
                 entry.setModuleMayBeMissing(true);
-                word.erase(0, 1);
+                word.remove_prefix(1);
             }
             PAMFacility facility;
             try {
                 // A bracketed facility ("[auth]") never matches: the model cannot write it.
                 facility = PAMFacility(Lower(word));
             } catch (InvalidFacilityException const&) {
-                throw InvalidFacilityException("Invalid Facility: " + field);
+                throw InvalidFacilityException("Invalid Facility: " + std::string(field));
             }
             // The written line may be longer than the read one (separators, a trailing
             // space); what could not be written is not read.
             std::string::size_type const written = (entry.moduleMayBeMissing() ? 1 : 0) +
-                                                   word.size() + 1 +
-                                                   ParseEntry(line, pos, entry, check);
+                                                   word.size() + 1 + ParseEntry(line, pos, entry);
             if (written + 1 > kLineLimit) throw InvalidEntryException(LongStatement());
             read.emplace_back(facility, std::move(entry));
         }
