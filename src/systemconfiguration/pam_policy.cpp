@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -20,9 +21,35 @@ namespace {
 using text::IsSpace;
 using text::WriteText;
 
-// The PAM library separates fields at these only; other whitespace belongs to the field.
+// What a character is to the reader and the writer, looked up once per character.
+enum CharClass : unsigned char {
+    kSeparator = 1,   // the PAM library separates fields at these only
+    kOtherSpace = 2,  // whitespace the library keeps inside a field
+    kCut = 4,         // a comment sign, a line feed or a NUL cuts a field
+};
+
+struct CharClasses {
+    unsigned char of[256] = {};
+    constexpr CharClasses() {
+        of[static_cast<unsigned char>(' ')] = kSeparator;
+        of[static_cast<unsigned char>('\t')] = kSeparator;
+        of[static_cast<unsigned char>('\n')] = kSeparator | kCut;
+        of[static_cast<unsigned char>('\v')] = kOtherSpace;
+        of[static_cast<unsigned char>('\f')] = kOtherSpace;
+        of[static_cast<unsigned char>('\r')] = kOtherSpace;
+        of[static_cast<unsigned char>('#')] = kCut;
+        of[0] = kCut;
+    }
+};
+
+constexpr CharClasses kCharClasses;
+
+unsigned ClassOf(char c) {
+    return kCharClasses.of[static_cast<unsigned char>(c)];
+}
+
 bool IsFieldSeparator(char c) {
-    return c == ' ' || c == '\t' || c == '\n';
+    return (ClassOf(c) & kSeparator) != 0;
 }
 
 // The end of a bracketed field opening at `open`, as the library finds it: just after the first
@@ -42,13 +69,11 @@ std::string_view::size_type BracketEnd(std::string_view text, std::string_view::
 // comment sign, a line feed or a NUL would cut it, and a bracketed field must close at its
 // last character. Outside brackets it must hold no whitespace at all.
 bool ReadsBackAsOneField(std::string const& text) {
-    bool space = false;
-    for (char c : text) {
-        if (c == '#' || c == '\n' || c == '\0') return false;
-        space = space || IsSpace(c);
-    }
+    unsigned classes = 0;
+    for (char c : text) classes |= ClassOf(c);
+    if ((classes & kCut) != 0) return false;
     if (!text.empty() && text[0] == '[') return BracketEnd(text, 0) == text.size();
-    return !space;
+    return (classes & (kSeparator | kOtherSpace)) == 0;
 }
 
 bool ReadsBackAsComplex(std::string const& text) {
@@ -92,6 +117,16 @@ void CheckParameter(std::string const& module, std::string const& parameter) {
     }
 }
 
+// The library joins a line whose last field ends with a backslash to the next one.
+void CheckLastField(PAMEntry const& entry) {
+    std::string const& last =
+        entry.parameters().empty() ? entry.module() : entry.parameters().back();
+    if (last[last.size() - 1] == '\\') {
+        throw InvalidEntryException("Invalid Entry: the line of the module '" + entry.module() +
+                                    "' would end with a backslash");
+    }
+}
+
 // The writer's checks of an entry, in the order it makes them, and the length it gives the
 // entry with `control` as the control's text.
 std::string::size_type WrittenEntrySize(PAMEntry const& entry, std::string const& control) {
@@ -101,13 +136,7 @@ std::string::size_type WrittenEntrySize(PAMEntry const& entry, std::string const
         CheckParameter(entry.module(), parameter);
         size += parameter.size() + 1;
     }
-    // The library joins a line whose last field ends with a backslash to the next one.
-    std::string const& last =
-        entry.parameters().empty() ? entry.module() : entry.parameters().back();
-    if (last[last.size() - 1] == '\\') {
-        throw InvalidEntryException("Invalid Entry: the line of the module '" + entry.module() +
-                                    "' would end with a backslash");
-    }
+    CheckLastField(entry);
     return size;
 }
 
@@ -277,8 +306,10 @@ bool ReadLogicalLine(Lines& lines, bool skipBlank, std::string_view& logical, st
 // One field of a logical line as the library takes it, from `pos` on: a bracketed field runs
 // to its first unescaped "]" (and need not be followed by a separator), any other to the next
 // separator. False when no field is left; `closed` is false for brackets that never close.
+// `plain` turns false for a bracketed field or one that holds whitespace other than separators:
+// only such a field can fail the writer's checks.
 bool NextField(std::string_view line, std::string_view::size_type& pos, std::string_view& field,
-               bool& closed) {
+               bool& closed, bool& plain) {
     while (pos < line.size() && IsFieldSeparator(line[pos])) ++pos;
     if (pos == line.size()) return false;
     std::string_view::size_type const first = pos;
@@ -287,8 +318,15 @@ bool NextField(std::string_view line, std::string_view::size_type& pos, std::str
         std::string_view::size_type const end = BracketEnd(line, pos);
         closed = end != std::string_view::npos;
         pos = closed ? end : line.size();
+        plain = false;
     } else {
-        while (pos < line.size() && !IsFieldSeparator(line[pos])) ++pos;
+        unsigned classes = 0;
+        for (; pos < line.size(); ++pos) {
+            unsigned const c = ClassOf(line[pos]);
+            if ((c & kSeparator) != 0) break;
+            classes |= c;
+        }
+        if ((classes & kOtherSpace) != 0) plain = false;
     }
     field = line.substr(first, pos - first);
     return true;
@@ -330,41 +368,53 @@ PAMControl ParseControlField(std::string_view field, bool closed) {
 }
 
 // The statement after its facility, from `pos` in the logical line: control, module and
-// parameters, each checked so that the writer puts it out as the library read it.
-// Returns the length the writer gives the entry, so that the caller can check the whole line.
+// parameters, each checked so that the writer puts it out as the library read it. The entry
+// keeps its parameters and whether its module may be missing; it is left in no particular
+// state when the statement is refused. Returns the length the writer gives the entry, so that
+// the caller can check the whole line.
 std::string::size_type ParseEntry(std::string_view line, std::string_view::size_type pos,
                                   PAMEntry& entry) {
     std::string_view field;
     bool closed = true;
-    if (!NextField(line, pos, field, closed)) throw InvalidControlException("Invalid Control: ");
+    bool plain = true;
+    if (!NextField(line, pos, field, closed, plain)) {
+        throw InvalidControlException("Invalid Control: ");
+    }
     PAMControl const control = ParseControlField(field, closed);
+    std::string::size_type size = field.size() + 1;
     // Without a module the library installs a statement that always fails; the model has no
     // such statement, and taking the next line's first word instead would change the result.
-    if (!NextField(line, pos, field, closed)) {
+    if (!NextField(line, pos, field, closed, plain)) {
         throw InvalidEntryException("Invalid Entry: the module is empty");
     }
-    std::vector<std::string> parameters = entry.parameters();
     std::string_view const module = field;
     bool moduleClosed = closed;
-    while (NextField(line, pos, field, closed)) {
+    size += module.size() + 1;
+    std::vector<std::string> parameters;
+    parameters.swap(entry.parameters());
+    plain = plain && parameters.empty();
+    while (NextField(line, pos, field, closed, plain)) {
         if (!closed) {
             throw InvalidEntryException("Invalid Entry: the parameter '" + std::string(field) +
                                         "' of the module '" + std::string(module) +
                                         "' does not close its brackets");
         }
         parameters.emplace_back(field);
+        size += field.size() + 1;
     }
     if (!moduleClosed) {
         throw InvalidEntryException("Invalid Entry: the module '" + std::string(module) +
                                     "' does not close its brackets");
     }
-    PAMEntry parsed(control, std::string(module));
-    parsed.parameters().swap(parameters);
-    parsed.setModuleMayBeMissing(entry.moduleMayBeMissing());
+    bool const mayBeMissing = entry.moduleMayBeMissing();
+    entry = PAMEntry(control, std::string(module));
+    entry.parameters().swap(parameters);
+    entry.setModuleMayBeMissing(mayBeMissing);
     // What the writer would refuse (whitespace the library keeps inside a field, a last
-    // field ending with a backslash) is refused here, before anything is kept.
-    std::string::size_type const size = WrittenEntrySize(parsed, ControlText(parsed.control()));
-    entry = std::move(parsed);
+    // field ending with a backslash) is refused here, before anything is kept. Plain fields
+    // split from a line pass all of it but the backslash.
+    if (!plain) return WrittenEntrySize(entry, ControlText(entry.control()));
+    CheckLastField(entry);
     return size;
 }
 
@@ -473,7 +523,11 @@ PAMStack& PAMPolicy::operator[](PAMFacility facility) {
     // An empty stack costs an allocation; only a missing facility needs one.
     Stacks::iterator found = stacks_.lower_bound(facility);
     if (found != stacks_.end() && !(facility < found->first)) return found->second;
-    return stacks_.insert(found, Stacks::value_type(facility, PAMStack(facility)))->second;
+    // Built in place: a stack is copied, not moved, and each copy allocates.
+    return stacks_
+        .emplace_hint(found, std::piecewise_construct, std::forward_as_tuple(facility),
+                      std::forward_as_tuple(facility))
+        ->second;
 }
 
 std::istream& operator>>(std::istream& in, PAMEntry& entry) {
@@ -483,7 +537,12 @@ std::istream& operator>>(std::istream& in, PAMEntry& entry) {
         std::string_view line;
         std::string joined;
         ReadLogicalLine(lines, false, line, joined);
-        ParseEntry(line, 0, entry);
+        // The entry changes only once the statement is accepted.
+        PAMEntry parsed;
+        parsed.parameters() = entry.parameters();
+        parsed.setModuleMayBeMissing(entry.moduleMayBeMissing());
+        ParseEntry(line, 0, parsed);
+        entry = std::move(parsed);
     } catch (...) {
         MarkFailed(in);
         throw;
@@ -493,15 +552,13 @@ std::istream& operator>>(std::istream& in, PAMEntry& entry) {
 
 std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
     if (in.fail() || in.eof()) return in;
-    // Everything is parsed before the policy changes, so that a refused statement anywhere
-    // leaves the policy as it was.
-    std::vector<std::pair<PAMFacility, PAMEntry> > read;
+    // Everything is parsed into a policy of its own before the given one changes, so that a
+    // refused statement anywhere leaves the policy as it was.
+    PAMPolicy read(policy.serviceName());
     try {
         std::istream::sentry const ready(in, true);
         std::string text;
         bool const ended = ReadRest(in, text);
-        // At most a statement a line; entries are copied, not moved, when a vector grows.
-        read.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
         TextLines lines(text, in, ended);
         std::string_view line;
         std::string joined;
@@ -509,13 +566,11 @@ std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
             std::string_view::size_type pos = 0;
             std::string_view field;
             bool closed = true;
-            NextField(line, pos, field, closed);
-            PAMEntry entry;
+            bool plain = true;
+            NextField(line, pos, field, closed, plain);
             std::string_view word = field;
-            if (!word.empty() && word[0] == '-') {
-                entry.setModuleMayBeMissing(true);
-                word.remove_prefix(1);
-            }
+            bool const mayBeMissing = !word.empty() && word[0] == '-';
+            if (mayBeMissing) word.remove_prefix(1);
             PAMFacility facility;
             try {
                 // A bracketed facility ("[auth]") never matches: the model cannot write it.
@@ -523,19 +578,32 @@ std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
             } catch (InvalidFacilityException const&) {
                 throw InvalidFacilityException("Invalid Facility: " + std::string(field));
             }
+            PAMStack& stack = read[facility];
+            stack.emplace_back();
+            PAMEntry& entry = stack.back();
+            entry.setModuleMayBeMissing(mayBeMissing);
             // The written line may be longer than the read one (separators, a trailing
             // space); what could not be written is not read.
-            std::string::size_type const written = (entry.moduleMayBeMissing() ? 1 : 0) +
-                                                   word.size() + 1 + ParseEntry(line, pos, entry);
+            std::string::size_type const written =
+                (mayBeMissing ? 1 : 0) + word.size() + 1 + ParseEntry(line, pos, entry);
             if (written + 1 > kLineLimit) throw InvalidEntryException(LongStatement());
-            read.emplace_back(facility, std::move(entry));
         }
     } catch (...) {
         MarkFailed(in);
         throw;
     }
-    for (std::pair<PAMFacility, PAMEntry>& statement : read) {
-        policy[statement.first].push_back(std::move(statement.second));
+    if (policy.stacks().empty()) {
+        policy = std::move(read);
+        return in;
+    }
+    for (PAMPolicy::Stacks::value_type const& stack : read.stacks()) {
+        std::deque<PAMEntry>& from = read[stack.first];
+        std::deque<PAMEntry>& to = policy[stack.first];
+        if (to.empty()) {
+            to.swap(from);
+        } else {
+            for (PAMEntry& entry : from) to.push_back(std::move(entry));
+        }
     }
     return in;
 }
