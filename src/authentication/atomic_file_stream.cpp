@@ -10,10 +10,12 @@ namespace ostrel {
 namespace authentication {
 
 // Buffers the stream and writes it through the descriptor mkostemp returned: one open per
-// replacement, and a small file goes out in a single write.
+// replacement, and a small file goes out in a single write. The files are written whole with
+// one write of the stream, so a small buffer inside the object does; it costs no allocation of
+// its own.
 class AtomicFileStream::Replacement : public std::streambuf {
 public:
-    Replacement() : space(new char[kSize]) { setp(space.get(), space.get() + kSize); }
+    Replacement() { setp(space, space + kSize); }
 
     // Writes out what is buffered. Returns 0 or the first error a write met.
     int Drain() {
@@ -21,7 +23,7 @@ public:
             error = tslfiles::WriteAll(file.Descriptor(), pbase(),
                                        static_cast<std::size_t>(pptr() - pbase()));
         }
-        setp(space.get(), space.get() + kSize);
+        setp(space, space + kSize);
         return error;
     }
 
@@ -57,8 +59,8 @@ protected:
     int sync() override { return Drain() == 0 ? 0 : -1; }
 
 private:
-    static constexpr std::streamsize kSize = 65536;
-    std::unique_ptr<char[]> space;
+    static constexpr std::streamsize kSize = 8192;
+    char space[kSize];
 };
 
 AtomicFileStream::AtomicFileStream(char const* path, std::ios_base::openmode mode)

@@ -4,6 +4,8 @@
 #include <istream>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -16,35 +18,62 @@ namespace {
 // Outside brackets the writer refuses all whitespace (as the C library classifies it) inside
 // a field: the PAM library splits fields at some and keeps the rest in the field, where a
 // module would receive a name or argument nobody can see.
-using text::ContainsSpace;
 using text::IsSpace;
 using text::WriteText;
 
-// The PAM library separates fields at these only; other whitespace belongs to the field.
+// What a character is to the reader and the writer, looked up once per character.
+enum CharClass : unsigned char {
+    kSeparator = 1,   // the PAM library separates fields at these only
+    kOtherSpace = 2,  // whitespace the library keeps inside a field
+    kCut = 4,         // a comment sign, a line feed or a NUL cuts a field
+};
+
+struct CharClasses {
+    unsigned char of[256] = {};
+    constexpr CharClasses() {
+        of[static_cast<unsigned char>(' ')] = kSeparator;
+        of[static_cast<unsigned char>('\t')] = kSeparator;
+        of[static_cast<unsigned char>('\n')] = kSeparator | kCut;
+        of[static_cast<unsigned char>('\v')] = kOtherSpace;
+        of[static_cast<unsigned char>('\f')] = kOtherSpace;
+        of[static_cast<unsigned char>('\r')] = kOtherSpace;
+        of[static_cast<unsigned char>('#')] = kCut;
+        of[0] = kCut;
+    }
+};
+
+constexpr CharClasses kCharClasses;
+
+unsigned ClassOf(char c) {
+    return kCharClasses.of[static_cast<unsigned char>(c)];
+}
+
 bool IsFieldSeparator(char c) {
-    return c == ' ' || c == '\t' || c == '\n';
+    return (ClassOf(c) & kSeparator) != 0;
 }
 
 // The end of a bracketed field opening at `open`, as the library finds it: just after the first
 // "]" not escaped by a backslash, or npos when the brackets do not close.
-std::string::size_type BracketEnd(std::string const& text, std::string::size_type open) {
-    for (std::string::size_type i = open + 1; i < text.size(); ++i) {
+std::string_view::size_type BracketEnd(std::string_view text, std::string_view::size_type open) {
+    for (std::string_view::size_type i = open + 1; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == ']') {
             ++i;
         } else if (text[i] == ']') {
             return i + 1;
         }
     }
-    return std::string::npos;
+    return std::string_view::npos;
 }
 
 // Whether the text, written between separators, reads back as exactly this one field: a
 // comment sign, a line feed or a NUL would cut it, and a bracketed field must close at its
 // last character. Outside brackets it must hold no whitespace at all.
 bool ReadsBackAsOneField(std::string const& text) {
-    if (text.find_first_of(std::string("#\n\0", 3)) != std::string::npos) return false;
+    unsigned classes = 0;
+    for (char c : text) classes |= ClassOf(c);
+    if ((classes & kCut) != 0) return false;
     if (!text.empty() && text[0] == '[') return BracketEnd(text, 0) == text.size();
-    return !ContainsSpace(text);
+    return (classes & (kSeparator | kOtherSpace)) == 0;
 }
 
 bool ReadsBackAsComplex(std::string const& text) {
@@ -88,25 +117,41 @@ void CheckParameter(std::string const& module, std::string const& parameter) {
     }
 }
 
-// Text is assembled completely before anything reaches the stream, so a value that cannot
-// be written leaves the stream untouched.
-void AppendEntry(std::string& text, PAMEntry const& entry) {
-    text += ControlText(entry.control());
-    CheckModule(entry.module());
-    text += '\t';
-    text += entry.module();
-    text += '\t';
-    for (std::string const& parameter : entry.parameters()) {
-        CheckParameter(entry.module(), parameter);
-        text += parameter;
-        text += ' ';
-    }
-    // The library joins a line whose last field ends with a backslash to the next one.
+// The library joins a line whose last field ends with a backslash to the next one.
+void CheckLastField(PAMEntry const& entry) {
     std::string const& last =
         entry.parameters().empty() ? entry.module() : entry.parameters().back();
     if (last[last.size() - 1] == '\\') {
         throw InvalidEntryException("Invalid Entry: the line of the module '" + entry.module() +
                                     "' would end with a backslash");
+    }
+}
+
+// The writer's checks of an entry, in the order it makes them, and the length it gives the
+// entry with `control` as the control's text.
+std::string::size_type WrittenEntrySize(PAMEntry const& entry, std::string const& control) {
+    CheckModule(entry.module());
+    std::string::size_type size = control.size() + 1 + entry.module().size() + 1;
+    for (std::string const& parameter : entry.parameters()) {
+        CheckParameter(entry.module(), parameter);
+        size += parameter.size() + 1;
+    }
+    CheckLastField(entry);
+    return size;
+}
+
+// Text is assembled completely before anything reaches the stream, so a value that cannot
+// be written leaves the stream untouched.
+void AppendEntry(std::string& text, PAMEntry const& entry) {
+    std::string const control = ControlText(entry.control());
+    WrittenEntrySize(entry, control);
+    text += control;
+    text += '\t';
+    text += entry.module();
+    text += '\t';
+    for (std::string const& parameter : entry.parameters()) {
+        text += parameter;
+        text += ' ';
     }
 }
 
@@ -148,50 +193,112 @@ std::string::size_type WrittenSizeEstimate(PAMStack const& stack) {
 
 typedef std::istream::traits_type Traits;
 
+// Physical lines taken from the stream as they are needed, so that a single statement read
+// from a stream leaves the rest of it unread.
+class StreamLines {
+public:
+    explicit StreamLines(std::istream& in) : in(in) {}
+    bool AtEnd() {
+        // Peeking at a stream already at its end would mark a complete read as failed.
+        return in.eof() || Traits::eq_int_type(in.peek(), Traits::eof());
+    }
+    std::string_view Next() {
+        std::getline(in, physical);
+        return physical;
+    }
+
+private:
+    std::istream& in;
+    std::string physical;
+};
+
+// Physical lines of text read whole, with the stream's end-of-file state set where line-wise
+// reading would have set it.
+class TextLines {
+public:
+    TextLines(std::string_view text, std::istream& in, bool ended)
+        : text(text), in(in), ended(ended) {}
+    bool AtEnd() {
+        if (position < text.size()) return false;
+        if (ended) in.setstate(std::ios_base::eofbit);
+        return true;
+    }
+    std::string_view Next() {
+        std::string_view::size_type end = text.find('\n', position);
+        std::string_view line;
+        if (end == std::string_view::npos) {
+            line = text.substr(position);
+            position = text.size();
+            if (ended) in.setstate(std::ios_base::eofbit);
+        } else {
+            line = text.substr(position, end - position);
+            position = end + 1;
+        }
+        return line;
+    }
+
+private:
+    std::string_view text;
+    std::string_view::size_type position = 0;
+    std::istream& in;
+    bool ended;
+};
+
 // One logical line as the library assembles it: a "#" ends the line wherever it stands, a
 // line ending with a backslash (before trailing blanks) goes on with the next line that holds
 // anything but blanks or a comment, the backslash read as a space. Lines holding only blanks
 // or a comment are skipped before a statement, unless `skipBlank` is false. False at the end
-// of the input with nothing read.
-bool ReadLogicalLine(std::istream& in, bool skipBlank, std::string& logical,
-                     std::string& physical) {
-    logical.clear();
+// of the input with nothing read. `logical` points into the input, or into `joined` when
+// lines were joined.
+template <typename Lines>
+bool ReadLogicalLine(Lines& lines, bool skipBlank, std::string_view& logical, std::string& joined) {
+    logical = std::string_view();
+    joined.clear();
     std::string::size_type used = 0;  // what the library's buffer holds of this statement
     bool continued = false;
     for (;;) {
-        // Peeking at a stream already at its end would mark a complete read as failed.
-        if (in.eof() || Traits::eq_int_type(in.peek(), Traits::eof())) {
+        if (lines.AtEnd()) {
             // The library aborts the service when the input ends inside a continued statement.
             if (continued) {
                 throw InvalidEntryException("Invalid Entry: the input ends after a backslash");
             }
             return false;
         }
-        std::getline(in, physical);
-        if (physical.find('\0') != std::string::npos) {
+        std::string_view const physical = lines.Next();
+        if (physical.find('\0') != std::string_view::npos) {
             throw InvalidEntryException("Invalid Entry: a line holds a NUL character");
         }
         if (used + physical.size() + 1 > kLineLimit) {
             throw InvalidEntryException(LongStatement());
         }
-        std::string::size_type const first = physical.find_first_not_of(" \t");
-        if (first == std::string::npos || physical[first] == '#') {
+        std::string_view::size_type const first = physical.find_first_not_of(" \t");
+        if (first == std::string_view::npos || physical[first] == '#') {
             if (continued || skipBlank) continue;
             return true;
         }
-        std::string::size_type const comment = physical.find('#', first);
-        if (comment != std::string::npos) {
-            logical.append(physical, 0, comment);
+        std::string_view part = physical;
+        bool ends = true;
+        std::string_view::size_type const comment = physical.find('#', first);
+        if (comment != std::string_view::npos) {
+            part = physical.substr(0, comment);
+        } else {
+            std::string_view::size_type const last = physical.find_last_not_of(" \t");
+            if (physical[last] == '\\') {
+                part = physical.substr(0, last);
+                used += last + 1;
+                ends = false;
+            }
+        }
+        if (ends && !continued) {
+            logical = part;
             return true;
         }
-        std::string::size_type const last = physical.find_last_not_of(" \t");
-        if (physical[last] != '\\') {
-            logical += physical;
+        joined.append(part.data(), part.size());
+        if (ends) {
+            logical = joined;
             return true;
         }
-        logical.append(physical, 0, last);
-        logical += ' ';
-        used += last + 1;
+        joined += ' ';
         continued = true;
     }
 }
@@ -199,34 +306,44 @@ bool ReadLogicalLine(std::istream& in, bool skipBlank, std::string& logical,
 // One field of a logical line as the library takes it, from `pos` on: a bracketed field runs
 // to its first unescaped "]" (and need not be followed by a separator), any other to the next
 // separator. False when no field is left; `closed` is false for brackets that never close.
-bool NextField(std::string const& line, std::string::size_type& pos, std::string& field,
-               bool& closed) {
+// `plain` turns false for a bracketed field or one that holds whitespace other than separators:
+// only such a field can fail the writer's checks.
+bool NextField(std::string_view line, std::string_view::size_type& pos, std::string_view& field,
+               bool& closed, bool& plain) {
     while (pos < line.size() && IsFieldSeparator(line[pos])) ++pos;
     if (pos == line.size()) return false;
-    std::string::size_type const first = pos;
+    std::string_view::size_type const first = pos;
     closed = true;
     if (line[pos] == '[') {
-        std::string::size_type const end = BracketEnd(line, pos);
-        closed = end != std::string::npos;
+        std::string_view::size_type const end = BracketEnd(line, pos);
+        closed = end != std::string_view::npos;
         pos = closed ? end : line.size();
+        plain = false;
     } else {
-        while (pos < line.size() && !IsFieldSeparator(line[pos])) ++pos;
+        unsigned classes = 0;
+        for (; pos < line.size(); ++pos) {
+            unsigned const c = ClassOf(line[pos]);
+            if ((c & kSeparator) != 0) break;
+            classes |= c;
+        }
+        if ((classes & kOtherSpace) != 0) plain = false;
     }
-    field.assign(line, first, pos - first);
+    field = line.substr(first, pos - first);
     return true;
 }
 
 // Words compare without regard to ASCII letter case, as the library compares them.
-std::string Lower(std::string text) {
-    for (char& c : text) {
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
-    return text;
+    return lower;
 }
 
 // A bracketed control with each run of whitespace inside reduced to one space; the library
 // reads the settings between the brackets as separated by any whitespace.
-std::string CompactControl(std::string const& text) {
+std::string CompactControl(std::string_view text) {
     std::string compact;
     for (char c : text) {
         if (IsSpace(c)) {
@@ -238,56 +355,98 @@ std::string CompactControl(std::string const& text) {
     return compact;
 }
 
-PAMControl ParseControlField(std::string const& field, bool closed) {
+PAMControl ParseControlField(std::string_view field, bool closed) {
     if (!field.empty() && field[0] == '[') {
-        if (!closed) throw InvalidControlException("Invalid Control: " + field);
+        if (!closed) throw InvalidControlException("Invalid Control: " + std::string(field));
         return PAMControl(PAMControl::Complex, CompactControl(field));
     }
     try {
         return PAMControl(Lower(field));
     } catch (InvalidControlException const&) {
-        throw InvalidControlException("Invalid Control: " + field);
+        throw InvalidControlException("Invalid Control: " + std::string(field));
     }
 }
 
 // The statement after its facility, from `pos` in the logical line: control, module and
-// parameters, each checked so that the writer puts it out as the library read it.
-// Returns the length the writer gives the entry, so that the caller can check the whole line.
-std::string::size_type ParseEntry(std::string const& line, std::string::size_type pos,
-                                  PAMEntry& entry, std::string& check) {
-    std::string field;
+// parameters, each checked so that the writer puts it out as the library read it. The entry
+// keeps its parameters and whether its module may be missing; it is left in no particular
+// state when the statement is refused. Returns the length the writer gives the entry, so that
+// the caller can check the whole line.
+std::string::size_type ParseEntry(std::string_view line, std::string_view::size_type pos,
+                                  PAMEntry& entry) {
+    std::string_view field;
     bool closed = true;
-    if (!NextField(line, pos, field, closed)) throw InvalidControlException("Invalid Control: ");
+    bool plain = true;
+    if (!NextField(line, pos, field, closed, plain)) {
+        throw InvalidControlException("Invalid Control: ");
+    }
     PAMControl const control = ParseControlField(field, closed);
+    std::string::size_type size = field.size() + 1;
     // Without a module the library installs a statement that always fails; the model has no
     // such statement, and taking the next line's first word instead would change the result.
-    if (!NextField(line, pos, field, closed)) {
+    if (!NextField(line, pos, field, closed, plain)) {
         throw InvalidEntryException("Invalid Entry: the module is empty");
     }
-    std::vector<std::string> parameters = entry.parameters();
-    std::string const module = field;
+    std::string_view const module = field;
     bool moduleClosed = closed;
-    while (NextField(line, pos, field, closed)) {
+    size += module.size() + 1;
+    std::vector<std::string> parameters;
+    parameters.swap(entry.parameters());
+    plain = plain && parameters.empty();
+    while (NextField(line, pos, field, closed, plain)) {
         if (!closed) {
-            throw InvalidEntryException("Invalid Entry: the parameter '" + field +
-                                        "' of the module '" + module +
+            throw InvalidEntryException("Invalid Entry: the parameter '" + std::string(field) +
+                                        "' of the module '" + std::string(module) +
                                         "' does not close its brackets");
         }
-        parameters.push_back(field);
+        parameters.emplace_back(field);
+        size += field.size() + 1;
     }
     if (!moduleClosed) {
-        throw InvalidEntryException("Invalid Entry: the module '" + module +
+        throw InvalidEntryException("Invalid Entry: the module '" + std::string(module) +
                                     "' does not close its brackets");
     }
-    PAMEntry parsed(control, module);
-    parsed.parameters().swap(parameters);
-    parsed.setModuleMayBeMissing(entry.moduleMayBeMissing());
+    bool const mayBeMissing = entry.moduleMayBeMissing();
+    entry = PAMEntry(control, std::string(module));
+    entry.parameters().swap(parameters);
+    entry.setModuleMayBeMissing(mayBeMissing);
     // What the writer would refuse (whitespace the library keeps inside a field, a last
-    // field ending with a backslash) is refused here, before anything is kept.
-    check.clear();
-    AppendEntry(check, parsed);
-    entry = std::move(parsed);
-    return check.size();
+    // field ending with a backslash) is refused here, before anything is kept. Plain fields
+    // split from a line pass all of it but the backslash.
+    if (!plain) return WrittenEntrySize(entry, ControlText(entry.control()));
+    CheckLastField(entry);
+    return size;
+}
+
+// Everything the stream still holds, taken from its buffer in blocks rather than character by
+// character. False when reading failed on the way (what was read is kept, as line-wise
+// reading would have kept it).
+bool ReadRest(std::istream& in, std::string& text) {
+    std::streambuf* buffer = in.rdbuf();
+    try {
+        while (!Traits::eq_int_type(buffer->sgetc(), Traits::eof())) {
+            // The get area is filled now, so this asks the file for nothing.
+            std::streamsize const available = buffer->in_avail();
+            if (available <= 0) {  // a buffer without a get area
+                text += Traits::to_char_type(buffer->sbumpc());
+                continue;
+            }
+            std::string::size_type const size = text.size();
+            text.resize(size + static_cast<std::string::size_type>(available));
+            text.resize(size +
+                        static_cast<std::string::size_type>(buffer->sgetn(&text[size], available)));
+        }
+    } catch (...) {
+        // As the stream's own extraction does: bad, and the error passed on when asked for.
+        bool const pass = (in.exceptions() & std::ios_base::badbit) != 0;
+        try {
+            in.setstate(std::ios_base::badbit);
+        } catch (std::ios_base::failure const&) {
+        }
+        if (pass) throw;
+        return false;
+    }
+    return true;
 }
 
 // A refused read leaves the stream failed, so that a caller that goes on to write what it
@@ -364,15 +523,26 @@ PAMStack& PAMPolicy::operator[](PAMFacility facility) {
     // An empty stack costs an allocation; only a missing facility needs one.
     Stacks::iterator found = stacks_.lower_bound(facility);
     if (found != stacks_.end() && !(facility < found->first)) return found->second;
-    return stacks_.insert(found, Stacks::value_type(facility, PAMStack(facility)))->second;
+    // Built in place: a stack is copied, not moved, and each copy allocates.
+    return stacks_
+        .emplace_hint(found, std::piecewise_construct, std::forward_as_tuple(facility),
+                      std::forward_as_tuple(facility))
+        ->second;
 }
 
 std::istream& operator>>(std::istream& in, PAMEntry& entry) {
     if (in.fail()) return in;
     try {
-        std::string line, physical, check;
-        ReadLogicalLine(in, false, line, physical);
-        ParseEntry(line, 0, entry, check);
+        StreamLines lines(in);
+        std::string_view line;
+        std::string joined;
+        ReadLogicalLine(lines, false, line, joined);
+        // The entry changes only once the statement is accepted.
+        PAMEntry parsed;
+        parsed.parameters() = entry.parameters();
+        parsed.setModuleMayBeMissing(entry.moduleMayBeMissing());
+        ParseEntry(line, 0, parsed);
+        entry = std::move(parsed);
     } catch (...) {
         MarkFailed(in);
         throw;
@@ -381,44 +551,59 @@ std::istream& operator>>(std::istream& in, PAMEntry& entry) {
 }
 
 std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
-    if (in.fail()) return in;
-    // Everything is parsed before the policy changes, so that a refused statement anywhere
-    // leaves the policy as it was.
-    std::vector<std::pair<PAMFacility, PAMEntry> > read;
+    if (in.fail() || in.eof()) return in;
+    // Everything is parsed into a policy of its own before the given one changes, so that a
+    // refused statement anywhere leaves the policy as it was.
+    PAMPolicy read(policy.serviceName());
     try {
-        std::string line, physical, check;
-        while (!in.fail() && ReadLogicalLine(in, true, line, physical)) {
-            std::string::size_type pos = 0;
-            std::string field;
+        std::istream::sentry const ready(in, true);
+        std::string text;
+        bool const ended = ReadRest(in, text);
+        TextLines lines(text, in, ended);
+        std::string_view line;
+        std::string joined;
+        while (ReadLogicalLine(lines, true, line, joined)) {
+            std::string_view::size_type pos = 0;
+            std::string_view field;
             bool closed = true;
-            NextField(line, pos, field, closed);
-            PAMEntry entry;
-            std::string word = field;
-            if (!word.empty() && word[0] == '-') {
-                entry.setModuleMayBeMissing(true);
-                word.erase(0, 1);
-            }
+            bool plain = true;
+            NextField(line, pos, field, closed, plain);
+            std::string_view word = field;
+            bool const mayBeMissing = !word.empty() && word[0] == '-';
+            if (mayBeMissing) word.remove_prefix(1);
             PAMFacility facility;
             try {
                 // A bracketed facility ("[auth]") never matches: the model cannot write it.
                 facility = PAMFacility(Lower(word));
             } catch (InvalidFacilityException const&) {
-                throw InvalidFacilityException("Invalid Facility: " + field);
+                throw InvalidFacilityException("Invalid Facility: " + std::string(field));
             }
+            PAMStack& stack = read[facility];
+            stack.emplace_back();
+            PAMEntry& entry = stack.back();
+            entry.setModuleMayBeMissing(mayBeMissing);
             // The written line may be longer than the read one (separators, a trailing
             // space); what could not be written is not read.
-            std::string::size_type const written = (entry.moduleMayBeMissing() ? 1 : 0) +
-                                                   word.size() + 1 +
-                                                   ParseEntry(line, pos, entry, check);
+            std::string::size_type const written =
+                (mayBeMissing ? 1 : 0) + word.size() + 1 + ParseEntry(line, pos, entry);
             if (written + 1 > kLineLimit) throw InvalidEntryException(LongStatement());
-            read.emplace_back(facility, std::move(entry));
         }
     } catch (...) {
         MarkFailed(in);
         throw;
     }
-    for (std::pair<PAMFacility, PAMEntry>& statement : read) {
-        policy[statement.first].push_back(std::move(statement.second));
+    if (policy.stacks().empty()) {
+        policy = std::move(read);
+        return in;
+    }
+    for (PAMPolicy::Stacks::value_type const& stack : read.stacks()) {
+        std::deque<PAMEntry>& from = read[stack.first];
+        std::deque<PAMEntry>& to = policy[stack.first];
+        if (to.empty()) {
+            to.swap(from);
+        } else {
+            for (PAMEntry& entry : from) to.push_back(std::move(entry));
+        }
     }
     return in;
 }
