@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The directory suite: tslauth and its Samba provider against a real domain controller in the
-# lab of tests/directory/lab.sh. ctest runs every case as an entry of its own, in order, with
+# lab of tools/directory-lab.sh. ctest runs every case as an entry of its own, in order, with
 # "up" and "down" as the fixture around them.
 #
-# usage: cases.sh up LAB-OPTIONS...   builds the lab (options of "lab.sh up")
+# usage: cases.sh up LAB-OPTIONS...   builds the lab (options of "directory-lab.sh up")
 #        cases.sh down
 #        cases.sh CASE                preflight join join-refused join-ou status pam frozen-dc leave
 #                                     proxy-join proxy-refusals proxy-load
@@ -16,7 +16,7 @@
 set -uo pipefail
 
 here=$(dirname "$(readlink -f "$0")")
-lab_sh=$here/lab.sh
+lab_sh=$here/../../tools/directory-lab.sh
 pointer=${DIRECTORY_LAB_POINTER:?}
 
 failures=0
@@ -39,7 +39,7 @@ expect() {
 on() { "$lab_sh" run "$LAB" "$@"; }
 
 # tool HOST ARGS...: runs the tslauth command on a member; sets out, err, status and elapsed
-# (ms). HOST "m3:hv02" is a fresh host named hv02 on m3's network (lab.sh run-as).
+# (ms). HOST "m3:hv02" is a fresh host named hv02 on m3's network (directory-lab.sh run-as).
 tool() {
     local host=$1 start errors runner
     shift
