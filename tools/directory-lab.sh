@@ -21,8 +21,10 @@
 #                                         TRIPLET's (default: the machine's); --proxyd is the
 #                                         enrolment service the proxy host runs;
 #                                         exits 77 when namespaces or overlays cannot be made here
-#        directory-lab.sh down LAB  stops everything, unmounts, removes the namespaces
-#        directory-lab.sh run LAB HOST CMD...       runs CMD in a host's namespaces (HOST: dc, m1..m4, proxy)
+#        directory-lab.sh down LAB
+#                                         stops everything, unmounts, removes the namespaces
+#        directory-lab.sh run LAB HOST CMD...
+#                                         runs CMD in a host's namespaces (HOST: dc, m1..m4, proxy)
 #        directory-lab.sh run-as LAB HOST NAME CMD...
 #                                         runs CMD on a member's network as a fresh host NAME:
 #                                         private mount and UTS namespaces, an /etc of its own
@@ -32,10 +34,14 @@
 #                                         goes to LAB/logs/proxyd.log; returns once it listens),
 #                                         again when it runs with another dc-timeout (default 5)
 #                                         / stops it by its PID
-#        directory-lab.sh winbindd-start LAB HOST   starts winbindd in a member; returns once wbinfo -t works
-#        directory-lab.sh winbindd-stop LAB HOST    stops it, and the RPC helpers it started
-#        directory-lab.sh freeze LAB | thaw LAB     SIGSTOP / SIGCONT every process of the DC
-#        directory-lab.sh dc-pids LAB  the PIDs of the DC's processes
+#        directory-lab.sh winbindd-start LAB HOST
+#                                         starts winbindd in a member; returns once wbinfo -t works
+#        directory-lab.sh winbindd-stop LAB HOST
+#                                         stops it, and the RPC helpers it started
+#        directory-lab.sh freeze LAB | thaw LAB
+#                                         SIGSTOP / SIGCONT every process of the DC
+#        directory-lab.sh dc-pids LAB
+#                                         the PIDs of the DC's processes
 # LAB/lab.env holds the lab's names and passwords for scripts to source.
 set -uo pipefail
 
