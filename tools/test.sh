@@ -75,8 +75,9 @@ run_suite() {
     shift 4
     cmake -S . -B "$dir" -G Ninja -DTSLAUTH_WERROR=ON "$@" >/dev/null
     lower cmake --build "$dir" -j "$jobs" --target "$target"
+    # Most of the tests wait (hangs, time-outs, children): twice as many as there are cores.
     # shellcheck disable=SC2086 # option lists
-    lower ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" $selection
+    lower ctest --test-dir "$dir" --output-on-failure --no-tests=error -j $((2 * jobs)) $selection
     # shellcheck disable=SC2086
     [ "$directory" = no ] || start_directory "$dir" $directory
 }
