@@ -2,11 +2,11 @@
 # Builds and runs the whole test suite: as built, and under AddressSanitizer with
 # UndefinedBehaviorSanitizer (leak detection on); everything built for 32-bit x86 (-m32),
 # running the tests that need no domain controller; and the threaded tests (ctest labels
-# "threaded" and "directory") under ThreadSanitizer. The second runs as an unprivileged user (label
-# "unprivileged") run in the first stage only; the directory suite of each stage runs in the
-# background during the next one. Then it runs every fuzz target for 20 s (tools/fuzz.sh) and
-# builds and checks the Debian packages (tools/build-packages.sh). Each stage ends with a line
-# giving its elapsed time. The build directories are build, build-asan,
+# "threaded" and "directory") under ThreadSanitizer. The second runs as an unprivileged user
+# (label "unprivileged") run in the first stage only; each stage's directory suite runs in the
+# background during the next stage. Then it runs every fuzz target for 20 s (tools/fuzz.sh)
+# and builds and checks the Debian packages (tools/build-packages.sh). Each stage ends with a
+# line giving its elapsed time. The build directories are build, build-asan,
 # build-tsan, build-i386, build-fuzz and build-deb; TSLAUTH_BUILD_DIR, TSLAUTH_FUZZ_BUILD_DIR
 # and TSLAUTH_DEB_DIR name others. With --quick it builds and runs the plain suite only: the
 # loop for development.
