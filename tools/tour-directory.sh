@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A guided tour of the tslauth command against a real Active Directory domain: a Samba domain
 # controller and a member host, each in network, mount and UTS namespaces of its own
-# (tests/directory/lab.sh). The domain is provisioned afresh and torn down at the end, also
+# (tools/directory-lab.sh). The domain is provisioned afresh and torn down at the end, also
 # when a step fails; nothing on the real host changes. Needs root and the Samba packages.
 #
 # usage: tools/tour-directory.sh [BUILD_DIR]   (default: build; it must hold the built tool and
@@ -11,7 +11,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(readlink -f "${1:-$root/build}")
-lab_sh=$root/tests/directory/lab.sh
+lab_sh=$root/tools/directory-lab.sh
 
 tslauth=$build/cli/tslauth
 plugins=("$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# A guided tour of the tslauth command against the demo directory, run in a private sandbox:
-# private mount, UTS and network namespaces (and a user namespace when not root), with /etc
-# and /usr/libexec overlaid on a private tmpfs. Nothing on the real host changes.
+# A guided tour of the tslauth command against the demo directory, run in the tests' private
+# host (sandbox-run, tests/support/private_host.h): private mount, UTS and network namespaces
+# (and a user namespace when not root), with /etc and /usr/libexec overlaid on a private
+# tmpfs. Nothing on the real host changes.
 #
 # usage: tools/tour.sh [BUILD_DIR]   (default: build; it must hold the built tool and plug-ins)
 set -euo pipefail
@@ -9,48 +10,25 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(readlink -f "${1:-$root/build}")
 
-if [ "${2:-}" != --inside-sandbox ]; then
-    user_ns=()
-    [ "$(id -u)" = 0 ] || user_ns=(--user --map-root-user)
-    exec unshare --mount --uts --net --propagation private "${user_ns[@]}" \
-        bash "$root/tools/tour.sh" "$build" --inside-sandbox
-fi
-
 tslauth=$build/cli/tslauth
 demo=$build/plugins/demo
-for file in "$tslauth" "$demo/libdemodirectory.so" "$demo/libdemoproxy.so"; do
+sandbox_run=$build/tests/support/sandbox-run
+for file in "$tslauth" "$demo/libdemodirectory.so" "$demo/libdemoproxy.so" "$sandbox_run"; do
     [ -e "$file" ] || { echo "tour: $file is missing; build first" >&2; exit 1; }
 done
+if [ "${2:-}" != --inside-sandbox ]; then
+    exec "$sandbox_run" --host tour-host -- bash "$root/tools/tour.sh" "$build" --inside-sandbox
+fi
 
-# --- The sandbox -----------------------------------------------------------------------------
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/tslauth-tour.XXXXXX")
-mount -t tmpfs -o mode=0755 tmpfs "$scratch"
-# Only the empty mount point is left on the host's /tmp; it goes at the end.
-trap 'cd / && umount -l /usr/libexec /etc "$scratch" 2>/dev/null; rmdir "$scratch"' EXIT
-overlay() {
-    mkdir -p "$scratch/$2-upper" "$scratch/$2-work"
-    mount -t overlay overlay \
-        -o "lowerdir=$1,upperdir=$scratch/$2-upper,workdir=$scratch/$2-work" "$1"
-}
-overlay /etc etc
-overlay /usr/libexec libexec
-mount -t tmpfs -o mode=0755 tmpfs /etc/pam.d
-mkdir -p /etc/ostrel/tslauth /etc/ostrel/hostctl /usr/libexec/tslauth/lib
-
-hostname tour-host
-ip link set lo up
+# --- The private host: a management interface, the demo directory's files ---------------------
+scratch=$SANDBOX_SCRATCH
+mkdir -p /etc/ostrel/hostctl
 ip link add tmgmt0 type veth peer name tmgmt1
 ip addr add 192.0.2.10/24 dev tmgmt0
 ip link set tmgmt0 up
 echo tmgmt0 >/etc/ostrel/hostctl/management-interface
-# Name resolution from the hosts file only; the resolver is loopback and answers nothing.
-# The files are replaced, not written through: without root the host's copies are read-only
-# (and resolv.conf may be a link out of /etc).
-put() { rm -f "$1" && cat >"$1"; }
-printf '127.0.0.1\tlocalhost\n192.0.2.10\ttour-host.corp.example tour-host\n192.0.2.20\tcorp.example\n' |
-    put /etc/hosts
-echo 'nameserver 127.0.0.1' | put /etc/resolv.conf
-printf 'passwd: files\ngroup: files\nshadow: files\nhosts: files dns\n' | put /etc/nsswitch.conf
+# Name resolution from the hosts file only (the private host's resolver answers nothing).
+printf '192.0.2.10\ttour-host.corp.example tour-host\n192.0.2.20\tcorp.example\n' >>/etc/hosts
 
 install -m 0755 "$demo/libdemodirectory.so" "$demo/libdemoproxy.so" /usr/libexec/tslauth/lib/
 conf=/etc/ostrel/tslauth

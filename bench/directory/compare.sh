@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The directory comparison: joins and a frozen DC, against the command-line joiners that ship
 # with Debian, and joins through the enrolment service, all on one throw-away domain controller
-# (tests/directory/lab.sh).
+# (tools/directory-lab.sh).
 #
 #   bench/directory/compare.sh BUILD_DIRECTORY [ROUNDS] [--enrolment-only]
 #
@@ -27,7 +27,7 @@ for arg in "$@"; do
 done
 build=$(readlink -f "${args[0]:?build directory}")
 rounds=${args[1]:-3}
-lab_sh=$source_dir/tests/directory/lab.sh
+lab_sh=$source_dir/tools/directory-lab.sh
 tool=$build/cli/tslauth
 proxyd=$build/proxy/tslauth-proxyd
 qapclient=$build/plugins/qap-client/libqapclient.so

@@ -12,7 +12,7 @@
 #include <stdexcept>
 
 #include "floors.h"
-#include "sandbox.h"
+#include "private_host.h"
 
 namespace bench {
 
@@ -46,16 +46,6 @@ void BindMount(std::string const& source, std::string const& target) {
 
 }  // namespace
 
-// The tests' fixture does the mounting; the benchmarks only borrow its set-up and tear-down.
-class PrivateHost::Overlays : public sandbox::SandboxTest {
-public:
-    void Mount() { SetUp(); }
-    void Unmount() { TearDown(); }
-
-private:
-    void TestBody() override {}
-};
-
 void EnterSandbox() {
     sandbox::EnterSandbox();
 }
@@ -66,8 +56,8 @@ std::string MakeTmpfsDirectory(std::string const& name) {
     return path;
 }
 
-PrivateHost::PrivateHost(Storage storage, std::string const& directory) : overlays(new Overlays()) {
-    overlays->Mount();
+PrivateHost::PrivateHost(Storage storage, std::string const& directory) {
+    sandbox::MountPrivateHost();
     if (storage == Storage::kDisk) {
         diskDirectory = directory.empty() ? DefaultDiskDirectory() : directory;
         MakeDirectory(diskDirectory);
@@ -83,7 +73,7 @@ PrivateHost::PrivateHost(Storage storage, std::string const& directory) : overla
 }
 
 PrivateHost::~PrivateHost() {
-    overlays->Unmount();
+    sandbox::UnmountPrivateHost();
     if (!diskDirectory.empty()) {
         EmptyDirectory(diskDirectory + "/pam.d");
         EmptyDirectory(diskDirectory + "/tslauth");

@@ -1,11 +1,10 @@
 #ifndef BENCH_SUPPORT_BENCH_ENVIRONMENT_H
 #define BENCH_SUPPORT_BENCH_ENVIRONMENT_H
 
-// The benchmarks run in the tests' sandbox (tests/support/sandbox.h): private namespaces and
-// private copies of every fixed path the library reads or writes, so that no benchmark ever
-// touches the real /etc or /usr.
+// The benchmarks run in the tests' private host (tests/support/private_host.h): private
+// namespaces and private copies of every fixed path the library reads or writes, so that no
+// benchmark ever touches the real /etc or /usr.
 
-#include <memory>
 #include <string>
 
 namespace bench {
@@ -40,8 +39,6 @@ public:
     void WriteStoreConfiguration(std::string const& providerName) const;
 
 private:
-    class Overlays;
-    std::unique_ptr<Overlays> overlays;
     std::string diskDirectory;
 };
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The directory suite: tslauth and its Samba provider against a real domain controller in the
-# lab of tests/directory/lab.sh. ctest runs every case as an entry of its own, in order, with
+# lab of tools/directory-lab.sh. ctest runs every case as an entry of its own, in order, with
 # "up" and "down" as the fixture around them.
 #
-# usage: cases.sh up LAB-OPTIONS...   builds the lab (options of "lab.sh up")
+# usage: cases.sh up LAB-OPTIONS...   builds the lab (options of "directory-lab.sh up")
 #        cases.sh down
 #        cases.sh CASE                preflight join join-refused join-ou status pam frozen-dc leave
 #                                     proxy-join proxy-refusals proxy-load
@@ -16,7 +16,7 @@
 set -uo pipefail
 
 here=$(dirname "$(readlink -f "$0")")
-lab_sh=$here/lab.sh
+lab_sh=$here/../../tools/directory-lab.sh
 pointer=${DIRECTORY_LAB_POINTER:?}
 
 failures=0
@@ -39,7 +39,7 @@ expect() {
 on() { "$lab_sh" run "$LAB" "$@"; }
 
 # tool HOST ARGS...: runs the tslauth command on a member; sets out, err, status and elapsed
-# (ms). HOST "m3:hv02" is a fresh host named hv02 on m3's network (lab.sh run-as).
+# (ms). HOST "m3:hv02" is a fresh host named hv02 on m3's network (directory-lab.sh run-as).
 tool() {
     local host=$1 start errors runner
     shift
@@ -60,29 +60,45 @@ tool() {
     [ -z "$err" ] || printf '%s\n' "$err" | sed 's/^/  ! /'
 }
 
+# check WHAT STATUS TEXT HOST ARGS...: runs tslauth on HOST; the exit status, then the output
+# (status 0) or the message (any other status), exactly.
+check() {
+    local what=$1 want=$2 text=$3
+    shift 3
+    tool "$@"
+    expect "$what: exit status" "$want" "$status"
+    if [ "$want" = 0 ]; then
+        expect "$what: output" "$text" "$out"
+    else
+        expect "$what: message" "$text" "$err"
+    fi
+}
+
 probe() {
     local host=$1
     shift
     on "$host" "$DIRECTORY_PROBE" "$@"
 }
 
-# The computer account NAME$ as the DC's own database has it: "DN uac=N", or "absent".
+# dc_search FILTER ATTRIBUTE...: the DC's own database, continuation lines joined.
+dc_search() {
+    local filter=$1
+    shift
+    on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "$filter" "$@" 2>/dev/null |
+        awk '/^ / { line = line substr($0, 2); next } { if (line != "") print line; line = $0 }
+             END { if (line != "") print line }'
+}
+dc_attribute() { dc_search "(sAMAccountName=$1\$)" "$2" | sed -n "s/^$2: //p"; } # NAME ATTRIBUTE
+# The computer account NAME$: "DN uac=N", or "absent".
 dc_account() {
     local found
-    found=$(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub \
-        "(sAMAccountName=$1\$)" dn userAccountControl 2>/dev/null |
-        awk '/^ / { line = line substr($0, 2); next } { if (line != "") print line; line = $0 }
-             END { if (line != "") print line }')
+    found=$(dc_search "(sAMAccountName=$1\$)" dn userAccountControl)
     if ! grep -q '^dn: ' <<<"$found"; then
         echo absent
         return
     fi
     printf '%s uac=%s\n' "$(sed -n 's/^dn: //p' <<<"$found")" \
         "$(sed -n 's/^userAccountControl: //p' <<<"$found")"
-}
-dc_password_set() {
-    on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "(sAMAccountName=$1\$)" \
-        pwdLastSet 2>/dev/null | sed -n 's/^pwdLastSet: //p'
 }
 
 hostname_of() { eval echo "\$HOSTNAME_${1^^}"; }
@@ -129,14 +145,12 @@ finish() {
 
 case_preflight() {
     # The domain check goes through the DC's DNS: the members resolve nothing else.
-    tool m1 preflight "$DNS_DOMAIN"
-    expect "preflight exit status" 0 "$status"
-    expect "preflight report" "pass  host name resolves: hv01 resolves to hv01.corp.example
+    check preflight 0 "pass  host name resolves: hv01 resolves to hv01.corp.example
 pass  short name matches the resolved name: short name hv01, resolved name hv01.corp.example
 pass  host name is not reserved: short name hv01
 pass  fully qualified name is the expected one: fully qualified name hv01.corp.example, expected hv01.corp.example
 pass  domain resolves: corp.example
-pass  short name fits a computer account name: hv01 (4 characters, at most 15)" "$out"
+pass  short name fits a computer account name: hv01 (4 characters, at most 15)" m1 preflight "$DNS_DOMAIN"
 }
 
 # What a join leaves on the member: smb.conf settings, the keytab, a trust winbindd accepts.
@@ -156,9 +170,8 @@ check_member_joined() {
 case_join() {
     ensure_left m1
     expect "no account for HV01 before the join" absent "$(dc_account HV01)"
-    tool m1 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$admin_password"
-    expect "join exit status" 0 "$status"
-    expect "join output" "Joined $DNS_DOMAIN." "$out"
+    check join 0 "Joined $DNS_DOMAIN." m1 join "$DNS_DOMAIN" --user "$ADMIN_USER" \
+        --password-file "$admin_password"
     # 4096: an enabled workstation trust account.
     expect "the DC has the account in the default container" \
         "CN=HV01,CN=Computers,$BASE_DN uac=4096" "$(dc_account HV01)"
@@ -170,11 +183,10 @@ case_join_refused() {
     ensure_joined m1
     # Joined already: refused before the directory is touched; the account keeps its password
     # (a fresh join would reset it and break this host's trust).
-    before=$(dc_password_set HV01)
-    tool m1 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$admin_password"
-    expect "second join exit status" 4 "$status"
-    expect "second join message" "tslauth: Exception 0x00000a83: This machine is already joined to a domain." "$err"
-    expect "the account's password was not reset" "$before" "$(dc_password_set HV01)"
+    before=$(dc_attribute HV01 pwdLastSet)
+    check "second join" 4 "tslauth: Exception 0x00000a83: This machine is already joined to a domain." \
+        m1 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$admin_password"
+    expect "the account's password was not reset" "$before" "$(dc_attribute HV01 pwdLastSet)"
     on m1 wbinfo -t >/dev/null 2>&1 || bad "m1's trust broke"
 
     # In one process, so that any pause would be recorded, not waited for. A wrong password is
@@ -194,8 +206,8 @@ pauses: none"
 
 case_join_ou() {
     ensure_left m2
-    tool m2 join "$DNS_DOMAIN/OU=$OU_NAME,$BASE_DN" --user "$ADMIN_USER" --password-file "$admin_password"
-    expect "join into $OU_NAME exit status" 0 "$status"
+    check "join into $OU_NAME" 0 "Joined $DNS_DOMAIN/OU=$OU_NAME,$BASE_DN." \
+        m2 join "$DNS_DOMAIN/OU=$OU_NAME,$BASE_DN" --user "$ADMIN_USER" --password-file "$admin_password"
     expect "the DC has the account in $OU_NAME" "CN=HV02,OU=$OU_NAME,$BASE_DN uac=4096" \
         "$(dc_account HV02)"
     check_member_joined m2
@@ -211,11 +223,8 @@ case_status() {
     ensure_joined m2 "OU=$OU_NAME,$BASE_DN"
     # Trust state 1: trusted. No other domain exists in this lab (that takes a second DC and a
     # trust between the two), so the trusted domains stay empty.
-    tool m1 status --json
-    expect "m1 status exit status" 0 "$status"
-    expect "m1 status" "$(status_json m1 "CN=HV01,CN=Computers,$BASE_DN")" "$out"
-    tool m2 status --json
-    expect "m2 status" "$(status_json m2 "CN=HV02,OU=$OU_NAME,$BASE_DN")" "$out"
+    check "m1 status" 0 "$(status_json m1 "CN=HV01,CN=Computers,$BASE_DN")" m1 status --json
+    check "m2 status" 0 "$(status_json m2 "CN=HV02,OU=$OU_NAME,$BASE_DN")" m2 status --json
     # The lookups the store forwards: no "\\" before the DC's name, the principal of the
     # computer account, a user name in the form PAM gets it back.
     expect "m1 lookups" "domain controller: $DC_NAME.$DNS_DOMAIN
@@ -257,9 +266,7 @@ account 0 (Success)
 user $user"
     denied="authenticate 7 (Authentication failure)"
 
-    tool m1 activate "Active Directory"
-    expect "activate exit status" 0 "$status"
-    expect "activate output" "Active store: Active Directory" "$out"
+    check activate 0 "Active store: Active Directory" m1 activate "Active Directory"
     expect "PAM file with pam_winbind" "$(pam_policy with-winbind | cat -A)" \
         "$(on m1 cat -A /etc/pam.d/system-auth-generic)"
     expect "authentication.conf" 'remote-authentication-store = "Active Directory"' \
@@ -268,8 +275,7 @@ user $user"
     expect "$user, wrong password" "$denied" \
         "$(probe m1 pam tslauth-probe "$user" "not-$USER_PASSWORD" 2>/dev/null)"
 
-    tool m1 activate None
-    expect "activate None exit status" 0 "$status"
+    check "activate None" 0 "Active store: None" m1 activate None
     expect "PAM file as it was" "$(pam_policy without | cat -A)" \
         "$(on m1 cat -A /etc/pam.d/system-auth-generic)"
     expect "$user, right password, store None" "$denied" \
@@ -313,23 +319,19 @@ case_leave() {
 
     # Without credentials: the host forgets the domain, the DC keeps the account.
     winbindd_down m1
-    tool m1 leave
-    expect "leave exit status" 0 "$status"
-    expect "leave output" "Left the domain." "$out"
+    check leave 0 "Left the domain." m1 leave
     expect "the account is kept" "CN=HV01,CN=Computers,$BASE_DN uac=4096" "$(dc_account HV01)"
     joined m1 && bad "m1 still counts as joined"
-    tool m1 leave
-    expect "second leave exit status" 4 "$status"
-    expect "second leave message" "tslauth: Exception 0x00000a84: This machine is not currently joined to a domain." "$err"
+    check "second leave" 4 "tslauth: Exception 0x00000a84: This machine is not currently joined to a domain." \
+        m1 leave
     # The kept account refuses a new join of the same name instead of being taken over.
-    tool m1 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$admin_password"
-    expect "join over a kept account exit status" 4 "$status"
-    expect "join over a kept account message" "tslauth: Exception 0x00000524: The specified account already exists." "$err"
+    check "join over a kept account" 4 "tslauth: Exception 0x00000524: The specified account already exists." \
+        m1 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$admin_password"
 
     # With credentials: the account goes too.
     winbindd_down m2
-    tool m2 leave --user "$ADMIN_USER" --password-file "$admin_password"
-    expect "leave with credentials exit status" 0 "$status"
+    check "leave with credentials" 0 "Left the domain." \
+        m2 leave --user "$ADMIN_USER" --password-file "$admin_password"
     expect "the account is deleted" absent "$(dc_account HV02)"
     joined m2 && bad "m2 still counts as joined"
 }
@@ -374,16 +376,10 @@ proxy_client() { # HOST [CERTIFICATE]
     [ "$status" = 0 ] || bad "$host: import-certificate"
 }
 
-dc_attribute() { # NAME ATTRIBUTE
-    on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "(sAMAccountName=$1\$)" "$2" \
-        2>/dev/null | sed -n "s/^$2: //p"
-}
-
 # Deletes the computer accounts FILTER matches (an LDAP filter), in one go.
 dc_delete_accounts() {
     local dns
-    mapfile -t dns < <(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "$1" dn \
-        2>/dev/null | sed -n 's/^dn: //p')
+    mapfile -t dns < <(dc_search "$1" dn | sed -n 's/^dn: //p')
     [ "${#dns[@]}" = 0 ] ||
         on dc env SMB_CONF_PATH="$TARGET/etc/smb.conf" ldbdel -H "$TARGET/private/sam.ldb" \
             "${dns[@]}" >/dev/null ||
@@ -416,9 +412,7 @@ case_proxy_join() {
     expect "proxy-domain" "$DNS_DOMAIN" "$out"
     lines=$(log_lines)
     # No credentials: the member holds none, and the service's account makes the computer.
-    tool m2 join-proxy "$PROXY_IP"
-    expect "join-proxy exit status" 0 "$status"
-    expect "join-proxy output" "Joined through the authentication proxy $PROXY_IP." "$out"
+    check join-proxy 0 "Joined through the authentication proxy $PROXY_IP." m2 join-proxy "$PROXY_IP"
     expect "the service answered the domain question once and created one account" \
         "$IP_M2 GET /v1/domain host -: 200 status 0
 $IP_M2 POST /v1/machine-accounts host hv02.$DNS_DOMAIN: 201 status 0" "$(requests_since "$lines")"
@@ -427,16 +421,13 @@ $IP_M2 POST /v1/machine-accounts host hv02.$DNS_DOMAIN: 201 status 0" "$(request
         "$dn uac=4096 dNSHostName=hv02.$DNS_DOMAIN" \
         "$(dc_account HV02) dNSHostName=$(dc_attribute HV02 dNSHostName)"
     check_member_joined m2
-    tool m2 status --json
-    expect "status after the join through the service" "$(status_json m2 "$dn")" "$out"
+    check "status after the join through the service" 0 "$(status_json m2 "$dn")" m2 status --json
 
-    tool m2 activate "Active Directory"
-    expect "activate exit status" 0 "$status"
+    check activate 0 "Active store: Active Directory" m2 activate "Active Directory"
     expect "$user logs in on m2" "authenticate 0 (Success)
 account 0 (Success)
 user $user" "$(probe m2 pam tslauth-probe "$user" "$USER_PASSWORD" 2>/dev/null)"
-    tool m2 activate None
-    expect "activate None exit status" 0 "$status"
+    check "activate None" 0 "Active store: None" m2 activate None
 }
 
 case_proxy_refusals() {
@@ -451,18 +442,15 @@ case_proxy_refusals() {
             -out "$LAB/other-certificate.pem" 2>/dev/null
     proxy_client m3 "$LAB/other-certificate.pem"
     lines=$(log_lines)
-    tool m3 join-proxy "$PROXY_IP"
-    expect "another certificate: exit status" 4 "$status"
-    expect "another certificate: message" \
-        "tslauth: The QAP server's certificate cannot be verified." "$err"
+    check "another certificate" 4 "tslauth: The QAP server's certificate cannot be verified." \
+        m3 join-proxy "$PROXY_IP"
     expect "another certificate: no request reached the service" "" "$(requests_since "$lines")"
 
     # An address the service does not serve.
     proxy_client m4
     lines=$(log_lines)
-    tool m4 join-proxy "$PROXY_IP"
-    expect "address not allowed: exit status" 4 "$status"
-    expect "address not allowed: message" "tslauth: Exception 0x00000005: Access is denied." "$err"
+    check "address not allowed" 4 "tslauth: Exception 0x00000005: Access is denied." \
+        m4 join-proxy "$PROXY_IP"
     expect "address not allowed: refused at the first request" \
         "$IP_M4 GET /v1/domain host -: 403 status 5" "$(requests_since "$lines")"
 
@@ -470,23 +458,21 @@ case_proxy_refusals() {
     joined m2 || ensure_joined m2 "OU=$OU_NAME,$BASE_DN"
     winbindd_up m2 || bad "winbindd on m2"
     proxy_client m3
-    before=$(dc_password_set HV02)
+    before=$(dc_attribute HV02 pwdLastSet)
     lines=$(log_lines)
-    tool m3:hv02 join-proxy "$PROXY_IP"
-    expect "name taken: exit status" 4 "$status"
-    expect "name taken: message" "tslauth: Exception 0x00000524: The specified account already exists." "$err"
+    check "name taken" 4 "tslauth: Exception 0x00000524: The specified account already exists." \
+        m3:hv02 join-proxy "$PROXY_IP"
     expect "name taken: refused by the service" \
         "$IP_M3 POST /v1/machine-accounts host hv02.$DNS_DOMAIN: 409 status 1316" \
         "$(requests_since "$lines" | grep POST)"
-    expect "name taken: the account's password was not reset" "$before" "$(dc_password_set HV02)"
+    expect "name taken: the account's password was not reset" "$before" "$(dc_attribute HV02 pwdLastSet)"
     on m2 wbinfo -t >/dev/null 2>&1 || bad "name taken: m2's trust broke"
 
     # The service stopped: refused at once, not after the client's 10 s connect bound.
     "$lab_sh" proxy-stop "$LAB"
-    tool m3 join-proxy "$PROXY_IP"
-    expect "service down: exit status" 4 "$status"
-    expect "service down: message" \
-        "tslauth: Exception 0x000004c9: The remote computer refused the network connection." "$err"
+    check "service down" 4 \
+        "tslauth: Exception 0x000004c9: The remote computer refused the network connection." \
+        m3 join-proxy "$PROXY_IP"
     [ "$elapsed" -lt 10000 ] || bad "service down: should be refused within the connect bound"
 
     # The DC frozen behind the service: the service's dc-timeout, then a time-out status. The
@@ -574,8 +560,7 @@ case_proxy_load() {
         printf 'CN=LOAD%02d,OU=%s,%s uac=4096\n' "$i" "$OU_NAME" "$BASE_DN"
     done)
     expect "each account exists once, in $OU_NAME" "$names" \
-        "$(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub \
-            '(sAMAccountName=LOAD*)' userAccountControl 2>/dev/null |
+        "$(dc_search '(sAMAccountName=LOAD*)' userAccountControl |
             awk '/^dn: / { dn = substr($0, 5) } /^userAccountControl: / { print dn " uac=" $2 }' |
             sort)"
     expect "the service created each account once" \

@@ -34,6 +34,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +58,16 @@ std::string ClassName(std::exception const& e) {
     return result;
 }
 
+// The store the factory makes for "Active Directory".
+std::unique_ptr<ActiveDirectoryStore> MakeStore() {
+    std::auto_ptr<AuthenticationStore> made =
+        Singleton<AuthenticationStoreFactory>::_instance->CreateInstance("Active Directory");
+    std::unique_ptr<ActiveDirectoryStore> store(dynamic_cast<ActiveDirectoryStore*>(made.get()));
+    if (store == nullptr) throw std::runtime_error("no Active Directory store");
+    made.release();
+    return store;
+}
+
 // ---- join ------------------------------------------------------------------------------------
 
 int Join(std::string const& domain, std::string const& user, std::string const& passwordFile) {
@@ -66,13 +77,7 @@ int Join(std::string const& domain, std::string const& user, std::string const& 
         std::cerr << "directory_probe: cannot read " << passwordFile << "\n";
         return 2;
     }
-    std::auto_ptr<AuthenticationStore> made =
-        Singleton<AuthenticationStoreFactory>::_instance->CreateInstance("Active Directory");
-    ActiveDirectoryStore* store = dynamic_cast<ActiveDirectoryStore*>(made.get());
-    if (store == nullptr) {
-        std::cerr << "directory_probe: no Active Directory store\n";
-        return 2;
-    }
+    std::unique_ptr<ActiveDirectoryStore> const store = MakeStore();
     Credentials const credentials = {user.c_str(), password.c_str()};
     try {
         store->JoinDomain(domain, credentials, false);
@@ -90,12 +95,10 @@ int Join(std::string const& domain, std::string const& user, std::string const& 
 // ---- lookups ---------------------------------------------------------------------------------
 
 int Lookups(std::string const& domain, std::string const& name) {
-    std::auto_ptr<AuthenticationStore> made =
-        Singleton<AuthenticationStoreFactory>::_instance->CreateInstance("Active Directory");
-    ActiveDirectoryStore& store = dynamic_cast<ActiveDirectoryStore&>(*made);
-    std::cout << "domain controller: " << store.GetDomainControllerForDomain(domain) << "\n"
-              << "host principal: " << store.GetHostPrincipalForDomain(domain) << "\n"
-              << "canonical name of " << name << ": " << store.ConvertCanonicalUsername(name)
+    std::unique_ptr<ActiveDirectoryStore> const store = MakeStore();
+    std::cout << "domain controller: " << store->GetDomainControllerForDomain(domain) << "\n"
+              << "host principal: " << store->GetHostPrincipalForDomain(domain) << "\n"
+              << "canonical name of " << name << ": " << store->ConvertCanonicalUsername(name)
               << "\n";
     return 0;
 }
@@ -249,10 +252,7 @@ int FrozenDC(int timeout, std::string const& dn, TrustState healthy, std::string
     TrustState const before = store.GetDomainTrustState();
     Expect(before == healthy, "healthy DC: trust state " + std::to_string(before));
 
-    if (!Shell(freeze)) {
-        std::cout << "FAIL  could not freeze the DC\n";
-        return 1;
-    }
+    if (!Shell(freeze)) return Expect(false, "freeze the DC"), 1;
     pid_t const blocked = StartBlockedCommand();
     Expect(blocked > 0, "wbinfo -t started");
 
@@ -301,10 +301,7 @@ int FrozenDC(int timeout, std::string const& dn, TrustState healthy, std::string
     Expect(stillBlocked, "wbinfo -t still blocked meanwhile");
     if (blocked > 0) StopCommand(blocked);
 
-    if (!Shell(thaw)) {
-        std::cout << "FAIL  could not thaw the DC\n";
-        return 1;
-    }
+    if (!Shell(thaw)) return Expect(false, "thaw the DC"), 1;
     // Fresh answers: the trust state leaves the time-out value once a worker gets through.
     auto const thawed = Clock::now();
     bool fresh = false;
@@ -363,15 +360,6 @@ int Reload(int rounds) {
     return 0;
 }
 
-int Usage() {
-    std::cerr << "usage: directory_probe join DOMAIN USER PASSWORD-FILE\n"
-                 "       directory_probe lookups DOMAIN NAME\n"
-                 "       directory_probe reload ROUNDS\n"
-                 "       directory_probe pam SERVICE USER PASSWORD\n"
-                 "       directory_probe frozen-dc TIMEOUT MACHINE-DN TRUST-STATE FREEZE THAW\n";
-    return 2;
-}
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) unsigned int sleep(unsigned int seconds) {
@@ -397,7 +385,8 @@ int main(int argc, char** argv) {
                 FrozenDC(std::atoi(args[1].c_str()), args[2],
                          static_cast<TrustState>(std::atoi(args[3].c_str())), args[4], args[5]);
         } else {
-            return Usage();
+            std::cerr << "usage: directory_probe join|lookups|reload|pam|frozen-dc ARGUMENT...\n";
+            return 2;
         }
     } catch (std::exception const& e) {
         std::cout << "threw " << ClassName(e) << ": " << e.what() << "\n";

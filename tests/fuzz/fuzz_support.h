@@ -2,12 +2,13 @@
 #define TESTS_FUZZ_FUZZ_SUPPORT_H
 
 // Shared by the libFuzzer targets: a failed property stops the run (libFuzzer keeps the input
-// as a crash), and targets that write files get a private directory on a tmpfs of their own.
+// as a crash), and targets that write files do so in the tests' private host.
 
 #include <authentication/configuration.h>
 
 #include <string>
-#include <vector>
+
+#include "private_host.h"
 
 namespace fuzz {
 
@@ -18,16 +19,14 @@ inline void Check(bool condition, std::string const& what) {
     if (!condition) Fail(what);
 }
 
-// Enters a private mount namespace (a user namespace too when not root) with a fresh tmpfs
-// over /tmp, so nothing the target writes reaches the host and syncs cost nothing. Where no
-// namespace can be entered, a private directory under $TMPDIR is used and removed at exit.
-// Must be called from LLVMFuzzerInitialize, while the process has a single thread.
+// Enters the sandbox (private_host.h), whose scratch tmpfs holds what the targets write; a
+// failing file helper then aborts. Call from LLVMFuzzerInitialize, while the process has a
+// single thread.
 void EnterScratch();
-std::string const& ScratchDirectory();
-
-void WriteFile(std::string const& path, std::string const& content);
-std::string ReadFile(std::string const& path);
-std::vector<std::string> ListDirectory(std::string const& directory);  // sorted, no dot entries
+using sandbox::ListDirectory;
+using sandbox::ReadFile;
+using sandbox::ScratchDirectory;
+using sandbox::WriteFile;
 
 // The input as a string, with its bytes shown readably for failure messages.
 std::string Printable(std::string const& bytes);

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "sandbox.h"
+#include "private_host.h"
 
 namespace sandbox {
 

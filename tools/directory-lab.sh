@@ -14,28 +14,34 @@
 # network namespace; there is no default route and the DC's DNS has no forwarder. Everything
 # lives in a private tmpfs under ${TMPDIR:-/tmp}, and every process is stopped by its PID.
 #
-# usage: lab.sh up [--plugin FILE]... [--proxyd FILE] [--multiarch TRIPLET]
+# usage: directory-lab.sh up [--plugin FILE]... [--proxyd FILE] [--multiarch TRIPLET]
 #                                         builds a lab and prints its directory (LAB); the files
 #                                         go into the members' and the proxy's
 #                                         /usr/libexec/tslauth/lib, the PAM modules are the
 #                                         TRIPLET's (default: the machine's); --proxyd is the
 #                                         enrolment service the proxy host runs;
 #                                         exits 77 when namespaces or overlays cannot be made here
-#        lab.sh down LAB                  stops everything, unmounts, removes the namespaces
-#        lab.sh run LAB HOST CMD...       runs CMD in a host's namespaces (HOST: dc, m1..m4, proxy)
-#        lab.sh run-as LAB HOST NAME CMD...
+#        directory-lab.sh down LAB
+#                                         stops everything, unmounts, removes the namespaces
+#        directory-lab.sh run LAB HOST CMD...
+#                                         runs CMD in a host's namespaces (HOST: dc, m1..m4, proxy)
+#        directory-lab.sh run-as LAB HOST NAME CMD...
 #                                         runs CMD on a member's network as a fresh host NAME:
 #                                         private mount and UTS namespaces, an /etc of its own
 #                                         over the member's, empty Samba state; gone with CMD
-#        lab.sh proxy-start LAB [DC-TIMEOUT] | proxy-stop LAB
+#        directory-lab.sh proxy-start LAB [DC-TIMEOUT] | proxy-stop LAB
 #                                         starts tslauth-proxyd on the proxy host (its stderr
 #                                         goes to LAB/logs/proxyd.log; returns once it listens),
 #                                         again when it runs with another dc-timeout (default 5)
 #                                         / stops it by its PID
-#        lab.sh winbindd-start LAB HOST   starts winbindd in a member; returns once wbinfo -t works
-#        lab.sh winbindd-stop LAB HOST    stops it, and the RPC helpers it started
-#        lab.sh freeze LAB | thaw LAB     SIGSTOP / SIGCONT every process of the DC
-#        lab.sh dc-pids LAB               the PIDs of the DC's processes
+#        directory-lab.sh winbindd-start LAB HOST
+#                                         starts winbindd in a member; returns once wbinfo -t works
+#        directory-lab.sh winbindd-stop LAB HOST
+#                                         stops it, and the RPC helpers it started
+#        directory-lab.sh freeze LAB | thaw LAB
+#                                         SIGSTOP / SIGCONT every process of the DC
+#        directory-lab.sh dc-pids LAB
+#                                         the PIDs of the DC's processes
 # LAB/lab.env holds the lab's names and passwords for scripts to source.
 set -uo pipefail
 
@@ -204,7 +210,7 @@ proxy_files() {
     (
         umask 077
         cat >"$d/proxyd.conf" <<EOF
-# The lab's enrolment service (tests/directory/lab.sh).
+# The lab's enrolment service (tools/directory-lab.sh).
 listen = $PROXY_IP:$PROXY_PORT
 certificate = /etc/tslauth-proxyd/proxy.pem
 private-key = /etc/tslauth-proxyd/proxy.key
@@ -535,7 +541,7 @@ cmd_proxy_start() {
     local timeout=${1:-$PROXY_DC_TIMEOUT} file=$LAB/pids/proxyd pid i t current
     t=$(now_ms)
     if [ ! -x "$LAB/proxy/tslauth-proxyd" ]; then
-        log "this lab has no enrolment service (lab.sh up --proxyd FILE)"
+        log "this lab has no enrolment service (directory-lab.sh up --proxyd FILE)"
         return 77
     fi
     [[ "$timeout" =~ ^[1-9][0-9]*$ ]] || fail "proxy-start: bad dc-timeout $timeout"

@@ -1,4 +1,4 @@
-#include "sandbox.h"
+#include "private_host.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,21 +23,22 @@ namespace sandbox {
 namespace {
 
 std::string scratch;
-unsigned testCounter = 0;
-std::string testRoot;
+unsigned hostCounter = 0;
+std::string hostRoot;
+void (*failureHandler)(std::string const&) = nullptr;
 
 constexpr long kOverlayMagic = 0x794c7630;
 
 [[noreturn]] void Die(std::string const& what) {
-    std::fprintf(stderr, "sandbox: %s: %s; refusing to run tests outside the sandbox\n",
-                 what.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "sandbox: %s: %s; refusing to run outside the sandbox\n", what.c_str(),
+                 std::strerror(errno));
     std::fflush(stderr);
     std::_Exit(1);
 }
 
 void Fail(std::string const& what) {
     std::string text = what + ": " + std::strerror(errno);
-    ADD_FAILURE() << text;
+    if (failureHandler != nullptr) failureHandler(text);
     throw std::runtime_error(text);
 }
 
@@ -100,8 +101,8 @@ void RemoveScratch() {
 
 void MountOverlay(std::string const& target, std::string const& name,
                   std::string const& extraOptions = "") {
-    std::string upper = testRoot + "/" + name + "-upper";
-    std::string work = testRoot + "/" + name + "-work";
+    std::string upper = hostRoot + "/" + name + "-upper";
+    std::string work = hostRoot + "/" + name + "-work";
     MakeDirectory(upper);
     MakeDirectory(work);
     std::string options =
@@ -149,10 +150,10 @@ std::string const& ScratchDirectory() {
     return scratch;
 }
 
-void SandboxTest::SetUp() {
+void MountPrivateHost(std::string const& hostName) {
     if (scratch.empty()) Die("the sandbox was not entered");
-    testRoot = scratch + "/test-" + std::to_string(++testCounter);
-    MakeDirectory(testRoot);
+    hostRoot = scratch + "/host-" + std::to_string(++hostCounter);
+    MakeDirectory(hostRoot);
     MountOverlay("/etc", "etc");
     MountOverlay("/usr/libexec", "libexec");
 
@@ -168,16 +169,17 @@ void SandboxTest::SetUp() {
     WriteFile("/etc/resolv.conf", "nameserver 127.0.0.1\n");
     WriteFile("/etc/nsswitch.conf",
               "passwd: files\ngroup: files\nshadow: files\nhosts: files dns\n");
-    SetHostName("sandbox-host");
-
-    ClearCapturedLog();
-    ClearRecordedSleeps();
+    SetHostName(hostName);
 }
 
-void SandboxTest::TearDown() {
+void UnmountPrivateHost() {
     // Detaching /etc and /usr/libexec takes every mount the test made below them.
     umount2("/usr/libexec", MNT_DETACH);
     umount2("/etc", MNT_DETACH);
+}
+
+void SetFailureHandler(void (*handler)(std::string const&)) {
+    failureHandler = handler;
 }
 
 void WriteFile(std::string const& path, std::string const& content, mode_t mode) {
