@@ -1,5 +1,5 @@
 /* The scripted test plug-in hands every call to the test program that loaded it, which
- * exports TEST_CALL_HOOK (tests/support/provider_script.h). The plug-in looks it up on every
+ * exports TEST_CALL_HOOK (tests/support/test_plugins.h). The plug-in looks it up on every
  * call, so the table a test sets lives in the program and outlasts the plug-in being
  * unloaded and loaded again. */
 #ifndef TESTS_PLUGINS_PLUGIN_HOOKS_H

@@ -10,7 +10,6 @@
 #include <thread>
 #include <typeinfo>
 
-#include "provider_script.h"
 #include "sandbox.h"
 #include "test_plugins.h"
 #include "what_thrown.h"
