@@ -20,7 +20,7 @@ class QAPJoinTest : public JoinTest {
 protected:
     void SetUp() override {
         JoinTest::SetUp();
-        proxyPlugin = Install(Plugin::kScriptedProvider, "qap");
+        proxyPlugin = Install(Plugin::kScriptedProxy, "qap");
         WriteQAPProviderConfiguration("qap");
         sandbox::WriteFile(kServers, std::string("192.0.2.1 = \"") + kThumbprint + "\"\n");
         SetOption("int:1");
@@ -182,7 +182,7 @@ TEST_F(QAPProxyTest, LoadsFromEitherPathAndRefusesUnusableTables) {
                     "shared object file: No such file or directory"),
               Construct());
     std::string const second =
-        InstallPlugin(Plugin::kScriptedProvider, "qap", Location::kPluginDirectory);
+        InstallPlugin(Plugin::kScriptedProxy, "qap", Location::kPluginDirectory);
     Open().reset();  // loads from the second path although its word 0 is NULL
     EXPECT_FALSE(IsLoaded(second));
     std::string const first = InstallPlugin(Plugin::kEmptyProvider, "qap");  // no word 2
@@ -196,7 +196,7 @@ TEST_F(QAPProxyTest, LoadsFromEitherPathAndRefusesUnusableTables) {
 }
 
 TEST_F(QAPProxyTest, CallsPassTheirArgumentsAndCacheNothing) {
-    std::string const plugin = Install(Plugin::kScriptedProvider, "qap");
+    std::string const plugin = Install(Plugin::kScriptedProxy, "qap");
     std::unique_ptr<QAPProxy> proxy = Open();
     script->SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
     EXPECT_EQ("CORP corp.example S-1-5-21-1", proxy->GetNetBIOSDomainName() + " " +
@@ -219,7 +219,7 @@ TEST_F(QAPProxyTest, CallsPassTheirArgumentsAndCacheNothing) {
 }
 
 TEST_F(QAPProxyTest, FailuresMapToTheProxysOwnExceptionsAndReleaseWhatCame) {
-    Install(Plugin::kScriptedProvider, "qap");
+    Install(Plugin::kScriptedProxy, "qap");
     std::unique_ptr<QAPProxy> proxy = Open();
     script->SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
     script->SetAnswer(kCreateMachineAccount, Strings{"account-1", "account-2"});

@@ -6,7 +6,11 @@
  *   PLUGIN_NO_OPERATIONS  neither the provider's nor the proxy client's table
  *   HOSTILE_NULL_MODULE   NULL module names and parameter strings
  *   HOSTILE_LINE_BREAKS   a PAM module name and parameters that carry line breaks
- *   HOSTILE_OVERLONG      a 1 MiB PAM module name and 100,000 PAM parameters */
+ *   HOSTILE_OVERLONG      a 1 MiB PAM module name and 100,000 PAM parameters
+ *   PLUGIN_PROVIDER_ONLY, PLUGIN_PROXY_ONLY   only the provider's symbols, or only the proxy
+ *                         client's: the library loads plug-ins into the global namespace, and
+ *                         a provider and a proxy client loaded together must not define a
+ *                         symbol twice */
 #include <dlfcn.h>
 #include <stddef.h>
 #include <string.h>
@@ -14,6 +18,17 @@
 #include "plugin_hooks.h"
 
 #define EXPORTED __attribute__((visibility("default")))
+#define UNEXPORTED static __attribute__((unused))
+#ifdef PLUGIN_PROXY_ONLY
+#define PROVIDER_EXPORTED UNEXPORTED
+#else
+#define PROVIDER_EXPORTED EXPORTED
+#endif
+#ifdef PLUGIN_PROVIDER_ONLY
+#define PROXY_EXPORTED UNEXPORTED
+#else
+#define PROXY_EXPORTED EXPORTED
+#endif
 
 #ifndef PLUGIN_API_VERSION
 #define PLUGIN_API_VERSION 3
@@ -43,7 +58,7 @@ __attribute__((constructor)) static void FillMetadata(void) {
 EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
     PLUGIN_API_VERSION, "pam_scripted.so", NULL, "scripted", NULL};
 #elif !defined(PLUGIN_NO_METADATA)
-EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
+PROVIDER_EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
     PLUGIN_API_VERSION, "pam_scripted.so", "  try_first_pass \t unknown_ok  ", "scripted", "cache"};
 #endif
 
@@ -134,7 +149,7 @@ static ADStatus GetSmartCardEnabledServices(char*** services, ADDeallocator* dea
     return CALL(16, .list = services, .deallocator = deallocator);
 }
 
-EXPORTED const ADProviderOperations ActiveDirectoryClientOperations = {
+PROVIDER_EXPORTED const ADProviderOperations ActiveDirectoryClientOperations = {
     PLUGIN_TABLE_VERSION,
     JoinDomain,
     PartDomain,
@@ -152,8 +167,8 @@ EXPORTED const ADProviderOperations ActiveDirectoryClientOperations = {
     GetDomainTrustRelationship,
     SetSmartCardEnabledServices,
     GetSmartCardEnabledServices};
-EXPORTED const QAPProxyClientTable QAPProxyClientOperations = {NULL, GetDomainInfo,
-                                                               CreateMachineAccount, Release};
+PROXY_EXPORTED const QAPProxyClientTable QAPProxyClientOperations = {NULL, GetDomainInfo,
+                                                                     CreateMachineAccount, Release};
 
 #endif
 #endif

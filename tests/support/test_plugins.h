@@ -113,9 +113,8 @@ private:
 };
 
 enum class Plugin {
-    kScriptedProvider,  // API 3, table version 2, every slot and the proxy client's words
-                        // scripted; PAM "pam_scripted.so" with "  try_first_pass \t unknown_ok  ",
-                        // NSS "scripted" with "cache"
+    kScriptedProvider,  // API 3, table version 2, every slot scripted; PAM "pam_scripted.so" with "
+                        // try_first_pass \t unknown_ok  ", NSS "scripted" with "cache"
     kEmptyProvider,     // every slot and proxy word 2 NULL, NULL parameter strings
     kVersion1Provider,  // table version 1
     kAPI4Provider,
@@ -125,6 +124,7 @@ enum class Plugin {
     kNullModuleProvider,    // metadata that breaks the contract: NULL module names,
     kLineBreakProvider,     // a PAM module name and parameters with line breaks,
     kOverlongProvider,      // a 1 MiB PAM module name with 100,000 parameters
+    kScriptedProxy,         // the proxy client's words scripted, and nothing of a provider
 };
 
 enum class Location {
