@@ -69,7 +69,8 @@ void AugeasEditor::EditPam() {
 
 void AugeasEditor::EditNsswitch() {
     for (char const* database : {"passwd", "group"}) {
-        std::string const line = tree + "/database[.='" + database + "'][1]";
+        // The C library takes a database's last line; the earlier ones say nothing.
+        std::string const line = tree + "/database[.='" + database + "'][last()]";
         std::string const last = line + "/*[last()]";
         if (aug_insert(handle, last.c_str(), "service", 0) < 0) Fail("aug_insert");
         if (aug_set(handle, last.c_str(), kProviderNSSModule) < 0) Fail("aug_set");
