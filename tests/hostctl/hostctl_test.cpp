@@ -100,15 +100,13 @@ std::unique_ptr<AdvancedBranch> Root() {
 std::string Value(AdvancedBranch const& root, std::vector<std::string> const& branches,
                   std::string const& option) {
     std::unique_ptr<AdvancedBranch> branch = root.GetBranch(branches[0]);
-    for (std::size_t i = 1; branch && i < branches.size(); ++i) {
+    for (std::size_t i = 1; branch && i < branches.size(); ++i)
         branch = branch->GetBranch(branches[i]);
-    }
     std::unique_ptr<AdvancedOption> found = branch ? branch->GetOption(option) : nullptr;
     if (!found) return "none";
     EXPECT_EQ(option, found->GetName());
-    if (auto const* integer = dynamic_cast<AdvancedIntegerOption const*>(found.get())) {
+    if (auto const* integer = dynamic_cast<AdvancedIntegerOption const*>(found.get()))
         return "int:" + std::to_string(integer->GetValue());
-    }
     auto const* text = dynamic_cast<AdvancedStringOption const*>(found.get());
     return text ? "string:" + text->GetValue() : "(untyped)";
 }
@@ -294,35 +292,34 @@ TEST_F(HostsFileTest, ReplacesTheLineOfTheAddressOrAppendsOne) {
 TEST_F(HostsFileTest, RefusesEntriesThatWouldBreakTheFile) {
     std::string const before = sandbox::ReadFile(kHosts);
     struct {
-        std::string address, name, alias, message;
+        std::string address, name;
+        std::vector<std::string> aliases;
+        std::string message;
     } const cases[] = {
-        {"192.0.2", "n.example", "", "Invalid address '192.0.2'"},
-        {"node01", "n.example", "", "Invalid address 'node01'"},
-        {"192.0.2.10", "two words", "", "Invalid host name 'two words'"},
-        {"192.0.2.10", "", "", "Invalid host name ''"},
-        {"192.0.2.10", "n.example", "a#b", "Invalid alias 'a#b'"},
-        {"192.0.2.10", "n.example", "x\n192.0.2.66 evil", "Invalid alias 'x\n192.0.2.66 evil'"},
+        {"192.0.2", "n.example", {}, "Invalid address '192.0.2'"},
+        {"node01", "n.example", {}, "Invalid address 'node01'"},
+        {"192.0.2.10", "two words", {}, "Invalid host name 'two words'"},
+        {"192.0.2.10", "", {}, "Invalid host name ''"},
+        {"192.0.2.10", "n.example", {"node01", "a#b"}, "Invalid alias 'a#b'"},
+        {"192.0.2.10",
+         "n.example",
+         {"node01", "x\n192.0.2.66 evil"},
+         "Invalid alias 'x\n192.0.2.66 evil'"},
     };
-    for (auto const& c : cases) {
-        EXPECT_EQ(c.message + " for '/etc/hosts': Invalid argument", ErrorOf([&] {
-                      AddEntry(c.address, c.name,
-                               c.alias.empty() ? std::vector<std::string>{}
-                                               : std::vector<std::string>{"node01", c.alias});
-                  }));
-    }
+    for (auto const& c : cases)
+        EXPECT_EQ(c.message + " for '/etc/hosts': Invalid argument",
+                  ErrorOf([&] { AddEntry(c.address, c.name, c.aliases); }));
     EXPECT_EQ(before, sandbox::ReadFile(kHosts));
 }
 
 TEST(Ipv4AddressTest, AcceptsExactlyDottedQuads) {
     using HostCtl::Network::Ipv4Address;
-    for (char const* text : {"192.0.2.10", "0.0.0.0", "255.255.255.255"}) {
+    for (char const* text : {"192.0.2.10", "0.0.0.0", "255.255.255.255"})
         EXPECT_TRUE(Ipv4Address::IsValidAddress(text)) << text;
-    }
     for (char const* text : {"", "192.0.2", "192.0.2.1.5", "256.0.0.1", "192.0.2.01", " 192.0.2.1",
                              "192.0.2.1 ", "192.0.2.1\n", "0x7f.0.0.1", "::1", "host.example",
-                             "-1.0.0.0", "1..2.3", "192.0.2.1/24", "192.0.2.1:389"}) {
+                             "-1.0.0.0", "1..2.3", "192.0.2.1/24", "192.0.2.1:389"})
         EXPECT_FALSE(Ipv4Address::IsValidAddress(text)) << text;
-    }
     // Nothing after an embedded NUL is ignored.
     EXPECT_FALSE(Ipv4Address::IsValidAddress(std::string("192.0.2.1\0junk", 14)));
     EXPECT_EQ("0.0.0.0", Ipv4Address().GetStringAddress());
@@ -536,9 +533,8 @@ TEST_F(FileReplacementTest, ConcurrentEditorsLoseNoUpdate) {
     }
     for (pid_t pid : children) {
         int status = -1;
-        for (int wait = 0; wait < 1200 && waitpid(pid, &status, WNOHANG) == 0; ++wait) {
+        for (int wait = 0; wait < 1200 && waitpid(pid, &status, WNOHANG) == 0; ++wait)
             usleep(100000);
-        }
         if (status == -1) ::kill(pid, SIGKILL), waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
