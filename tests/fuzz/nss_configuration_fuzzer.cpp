@@ -58,9 +58,8 @@ std::string Sources(char const* p) {
                 char const* status = p;
                 while (*p && !Blank(*p) && *p != '=' && *p != ']') ++p;
                 std::string const s = Upper(std::string(status, p));
-                if (s != "SUCCESS" && s != "NOTFOUND" && s != "UNAVAIL" && s != "TRYAGAIN") {
+                if (s != "SUCCESS" && s != "NOTFOUND" && s != "UNAVAIL" && s != "TRYAGAIN")
                     return "!";
-                }
                 while (*p && Blank(*p)) ++p;
                 if (*p++ != '=') return "!";
                 while (*p && Blank(*p)) ++p;

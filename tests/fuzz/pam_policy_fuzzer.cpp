@@ -53,9 +53,8 @@ std::vector<std::string> Fields(std::string const& line) {
             }
             ++i;
         } else {
-            for (; i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\n'; ++i) {
+            for (; i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\n'; ++i)
                 field += line[i];
-            }
         }
         fields.push_back(field);
     }
