@@ -82,9 +82,8 @@ TEST(ProxyConfig, NamesTheLineAndTheProblemOfEachMalformedLine) {
         {"workers = 257", "workers: '257' is not a number from 1 to 256"},
         {"workers = 4x", "workers: '4x' is not a number from 1 to 256"},
     };
-    for (Case const& c : cases) {
+    for (Case const& c : cases)
         EXPECT_EQ(Problem(kRequired + c.line + "\n"), "proxyd.conf:6: " + c.message) << c.line;
-    }
     EXPECT_EQ(Problem("domain = corp\n"),
               "proxyd.conf:1: domain: 'corp' is not the DNS name of a domain (such as "
               "corp.example)");
@@ -132,24 +131,20 @@ TEST(ProxyAllowList, MatchesAddressesAgainstRangesOfTheirOwnFamily) {
     // interface.
     for (char const* allowed :
          {"198.18.0.0", "198.18.0.1", "10.0.0.5", "::ffff:10.0.0.5", "2001:db8:0:80::1",
-          "2001:db8:0:ff:ffff:ffff:ffff:ffff", "fe80::1%eth0"}) {
+          "2001:db8:0:ff:ffff:ffff:ffff:ffff", "fe80::1%eth0"})
         EXPECT_TRUE(list.Allows(allowed)) << allowed;
-    }
     for (char const* refused :
          {"198.18.0.2", "198.17.255.255", "10.0.0.4", "10.0.0.6", "::ffff:10.0.0.6", "::10.0.0.5",
-          "2001:db8:0:7f:ffff:ffff:ffff:ffff", "2001:db8:0:100::", "fe80::2", "",
-          "not-an-address"}) {
+          "2001:db8:0:7f:ffff:ffff:ffff:ffff", "2001:db8:0:100::", "fe80::2", "", "not-an-address"})
         EXPECT_FALSE(list.Allows(refused)) << refused;
-    }
     EXPECT_FALSE(AllowList().Allows("10.0.0.5"));
     ASSERT_TRUE(ParseAddressRange("0.0.0.0/0", parsed, why));
     everyV4.Add(parsed);
     EXPECT_TRUE(everyV4.Allows("255.255.255.255"));
     EXPECT_FALSE(everyV4.Allows("::1"));
     for (char const* bad :
-         {"10.0.0.0/", "10.0.0.0/8/8", "::/129", "10.0.0.0/+8", "10.0.0.0/ 8", "2001:db8::1/64"}) {
+         {"10.0.0.0/", "10.0.0.0/8/8", "::/129", "10.0.0.0/+8", "10.0.0.0/ 8", "2001:db8::1/64"})
         EXPECT_FALSE(ParseAddressRange(bad, parsed, why)) << bad;
-    }
 }
 
 TEST(ProxyHostName, AcceptsDnsNamesWhoseFirstLabelIsAComputerAccountName) {

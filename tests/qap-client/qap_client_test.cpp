@@ -64,9 +64,8 @@ public:
         EXPECT_GT(port, 0);
         thread = std::thread([this] { server->listen_after_bind(); });
         // stop() only ends a loop that has started.
-        for (int i = 0; i < 2000 && !server->is_running(); ++i) {
+        for (int i = 0; i < 2000 && !server->is_running(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
     }
     ~Service() {
         server->stop();
@@ -223,9 +222,8 @@ TEST_F(QAPClientTest, AnswersAndRefusals) {
             }
             expected.push_back("4 qapclient: " + line);
         }
-        for (sandbox::LogLine const& line : sandbox::CapturedLog()) {
+        for (sandbox::LogLine const& line : sandbox::CapturedLog())
             log.push_back(std::to_string(line.priority) + " " + line.text);
-        }
         EXPECT_EQ(expected, log);
     }
 }
@@ -260,17 +258,15 @@ TEST_F(QAPClientTest, ConcurrentCallsKeepTheirOwnPins) {
     for (std::size_t i = 0; i < answers.size(); ++i) {
         threads.emplace_back([&, i] {
             std::string const& pin = i % 2 == 0 ? certificate.thumbprint : other;
-            for (int round = 0; round < 3; ++round) {
+            for (int round = 0; round < 3; ++round)
                 answers[i] += Call(service.Server(), 1, pin.c_str()) + ";";
-            }
         });
     }
     for (std::thread& thread : threads) thread.join();
     std::string const good = "0 CORP corp.example S-1-5-21-1-2-3;";
     std::string const bad = kUntrusted + " (null) (null) (null);";
-    for (std::size_t i = 0; i < answers.size(); ++i) {
+    for (std::size_t i = 0; i < answers.size(); ++i)
         EXPECT_EQ(i % 2 == 0 ? good + good + good : bad + bad + bad, answers[i]) << i;
-    }
     EXPECT_EQ(12u, service.Requests().size());
 }
 

@@ -57,9 +57,8 @@ TEST_F(CrashConsistencyTest, KilledRewritesLeaveCompleteVersionsWithTheirBits) {
         for (auto& file : files) {
             std::string const path = file.first == kPAM ? kProfile : file.first;
             sandbox::WriteFile(path, file.second.content, file.second.mode);
-            if (chown(path.c_str(), file.second.owner.first, file.second.owner.second) != 0) {
+            if (chown(path.c_str(), file.second.owner.first, file.second.owner.second) != 0)
                 file.second.owner = OwnerOf(path);
-            }
         }
         unlink(kPAM.c_str());
         ASSERT_EQ(0, symlink("profiles/system-auth-generic", kPAM.c_str()));
@@ -84,15 +83,13 @@ TEST_F(CrashConsistencyTest, KilledRewritesLeaveCompleteVersionsWithTheirBits) {
             versions[path].insert(sandbox::ReadFile(path));
     }
     // Kills spread over a few rounds of a child, whatever this machine's speed.
-    long const roundTime = std::chrono::duration_cast<std::chrono::microseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count() /
-                           4;
+    auto const roundTime = (std::chrono::steady_clock::now() - start) / 4;
     for (auto const& file : versions) ASSERT_EQ(3u, file.second.size()) << file.first;
     reset();
 
     std::mt19937 random(20240607);
-    std::uniform_int_distribution<long> delay(0, 2 * roundTime);
+    std::uniform_int_distribution<long> delay(
+        0, 2 * std::chrono::duration_cast<std::chrono::microseconds>(roundTime).count());
     std::map<std::string, std::set<std::string>> seen;
     for (unsigned kill = 1; kill <= 500; ++kill) {
         SCOPED_TRACE("kill " + std::to_string(kill));
@@ -143,9 +140,8 @@ TEST_F(CrashConsistencyTest, KilledRewritesLeaveCompleteVersionsWithTheirBits) {
         ASSERT_FALSE(QAPThumbprintStore(kThumbprints).LookupThumbprint(kServer).empty());
         // A kill between creating a temporary file and renaming it leaves that file behind;
         // it is swept up here, as an administrator would.
-        for (std::string const& path : Temporaries({kProfile, kConf, kThumbprints})) {
+        for (std::string const& path : Temporaries({kProfile, kConf, kThumbprints}))
             unlink(path.c_str());
-        }
     }
     // The kills fell at different moments of the rounds.
     for (auto const& file : versions) EXPECT_LE(2u, seen[file.first].size()) << file.first;
@@ -200,19 +196,17 @@ TEST_F(CrashConsistencyTest, ConcurrentEditorsLoseNoUpdate) {
     for (std::thread& importer : importers) importer.join();
     for (pid_t child : switchers) {
         int status = -1;
-        for (int wait = 0; wait < 1200 && waitpid(child, &status, WNOHANG) == 0; ++wait) {
+        for (int wait = 0; wait < 1200 && waitpid(child, &status, WNOHANG) == 0; ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
         if (status == -1) ::kill(child, SIGKILL), waitpid(child, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
     for (unsigned t = 0; t < kThreads; ++t) {
         EXPECT_EQ("", failures[t]);
-        for (unsigned i = 0; i < kServersEach; ++i) {
+        for (unsigned i = 0; i < kServersEach; ++i)
             EXPECT_EQ(made.thumbprint,
                       QAPThumbprintStore(kThumbprints).LookupThumbprint(server(t, i)))
                 << server(t, i);
-        }
     }
     bool const active = Configuration(kConf)["remote-authentication-store"] == "Active Directory";
     EXPECT_EQ(active, sandbox::ReadFile(kPAM).find("pam_scripted.so") != std::string::npos);

@@ -14,6 +14,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 #include "capabilities.h"
 #include "reliability_fixture.h"
@@ -51,9 +52,8 @@ struct Injector {
 
 bool Trip(Call call, int& error) {
     Injector* const injector = current;
-    if (!injector || ++injector->counts[call] != injector->failAt || call != injector->failing) {
+    if (!injector || ++injector->counts[call] != injector->failAt || call != injector->failing)
         return false;
-    }
     error = injector->failError;
     return injector->injected = true;
 }
@@ -132,9 +132,8 @@ protected:
         noneConf = sandbox::ReadFile(kConf);
     }
     static void Restore(Files const& files) {
-        for (auto const& file : files) {
+        for (auto const& file : files)
             sandbox::WriteFile(file.first, file.second.content, file.second.mode);
-        }
     }
 
     std::string activePAM, activeConf, noneConf;
@@ -198,12 +197,10 @@ TEST_F(IOFailureTest, RefusedWritesLeaveEveryFileAsItWas) {
             std::string const message = refusal.message.substr(0, refusal.message.find("{}")) +
                                         operation.target +
                                         refusal.message.substr(refusal.message.find("{}") + 2);
-            if (refusal.name == std::string("no write permission")) {
-                sandbox::WithoutPermissionOverride unprivileged;
-                EXPECT_EQ(Named(typeid(IOError), message), WhatThrown(operation.call));
-            } else {
-                EXPECT_EQ(Named(typeid(IOError), message), WhatThrown(operation.call));
-            }
+            std::optional<sandbox::WithoutPermissionOverride> unprivileged;
+            if (refusal.name == std::string("no write permission")) unprivileged.emplace();
+            EXPECT_EQ(Named(typeid(IOError), message), WhatThrown(operation.call));
+            unprivileged.reset();
             EXPECT_TRUE(before == Snapshot());
             EXPECT_TRUE(Temporaries().empty());
             ASSERT_EQ(0, umount2(directory.c_str(), MNT_DETACH)) << directory;
@@ -215,17 +212,9 @@ TEST_F(IOFailureTest, RefusedWritesLeaveEveryFileAsItWas) {
 TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
     ActiveDirectoryStore store(60);
     NoRemoteAuthenticationStore none;
-    int const errors[fault_injection::kCallKinds] = {ENOSPC /* mkostemp */,
-                                                     EMFILE /* fopen64 */,
-                                                     ENOSPC /* write */,
-                                                     EPERM /* fchmod */,
-                                                     EIO /* fsync */,
-                                                     EIO /* close */,
-                                                     EXDEV /* rename */,
-                                                     EMFILE /* open */,
-                                                     EIO /* read */,
-                                                     EACCES /* stat */,
-                                                     EIO /* fchown */};
+    // In the order of fault_injection::kNames.
+    int const errors[fault_injection::kCallKinds] = {ENOSPC, EMFILE, ENOSPC, EPERM,  EIO, EIO,
+                                                     EXDEV,  EMFILE, EIO,    EACCES, EIO};
     Files const inactive = Snapshot();
     Files active = inactive;
     active[kPAM].content = activePAM;
@@ -246,10 +235,7 @@ TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
         Restore(operation.before);
         fault_injection::Injector counting;
         operation.call();
-        std::array<unsigned, fault_injection::kCallKinds> counts;
-        for (int call = 0; call < fault_injection::kCallKinds; ++call) {
-            counts[call] = counting.counts[call];
-        }
+        std::array<unsigned, fault_injection::kCallKinds> const counts = counting.counts;
         Files const after = Snapshot();
         ASSERT_FALSE(operation.before == after) << operation.name << " changed nothing";
 
@@ -310,9 +296,8 @@ TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
                 // Once the fault is gone, doing it again gets there (the bits a failed
                 // permission change left stay when the content needs no change).
                 EXPECT_EQ("(returned)", WhatThrown(operation.call));
-                for (auto const& file : Snapshot()) {
+                for (auto const& file : Snapshot())
                     EXPECT_EQ(after.at(file.first).content, file.second.content) << file.first;
-                }
             }
         }
     }

@@ -62,9 +62,8 @@ inline std::vector<std::string> Temporaries(std::vector<std::string> const& targ
         std::string::size_type slash = target.rfind('/');
         std::string const prefix = target.substr(slash + 1) + ".";
         for (std::string const& name : sandbox::ListDirectory(target.substr(0, slash))) {
-            if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+            if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
                 found.push_back(target.substr(0, slash + 1) + name);
-            }
         }
     }
     return found;
