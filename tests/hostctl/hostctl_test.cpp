@@ -401,6 +401,15 @@ TEST_F(DnsConfigTest, RefusesWhatIsNotOneDomain) {
 
 using FileReplacementTest = HostControlTest;
 
+// Adds kEntry and kSearch, then checks the files that hold /etc/hosts and /etc/resolv.conf.
+static void EditBoth(std::string const& hosts, std::string const& resolv,
+                     std::string const& hostsBefore = kLocal) {
+    AddEntry();
+    AddSearchDomains();
+    EXPECT_EQ(hostsBefore + kEntry, sandbox::ReadFile(hosts));
+    EXPECT_EQ(kServer + kSearch, sandbox::ReadFile(resolv));
+}
+
 TEST_F(FileReplacementTest, LinksStayAndTheirTargetsAreReplaced) {
     sandbox::MakeDirectory("/etc/ostrel/net");
     sandbox::WriteFile("/etc/ostrel/net/hosts", kLocal, 0640);
@@ -410,13 +419,10 @@ TEST_F(FileReplacementTest, LinksStayAndTheirTargetsAreReplaced) {
     MakeSymlink("resolv.conf", "/etc/ostrel/net/resolv-link");
     MakeSymlink("ostrel/net/resolv-link", kResolv);
     std::vector<std::string> const etc = sandbox::ListDirectory("/etc");
-    AddEntry();
-    AddSearchDomains();
+    EditBoth("/etc/ostrel/net/hosts", "/etc/ostrel/net/resolv.conf");
     EXPECT_EQ("/etc/ostrel/net/hosts", LinkTarget(kHosts));
     EXPECT_EQ("ostrel/net/resolv-link", LinkTarget(kResolv));
     EXPECT_EQ("resolv.conf", LinkTarget("/etc/ostrel/net/resolv-link"));
-    EXPECT_EQ(kLocal + kEntry, sandbox::ReadFile("/etc/ostrel/net/hosts"));
-    EXPECT_EQ(kServer + kSearch, sandbox::ReadFile("/etc/ostrel/net/resolv.conf"));
     EXPECT_EQ(0640u, sandbox::FileMode("/etc/ostrel/net/hosts"));
     EXPECT_EQ(0604u, sandbox::FileMode("/etc/ostrel/net/resolv.conf"));
     EXPECT_EQ(etc, sandbox::ListDirectory("/etc"));
@@ -441,14 +447,11 @@ TEST_F(FileReplacementTest, PermissionBitsAndOwnerAreKept) {
         if (large) sandbox::MountOverlayWithLargeInodes("/etc");
         struct stat info = {};
         ASSERT_TRUE(!large || (::stat(kHosts, &info) == 0 && info.st_ino > 0xffffffffull));
-        AddEntry();
-        AddSearchDomains();
+        EditBoth(kHosts, kResolv);
         EXPECT_EQ(0600u, sandbox::FileMode(kHosts));
         EXPECT_EQ(0640u, sandbox::FileMode(kResolv));
         ASSERT_EQ(0, ::stat(kHosts, &info));
         EXPECT_TRUE(!owned || (info.st_uid == 4242 && info.st_gid == 4343));
-        EXPECT_EQ(kLocal + kEntry, sandbox::ReadFile(kHosts));
-        EXPECT_EQ(kServer + kSearch, sandbox::ReadFile(kResolv));
     }
 }
 
@@ -460,12 +463,8 @@ TEST_F(FileReplacementTest, BindMountedFilesAreRewrittenInPlace) {
     ASSERT_EQ(0, ::mount(hosts.c_str(), kHosts, nullptr, MS_BIND, nullptr));
     ASSERT_EQ(0, ::mount(resolv.c_str(), kResolv, nullptr, MS_BIND, nullptr));
     std::vector<std::string> const etc = sandbox::ListDirectory("/etc");
-    AddEntry();
-    AddSearchDomains();
     // Written through the mount points into the very files mounted there.
-    EXPECT_EQ(kLocal + "# a longer comment than the new content\n" + kEntry,
-              sandbox::ReadFile(hosts));
-    EXPECT_EQ(kServer + kSearch, sandbox::ReadFile(resolv));
+    EditBoth(hosts, resolv, kLocal + "# a longer comment than the new content\n");
     EXPECT_EQ(sandbox::ReadFile(hosts), sandbox::ReadFile(kHosts));
     EXPECT_EQ(etc, sandbox::ListDirectory("/etc"));  // no temporary file left behind
 }

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <set>
 
@@ -24,12 +25,15 @@ namespace {
 std::string const kServer = "192.0.2.1";
 std::string const kProfile = kPAMDirectory + "/profiles/system-auth-generic";
 
-// One round: every file the library owns or edits is replaced at least once.
-void SwitchBackAndForth(ActiveDirectoryStore& store, NoRemoteAuthenticationStore& none,
-                        unsigned round) {
-    store.MakeActive();
+// One round: every file the library owns or edits is replaced at least once; `step` runs
+// after each replacement.
+void SwitchBackAndForth(
+    ActiveDirectoryStore& store, NoRemoteAuthenticationStore& none, unsigned round,
+    std::function<void()> const& step = [] {}) {
+    store.MakeActive(), step();
     QAPThumbprintStore(kThumbprints).ImportThumbprint(round % 2 ? "FF:EE:DD" : "0A:1B:2C", kServer);
-    none.MakeActive();
+    step();
+    none.MakeActive(), step();
 }
 
 std::pair<uid_t, gid_t> OwnerOf(std::string const& path) {
@@ -67,21 +71,14 @@ TEST_F(CrashConsistencyTest, KilledRewritesLeaveCompleteVersionsWithTheirBits) {
     // Every version a file may hold: the initial one and those the rounds write.
     reset();
     std::map<std::string, std::set<std::string>> versions;
-    for (auto const& file : files) versions[file.first].insert(file.second.content);
+    auto const record = [&] {
+        for (auto const& file : files) versions[file.first].insert(sandbox::ReadFile(file.first));
+    };
+    record();
     ActiveDirectoryStore store(60);  // keeps the plug-in loaded for the children too
     NoRemoteAuthenticationStore none;
     auto const start = std::chrono::steady_clock::now();
-    for (unsigned round = 0; round < 4; ++round) {
-        store.MakeActive();
-        for (std::string const& path : {kPAM, kConf})
-            versions[path].insert(sandbox::ReadFile(path));
-        QAPThumbprintStore(kThumbprints)
-            .ImportThumbprint(round % 2 ? "FF:EE:DD" : "0A:1B:2C", kServer);
-        versions[kThumbprints].insert(sandbox::ReadFile(kThumbprints));
-        none.MakeActive();
-        for (std::string const& path : {kPAM, kConf})
-            versions[path].insert(sandbox::ReadFile(path));
-    }
+    for (unsigned round = 0; round < 4; ++round) SwitchBackAndForth(store, none, round, record);
     // Kills spread over a few rounds of a child, whatever this machine's speed.
     auto const roundTime = (std::chrono::steady_clock::now() - start) / 4;
     for (auto const& file : versions) ASSERT_EQ(3u, file.second.size()) << file.first;

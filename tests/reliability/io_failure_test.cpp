@@ -194,9 +194,8 @@ TEST_F(IOFailureTest, RefusedWritesLeaveEveryFileAsItWas) {
             sandbox::WriteFile(kConf, operation.conf, 0644);
             refusal.impose(directory);
             Files const before = Snapshot();
-            std::string const message = refusal.message.substr(0, refusal.message.find("{}")) +
-                                        operation.target +
-                                        refusal.message.substr(refusal.message.find("{}") + 2);
+            std::string message = refusal.message;
+            message.replace(message.find("{}"), 2, operation.target);
             std::optional<sandbox::WithoutPermissionOverride> unprivileged;
             if (refusal.name == std::string("no write permission")) unprivileged.emplace();
             EXPECT_EQ(Named(typeid(IOError), message), WhatThrown(operation.call));
