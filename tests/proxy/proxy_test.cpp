@@ -101,12 +101,11 @@ TEST(ProxyConfig, RefusesAFileThatOthersCanReadOrRootDoesNotOwn) {
         sandbox::WriteFile(path, kRequired, mode);
         char octal[8];
         std::snprintf(octal, sizeof octal, "%04o", mode);
-        EXPECT_EQ(Problem("", path), (mode & 077) == 0 ? ""
-                                                       : path + " has mode " + octal +
-                                                             "; it holds the enrolment account's "
-                                                             "password, so group and other users "
-                                                             "must have no access: chmod 600 " +
-                                                             path);
+        std::string const refusal = path + " has mode " + octal +
+                                    "; it holds the enrolment account's password, so group and "
+                                    "other users must have no access: chmod 600 " +
+                                    path;
+        EXPECT_EQ(Problem("", path), (mode & 077) == 0 ? "" : refusal);
     }
     EXPECT_EQ(Problem("", "/nonexistent/proxyd.conf"),
               "/nonexistent/proxyd.conf: No such file or directory");
@@ -114,8 +113,8 @@ TEST(ProxyConfig, RefusesAFileThatOthersCanReadOrRootDoesNotOwn) {
     // Only the real root can give a file away; the unprivileged run maps one user alone.
     if (chown(path.c_str(), 1000, 0) != 0) GTEST_SKIP() << "chown: " << std::strerror(errno);
     EXPECT_EQ(Problem("", path), path +
-                                     " is owned by uid 1000, not root; it holds the enrolment "
-                                     "account's password: chown root " +
+                                     " is owned by uid 1000, not root; it holds the "
+                                     "enrolment account's password: chown root " +
                                      path);
 }
 
