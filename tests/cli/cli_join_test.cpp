@@ -50,6 +50,14 @@ std::string CommandLine(pid_t pid) {
     return words;
 }
 
+// tslauth join corp.example --user administrator, then the words, the input on standard input.
+ToolResult JoinCorp(std::string const& input,
+                    std::vector<std::string> words = {"--skip-hostname-check"},
+                    std::function<void(pid_t)> const& started = nullptr) {
+    words.insert(words.begin(), {"join", "corp.example", "--user", "administrator"});
+    return RunTool(words, input, started);
+}
+
 }  // namespace
 
 TEST_F(CliTest, JoinStatusAndLeave) {
@@ -57,22 +65,16 @@ TEST_F(CliTest, JoinStatusAndLeave) {
 
     // A wrong password fails at once: it is never tried again, which under a lockout policy
     // would lock the account.
-    EXPECT_EQ("4|" + Error(LogonFailureException()),
-              Failure(RunTool(
-                  {"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
-                  "demo-passw0rd\n")));
+    EXPECT_EQ("4|" + Error(LogonFailureException()), Failure(JoinCorp("demo-passw0rd\n")));
     EXPECT_NE(std::string::npos,
               sandbox::ReadFile(kDirectoryFile).find("\nbad-passwords = administrator 1\n"));
     // No option takes a password.
     for (std::string option : {std::string("--password"), "--password=" + kPassword}) {
-        EXPECT_EQ(
-            2,
-            RunTool({"join", "corp.example", "--user", "administrator", option, kPassword}).status);
+        EXPECT_EQ(2, JoinCorp("", {option, kPassword}).status);
     }
     EXPECT_FALSE(Joined());
     // An empty password is refused by the library before the directory is asked.
-    ToolResult empty =
-        RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"}, "\n");
+    ToolResult empty = JoinCorp("\n");
     EXPECT_EQ(3, empty.status);
     EXPECT_EQ(0u, empty.err.find("tslauth: ")) << empty.err;
 
@@ -98,9 +100,7 @@ TEST_F(CliTest, JoinStatusAndLeave) {
         EXPECT_EQ(static_cast<ssize_t>(lines.size()), ::write(writer, lines.data(), lines.size()));
         ::close(writer);
     };
-    ToolResult join = RunTool({"join", "corp.example", "--user", "administrator", "--password-file",
-                               fifo, "--skip-hostname-check"},
-                              "", written);
+    ToolResult join = JoinCorp("", {"--password-file", fifo, "--skip-hostname-check"}, written);
     unsetenv("LD_PRELOAD");
     setenv("ASAN_OPTIONS", asan.c_str(), 1);
     EXPECT_EQ(
@@ -146,15 +146,12 @@ TEST_F(CliTest, JoinStatusAndLeave) {
     EditDirectory("lockout-threshold = 5", "lockout-threshold = 2");
     ToolResult locked;
     for (std::string const password : {"nope", "nope", kPassword.c_str()}) {
-        locked =
-            RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
-                    password + "\n");
+        locked = JoinCorp(password + "\n");
     }
     EXPECT_EQ("4|" + Error(AccountLockedOutException()), Failure(locked));
 
     EXPECT_EQ("6|tslauth: Cannot open '/nonexistent': No such file or directory\n",
-              Failure(RunTool({"join", "corp.example", "--user", "administrator", "--password-file",
-                               "/nonexistent"})));
+              Failure(JoinCorp("", {"--password-file", "/nonexistent"})));
 }
 
 TEST_F(CliTest, JoinThroughTheProxy) {
@@ -235,10 +232,7 @@ TEST_F(CliTest, PreflightReportsEachCheck) {
 }
 
 TEST_F(CliTest, UnresponsiveDirectoryTimesOut) {
-    ASSERT_EQ(0,
-              RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
-                      kPassword + "\n")
-                  .status);
+    ASSERT_EQ(0, JoinCorp(kPassword + "\n").status);
     EditDirectory("unresponsive = no", "unresponsive = yes");
     ToolResult status = RunTool({"status", "--timeout", "1"});
     EXPECT_EQ(5, status.status);
@@ -285,8 +279,7 @@ TEST_F(CliTest, JoinShowsWhatItChangedOnTheHost) {
         "value sandbox-host.corp.example";
     std::string const line = "192.0.2.10\tsandbox-host.lab.example sandbox-host";
 
-    ToolResult join =
-        RunTool({"join", "corp.example", "--user", "administrator", "--json"}, kPassword + "\n");
+    ToolResult join = JoinCorp(kPassword + "\n", {"--json"});
     EXPECT_EQ(0, join.status) << join.err;
     EXPECT_EQ("tslauth: warning: " + warning +
                   "\ntslauth: changed /etc/resolv.conf: added corp.example to the DNS search "
@@ -304,8 +297,7 @@ TEST_F(CliTest, JoinShowsWhatItChangedOnTheHost) {
     // A read-only /etc: the warning still shows, then the host-control layer's own error.
     sandbox::WriteFile("/etc/hosts", hosts);
     sandbox::RemountReadOnly("/etc");
-    ToolResult readOnly =
-        RunTool({"join", "corp.example", "--user", "administrator"}, kPassword + "\n");
+    ToolResult readOnly = JoinCorp(kPassword + "\n", {});
     EXPECT_EQ(6, readOnly.status);
     EXPECT_EQ(0u, readOnly.err.find("tslauth: warning: " + warning + "\ntslauth: "))
         << readOnly.err;
