@@ -80,17 +80,13 @@ TEST_F(ConfigurationTest, LoadAndLookUp) {
               static_cast<Map const&>(c));
     EXPECT_EQ(0u, ReadFile(file).find("a=b\n"));
 
-    struct {
-        std::string content, error;
-    } const bad[] = {
-        {"a=b\nc=d\n\nbad line\n",
-         Bad("Error parsing configuration on line 4: no delimiter found")},
-        {"a=b\nc='\n", Bad("Error parsing configuration at line 2: invalid quoting")},
+    auto load = [](std::string const& text) {
+        WriteFile(file, text);
+        return WhatThrown([] { Configuration{file}; });
     };
-    for (auto const& row : bad) {
-        WriteFile(file, row.content);
-        EXPECT_EQ(row.error, WhatThrown([] { Configuration{file}; }));
-    }
+    EXPECT_EQ(Bad("Error parsing configuration on line 4: no delimiter found"),
+              load("a=b\nc=d\n\nbad line\n"));
+    EXPECT_EQ(Bad("Error parsing configuration at line 2: invalid quoting"), load("a=b\nc='\n"));
     WriteFile(file, "\n \t\n");
     EXPECT_TRUE(Configuration(file).empty());
     // A directory opens but cannot be read: an error, not an empty configuration.

@@ -144,6 +144,7 @@ TEST(RequestStateTest, ResultsAndAbandonedWorkers) {
 // An exception escaping a worker is logged, not the end of the process; a thread that cannot
 // start is a thread error and releases what the work held.
 TEST(ThreadUtil, EscapingExceptionsAndFailedThreadCreation) {
+    sandbox::ClearCapturedLog();  // what earlier tests in this process logged
     boost::shared_ptr<bool> finished = boost::make_shared<bool>(false);
     boost::weak_ptr<void> watch = finished;
     TslauthThreadUtil::ScheduleThread([finished] { throw std::runtime_error("escaped"); });
