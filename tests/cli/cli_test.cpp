@@ -121,16 +121,14 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
                      "try_first_pass \n");
     std::vector<std::string> const pamFiles = sandbox::ListDirectory("/etc/pam.d");
     std::vector<std::string> const configFiles = sandbox::ListDirectory("/etc/ostrel/tslauth");
-    ToolResult preview = RunTool({"pam", "preview"});
-    EXPECT_EQ(0, preview.status);
     // The file's own bytes against the bytes activation writes: every line differs here.
     EXPECT_EQ(
-        "--- a/etc/pam.d/system-auth-generic\n+++ b/etc/pam.d/system-auth-generic\n"
+        "0|--- a/etc/pam.d/system-auth-generic\n+++ b/etc/pam.d/system-auth-generic\n"
         "@@ -1,5 +1,12 @@\n" +
-            Marked('+', activated) + Marked('-', kPAMText),
-        preview.out);
-    ToolResult json = RunTool({"pam", "preview", "--json"});
-    EXPECT_EQ(0u, json.out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
+            Marked('+', activated) + Marked('-', kPAMText) + "|",
+        Shown(RunTool({"pam", "preview"})));
+    EXPECT_EQ(0u, RunTool({"pam", "preview", "--json"})
+                      .out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
                                 "true, \"diff\": \"--- a/etc/pam.d/system-auth-generic\\n"));
     // Nothing written: the same bytes, no new files, the store not recorded.
     EXPECT_EQ(kPAMText, sandbox::ReadFile(kPAMFile));

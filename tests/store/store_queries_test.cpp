@@ -20,22 +20,22 @@ std::string const kTrustedDomainsTimeout =
 }  // namespace
 
 TEST_F(StoreTest, ConstructionNamesTheMissingProviderAndCallsNothing) {
-    std::string const invalid = "The specified Active Directory provider ";
+    auto invalid = [](std::string const& name) {
+        return Named(typeid(InvalidActiveDirectoryProviderException),
+                     "The specified Active Directory provider '" + name + "' is invalid");
+    };
     struct {
         char const* file;  // nullptr: none
         std::string error;
     } const rows[] = {
-        {nullptr, Named(typeid(InvalidActiveDirectoryProviderException),
-                        invalid + "'(none installed)' is invalid")},
-        {"provider = \"\"\n",
-         Named(typeid(InvalidActiveDirectoryProviderException), invalid + "'(unset)' is invalid")},
+        {nullptr, invalid("(none installed)")},
+        {"provider = \"\"\n", invalid("(unset)")},
         {"plugin = scripted\n",
          Named(typeid(InvalidKeyException),
                "The specified key 'provider' was not found in this configuration")},
         {"provider\n", Named(typeid(ConfigurationError),
                              "Error parsing configuration on line 1: no delimiter found")},
-        {"provider = ghost\n",
-         Named(typeid(InvalidActiveDirectoryProviderException), invalid + "'ghost' is invalid")},
+        {"provider = ghost\n", invalid("ghost")},
     };
     std::string const conf = "/etc/ostrel/tslauth/provider.conf";
     for (auto const& row : rows) {
