@@ -2,6 +2,8 @@
 #include <authentication/configuration.h>
 #include <authentication/exceptions.h>
 #include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
 
 #include "sandbox.h"
 #include "what_thrown.h"
@@ -29,6 +31,8 @@ std::string Bad(std::string const& text) {
 }
 
 using ConfigurationTest = sandbox::SandboxTest;
+typedef std::map<std::string, std::string> Map;
+using SandboxSelfTest = sandbox::SandboxTest;
 
 }  // namespace
 
@@ -63,7 +67,6 @@ TEST_F(ConfigurationTest, LoadAndLookUp) {
     WriteFile(file, "a=b\n\n  \t\nk = first\nk = second\nz = \"  q  \"\nr = v\r\n");
     Configuration c(file);
     EXPECT_EQ(file, c.GetPath());
-    typedef std::map<std::string, std::string> Map;
     EXPECT_EQ((Map{{"a", "b"}, {"k", "first"}, {"z", "  q  "}, {"r", "v\r"}}),
               static_cast<Map const&>(c));
     // Lookup never inserts, and only Write touches the file.
@@ -77,17 +80,13 @@ TEST_F(ConfigurationTest, LoadAndLookUp) {
               static_cast<Map const&>(c));
     EXPECT_EQ(0u, ReadFile(file).find("a=b\n"));
 
-    struct {
-        std::string content, error;
-    } const bad[] = {
-        {"a=b\nc=d\n\nbad line\n",
-         Bad("Error parsing configuration on line 4: no delimiter found")},
-        {"a=b\nc='\n", Bad("Error parsing configuration at line 2: invalid quoting")},
+    auto load = [](std::string const& text) {
+        WriteFile(file, text);
+        return WhatThrown([] { Configuration{file}; });
     };
-    for (auto const& row : bad) {
-        WriteFile(file, row.content);
-        EXPECT_EQ(row.error, WhatThrown([] { Configuration{file}; }));
-    }
+    EXPECT_EQ(Bad("Error parsing configuration on line 4: no delimiter found"),
+              load("a=b\nc=d\n\nbad line\n"));
+    EXPECT_EQ(Bad("Error parsing configuration at line 2: invalid quoting"), load("a=b\nc='\n"));
     WriteFile(file, "\n \t\n");
     EXPECT_TRUE(Configuration(file).empty());
     // A directory opens but cannot be read: an error, not an empty configuration.
@@ -108,7 +107,6 @@ TEST_F(ConfigurationTest, WriteBytesAndPermissionBits) {
     EXPECT_EQ("a = \" 1 \"\nb = \"2\"\nc = \"\"\nd = \"\"quoted\"\"\ne = \"x = y\"\n",
               ReadFile(file));
     EXPECT_EQ(0640u, FileMode(file));
-    typedef std::map<std::string, std::string> Map;
     EXPECT_EQ(static_cast<Map const&>(c), static_cast<Map const&>(Configuration(file)));
     EXPECT_EQ(std::vector<std::string>{"test.conf"}, ListDirectory(dir));
 
@@ -189,4 +187,22 @@ TEST_F(ConfigurationTest, AtomicStreamCommitAbandonAndFailure) {
     }
     EXPECT_EQ("new\n", ReadFile(file));
     EXPECT_EQ(std::vector<std::string>{"test.conf"}, ListDirectory(dir));
+}
+
+// The sandbox itself: what tests write stays private, each test starts fresh, and the
+// stand-ins capture the log lines and sleeps the library would send to the host.
+TEST_F(SandboxSelfTest, WritesStayInsideAndStandInsCapture) {
+    EXPECT_EQ(std::vector<std::string>{}, sandbox::ListDirectory("/etc/ostrel/tslauth"));
+    EXPECT_EQ(std::vector<std::string>{}, sandbox::ListDirectory("/etc/pam.d"));
+    sandbox::WriteFile("/etc/pam.d/marker", "x");
+    // Seen from the first process's mount namespace, the host has none of it.
+    if (access("/proc/1/root/etc", R_OK) == 0) {
+        EXPECT_FALSE(sandbox::PathExists("/proc/1/root/etc/pam.d/marker"));
+    }
+    syslog(LOG_WARNING, "value %d of %s", 3, "x");
+    ASSERT_EQ(1u, sandbox::CapturedLog().size());
+    EXPECT_EQ(LOG_WARNING, sandbox::CapturedLog()[0].priority);
+    EXPECT_EQ("value 3 of x", sandbox::CapturedLog()[0].text);
+    EXPECT_EQ(0u, sleep(30));
+    EXPECT_EQ(std::vector<unsigned>{30}, sandbox::RecordedSleeps());
 }

@@ -20,6 +20,11 @@ using sandbox::WriteFile;
 namespace {
 
 std::string const kConf = "/etc/ostrel/tslauth/authentication.conf";
+std::string const kNoKey =
+    Named(typeid(InvalidKeyException),
+          "The specified key 'remote-authentication-store' was not found in this configuration");
+std::string const kNoFile =
+    Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory");
 
 AuthenticationStoreFactory& Factory() {
     return *Singleton<AuthenticationStoreFactory>::_instance;
@@ -94,10 +99,8 @@ TEST_F(StoreTest, RegistryAndTheNoneStore) {
         {"remote-authentication-store = None\n", "1"},
         {"remote-authentication-store = none\n", "0"},
         {"remote-authentication-store = \"None \"\n", "0"},
-        {"other = None\n", Named(typeid(InvalidKeyException),
-                                 "The specified key 'remote-authentication-store' was not found "
-                                 "in this configuration")},
-        {"", Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory")},
+        {"other = None\n", kNoKey},
+        {"", kNoFile},
     };
     for (auto const& row : rows) {
         WriteFile(kConf, row.file);
@@ -159,11 +162,7 @@ TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
     }
 
     WriteFile(kConf, "store = None\n");
-    EXPECT_EQ(Named(typeid(InvalidKeyException),
-                    "The specified key 'remote-authentication-store' was not found in this "
-                    "configuration"),
-              MakeNoneActive());
+    EXPECT_EQ(kNoKey, MakeNoneActive());
     ::unlink(kConf.c_str());
-    EXPECT_EQ(Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory"),
-              MakeNoneActive());
+    EXPECT_EQ(kNoFile, MakeNoneActive());
 }

@@ -67,6 +67,15 @@ inline std::string Error(ostrel::authentication::Exception const& e) {
     return std::string("tslauth: ") + e.what() + "\n";
 }
 
+// What a run shows, compared at once: "status|standard output|standard error", or for a
+// failure "status|standard error".
+inline std::string Shown(ToolResult const& result) {
+    return std::to_string(result.status) + "|" + result.out + "|" + result.err;
+}
+inline std::string Failure(ToolResult const& result) {
+    return std::to_string(result.status) + "|" + result.err;
+}
+
 class CliTest : public sandbox::SandboxTest {
 protected:
     void SetUp() override {

@@ -50,6 +50,14 @@ std::string CommandLine(pid_t pid) {
     return words;
 }
 
+// tslauth join corp.example --user administrator, then the words, the input on standard input.
+ToolResult JoinCorp(std::string const& input,
+                    std::vector<std::string> words = {"--skip-hostname-check"},
+                    std::function<void(pid_t)> const& started = nullptr) {
+    words.insert(words.begin(), {"join", "corp.example", "--user", "administrator"});
+    return RunTool(words, input, started);
+}
+
 }  // namespace
 
 TEST_F(CliTest, JoinStatusAndLeave) {
@@ -57,23 +65,16 @@ TEST_F(CliTest, JoinStatusAndLeave) {
 
     // A wrong password fails at once: it is never tried again, which under a lockout policy
     // would lock the account.
-    ToolResult wrong =
-        RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
-                "demo-passw0rd\n");
-    EXPECT_EQ(4, wrong.status);
-    EXPECT_EQ(Error(LogonFailureException()), wrong.err);
+    EXPECT_EQ("4|" + Error(LogonFailureException()), Failure(JoinCorp("demo-passw0rd\n")));
     EXPECT_NE(std::string::npos,
               sandbox::ReadFile(kDirectoryFile).find("\nbad-passwords = administrator 1\n"));
     // No option takes a password.
     for (std::string option : {std::string("--password"), "--password=" + kPassword}) {
-        EXPECT_EQ(
-            2,
-            RunTool({"join", "corp.example", "--user", "administrator", option, kPassword}).status);
+        EXPECT_EQ(2, JoinCorp("", {option, kPassword}).status);
     }
     EXPECT_FALSE(Joined());
     // An empty password is refused by the library before the directory is asked.
-    ToolResult empty =
-        RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"}, "\n");
+    ToolResult empty = JoinCorp("\n");
     EXPECT_EQ(3, empty.status);
     EXPECT_EQ(0u, empty.err.find("tslauth: ")) << empty.err;
 
@@ -99,20 +100,17 @@ TEST_F(CliTest, JoinStatusAndLeave) {
         EXPECT_EQ(static_cast<ssize_t>(lines.size()), ::write(writer, lines.data(), lines.size()));
         ::close(writer);
     };
-    ToolResult join = RunTool({"join", "corp.example", "--user", "administrator", "--password-file",
-                               fifo, "--skip-hostname-check"},
-                              "", written);
+    ToolResult join = JoinCorp("", {"--password-file", fifo, "--skip-hostname-check"}, written);
     unsetenv("LD_PRELOAD");
     setenv("ASAN_OPTIONS", asan.c_str(), 1);
-    EXPECT_EQ(0, join.status) << join.err;
-    EXPECT_EQ("Joined corp.example.\n", join.out);
+    EXPECT_EQ(
+        "0|Joined corp.example.\n|tslauth: attempt 1 of 8 failed; attempt 2 of 8, retrying in "
+        "30 s\n",
+        Shown(join));
     EXPECT_EQ(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("\nbad-passwords"));
     EXPECT_NE(std::string::npos, sandbox::ReadFile(kDirectoryFile).find("busy-joins = 0\n"));
-    EXPECT_EQ("tslauth: attempt 1 of 8 failed; attempt 2 of 8, retrying in 30 s\n", join.err);
 
-    ToolResult status = RunTool({"status"});
-    EXPECT_EQ(0, status.status);
-    EXPECT_EQ(kJoinedStatus, status.out);
+    EXPECT_EQ("0|" + kJoinedStatus + "|", Shown(RunTool({"status"})));
     EXPECT_EQ(
         "{\"active_store\": \"None\", \"domain\": {\"dns_name\": \"corp.example\", "
         "\"netbios_name\": \"CORP\"}, \"machine_account\": \"" +
@@ -127,41 +125,33 @@ TEST_F(CliTest, JoinStatusAndLeave) {
             "\"timed_out\": []}\n",
         RunTool({"status", "--json"}).out);
 
-    ToolResult again = RunTool(
-        {"join", "lab.example", "--user", "labadmin", "--skip-hostname-check"}, "Lab-Passw0rd\n");
-    EXPECT_EQ(4, again.status);
-    EXPECT_EQ(Error(SetupAlreadyJoinedException()), again.err);
+    EXPECT_EQ(
+        "4|" + Error(SetupAlreadyJoinedException()),
+        Failure(RunTool({"join", "lab.example", "--user", "labadmin", "--skip-hostname-check"},
+                        "Lab-Passw0rd\n")));
 
     // Leaving with credentials checks them and deletes the computer account.
-    ToolResult badLeave = RunTool({"leave", "--user", "administrator"}, "nope\n");
-    EXPECT_EQ(4, badLeave.status);
-    EXPECT_EQ(Error(LogonFailureException()), badLeave.err);
+    EXPECT_EQ("4|" + Error(LogonFailureException()),
+              Failure(RunTool({"leave", "--user", "administrator"}, "nope\n")));
     std::string const passwordFile = sandbox::ScratchDirectory() + "/password";
     sandbox::WriteFile(passwordFile, kPassword + "\n", 0600);
-    ToolResult leave =
-        RunTool({"leave", "--user", "administrator", "--password-file", passwordFile});
-    EXPECT_EQ(0, leave.status) << leave.err;
-    EXPECT_EQ("Left the domain.\n", leave.out);
+    EXPECT_EQ(
+        "0|Left the domain.\n|",
+        Shown(RunTool({"leave", "--user", "administrator", "--password-file", passwordFile})));
     EXPECT_FALSE(Joined());
     EXPECT_EQ(kNotJoinedStatus, RunTool({"status"}).out);
-    ToolResult notJoined = RunTool({"leave"});
-    EXPECT_EQ(4, notJoined.status);
-    EXPECT_EQ(Error(SetupNotJoinedException()), notJoined.err);
+    EXPECT_EQ("4|" + Error(SetupNotJoinedException()), Failure(RunTool({"leave"})));
 
     // At the lockout threshold the account is locked out, the right password included.
     EditDirectory("lockout-threshold = 5", "lockout-threshold = 2");
+    ToolResult locked;
     for (std::string const password : {"nope", "nope", kPassword.c_str()}) {
-        wrong =
-            RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
-                    password + "\n");
+        locked = JoinCorp(password + "\n");
     }
-    EXPECT_EQ(4, wrong.status);
-    EXPECT_EQ(Error(AccountLockedOutException()), wrong.err);
+    EXPECT_EQ("4|" + Error(AccountLockedOutException()), Failure(locked));
 
-    ToolResult unreadable = RunTool(
-        {"join", "corp.example", "--user", "administrator", "--password-file", "/nonexistent"});
-    EXPECT_EQ(6, unreadable.status);
-    EXPECT_EQ("tslauth: Cannot open '/nonexistent': No such file or directory\n", unreadable.err);
+    EXPECT_EQ("6|tslauth: Cannot open '/nonexistent': No such file or directory\n",
+              Failure(JoinCorp("", {"--password-file", "/nonexistent"})));
 }
 
 TEST_F(CliTest, JoinThroughTheProxy) {
@@ -176,45 +166,35 @@ TEST_F(CliTest, JoinThroughTheProxy) {
                               key + " -out /etc/ostrel/tslauth/demo-proxy.pem 2>/dev/null")
                                  .c_str()));
 
-    ToolResult domain = RunTool({"proxy-domain", "192.0.2.1"});
-    EXPECT_EQ(0, domain.status);
-    EXPECT_EQ("corp.example\n", domain.out);
+    EXPECT_EQ("0|corp.example\n|", Shown(RunTool({"proxy-domain", "192.0.2.1"})));
     EXPECT_EQ("{\"server\": \"192.0.2.1\", \"domain\": \"corp.example\"}\n",
               RunTool({"proxy-domain", "192.0.2.1", "--json"}).out);
-    ToolResult refused = RunTool({"proxy-domain", "192.0.2.9"});
-    EXPECT_EQ(4, refused.status);
-    EXPECT_EQ(Error(ConnectionRefusedException()), refused.err);
+    EXPECT_EQ("4|" + Error(ConnectionRefusedException()),
+              Failure(RunTool({"proxy-domain", "192.0.2.9"})));
     EXPECT_EQ(3, RunTool({"proxy-domain", "proxy.example"}).status);
 
     // Verification on, certificate not imported yet: refused.
-    ToolResult untrusted = RunTool({"join-proxy", "192.0.2.1", "--skip-hostname-check"});
-    EXPECT_EQ(4, untrusted.status);
-    EXPECT_EQ(Error(InvalidQAPCertificateException()), untrusted.err);
+    EXPECT_EQ("4|" + Error(InvalidQAPCertificateException()),
+              Failure(RunTool({"join-proxy", "192.0.2.1", "--skip-hostname-check"})));
     EXPECT_FALSE(Joined());
 
-    ToolResult import =
-        RunTool({"import-certificate", "/etc/ostrel/tslauth/demo-proxy.pem", "192.0.2.1"});
-    EXPECT_EQ(0, import.status) << import.err;
-    EXPECT_EQ("Imported the certificate of 192.0.2.1 from /etc/ostrel/tslauth/demo-proxy.pem.\n",
-              import.out);
-    ToolResult join = RunTool({"join-proxy", "192.0.2.1", "--skip-hostname-check"});
-    EXPECT_EQ(0, join.status) << join.err;
-    EXPECT_EQ("Joined through the authentication proxy 192.0.2.1.\n", join.out);
+    EXPECT_EQ(
+        "0|Imported the certificate of 192.0.2.1 from /etc/ostrel/tslauth/demo-proxy.pem.\n|",
+        Shown(RunTool({"import-certificate", "/etc/ostrel/tslauth/demo-proxy.pem", "192.0.2.1"})));
+    EXPECT_EQ("0|Joined through the authentication proxy 192.0.2.1.\n|",
+              Shown(RunTool({"join-proxy", "192.0.2.1", "--skip-hostname-check"})));
     EXPECT_EQ(kJoinedStatus, RunTool({"status"}).out);
 
-    ToolResult missing = RunTool({"import-certificate", "/nonexistent.pem", "192.0.2.1"});
-    EXPECT_EQ(6, missing.status);
-    EXPECT_EQ(Error(FileNotFoundException()), missing.err);
+    EXPECT_EQ("6|" + Error(FileNotFoundException()),
+              Failure(RunTool({"import-certificate", "/nonexistent.pem", "192.0.2.1"})));
 }
 
 TEST_F(CliTest, PreflightReportsEachCheck) {
     sandbox::WriteFile("/etc/hosts",
                        "127.0.0.1\tlocalhost\n192.0.2.10\tsandbox-host.corp.example sandbox-host\n"
                        "192.0.2.20\tcorp.example\n");
-    ToolResult good = RunTool({"preflight", "corp.example"});
-    EXPECT_EQ(0, good.status);
     EXPECT_EQ(
-        "pass  host name resolves: sandbox-host resolves to sandbox-host.corp.example\n"
+        "0|pass  host name resolves: sandbox-host resolves to sandbox-host.corp.example\n"
         "pass  short name matches the resolved name: short name sandbox-host, resolved name "
         "sandbox-host.corp.example\n"
         "pass  host name is not reserved: short name sandbox-host\n"
@@ -222,8 +202,8 @@ TEST_F(CliTest, PreflightReportsEachCheck) {
         "sandbox-host.corp.example, expected sandbox-host.corp.example\n"
         "pass  domain resolves: corp.example\n"
         "pass  short name fits a computer account name: sandbox-host (12 characters, at most "
-        "15)\n",
-        good.out);
+        "15)\n|",
+        Shown(RunTool({"preflight", "corp.example"})));
     ToolResult json = RunTool({"preflight", "corp.example", "--json"});
     EXPECT_EQ(0u, json.out.find("[{\"check\": \"host name resolves\", \"passed\": true, "
                                 "\"detail\": \"sandbox-host resolves to "
@@ -237,55 +217,43 @@ TEST_F(CliTest, PreflightReportsEachCheck) {
     std::string const before = sandbox::ReadFile("/etc/hosts");
     ToolResult bad = RunTool({"preflight", "corp.example"});
     EXPECT_EQ(1, bad.status);
-    EXPECT_NE(std::string::npos,
-              bad.out.find("FAIL  short name fits a computer account name: sandbox-host-016 (16 "
-                           "characters, at most 15)\n      hint: shorten the host name"))
-        << bad.out;
-    EXPECT_NE(std::string::npos, bad.out.find("FAIL  domain resolves: corp.example\n"));
-    EXPECT_NE(std::string::npos,
-              bad.out.find("FAIL  fully qualified name is the expected one: fully qualified "
-                           "name sandbox-host-016.lab.example, expected "
-                           "sandbox-host-016.corp.example\n"));
+    for (char const* fail :
+         {"short name fits a computer account name: sandbox-host-016 (16 characters, at most "
+          "15)\n      hint: shorten the host name",
+          "domain resolves: corp.example\n",
+          "fully qualified name is the expected one: fully qualified name "
+          "sandbox-host-016.lab.example, expected sandbox-host-016.corp.example\n"}) {
+        EXPECT_NE(std::string::npos, bad.out.find("FAIL  " + std::string(fail))) << bad.out;
+    }
     EXPECT_EQ(before, sandbox::ReadFile("/etc/hosts"));
     EXPECT_EQ("nameserver 127.0.0.1\n", sandbox::ReadFile("/etc/resolv.conf"));
 }
 
 TEST_F(CliTest, UnresponsiveDirectoryTimesOut) {
-    ASSERT_EQ(0,
-              RunTool({"join", "corp.example", "--user", "administrator", "--skip-hostname-check"},
-                      kPassword + "\n")
-                  .status);
+    ASSERT_EQ(0, JoinCorp(kPassword + "\n").status);
     EditDirectory("unresponsive = no", "unresponsive = yes");
     ToolResult status = RunTool({"status", "--timeout", "1"});
     EXPECT_EQ(5, status.status);
-    EXPECT_EQ(
-        "Active store:          None\n"
-        "Domain:                (not joined)\n"
-        "Machine account:       (none)\n"
-        "Preferred controllers: (none)\n"
-        "Trust state:           2 (no answer in time)\n"
-        "Trusted domains:       (none)\n"
-        "Note: no answer to the configuration query within 1 s; shown is what this process "
-        "had cached (nothing before its first answer).\n"
-        "Note: no answer to the trusted domains query within 1 s; shown is what this process "
-        "had cached (nothing before its first answer).\n"
-        "Note: no answer to the trust state query within 1 s; shown is what this process had "
-        "cached (nothing before its first answer).\n",
-        status.out);
+    std::string timedOut = kNotJoinedStatus;
+    timedOut.replace(timedOut.find("7 (not joined)"), 14, "2 (no answer in time)");
+    for (char const* query : {"configuration", "trusted domains", "trust state"}) {
+        timedOut += "Note: no answer to the " + std::string(query) +
+                    " query within 1 s; shown is what this process had cached (nothing before "
+                    "its first answer).\n";
+    }
+    EXPECT_EQ(timedOut, status.out);
     ToolResult json = RunTool({"status", "--json", "--timeout", "1"});
     EXPECT_EQ(5, json.status);
+    std::string const cached = "{\"source\": \"cached after time-out\", \"timeout\": 1}";
     EXPECT_NE(std::string::npos,
-              json.out.find("\"answers\": {\"configuration\": {\"source\": \"cached after "
-                            "time-out\", \"timeout\": 1}, \"trusted_domains\": {\"source\": "
-                            "\"cached after time-out\", \"timeout\": 1}, \"trust_state\": "
-                            "{\"source\": \"cached after time-out\", \"timeout\": 1}}, "
-                            "\"timed_out\": [\"configuration\", \"trusted domains\", "
-                            "\"trust state\"]}\n"))
+              json.out.find("\"answers\": {\"configuration\": " + cached +
+                            ", \"trusted_domains\": " + cached + ", \"trust_state\": " + cached +
+                            "}, \"timed_out\": [\"configuration\", \"trusted domains\", \"trust "
+                            "state\"]}\n"))
         << json.out;
     // Operations the library waits for without a time-out fail at once.
-    ToolResult leave = RunTool({"leave", "--user", "administrator"}, kPassword);
-    EXPECT_EQ(4, leave.status);
-    EXPECT_EQ(Error(NoSuchDomainException()), leave.err);
+    EXPECT_EQ("4|" + Error(NoSuchDomainException()),
+              Failure(RunTool({"leave", "--user", "administrator"}, kPassword)));
 }
 
 // The host-name repair a join makes is shown, on standard error and in --json; a host file
@@ -308,27 +276,23 @@ TEST_F(CliTest, JoinShowsWhatItChangedOnTheHost) {
         "value sandbox-host.corp.example";
     std::string const line = "192.0.2.10\tsandbox-host.lab.example sandbox-host";
 
-    ToolResult join =
-        RunTool({"join", "corp.example", "--user", "administrator", "--json"}, kPassword + "\n");
-    EXPECT_EQ(0, join.status) << join.err;
-    EXPECT_EQ("tslauth: warning: " + warning +
+    ToolResult join = JoinCorp(kPassword + "\n", {"--json"});
+    EXPECT_EQ("0|{\"joined\": \"corp.example\", \"warnings\": [\"" + warning +
+                  "\"], \"changes\": [{\"file\": \"/etc/resolv.conf\", \"search_domain_added\": "
+                  "\"corp.example\"}, {\"file\": \"/etc/hosts\", \"line\": "
+                  "\"192.0.2.10\\tsandbox-host.lab.example sandbox-host\"}]}\n|tslauth: warning: " +
+                  warning +
                   "\ntslauth: changed /etc/resolv.conf: added corp.example to the DNS search "
                   "list\ntslauth: changed /etc/hosts: wrote the line \"" +
                   line + "\"\n",
-              join.err);
-    EXPECT_EQ("{\"joined\": \"corp.example\", \"warnings\": [\"" + warning +
-                  "\"], \"changes\": [{\"file\": \"/etc/resolv.conf\", \"search_domain_added\": "
-                  "\"corp.example\"}, {\"file\": \"/etc/hosts\", \"line\": "
-                  "\"192.0.2.10\\tsandbox-host.lab.example sandbox-host\"}]}\n",
-              join.out);
+              Shown(join));
     EXPECT_EQ(hosts + line + "\n", sandbox::ReadFile("/etc/hosts"));
     ASSERT_EQ(0, RunTool({"leave"}).status);
 
     // A read-only /etc: the warning still shows, then the host-control layer's own error.
     sandbox::WriteFile("/etc/hosts", hosts);
     sandbox::RemountReadOnly("/etc");
-    ToolResult readOnly =
-        RunTool({"join", "corp.example", "--user", "administrator"}, kPassword + "\n");
+    ToolResult readOnly = JoinCorp(kPassword + "\n", {});
     EXPECT_EQ(6, readOnly.status);
     EXPECT_EQ(0u, readOnly.err.find("tslauth: warning: " + warning + "\ntslauth: "))
         << readOnly.err;

@@ -31,21 +31,11 @@ TEST_F(CliTest, HelpAndUsageErrors) {
     EXPECT_EQ(0, help.status);
     EXPECT_EQ(0u, help.out.find("Usage: tslauth COMMAND [ARGUMENTS]\n"));
     EXPECT_NE(std::string::npos, help.out.find("  5   time-out:"));
-    for (std::vector<std::string> command :
-         std::vector<std::vector<std::string>>{{"stores"},
-                                               {"activate"},
-                                               {"status"},
-                                               {"join"},
-                                               {"leave"},
-                                               {"proxy-domain"},
-                                               {"import-certificate"},
-                                               {"join-proxy"},
-                                               {"preflight"},
-                                               {"pam", "show"},
-                                               {"pam", "preview"}}) {
-        std::string const name = command.size() == 1 ? command[0] : "pam " + command[1];
-        command.push_back("--help");
-        ToolResult result = RunTool(command);
+    for (std::string name :
+         {"stores", "activate", "status", "join", "leave", "proxy-domain", "import-certificate",
+          "join-proxy", "preflight", "pam show", "pam preview"}) {
+        ToolResult result = name.compare(0, 4, "pam ") ? RunTool({name, "--help"})
+                                                       : RunTool({"pam", name.substr(4), "--help"});
         EXPECT_EQ(0, result.status) << name;
         EXPECT_EQ(0u, result.out.find("Usage: tslauth " + name)) << result.out;
         EXPECT_NE(std::string::npos, result.out.find("Exit status:\n")) << name;
@@ -67,10 +57,8 @@ TEST_F(CliTest, HelpAndUsageErrors) {
         {{"pam", "edit"}, "unknown command 'pam edit'"},
     };
     for (auto const& misuse : misuses) {
-        ToolResult result = RunTool(misuse.words);
-        EXPECT_EQ(2, result.status) << misuse.message;
-        EXPECT_EQ("", result.out);
-        EXPECT_EQ("tslauth: " + misuse.message + "\nTry 'tslauth --help'.\n", result.err);
+        EXPECT_EQ("2||tslauth: " + misuse.message + "\nTry 'tslauth --help'.\n",
+                  Shown(RunTool(misuse.words)));
     }
 }
 
@@ -81,19 +69,15 @@ TEST_F(CliTest, StoresAndActivation) {
         "{\"name\": \"None\", \"active\": true}]\n",
         RunTool({"stores", "--json"}).out);
 
-    ToolResult activate = RunTool({"activate", "Active Directory"});
-    EXPECT_EQ(0, activate.status);
-    EXPECT_EQ("Active store: Active Directory\n", activate.out);
-    EXPECT_EQ("", activate.err);
+    EXPECT_EQ("0|Active store: Active Directory\n|",
+              Shown(RunTool({"activate", "Active Directory"})));
     EXPECT_EQ("remote-authentication-store = \"Active Directory\"\n",
               sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
     EXPECT_EQ("* Active Directory\n  None\n", RunTool({"stores"}).out);
 
     // Unknown stores are invalid input; the library's message goes to standard error.
-    ToolResult unknown = RunTool({"activate", "Kerberos"});
-    EXPECT_EQ(3, unknown.status);
-    EXPECT_EQ("", unknown.out);
-    EXPECT_EQ(Error(UnknownRemoteAuthenticationStoreException("Kerberos")), unknown.err);
+    EXPECT_EQ("3||" + Error(UnknownRemoteAuthenticationStoreException("Kerberos")),
+              Shown(RunTool({"activate", "Kerberos"})));
 
     EXPECT_EQ(0, RunTool({"activate", "None"}).status);
     EXPECT_EQ(kPAMCanonical, sandbox::ReadFile(kPAMFile));
@@ -105,17 +89,13 @@ TEST_F(CliTest, StoresAndActivation) {
         "/etc/ostrel/tslauth/provider.conf: Error parsing configuration on line 1: no delimiter "
         "found (the library's configuration files have no comment lines: every line that is "
         "not blank is \"key = value\")";
-    ToolResult status = RunTool({"status"});
-    EXPECT_EQ(6, status.status);
-    EXPECT_EQ("tslauth: " + named + "\n", status.err);
+    EXPECT_EQ("6|tslauth: " + named + "\n", Failure(RunTool({"status"})));
     EXPECT_EQ("  Active Directory  (state unknown: " + named + ")\n* None\n",
               RunTool({"stores"}).out);
 }
 
 TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
-    ToolResult show = RunTool({"pam", "show"});
-    EXPECT_EQ(0, show.status);
-    EXPECT_EQ(kPAMCanonical, show.out);
+    EXPECT_EQ("0|" + kPAMCanonical + "|", Shown(RunTool({"pam", "show"})));
     EXPECT_EQ(
         "{\"service\": \"system-auth-generic\", \"stacks\": {\"account\": ["
         "{\"control\": \"required\", \"module\": \"/lib/security/$ISA/pam_unix.so\", "
@@ -141,16 +121,14 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
                      "try_first_pass \n");
     std::vector<std::string> const pamFiles = sandbox::ListDirectory("/etc/pam.d");
     std::vector<std::string> const configFiles = sandbox::ListDirectory("/etc/ostrel/tslauth");
-    ToolResult preview = RunTool({"pam", "preview"});
-    EXPECT_EQ(0, preview.status);
     // The file's own bytes against the bytes activation writes: every line differs here.
     EXPECT_EQ(
-        "--- a/etc/pam.d/system-auth-generic\n+++ b/etc/pam.d/system-auth-generic\n"
+        "0|--- a/etc/pam.d/system-auth-generic\n+++ b/etc/pam.d/system-auth-generic\n"
         "@@ -1,5 +1,12 @@\n" +
-            Marked('+', activated) + Marked('-', kPAMText),
-        preview.out);
-    ToolResult json = RunTool({"pam", "preview", "--json"});
-    EXPECT_EQ(0u, json.out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
+            Marked('+', activated) + Marked('-', kPAMText) + "|",
+        Shown(RunTool({"pam", "preview"})));
+    EXPECT_EQ(0u, RunTool({"pam", "preview", "--json"})
+                      .out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
                                 "true, \"diff\": \"--- a/etc/pam.d/system-auth-generic\\n"));
     // Nothing written: the same bytes, no new files, the store not recorded.
     EXPECT_EQ(kPAMText, sandbox::ReadFile(kPAMFile));
@@ -171,10 +149,9 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
     // A missing PAM file is an I/O failure; a statement the model refuses is named by file
     // and line.
     ASSERT_EQ(0, ::unlink(kPAMFile));
-    ToolResult missing = RunTool({"pam", "show"});
-    EXPECT_EQ(6, missing.status);
-    EXPECT_EQ("tslauth: Cannot open '/etc/pam.d/system-auth-generic': No such file or directory\n",
-              missing.err);
+    EXPECT_EQ(
+        "6|tslauth: Cannot open '/etc/pam.d/system-auth-generic': No such file or directory\n",
+        Failure(RunTool({"pam", "show"})));
     EXPECT_EQ(6, RunTool({"pam", "preview"}).status);
     sandbox::WriteFile(kPAMFile, "auth required pam_env.so\nauth requird pam_unix.so\n");
     for (char const* command : {"show", "preview"}) {

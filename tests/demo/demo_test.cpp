@@ -279,16 +279,10 @@ TEST_F(DemoTest, ProxyClientChecksTheCertificateAndTheAccount) {
 
     ActiveDirectoryProvider provider("demodirectory");
     auto join = [&](char const* sid, char const* data1, std::string const& data2) {
-        QAP::DirectoryDomainInfo domain;
-        domain.netBIOSDomainName = "CORP";
-        domain.dnsDomainName = "corp.example";
-        domain.domainSID = sid;
-        QAP::MachineAccountInfo account;
-        account.hostName = "node01";
-        account.dnsDomainName = "corp.example";
-        account.accountData1 = data1;
-        account.accountData2 = data2;
-        return WhatThrown([&] { provider.JoinDomainWithMachineAccount(domain, account); });
+        return WhatThrown([&] {
+            provider.JoinDomainWithMachineAccount({"", "CORP", "corp.example", sid},
+                                                  {"node01", "corp.example", "", data1, data2});
+        });
     };
     std::string const sid = "S-1-5-21-3623811015-3361044348-30300820";
     EXPECT_EQ(Named(typeid(InvalidPasswordException),

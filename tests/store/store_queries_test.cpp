@@ -1,7 +1,7 @@
 #include "store_fixture.h"
 
 using namespace ostrel::authentication;
-using test_plugins::CString;
+using namespace test_plugins;
 
 namespace {
 
@@ -20,22 +20,22 @@ std::string const kTrustedDomainsTimeout =
 }  // namespace
 
 TEST_F(StoreTest, ConstructionNamesTheMissingProviderAndCallsNothing) {
-    std::string const invalid = "The specified Active Directory provider ";
+    auto invalid = [](std::string const& name) {
+        return Named(typeid(InvalidActiveDirectoryProviderException),
+                     "The specified Active Directory provider '" + name + "' is invalid");
+    };
     struct {
         char const* file;  // nullptr: none
         std::string error;
     } const rows[] = {
-        {nullptr, Named(typeid(InvalidActiveDirectoryProviderException),
-                        invalid + "'(none installed)' is invalid")},
-        {"provider = \"\"\n",
-         Named(typeid(InvalidActiveDirectoryProviderException), invalid + "'(unset)' is invalid")},
+        {nullptr, invalid("(none installed)")},
+        {"provider = \"\"\n", invalid("(unset)")},
         {"plugin = scripted\n",
          Named(typeid(InvalidKeyException),
                "The specified key 'provider' was not found in this configuration")},
         {"provider\n", Named(typeid(ConfigurationError),
                              "Error parsing configuration on line 1: no delimiter found")},
-        {"provider = ghost\n",
-         Named(typeid(InvalidActiveDirectoryProviderException), invalid + "'ghost' is invalid")},
+        {"provider = ghost\n", invalid("ghost")},
     };
     std::string const conf = "/etc/ostrel/tslauth/provider.conf";
     for (auto const& row : rows) {
@@ -43,11 +43,11 @@ TEST_F(StoreTest, ConstructionNamesTheMissingProviderAndCallsNothing) {
         if (row.file != nullptr) sandbox::WriteFile(conf, row.file);
         EXPECT_EQ(row.error, WhatThrown([] { ActiveDirectoryStore store(1); }));
     }
-    test_plugins::WriteProviderConfiguration("scripted");
+    WriteProviderConfiguration("scripted");
     ActiveDirectoryStore store(1);
     for (int slot = 1; slot <= 16; ++slot) {
         if (slot == 6) continue;
-        EXPECT_EQ(0u, script->Calls(static_cast<test_plugins::Slot>(slot))) << "slot " << slot;
+        EXPECT_EQ(0u, script->Calls(static_cast<Slot>(slot))) << "slot " << slot;
     }
 }
 
@@ -56,35 +56,35 @@ TEST_F(StoreTest, ConstructionNamesTheMissingProviderAndCallsNothing) {
 // kind across all stores) hangs; once it returns, the next call starts a new one.
 TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
     script->SetActiveDomain(CString("corp.example"), CString("CORP"));
-    script->SetArray(test_plugins::kGetPreferredDomainControllers,
+    script->SetArray(kGetPreferredDomainControllers,
                      std::vector<CString>{CString("dc1"), CString("dc2")});
-    script->SetStatus(test_plugins::kGetMachineAccountDN, 5);
+    script->SetStatus(kGetMachineAccountDN, 5);
     ActiveDirectoryStore store(1), other(1);
     Snapshot configuration = Configuration(store);
     EXPECT_EQ(Domain("corp.example", "CORP"), configuration->activeDomain);
     EXPECT_EQ((std::deque<std::string>{"dc1", "dc2"}), configuration->preferredDomainControllers);
     EXPECT_EQ("", configuration->machineAccountDN);
-    script->SetStatus(test_plugins::kGetActiveDomain, 1355);
-    script->SetStatus(test_plugins::kGetMachineAccountDN, 0);
-    script->SetString(test_plugins::kGetMachineAccountDN, CString("CN=host,DC=corp"));
+    script->SetStatus(kGetActiveDomain, 1355);
+    script->SetStatus(kGetMachineAccountDN, 0);
+    script->SetString(kGetMachineAccountDN, CString("CN=host,DC=corp"));
     configuration = Configuration(store);
     EXPECT_EQ(Domain(), configuration->activeDomain);
     EXPECT_EQ("CN=host,DC=corp", configuration->machineAccountDN);
     EXPECT_TRUE(Log().empty());
 
-    script->SetStatus(test_plugins::kGetActiveDomain, 0);
-    script->Hang(test_plugins::kGetActiveDomain);
+    script->SetStatus(kGetActiveDomain, 0);
+    script->Hang(kGetActiveDomain);
     EXPECT_EQ(Domain(), Configuration(store)->activeDomain);
     EXPECT_EQ(std::vector<std::string>{kConfigurationTimeout}, Log());
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Domain(), Configuration(i ? store : other)->activeDomain);
     EXPECT_EQ(1u, Log().size());
-    script->Release(test_plugins::kGetActiveDomain);
+    script->Release(kGetActiveDomain);
     ASSERT_TRUE(Eventually([&] { return Configuration(store)->activeDomain.dnsName != ""; }));
-    unsigned calls = script->Calls(test_plugins::kGetActiveDomain);
+    unsigned calls = script->Calls(kGetActiveDomain);
     Configuration(store);
-    EXPECT_EQ(calls + 1, script->Calls(test_plugins::kGetActiveDomain));
+    EXPECT_EQ(calls + 1, script->Calls(kGetActiveDomain));
     // The other store's cache was not the one the worker filled.
-    script->Hang(test_plugins::kGetActiveDomain);
+    script->Hang(kGetActiveDomain);
     EXPECT_EQ(Domain(), Configuration(other)->activeDomain);
 
     // Trusted domains: the same, and a failure reaches a waiting caller, the cache unchanged.
@@ -94,16 +94,16 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
     EXPECT_EQ((std::deque<Domain>{Domain("a.example", "A"), Domain("", "B")}),
               store.GetTrustedDomains());
     EXPECT_EQ(2u, other.GetTrustedDomains().size());
-    script->SetStatus(test_plugins::kGetTrustedDomains, 1355);
+    script->SetStatus(kGetTrustedDomains, 1355);
     EXPECT_EQ(Named(typeid(NoSuchDomainException), NoSuchDomainException().what()),
               WhatThrown([&] { store.GetTrustedDomains(); }));
-    script->SetStatus(test_plugins::kGetTrustedDomains, 0);
-    script->Hang(test_plugins::kGetTrustedDomains);
+    script->SetStatus(kGetTrustedDomains, 0);
+    script->Hang(kGetTrustedDomains);
     EXPECT_EQ(2u, store.GetTrustedDomains().size());
     EXPECT_EQ(std::vector<std::string>{kTrustedDomainsTimeout}, Log());
-    calls = script->Calls(test_plugins::kGetTrustedDomains);
+    calls = script->Calls(kGetTrustedDomains);
     EXPECT_EQ(2u, other.GetTrustedDomains().size());
-    EXPECT_EQ(calls, script->Calls(test_plugins::kGetTrustedDomains));
+    EXPECT_EQ(calls, script->Calls(kGetTrustedDomains));
     EXPECT_EQ(1u, Log().size());
 }
 
@@ -112,7 +112,7 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
 TEST_F(StoreTest, AnswersSayHowTheyCameAbout) {
     ActiveDirectoryStore store(1);
     QueryAnswer answer;
-    script->SetStatus(test_plugins::kGetMachineAccountDN, 5);
+    script->SetStatus(kGetMachineAccountDN, 5);
     Snapshot(dynamic_cast<ActiveDirectoryStoreConfiguration*>(store.GetStoreConfiguration(answer)));
     EXPECT_EQ(QueryAnswer::kFresh, answer.source);
     ASSERT_EQ(1u, answer.failedCalls.size());
@@ -124,7 +124,7 @@ TEST_F(StoreTest, AnswersSayHowTheyCameAbout) {
         std::vector<std::pair<CString, CString>>{{CString("a"), CString("A")}});
     EXPECT_EQ(1u, store.GetTrustedDomains(answer).size());
     EXPECT_EQ(QueryAnswer::kFresh, answer.source);
-    script->SetStatus(test_plugins::kGetTrustedDomains, 1355);
+    script->SetStatus(kGetTrustedDomains, 1355);
     EXPECT_EQ(1u, store.GetTrustedDomains(answer).size());  // the cache
     EXPECT_EQ(QueryAnswer::kCachedAfterFailure, answer.source);
     EXPECT_EQ(1355u, answer.code);
@@ -134,16 +134,16 @@ TEST_F(StoreTest, AnswersSayHowTheyCameAbout) {
     // state's worker, started alongside, hangs.
     std::deque<Domain> trusted;
     QueryAnswer trustedAnswer;
-    script->Hang(test_plugins::kGetDomainTrustState);
-    script->SetStatus(test_plugins::kGetTrustedDomains, 2);
+    script->Hang(kGetDomainTrustState);
+    script->SetStatus(kGetTrustedDomains, 2);
     EXPECT_EQ(7u, store.GetDomainTrustState(answer, trusted, trustedAnswer));
     EXPECT_EQ(QueryAnswer::kFresh, answer.source);
     EXPECT_EQ(QueryAnswer::kCachedAfterFailure, trustedAnswer.source);
     EXPECT_EQ(2u, trustedAnswer.code);
 
     // The listing hangs too: it times out, the trust state's worker is still in flight.
-    script->SetStatus(test_plugins::kGetTrustedDomains, 0);
-    script->Hang(test_plugins::kGetTrustedDomains);
+    script->SetStatus(kGetTrustedDomains, 0);
+    script->Hang(kGetTrustedDomains);
     sandbox::ClearCapturedLog();
     EXPECT_EQ(7u, store.GetDomainTrustState(answer, trusted, trustedAnswer));
     EXPECT_EQ(QueryAnswer::kCachedInFlight, answer.source);
@@ -157,18 +157,18 @@ TEST_F(StoreTest, AnswersSayHowTheyCameAbout) {
 
 TEST_F(StoreTest, TrustStateValues) {
     ActiveDirectoryStore store(1);
-    script->SetStatus(test_plugins::kGetDomainTrustState, 9);  // the slot's value
+    script->SetStatus(kGetDomainTrustState, 9);  // the slot's value
     EXPECT_EQ(9u, store.GetDomainTrustState());
 
     // Listing the trusted domains fails for lack of a file: 7, without asking for the state.
-    unsigned calls = script->Calls(test_plugins::kGetDomainTrustState);
-    script->SetStatus(test_plugins::kGetTrustedDomains, 2);
+    unsigned calls = script->Calls(kGetDomainTrustState);
+    script->SetStatus(kGetTrustedDomains, 2);
     EXPECT_EQ(7u, store.GetDomainTrustState());
-    EXPECT_EQ(calls, script->Calls(test_plugins::kGetDomainTrustState));
+    EXPECT_EQ(calls, script->Calls(kGetDomainTrustState));
     EXPECT_TRUE(Log().empty());
 
     // Another failure is logged and the trust state is asked for all the same.
-    script->SetStatus(test_plugins::kGetTrustedDomains, 5);
+    script->SetStatus(kGetTrustedDomains, 5);
     EXPECT_EQ(9u, store.GetDomainTrustState());
     EXPECT_EQ(std::vector<std::string>{"4 GetDomainTrustState: Call to GetTrustedDomains() "
                                        "failed: Exception 0x00000005: Access is denied."},
@@ -176,8 +176,8 @@ TEST_F(StoreTest, TrustStateValues) {
 
     // A time-out answers 2 and stores it; while the worker hangs, each store answers its own
     // cache at once.
-    script->SetStatus(test_plugins::kGetTrustedDomains, 0);
-    script->Hang(test_plugins::kGetDomainTrustState);
+    script->SetStatus(kGetTrustedDomains, 0);
+    script->Hang(kGetDomainTrustState);
     sandbox::ClearCapturedLog();
     EXPECT_EQ(2u, store.GetDomainTrustState());
     EXPECT_EQ(
@@ -190,8 +190,8 @@ TEST_F(StoreTest, TrustStateValues) {
 
 // Operations the plug-in lacks give fixed answers; the ones it has get their arguments.
 TEST_F(StoreTest, MissingOperationsAndForwardedArguments) {
-    Install(test_plugins::Plugin::kEmptyProvider, "empty");
-    test_plugins::WriteProviderConfiguration("empty");
+    Install(Plugin::kEmptyProvider, "empty");
+    WriteProviderConfiguration("empty");
     {
         ActiveDirectoryStore store(60);
         EXPECT_EQ("someone", store.ConvertCanonicalUsername("someone"));
@@ -211,30 +211,29 @@ TEST_F(StoreTest, MissingOperationsAndForwardedArguments) {
         EXPECT_THROW(store.GetSmartCardEnabledServices(), CallNotImplementedException);
     }
 
-    test_plugins::WriteProviderConfiguration("scripted");
+    WriteProviderConfiguration("scripted");
     ActiveDirectoryStore store(60);
-    script->SetString(test_plugins::kGetAnyDomainController, CString("dc9.corp.example"));
+    script->SetString(kGetAnyDomainController, CString("dc9.corp.example"));
     EXPECT_EQ("dc9.corp.example", store.GetDomainControllerForDomain("corp.example"));
-    std::vector<test_plugins::ReceivedCall> calls =
-        script->Received(test_plugins::kGetAnyDomainController);
+    std::vector<ReceivedCall> calls = script->Received(kGetAnyDomainController);
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ((std::vector<CString>{std::nullopt, CString("corp.example")}), calls[0].strings);
     store.SetPreferredDomainControllers(std::deque<std::string>{"dc1", "dc2"});
-    calls = script->Received(test_plugins::kSetPreferredDomainControllers);
+    calls = script->Received(kSetPreferredDomainControllers);
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ((std::vector<std::string>{"dc1", "dc2"}), calls[0].array);
-    script->SetStatus(test_plugins::kGetDomainTrustRelationship, 3);
+    script->SetStatus(kGetDomainTrustRelationship, 3);
     EXPECT_EQ(3u, store.GetDomainTrustRelationship("x"));
 }
 
 // A worker that outlives its store keeps the plug-in loaded; a thread that cannot start
 // frees its query kind for the next call.
 TEST_F(StoreTest, WorkersOutliveTheStoreAndFailedThreadsFreeTheQueryKind) {
-    script->Hang(test_plugins::kGetTrustedDomains);
+    script->Hang(kGetTrustedDomains);
     ActiveDirectoryStore(1).GetTrustedDomains();
-    EXPECT_TRUE(test_plugins::IsLoaded(pluginPath));
-    script->Release(test_plugins::kGetTrustedDomains);
-    EXPECT_TRUE(Eventually([&] { return !test_plugins::IsLoaded(pluginPath); }));
+    EXPECT_TRUE(IsLoaded(pluginPath));
+    script->Release(kGetTrustedDomains);
+    EXPECT_TRUE(Eventually([&] { return !IsLoaded(pluginPath); }));
 
     ActiveDirectoryStore store(60);
     sandbox::FailNextThreadCreation(EAGAIN);
