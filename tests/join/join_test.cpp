@@ -1,7 +1,6 @@
 // Joining with credentials and leaving, and the host-name checks before a join: what is
 // refused, what the plug-in receives, what is logged, and the hosts file and resolver
 // configuration afterwards.
-#include <authentication/exceptions.h>
 #include <authentication/hostname_check.h>
 
 #include "join_fixture.h"

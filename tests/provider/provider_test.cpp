@@ -4,7 +4,6 @@
 #include <authentication/active_directory_provider.h>
 #include <authentication/domain.h>
 #include <authentication/exceptions.h>
-#include <syslog.h>
 
 #include <functional>
 #include <list>
