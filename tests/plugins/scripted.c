@@ -141,24 +141,14 @@ static ADStatus GetSmartCardEnabledServices(char*** services, ADDeallocator* dea
     return CALL(16, .list = services, .deallocator = deallocator);
 }
 
+/* clang-format off */
 PROVIDER_EXPORTED const ADProviderOperations ActiveDirectoryClientOperations = {
-    PLUGIN_TABLE_VERSION,
-    JoinDomain,
-    PartDomain,
-    GetActiveDomain,
-    SetPreferredDomainControllers,
-    GetPreferredDomainControllers,
-    NULL,
-    GetDomainTrustState,
-    GetTrustedDomains,
-    GetMachineAccountDN,
-    GetAnyDomainController,
-    ConvertCanonicalUsername,
-    JoinDomainWithMachineAccount,
-    GetHostPrincipalForDomain,
-    GetDomainTrustRelationship,
-    SetSmartCardEnabledServices,
-    GetSmartCardEnabledServices};
+    PLUGIN_TABLE_VERSION, JoinDomain, PartDomain, GetActiveDomain, SetPreferredDomainControllers,
+    GetPreferredDomainControllers, NULL, GetDomainTrustState, GetTrustedDomains,
+    GetMachineAccountDN, GetAnyDomainController, ConvertCanonicalUsername,
+    JoinDomainWithMachineAccount, GetHostPrincipalForDomain, GetDomainTrustRelationship,
+    SetSmartCardEnabledServices, GetSmartCardEnabledServices};
+/* clang-format on */
 PROXY_EXPORTED const QAPProxyClientTable QAPProxyClientOperations = {NULL, GetDomainInfo,
                                                                      CreateMachineAccount, Release};
 
