@@ -177,35 +177,34 @@ TEST_F(ProviderTest, EachSlotReceivesItsArgumentsInThePluginsForm) {
     Credentials const partial = {nullptr, ""};
     struct Case {
         Slot slot;
-        std::function<void()> call;
         Strings received;
+        std::function<void()> call;
     };
     Case const cases[] = {
         {kJoinDomain,
-         [&] { ad.JoinDomain("ad.example.com", "", admin); },
-         {"ad.example.com", std::nullopt, "admin", "secret"}},
+         {"ad.example.com", std::nullopt, "admin", "secret"},
+         [&] { ad.JoinDomain("ad.example.com", "", admin); }},
         {kJoinDomain,
-         [&] { ad.JoinDomain("", "OU=Hosts,DC=ad", partial); },
-         {"", "OU=Hosts,DC=ad", std::nullopt, ""}},
-        {kPartDomain, [&] { ad.PartDomain(); }, {}},
-        {kPartDomain, [&] { ad.PartDomain(admin); }, {"admin", "secret"}},
+         {"", "OU=Hosts,DC=ad", std::nullopt, ""},
+         [&] { ad.JoinDomain("", "OU=Hosts,DC=ad", partial); }},
+        {kPartDomain, {}, [&] { ad.PartDomain(); }},
+        {kPartDomain, {"admin", "secret"}, [&] { ad.PartDomain(admin); }},
         {kJoinDomainWithMachineAccount,
-         [&] { ad.JoinDomainWithMachineAccount(domainInfo, accountInfo); },
-         {"", "AD", "ad.example.com", "S-1-5-21-1", "sandbox-host", "ad.example.com", "", "1",
-          "2"}},
+         {"", "AD", "ad.example.com", "S-1-5-21-1", "sandbox-host", "ad.example.com", "", "1", "2"},
+         [&] { ad.JoinDomainWithMachineAccount(domainInfo, accountInfo); }},
         {kGetAnyDomainController,
-         [&] { ad.GetAnyDomainController("", "ad.example.com"); },
-         {std::nullopt, "ad.example.com"}},
+         {std::nullopt, "ad.example.com"},
+         [&] { ad.GetAnyDomainController("", "ad.example.com"); }},
         {kGetAnyDomainController,
-         [&] { ad.GetAnyDomainController("writable", ""); },
-         {"writable", ""}},
+         {"writable", ""},
+         [&] { ad.GetAnyDomainController("writable", ""); }},
         {kConvertCanonicalUsername,
-         [&] { ad.ConvertCanonicalUsername("AD\\alice"); },
-         {"AD\\alice"}},
-        {kGetHostPrincipalForDomain, [&] { ad.GetHostPrincipalForDomain(""); }, {""}},
+         {"AD\\alice"},
+         [&] { ad.ConvertCanonicalUsername("AD\\alice"); }},
+        {kGetHostPrincipalForDomain, {""}, [&] { ad.GetHostPrincipalForDomain(""); }},
         {kGetDomainTrustRelationship,
-         [&] { ad.GetDomainTrustRelationship("b.example"); },
-         {"b.example"}},
+         {"b.example"},
+         [&] { ad.GetDomainTrustRelationship("b.example"); }},
     };
     for (Case const& c : cases) {
         std::size_t const before = script.Calls(c.slot);
