@@ -1,6 +1,8 @@
 #ifndef TESTS_JOIN_JOIN_FIXTURE_H
 #define TESTS_JOIN_JOIN_FIXTURE_H
 
+#include <authentication/exceptions.h>
+
 #include <cstdlib>
 
 #include "../store/store_fixture.h"
@@ -8,6 +10,16 @@
 // The sandbox's own hosts file and resolver configuration.
 inline std::string const kLocalHosts = "127.0.0.1\tlocalhost\n::1\tlocalhost\n";
 inline std::string const kResolver = "nameserver 127.0.0.1\n";
+inline char const kServers[] = "/etc/ostrel/tslauth/qapservers.conf";
+
+inline std::string BadAddress(std::string const& address) {
+    return Named(typeid(ostrel::authentication::InvalidIPAddressException),
+                 "The IP Address is invalid: IPv4 address '" + address +
+                     "' cannot be parsed as an IP address");
+}
+inline std::string const kInvalidStore =
+    Named(typeid(ostrel::authentication::InvalidThumbprintStoreException),
+          std::string("The specified thumbprint store '") + kServers + "' is invalid");
 
 // A store over the scripted provider and a management interface: the veth "jmgmt0" with
 // 192.0.2.10/24, named in /etc/ostrel/hostctl/management-interface.

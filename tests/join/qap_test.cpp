@@ -1,10 +1,17 @@
-// The proxy client over the scripted plug-in, and joining through the authentication proxy
-// end to end.
-#include <authentication/exceptions.h>
+// The proxy client over the scripted plug-in, joining through the authentication proxy end to
+// end, and importing a proxy server's certificate. Certificates are made here; the expected
+// thumbprint is OpenSSL's own hex form of the SHA-1 digest of the DER encoding.
 #include <authentication/qap_proxy.h>
+#include <authentication/qap_thumbprint_store.h>
 #include <authentication/status_mapping.h>
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <sys/stat.h>
+
+#include <regex>
 
 #include "join_fixture.h"
+#include "test_certificate.h"
 
 using namespace ostrel::authentication;
 using namespace test_plugins;
@@ -12,9 +19,15 @@ using namespace test_plugins;
 namespace {
 
 char const kOptions[] = "/etc/ostrel/hostctl/advanced-options.conf";
-char const kServers[] = "/etc/ostrel/tslauth/qapservers.conf";
 char const kProviderFile[] = "/etc/ostrel/tslauth/qapprovider.conf";
 char const kThumbprint[] = "0A:1B:2C:3D:4E:5F:60:71:82:93:A4:B5:C6:D7:E8:F9:00:11:22:33";
+std::string const kCertificateRefused = Named(typeid(InvalidQAPCertificateException),
+                                              "The QAP server's certificate cannot be verified.");
+
+std::string InvalidProvider(std::string const& name, std::string const& text = "") {
+    return Named(typeid(InvalidQAPProxyProviderException),
+                 "The specified QAPProxy provider '" + name + "' is invalid" + text);
+}
 
 class QAPJoinTest : public JoinTest {
 protected:
@@ -106,39 +119,28 @@ TEST_F(QAPJoinTest, AddressAndOptionComeBeforeTheHostAndTheFiles) {
     EXPECT_EQ(unavailable, Join("192.0.2.1", true));
     sandbox::WriteFile(kOptions, "malformed\n");  // the layer's own failure
     EXPECT_EQ(unavailable, Join("192.0.2.1", true));
-    EXPECT_EQ(Named(typeid(InvalidIPAddressException),
-                    "The IP Address is invalid: IPv4 address '192.0.2.1 ' cannot be parsed as an "
-                    "IP address"),
-              Join("192.0.2.1 ", true));
+    EXPECT_EQ(BadAddress("192.0.2.1 "), Join("192.0.2.1 ", true));
     EXPECT_EQ(0u, script->Calls(kGetDomainInfo) + script->Calls(kCreateMachineAccount));
 }
 
 TEST_F(QAPJoinTest, ConfigurationAndProxyFailuresInOrder) {
     NameHost("node01", "198.51.100.5\tnode01.corp.example node01\n");
-    auto provider = [](std::string const& detail) {
-        return Named(typeid(InvalidQAPProxyProviderException),
-                     "The specified QAPProxy provider '" + detail + "' is invalid");
-    };
     ::unlink(kServers);
     ::unlink(kProviderFile);
-    EXPECT_EQ(provider("(none installed)"), Join("192.0.2.1", true));
+    EXPECT_EQ(InvalidProvider("(none installed)"), Join("192.0.2.1", true));
     sandbox::WriteFile(kProviderFile, "provider = \"\"\n");
-    EXPECT_EQ(provider("(unset)"), Join("192.0.2.1", true));
+    EXPECT_EQ(InvalidProvider("(unset)"), Join("192.0.2.1", true));
     WriteQAPProviderConfiguration("qap");
-    EXPECT_EQ(Named(typeid(InvalidThumbprintStoreException),
-                    std::string("The specified thumbprint store '") + kServers + "' is invalid"),
-              Join("192.0.2.1", true));
+    EXPECT_EQ(kInvalidStore, Join("192.0.2.1", true));
     sandbox::WriteFile(kServers, "");
     WriteQAPProviderConfiguration("absent");
-    EXPECT_EQ(provider("absent"), Join("192.0.2.1", true));
+    EXPECT_EQ(InvalidProvider("absent"), Join("192.0.2.1", true));
     EXPECT_EQ(0u, script->Calls(kGetDomainInfo) + script->Calls(kCreateMachineAccount));
 
     // The proxy's and the provider's own errors reach the caller as they are.
     WriteQAPProviderConfiguration("qap");
     script->SetStatus(kCreateMachineAccount, 0x80090325u);
-    EXPECT_EQ(Named(typeid(InvalidQAPCertificateException),
-                    "The QAP server's certificate cannot be verified."),
-              Join("192.0.2.1", true));
+    EXPECT_EQ(kCertificateRefused, Join("192.0.2.1", true));
     EXPECT_EQ(0u, script->Calls(kJoinDomainWithMachineAccount));
     script->SetStatus(kCreateMachineAccount, 0);
     script->SetStatus(kJoinDomainWithMachineAccount, 1326);
@@ -155,15 +157,7 @@ TEST_F(QAPJoinTest, DomainQueryNeverVerifiesTheCertificate) {
     EXPECT_EQ((Strings{"192.0.2.1", ""}), script->Received(kGetDomainInfo)[0].strings);
     EXPECT_EQ(0, script->Received(kGetDomainInfo)[0].verifyCertificate);
     EXPECT_FALSE(IsLoaded(proxyPlugin));
-    EXPECT_EQ(Named(typeid(InvalidIPAddressException),
-                    "The IP Address is invalid: IPv4 address 'proxy' cannot be parsed as an IP "
-                    "address"),
-              WhatThrown([&] { store->GetDomainForQAPService("proxy"); }));
-}
-
-std::string InvalidProvider(std::string const& name, std::string const& text) {
-    return Named(typeid(InvalidQAPProxyProviderException),
-                 "The specified QAPProxy provider '" + name + "' is invalid" + text);
+    EXPECT_EQ(BadAddress("proxy"), WhatThrown([&] { store->GetDomainForQAPService("proxy"); }));
 }
 
 class QAPProxyTest : public StoreTest {
@@ -224,8 +218,7 @@ TEST_F(QAPProxyTest, FailuresMapToTheProxysOwnExceptionsAndReleaseWhatCame) {
     script->SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
     script->SetAnswer(kCreateMachineAccount, Strings{"account-1", "account-2"});
     std::vector<std::pair<std::uint32_t, std::string>> const cases = {
-        {0x80090325u, Named(typeid(InvalidQAPCertificateException),
-                            "The QAP server's certificate cannot be verified.")},
+        {0x80090325u, kCertificateRefused},
         {4660, Named(typeid(UnknownException), "Exception 0x00001234: Unknown exception")},
     };
     for (auto const& c : cases) {
@@ -260,6 +253,89 @@ TEST_F(QAPProxyTest, FailuresMapToTheProxysOwnExceptionsAndReleaseWhatCame) {
                               "account string"),
               WhatThrown([&] { proxy->CreateMachineAccount("node01", ""); }));
     EXPECT_EQ(kept, script->Outstanding());
+}
+
+// Certificate files live in the process's private scratch directory.
+std::string Scratch(std::string const& name, std::string const& content) {
+    std::string const path = sandbox::ScratchDirectory() + "/" + name;
+    sandbox::WriteFile(path, content);
+    return path;
+}
+
+class CertificateTest : public StoreTest {
+protected:
+    std::string Import(std::string const& path, std::string const& server) {
+        ActiveDirectoryStore store(60);
+        return WhatThrown([&] { store.ImportCertificateForQAP(path, server); });
+    }
+};
+
+TEST_F(CertificateTest, ThumbprintIsRecordedAndRewrittenOnlyWhenItChanges) {
+    auto const first = test_certificate::Make("proxy-1.corp.example");
+    auto const second = test_certificate::Make("proxy-2.corp.example");
+    // 20 pairs of upper-case hexadecimal digits joined by ":".
+    ASSERT_TRUE(std::regex_match(first.thumbprint, std::regex("([0-9A-F]{2}:){19}[0-9A-F]{2}")))
+        << first.thumbprint;
+    std::string const firstFile = Scratch("first.pem", first.pem);
+    std::string const bothFile = Scratch("both.pem", "text\n" + second.pem + first.pem);
+    sandbox::WriteFile(kServers, "192.0.2.9 = \"00:11\"\n", 0640);
+
+    EXPECT_EQ("(returned)", Import(firstFile, "192.0.2.1"));
+    EXPECT_EQ("192.0.2.1 = \"" + first.thumbprint + "\"\n192.0.2.9 = \"00:11\"\n",
+              sandbox::ReadFile(kServers));
+    EXPECT_EQ(0640u, sandbox::FileMode(kServers));
+    EXPECT_EQ(first.thumbprint, QAPThumbprintStore(kServers).LookupThumbprint("192.0.2.1"));
+    EXPECT_EQ("", QAPThumbprintStore(kServers).LookupThumbprint("192.0.2.2"));
+
+    // The same thumbprint again: no new file, no new modification time.
+    timespec const old[2] = {{1000, 0}, {1000, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, kServers, old, 0));
+    struct stat before, after;
+    ASSERT_EQ(0, stat(kServers, &before));
+    EXPECT_EQ("(returned)", Import(firstFile, "192.0.2.1"));
+    ASSERT_EQ(0, stat(kServers, &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(1000, after.st_mtim.tv_sec);
+
+    // The first certificate of a file counts; other servers' entries stay.
+    EXPECT_EQ("(returned)", Import(bothFile, "192.0.2.1"));
+    EXPECT_EQ("192.0.2.1 = \"" + second.thumbprint + "\"\n192.0.2.9 = \"00:11\"\n",
+              sandbox::ReadFile(kServers));
+}
+
+TEST_F(CertificateTest, BadInputChangesNoFileAndLeaksNothing) {
+    auto const certificate = test_certificate::Make("proxy.corp.example");
+    std::string const pem = Scratch("proxy.pem", certificate.pem);
+    std::string const kept = "192.0.2.9 = \"00:11\"\n";
+    sandbox::WriteFile(kServers, kept);
+    std::size_t const descriptors = sandbox::ListDirectory("/proc/self/fd").size();
+
+    for (std::string server : {"proxy.corp.example", "192.0.2.1:443", ""}) {  // before the file
+        EXPECT_EQ(BadAddress(server), Import("/nonexistent.pem", server));
+    }
+    EXPECT_EQ(Named(typeid(FileNotFoundException),
+                    "Exception 0x00000002: The system cannot find the file specified."),
+              Import("/nonexistent.pem", "192.0.2.1"));
+    for (std::string path : {Scratch("proxy.der", certificate.der), Scratch("empty.pem", ""),
+                             Scratch("key.pem", certificate.keyPem)}) {
+        EXPECT_EQ(Named(typeid(InvalidCertificateException),
+                        "The certificate format is invalid; only PEM format is supported."),
+                  Import(path, "192.0.2.1"));
+        EXPECT_EQ(0u, ERR_peek_error()) << "OpenSSL's error queue is left clean";
+    }
+    EXPECT_EQ(kept, sandbox::ReadFile(kServers));
+
+    ::unlink(kServers);
+    EXPECT_EQ(kInvalidStore, Import(pem, "192.0.2.1"));
+    EXPECT_FALSE(sandbox::PathExists(kServers)) << "the store file is never created";
+    // A store file that cannot be replaced.
+    sandbox::MountTmpfs("/etc/ostrel/tslauth", 1 << 16);
+    sandbox::WriteFile(kServers, kept);
+    WriteProviderConfiguration("scripted");
+    sandbox::RemountReadOnly("/etc/ostrel/tslauth");
+    EXPECT_EQ(kInvalidStore, Import(pem, "192.0.2.1"));
+    EXPECT_EQ(kept, sandbox::ReadFile(kServers));
+    EXPECT_EQ(descriptors, sandbox::ListDirectory("/proc/self/fd").size());
 }
 
 }  // namespace

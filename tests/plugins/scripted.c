@@ -1,16 +1,8 @@
 /* The scripted plug-in: a provider and a proxy client whose every call does what the test
- * program's table says (plugin_hooks.h). Compile definitions make the variants:
- *   PLUGIN_API_VERSION, PLUGIN_TABLE_VERSION   metadata API (3) and table version (2)
- *   PLUGIN_NO_SLOTS       every provider slot and proxy word 2 NULL, NULL parameter strings
- *   PLUGIN_NO_METADATA    no metadata symbol
- *   PLUGIN_NO_OPERATIONS  neither the provider's nor the proxy client's table
- *   HOSTILE_NULL_MODULE   NULL module names and parameter strings
- *   HOSTILE_LINE_BREAKS   a PAM module name and parameters that carry line breaks
- *   HOSTILE_OVERLONG      a 1 MiB PAM module name and 100,000 PAM parameters
- *   PLUGIN_PROVIDER_ONLY, PLUGIN_PROXY_ONLY   only the provider's symbols, or only the proxy
- *                         client's: the library loads plug-ins into the global namespace, and
- *                         a provider and a proxy client loaded together must not define a
- *                         symbol twice */
+ * program's table says (plugin_hooks.h). Compile definitions make the variants that
+ * test_plugins.h lists. PLUGIN_PROVIDER_ONLY and PLUGIN_PROXY_ONLY export only one of the two
+ * tables: the library loads plug-ins into the global namespace, and a provider and a proxy
+ * client loaded together must not define a symbol twice. */
 #include <dlfcn.h>
 #include <stddef.h>
 #include <string.h>
@@ -149,24 +141,14 @@ static ADStatus GetSmartCardEnabledServices(char*** services, ADDeallocator* dea
     return CALL(16, .list = services, .deallocator = deallocator);
 }
 
+/* clang-format off */
 PROVIDER_EXPORTED const ADProviderOperations ActiveDirectoryClientOperations = {
-    PLUGIN_TABLE_VERSION,
-    JoinDomain,
-    PartDomain,
-    GetActiveDomain,
-    SetPreferredDomainControllers,
-    GetPreferredDomainControllers,
-    NULL,
-    GetDomainTrustState,
-    GetTrustedDomains,
-    GetMachineAccountDN,
-    GetAnyDomainController,
-    ConvertCanonicalUsername,
-    JoinDomainWithMachineAccount,
-    GetHostPrincipalForDomain,
-    GetDomainTrustRelationship,
-    SetSmartCardEnabledServices,
-    GetSmartCardEnabledServices};
+    PLUGIN_TABLE_VERSION, JoinDomain, PartDomain, GetActiveDomain, SetPreferredDomainControllers,
+    GetPreferredDomainControllers, NULL, GetDomainTrustState, GetTrustedDomains,
+    GetMachineAccountDN, GetAnyDomainController, ConvertCanonicalUsername,
+    JoinDomainWithMachineAccount, GetHostPrincipalForDomain, GetDomainTrustRelationship,
+    SetSmartCardEnabledServices, GetSmartCardEnabledServices};
+/* clang-format on */
 PROXY_EXPORTED const QAPProxyClientTable QAPProxyClientOperations = {NULL, GetDomainInfo,
                                                                      CreateMachineAccount, Release};
 

@@ -49,17 +49,10 @@ enum Slot : int {
 // (8); whether the deallocator out-parameter is set or left as found; whether calls block
 // until Release.
 struct Behaviour {
-    Behaviour(std::vector<std::uint32_t> statuses = {0}, std::optional<Strings> answer = {},
-              std::optional<Pairs> domains = {}, bool deallocator = true, bool hang = false)
-        : statuses(std::move(statuses)),
-          answer(std::move(answer)),
-          domains(std::move(domains)),
-          deallocator(deallocator),
-          hang(hang) {}
-    std::vector<std::uint32_t> statuses;
-    std::optional<Strings> answer;
-    std::optional<Pairs> domains;
-    bool deallocator, hang;
+    std::vector<std::uint32_t> statuses = {0};
+    std::optional<Strings> answer = {};
+    std::optional<Pairs> domains = {};
+    bool deallocator = true, hang = false;
 };
 
 // What one call received. strings: the string arguments in order; slots 1 and 2 add the user
