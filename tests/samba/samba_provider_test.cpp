@@ -31,20 +31,15 @@ protected:
         SandboxTest::SetUp();
         sandbox::WriteFile(kLib + "libsamba.so", sandbox::ReadFile(SAMBA_PLUGIN), 0755);
         sandbox::WriteFile(kLib + "tslauth-samba-helper", sandbox::ReadFile(SAMBA_HELPER), 0755);
-        // The host's own smb.conf and machine secrets stay out of sight (and out of reach
-        // without root).
+        // The host's own smb.conf and machine secrets stay out of sight.
         for (char const* directory : {"/etc/samba", "/var/lib/samba"}) {
             if (!sandbox::PathExists(directory)) sandbox::MakeDirectory(directory);
             sandbox::MountTmpfs(directory, 1 << 20);
         }
         sandbox::MakeDirectory("/var/lib/samba/private", 0700);
         provider = std::make_unique<ActiveDirectoryProvider>("samba");
-        MemberConfig config;  // a configuration left behind is not a membership
-        config.workgroup = "CORP";
-        config.realm = "CORP.EXAMPLE";
-        config.netbiosName = "SANDBOX-HOST";
-        config.keytab = true;
-        WriteMemberConfig(config);
+        // A configuration left behind is not a membership.
+        WriteMemberConfig(MemberConfig{"CORP", "CORP.EXAMPLE", "SANDBOX-HOST", true, {}});
     }
 
     static void StoreMachineSecret(std::string name) {
@@ -61,12 +56,8 @@ protected:
     Credentials admin = {"Administrator", "x"};
 };
 
-TEST(SambaMemberConfig, IsWrittenExactlyAndReadBack) {
-    MemberConfig member;
-    member.workgroup = "CORP";
-    member.realm = "CORP.EXAMPLE";
-    member.netbiosName = "LNX01";
-    member.passwordServers = {"dc2.corp.example", "dc1"};
+TEST(SambaMemberConfig, IsWrittenExactly) {
+    MemberConfig const member{"CORP", "CORP.EXAMPLE", "LNX01", false, {"dc2.corp.example", "dc1"}};
     EXPECT_EQ(member.Render(),
               "# Written by the tslauth Samba provider; a join, a leave and a change of the "
               "preferred\n# domain controllers replace this whole file.\n"
@@ -78,14 +69,11 @@ TEST(SambaMemberConfig, IsWrittenExactlyAndReadBack) {
               "\ttemplate shell = /bin/bash\n\ttemplate homedir = /home/%D/%U\n"
               "\twinbind use default domain = no\n\twinbind offline logon = no\n"
               "\tload printers = no\n\tlog level = 0\n");
-    MemberConfig standalone;
-    standalone.workgroup = "CORP";
-    standalone.netbiosName = "LNX01";
-    std::string text = standalone.Render();
-    EXPECT_NE(text.find("\tsecurity = user\n"), std::string::npos);
-    EXPECT_EQ(text.find("realm"), std::string::npos);
-    EXPECT_EQ(text.find("idmap config CORP"), std::string::npos);
     EXPECT_EQ(member.DnsDomain(), "corp.example");
+    std::string const standalone = MemberConfig{"CORP", "", "LNX01", false, {}}.Render();
+    EXPECT_NE(standalone.find("\tsecurity = user\n"), std::string::npos);
+    EXPECT_EQ(standalone.find("realm"), std::string::npos);
+    EXPECT_EQ(standalone.find("idmap config CORP"), std::string::npos);
 }
 
 TEST(SambaWire, CarriesAnyByteAndRefusesBrokenFields) {
@@ -98,25 +86,27 @@ TEST(SambaWire, CarriesAnyByteAndRefusesBrokenFields) {
 }
 
 TEST(SambaContainers, GetTheDomainsComponentsOnlyWhenMissing) {
-    struct {
-        char const *given, *completed;
-    } const cases[] = {
-        {"", ""},
-        {"Hosts/Linux", "Hosts/Linux"},
-        {"OU=Linux", "OU=Linux,DC=corp,DC=example"},
-        {"OU=Linux,OU=Hosts", "OU=Linux,OU=Hosts,DC=corp,DC=example"},
-        {"OU=Linux,DC=corp,DC=example", "OU=Linux,DC=corp,DC=example"},
-        {"ou=linux,dc=corp,dc=example", "ou=linux,dc=corp,dc=example"},
-    };
-    for (auto const& c : cases) EXPECT_EQ(CompleteContainer(c.given, "corp.example"), c.completed);
+    std::string const dc = ",DC=corp,DC=example";
+    for (auto [given, completed] : std::vector<std::pair<std::string, std::string>>{
+             {"", ""},
+             {"Hosts/Linux", "Hosts/Linux"},
+             {"OU=Linux", "OU=Linux" + dc},
+             {"OU=Linux,OU=Hosts", "OU=Linux,OU=Hosts" + dc},
+             {"OU=Linux" + dc, "OU=Linux" + dc},
+             {"ou=linux,dc=corp,dc=example", "ou=linux,dc=corp,dc=example"}})
+        EXPECT_EQ(CompleteContainer(given, "corp.example"), completed);
 }
 
-TEST_F(SambaProviderTest, AnswersNotJoinedWithoutAMachineSecret) {
-    EXPECT_EQ(provider->GetActiveDomain().dnsName + provider->GetActiveDomain().netbiosName, "");
-    EXPECT_EQ(provider->GetDomainTrustState(), 7u);
-    EXPECT_TRUE(provider->GetTrustedDomains().empty());
-    EXPECT_EQ(provider->GetMachineAccountDN(), "");
-    EXPECT_EQ(provider->GetDomainTrustRelationship("corp.example"), 0u);
+TEST_F(SambaProviderTest, AnswersFromTheJoinedDomainsSecretOnly) {
+    // No secret, or only another domain's: not joined.
+    for (char const* secret : {"", "SECRETS/MACHINE_PASSWORD/OTHER"}) {
+        if (*secret) StoreMachineSecret(secret);
+        Domain const none = provider->GetActiveDomain();
+        EXPECT_EQ(none.dnsName + none.netbiosName + provider->GetMachineAccountDN(), "");
+        EXPECT_EQ(provider->GetDomainTrustState(), 7u);
+        EXPECT_TRUE(provider->GetTrustedDomains().empty());
+        EXPECT_EQ(provider->GetDomainTrustRelationship("corp.example"), 0u);
+    }
     EXPECT_EQ(WhatThrown([&] { provider->GetHostPrincipalForDomain("corp.example"); }),
               Named(typeid(NoTrustSAMAccountException),
                     "Exception 0x000006fb: The domain controller does not have an account for "
@@ -125,26 +115,20 @@ TEST_F(SambaProviderTest, AnswersNotJoinedWithoutAMachineSecret) {
     EXPECT_EQ(WhatThrown([&] { provider->PartDomain(); }),
               Named(typeid(SetupNotJoinedException),
                     "Exception 0x00000a84: This machine is not currently joined to a domain."));
-}
 
-TEST_F(SambaProviderTest, AnswersFromTheJoinedDomainsSecretAndConfiguration) {
-    StoreMachineSecret("SECRETS/MACHINE_PASSWORD/OTHER");
-    EXPECT_EQ(provider->GetDomainTrustState(), 7u);
     StoreMachineSecret("SECRETS/MACHINE_PASSWORD/CORP");
-    Domain domain = provider->GetActiveDomain();
+    Domain const domain = provider->GetActiveDomain();
     EXPECT_EQ(domain.dnsName + " " + domain.netbiosName, "corp.example CORP");
     EXPECT_EQ(provider->GetHostPrincipalForDomain("CORP.example"), "SANDBOX-HOST$@CORP.EXAMPLE");
     EXPECT_EQ(provider->GetDomainTrustRelationship("corp"), 0x8u);
-    // Worker threads ask at the same time; none may find the secrets busy and answer
-    // "not joined".
+    // Threads asking at once must never find the secrets busy and answer "not joined".
     std::atomic<int> notJoined{0};
     std::vector<std::thread> workers;
-    for (int t = 0; t < 8; ++t) {
+    for (int t = 0; t < 8; ++t)
         workers.emplace_back([&] {
             for (int i = 0; i < 50; ++i)
                 if (provider->GetActiveDomain().dnsName != "corp.example") ++notJoined;
         });
-    }
     for (std::thread& worker : workers) worker.join();
     EXPECT_EQ(notJoined, 0);
     // A second join is refused before the helper asks any DC.
