@@ -337,13 +337,15 @@ TEST_F(HostControlTest, ResolverSearchListExtendedOnce) {
     EXPECT_EQ("search corp.example\n", sandbox::ReadFile(kResolv));
 }
 
-// The edits go through the shared replacement: a link stays and its target is replaced with
-// its bits. A bind-mounted file, which no rename can replace, is rewritten in place (and cut
-// to its new length), or keeps its old content when that fails. Failures name the file.
+// The edits go through the shared replacement: links stay and their target is replaced with
+// its bits, a dangling link's target created. A bind-mounted file, which no rename can replace, is
+// rewritten in place (and cut to its new length), or keeps its old content when that fails.
+// Failures name the file.
 TEST_F(HostControlTest, EditsReplaceTheFilesBehindLinksAndMounts) {
     sandbox::MakeDirectory("/etc/ostrel/net");
     sandbox::WriteFile("/etc/ostrel/net/resolv.conf", kServer, 0604);
-    MakeSymlink("ostrel/net/resolv.conf", kResolv);
+    MakeSymlink("resolv.conf", "/etc/ostrel/net/resolv-link");  // a relative link to a link
+    MakeSymlink("ostrel/net/resolv-link", kResolv);
     std::string const bound = sandbox::ScratchDirectory() + "/bound-hosts";
     sandbox::WriteFile(bound, kLocal + "192.0.2.10\tan-old-and-much-longer.corp.example old\n");
     ASSERT_EQ(0, ::mount(bound.c_str(), kHosts, nullptr, MS_BIND, nullptr));
@@ -354,7 +356,12 @@ TEST_F(HostControlTest, EditsReplaceTheFilesBehindLinksAndMounts) {
     EXPECT_EQ(kServer + "search corp.example\n", sandbox::ReadFile("/etc/ostrel/net/resolv.conf"));
     EXPECT_EQ(0604u, sandbox::FileMode("/etc/ostrel/net/resolv.conf"));
     EXPECT_EQ(etc, sandbox::ListDirectory("/etc"));  // the link stays, no temporary file left
-    EXPECT_EQ(std::vector<std::string>{"resolv.conf"}, sandbox::ListDirectory("/etc/ostrel/net"));
+    EXPECT_EQ((std::vector<std::string>{"resolv-link", "resolv.conf"}),
+              sandbox::ListDirectory("/etc/ostrel/net"));
+    // A dangling link names the file to create.
+    MakeSymlink("ostrel/net/absent.conf", kResolv);
+    AddSearchDomains();
+    EXPECT_EQ("search corp.example\n", sandbox::ReadFile("/etc/ostrel/net/absent.conf"));
     ASSERT_EQ(0, ::umount2(kHosts, MNT_DETACH));
 
     // A bind-mounted file on a full filesystem: the in-place rewrite fails and is undone.
