@@ -118,33 +118,23 @@ TEST_F(DemoTest, RefusedJoinsAndNamesInTheRequest) {
     EXPECT_EQ(kExample, sandbox::ReadFile(kDirectoryFile));
 }
 
+// The fault is logged with its line; the queries fail the same way and the store answers
+// with what it has.
 TEST_F(DemoTest, MalformedFileFailsClearly) {
-    struct {
-        std::string from, to, fault;
-    } const rows[] = {
-        {"controllers = dc.lab", "owner = dc.lab", ":33: unknown key \"owner\" in [domain]"},
-        {"sid = S-1-5-21-1004", "sid = 1-5-21-1004", ":32: malformed SID \"1-5-21-1004336348-"},
-        {"[proxy]", "proxy",
-         ":42: expected \"key = value\", a section header or a comment, found \"proxy\""},
-    };
+    std::string text = kExample;
+    text.replace(text.find("controllers = dc.lab"), 11, "owner");
+    sandbox::WriteFile(kDirectoryFile, text, 0600);
     std::string const internal =
         Named(typeid(InternalErrorException), "Exception 0x0000054f: An internal error occurred.");
-    for (auto const& row : rows) {
-        std::string text = kExample;
-        text.replace(text.find(row.from), row.from.size(), row.to);
-        sandbox::WriteFile(kDirectoryFile, text, 0600);
-        sandbox::ClearCapturedLog();
-        EXPECT_EQ(internal, Join("corp.example"));
-        ASSERT_EQ(1u, sandbox::CapturedLog().size());
-        EXPECT_EQ(0u, sandbox::CapturedLog()[0].text.find(
-                          "demo directory: JoinDomain: " + std::string(kDirectoryFile) + row.fault))
-            << sandbox::CapturedLog()[0].text;
-        EXPECT_EQ(text, sandbox::ReadFile(kDirectoryFile));
-        // The queries fail the same way; the store answers with what it has.
-        EXPECT_EQ(internal,
-                  WhatThrown([] { ActiveDirectoryProvider("demodirectory").GetActiveDomain(); }));
-        EXPECT_EQ(Domain(), Configuration().activeDomain);
-    }
+    EXPECT_EQ(internal, Join("corp.example"));
+    ASSERT_EQ(1u, sandbox::CapturedLog().size());
+    EXPECT_EQ("demo directory: JoinDomain: " + std::string(kDirectoryFile) +
+                  ":33: unknown key \"owner\" in [domain]",
+              sandbox::CapturedLog()[0].text);
+    EXPECT_EQ(text, sandbox::ReadFile(kDirectoryFile));
+    EXPECT_EQ(internal,
+              WhatThrown([] { ActiveDirectoryProvider("demodirectory").GetActiveDomain(); }));
+    EXPECT_EQ(Domain(), Configuration().activeDomain);
 }
 
 TEST_F(DemoTest, ConcurrentCallsKeepTheFileWhole) {
