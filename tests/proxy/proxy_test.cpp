@@ -143,32 +143,20 @@ TEST(ProxyAllowList, MatchesAddressesAgainstRangesOfTheirOwnFamily) {
         EXPECT_FALSE(ParseAddressRange(bad, parsed, why)) << bad;
 }
 
-// "NAME=ACCOUNT" for an accepted host name, "NAME" for a refused one.
+// "NAME=ACCOUNT" for an accepted host name, "NAME" for a refused one, separated by "|".
 TEST(ProxyHostName, AcceptsDnsNamesWhoseFirstLabelIsAComputerAccountName) {
     std::string const long253 = "aaa." + std::string(62, 'b') + "." + std::string(62, 'c') + "." +
                                 std::string(62, 'd') + "." + std::string(60, 'e');
-    std::string const cases[] = {"hv01.corp.example=HV01",
-                                 "hv01=HV01",
-                                 "Hv-01.Corp.Example=HV-01",
-                                 "fifteen-chars-x.corp.example=FIFTEEN-CHARS-X",
-                                 long253 + "=AAA",
-                                 "hv01." + std::string(63, 'a') + ".example=HV01",
-                                 "hv01." + std::string(64, 'a') + ".example",
-                                 long253 + "e",
-                                 "sixteen-chars-xy.corp.example",
-                                 "",
-                                 "hv01.",
-                                 ".hv01",
-                                 "hv01..corp",
-                                 "-hv01.corp",
-                                 "hv01-.corp",
-                                 "hv01.corp-.example",
-                                 "hv 01.corp",
-                                 "hv01 .corp",
-                                 "hv_01.corp",
-                                 "hv01\n.corp",
-                                 "hv\xc3\xa9.corp"};
-    for (std::string const& c : cases) {
+    std::string const a63(63, 'a');  // the longest label
+    std::string const table =
+        "hv01.corp.example=HV01|hv01=HV01|Hv-01.Corp.Example=HV-01|"
+        "fifteen-chars-x.corp.example=FIFTEEN-CHARS-X|sixteen-chars-xy.corp.example||hv01.|.hv01|"
+        "hv01..corp|-hv01.corp|hv01-.corp|hv01.corp-.example|hv 01.corp|hv01 .corp|hv_01.corp|"
+        "hv01\n.corp|hv\xc3\xa9.corp|hv01." +
+        a63 + ".example=HV01|hv01." + a63 + "a.example|" + long253 + "=AAA|" + long253 + "e";
+    for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + 1) {
+        end = table.find('|', at);
+        std::string const c = table.substr(at, end == std::string::npos ? end : end - at);
         std::string const name = c.substr(0, c.find('='));
         std::string account, why;
         bool const accepted = AccountNameForHost(name, account, why);
