@@ -18,6 +18,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -279,38 +281,33 @@ TEST(Ipv4AddressTest, AcceptsExactlyDottedQuads) {
 // The last "search" or "domain" line decides; case and a final dot do not matter.
 TEST_F(HostControlTest, ResolverSearchListExtendedOnce) {
     struct {
-        std::string before;
-        std::vector<std::string> domains;
-        std::string after;
+        std::string before, domains, after;  // the domains separated by blanks
     } const cases[] = {
         {"# generated\nnameserver 127.0.0.1\nsearch a.example b.example \noptions ndots:1\n",
-         {"corp.example", "B.example."},
+         "corp.example B.example.",
          "# generated\nnameserver 127.0.0.1\nsearch a.example b.example corp.example\n"
          "options ndots:1\n"},
-        {"search a.example",
-         {"x.example", "y.example", "X.example"},
+        {"search a.example", "x.example y.example X.example",
          "search a.example x.example y.example"},
-        {"nameserver 127.0.0.1", {"corp.example"}, "nameserver 127.0.0.1\nsearch corp.example\n"},
+        {"nameserver 127.0.0.1", "corp.example", "nameserver 127.0.0.1\nsearch corp.example\n"},
         // Comments, indented keywords and "search" without a blank are not search lines.
         {"#search o.example\n; search p.example\n  search x.example\nsearchy.example\n",
-         {"corp.example"},
+         "corp.example",
          "#search o.example\n; search p.example\n  search x.example\nsearchy.example\n"
          "search corp.example\n"},
-        {"search first.example\nnameserver 127.0.0.1\nsearch second.example\n",
-         {"first.example"},
+        {"search first.example\nnameserver 127.0.0.1\nsearch second.example\n", "first.example",
          "search first.example\nnameserver 127.0.0.1\nsearch second.example first.example\n"},
         // A "domain" line stays, and its domain stays at the head of the list.
-        {"domain corp.example\nnameserver 127.0.0.1\n",
-         {"lab.example"},
+        {"domain corp.example\nnameserver 127.0.0.1\n", "lab.example",
          "domain corp.example\nsearch corp.example lab.example\nnameserver 127.0.0.1\n"},
-        {"domain corp.example\n", {"Corp.Example"}, "domain corp.example\n"},
-        {"search a.example\ndomain d.example",
-         {"a.example"},
+        {"domain corp.example\n", "Corp.Example", "domain corp.example\n"},
+        {"search a.example\ndomain d.example", "a.example",
          "search a.example\ndomain d.example\nsearch d.example a.example\n"},
     };
     for (auto const& c : cases) {
         sandbox::WriteFile(kResolv, c.before);
-        AddSearchDomains(c.domains);
+        std::istringstream words(c.domains);
+        AddSearchDomains({std::istream_iterator<std::string>(words), {}});
         EXPECT_EQ(c.after, sandbox::ReadFile(kResolv)) << c.before;
     }
     // Listed already: the file is not even rewritten.
@@ -338,9 +335,8 @@ TEST_F(HostControlTest, ResolverSearchListExtendedOnce) {
 }
 
 // The edits go through the shared replacement: links stay and their target is replaced with
-// its bits, a dangling link's target created. A bind-mounted file, which no rename can replace, is
-// rewritten in place (and cut to its new length), or keeps its old content when that fails.
-// Failures name the file.
+// its bits, a dangling link's target created. A bind-mounted file, which no rename can replace,
+// is rewritten in place (and cut to its new length), or keeps its old content when that fails.
 TEST_F(HostControlTest, EditsReplaceTheFilesBehindLinksAndMounts) {
     sandbox::MakeDirectory("/etc/ostrel/net");
     sandbox::WriteFile("/etc/ostrel/net/resolv.conf", kServer, 0604);

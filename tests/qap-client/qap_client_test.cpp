@@ -156,7 +156,7 @@ protected:
     test_certificate::Certificate certificate;
 };
 
-// One service answering each row in turn; the warnings are logged after "{call}: ".
+// One service answering each row in turn, then concurrent calls.
 TEST_F(QAPClientTest, AnswersAndRefusals) {
     Service service(certificate);
     std::string const get = "GET /v1/domain ", post = "POST /v1/machine-accounts ";
@@ -222,6 +222,24 @@ TEST_F(QAPClientTest, AnswersAndRefusals) {
         std::string const call = create ? "CreateMachineAccount: " : "GetDomainInfo: ";
         EXPECT_EQ(row.log.empty() ? Lines() : Lines{"4 qapclient: " + call + row.log}, log);
     }
+
+    // Each call has its own connection and pin: concurrent calls with different pins each get
+    // their own verdict.
+    service.Answer(200, kDomain);
+    std::vector<std::string> answers(8);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round)
+                answers[i] += Call(service.Server(), 1, i % 2 == 0 ? lower.c_str() : other.c_str());
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    std::string const good = "0 CORP corp.example S-1-5-21-1-2-3";
+    std::string const bad = kUntrusted + " (null) (null) (null)";
+    for (std::size_t i = 0; i < answers.size(); ++i)
+        EXPECT_EQ(i % 2 == 0 ? good + good + good : bad + bad + bad, answers[i]) << i;
+    EXPECT_EQ(12u, service.Take().size());
 }
 
 // No whole answer: each peer ends the call with its own status, in its bound.
@@ -242,28 +260,6 @@ TEST_F(QAPClientTest, PeersThatDoNotAnswer) {
     EXPECT_LE(std::chrono::seconds(9), std::chrono::steady_clock::now() - start);
     // Not an address: no name is looked up.
     EXPECT_EQ("87 (null) (null) (null)", Call("localhost", 0, nullptr));
-}
-
-// Each call has its own connection and pin: concurrent calls with different pins each get
-// their own verdict.
-TEST_F(QAPClientTest, ConcurrentCallsKeepTheirOwnPins) {
-    Service service(certificate);
-    std::string const other = test_certificate::Make("127.0.0.1").thumbprint;
-    std::vector<std::string> answers(8);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < answers.size(); ++i) {
-        threads.emplace_back([&, i] {
-            std::string const& pin = i % 2 == 0 ? certificate.thumbprint : other;
-            for (int round = 0; round < 3; ++round)
-                answers[i] += Call(service.Server(), 1, pin.c_str()) + ";";
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    std::string const good = "0 CORP corp.example S-1-5-21-1-2-3;";
-    std::string const bad = kUntrusted + " (null) (null) (null);";
-    for (std::size_t i = 0; i < answers.size(); ++i)
-        EXPECT_EQ(i % 2 == 0 ? good + good + good : bad + bad + bad, answers[i]) << i;
-    EXPECT_EQ(12u, service.Take().size());
 }
 
 // The library with `provider = qapclient`: the thumbprint as import-certificate stores it,
