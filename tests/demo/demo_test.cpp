@@ -81,6 +81,7 @@ TEST_F(DemoTest, JoinedHostAnswersItsQueries) {
     EXPECT_EQ(3u, store->GetDomainTrustState());
     sandbox::WriteFile(kDirectoryFile, text, 0600);
     store->PartDomain();
+    EXPECT_EQ(Domain(), Configuration().activeDomain);
     EXPECT_EQ(kAlreadyJoined, Join("corp.example"));
 }
 
@@ -162,8 +163,8 @@ TEST_F(DemoTest, ConcurrentCallsKeepTheFileWhole) {
         << text;
 }
 
-// The proxy client's table: the thumbprint in any case, a wrong certificate, the
-// directory's own state; created accounts are what the machine-account join then checks.
+// The proxy client's table: the thumbprint in any case, a wrong or unreadable certificate,
+// the directory's own state; created accounts are what the machine-account join then checks.
 // (The right thumbprint, no thumbprint and an unknown server are the command tests'.)
 TEST_F(DemoTest, ProxyClientChecksTheCertificateAndTheAccount) {
     test_certificate::Certificate const certificate = test_certificate::Make("192.0.2.1");
@@ -192,7 +193,10 @@ TEST_F(DemoTest, ProxyClientChecksTheCertificateAndTheAccount) {
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     wrong[0] = wrong[0] == 'A' ? 'B' : 'A';
     EXPECT_EQ("0 CORP corp.example S-1-5-21-3623811015-3361044348-30300820", call(lower));
-    EXPECT_EQ(std::to_string(0x80090325u) + " - - -", call(wrong));
+    std::string const untrusted = std::to_string(0x80090325u) + " - - -";
+    EXPECT_EQ(untrusted, call(wrong));
+    sandbox::WriteFile("/etc/ostrel/tslauth/demo-proxy.pem", "not a certificate\n");
+    EXPECT_EQ(untrusted, call(certificate.thumbprint));
     std::string unresponsive = kExample;
     unresponsive.replace(unresponsive.find("unresponsive = no"), 17, "unresponsive = yes");
     sandbox::WriteFile(kDirectoryFile, unresponsive, 0600);
