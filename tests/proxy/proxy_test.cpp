@@ -32,33 +32,30 @@ std::string Problem(std::string const& text, std::string const& path = "") {
     return "";
 }
 
-TEST(ProxyConfig, ReadsEverySettingAndKeepsTheDefaultsOfThoseNotSet) {
-    std::string const path = sandbox::ScratchDirectory() + "/proxyd.conf";
-    sandbox::WriteFile(path, "# the service\n\n  " + kRequired, 0600);
-    ProxyConfig defaults = LoadConfig(path);
-    EXPECT_EQ(defaults.listenAddress + " " + std::to_string(defaults.listenPort) + " " +
-                  defaults.certificate + " " + defaults.privateKey + " " + defaults.domain + " " +
-                  defaults.user + " " + defaults.password + " [" + defaults.container + "] " +
-                  std::to_string(defaults.dcTimeoutSeconds) + " " +
-                  std::to_string(defaults.workers) + " " + defaults.helper,
-              "0.0.0.0 9443 /etc/tslauth-proxyd/cert.pem /etc/tslauth-proxyd/key.pem corp.example "
-              "enrol p#ss = word [] 30 8 /usr/libexec/tslauth/lib/tslauth-samba-helper");
-    EXPECT_TRUE(defaults.allow.Empty());
-
-    ProxyConfig all = ParseConfig(kRequired +
-                                      "listen = [::]:8443\ncontainer = OU=Hypervisors\n"
-                                      "allow = 198.18.0.0/24\nallow = 2001:db8::/32\n"
-                                      "dc-timeout = 5\nworkers = 2\nhelper = /opt/helper\n",
-                                  "proxyd.conf");
-    EXPECT_EQ(all.listenAddress + " " + std::to_string(all.listenPort) + " " + all.container + " " +
-                  std::to_string(all.dcTimeoutSeconds) + " " + std::to_string(all.workers) + " " +
-                  all.helper,
-              ":: 8443 OU=Hypervisors 5 2 /opt/helper");
-    EXPECT_TRUE(all.allow.Allows("198.18.0.7") && all.allow.Allows("2001:db8::1"));
-    EXPECT_EQ(ParseConfig(kRequired + "listen = 10.0.0.1\n", "c").listenPort, 9443);
+// Every setting on one line, the allow list as whether it lets 198.18.0.7 and 2001:db8::1 in.
+std::string Shown(ProxyConfig const& c) {
+    return c.listenAddress + " " + std::to_string(c.listenPort) + " " + c.certificate + " " +
+           c.privateKey + " " + c.domain + " " + c.user + " " + c.password + " [" + c.container +
+           "] " + std::to_string(c.dcTimeoutSeconds) + " " + std::to_string(c.workers) + " " +
+           c.helper + " " + std::to_string(c.allow.Allows("198.18.0.7")) +
+           std::to_string(c.allow.Allows("2001:db8::1"));
 }
 
-TEST(ProxyConfig, NamesTheLineAndTheProblemOfEachMalformedLine) {
+TEST(ProxyConfig, SettingsDefaultsAndEachMalformedLine) {
+    std::string const path = sandbox::ScratchDirectory() + "/proxyd.conf";
+    sandbox::WriteFile(path, "# the service\n\n  " + kRequired, 0600);
+    std::string const files = "/etc/tslauth-proxyd/cert.pem /etc/tslauth-proxyd/key.pem";
+    EXPECT_EQ("0.0.0.0 9443 " + files +
+                  " corp.example enrol p#ss = word [] 30 8 "
+                  "/usr/libexec/tslauth/lib/tslauth-samba-helper 00",
+              Shown(LoadConfig(path)));
+    EXPECT_EQ(":: 8443 " + files + " corp.example enrol p#ss = word [OU=Hypervisors] 5 2 /opt/h 11",
+              Shown(ParseConfig(kRequired + "listen = [::]:8443\ncontainer = OU=Hypervisors\n"
+                                            "allow = 198.18.0.0/24\nallow = 2001:db8::/32\n"
+                                            "dc-timeout = 5\nworkers = 2\nhelper = /opt/h\n",
+                                "proxyd.conf")));
+    EXPECT_EQ(ParseConfig(kRequired + "listen = 10.0.0.1\n", "c").listenPort, 9443);
+
     std::string const notAddress = "' is not ADDRESS:PORT (such as 0.0.0.0:9443 or [::]:9443)";
     std::string const seconds = "' is not a number of seconds from 1 to 3600";
     struct Case {
@@ -146,31 +143,25 @@ TEST(ProxyAllowList, MatchesAddressesAgainstRangesOfTheirOwnFamily) {
         EXPECT_FALSE(ParseAddressRange(bad, parsed, why)) << bad;
 }
 
+// "NAME=ACCOUNT" for an accepted host name, "NAME" for a refused one, separated by "|".
 TEST(ProxyHostName, AcceptsDnsNamesWhoseFirstLabelIsAComputerAccountName) {
     std::string const long253 = "aaa." + std::string(62, 'b') + "." + std::string(62, 'c') + "." +
                                 std::string(62, 'd') + "." + std::string(60, 'e');
-    struct Case {
-        std::string hostName, account;
-    } const accepted[] = {{"hv01.corp.example", "HV01"},
-                          {"hv01", "HV01"},
-                          {"Hv-01.Corp.Example", "HV-01"},
-                          {"fifteen-chars-x.corp.example", "FIFTEEN-CHARS-X"},
-                          {"hv01." + std::string(63, 'a') + ".example", "HV01"},
-                          {long253, "AAA"}};
-    for (Case const& c : accepted) {
+    std::string const a63(63, 'a');  // the longest label
+    std::string const table =
+        "hv01.corp.example=HV01|hv01=HV01|Hv-01.Corp.Example=HV-01|"
+        "fifteen-chars-x.corp.example=FIFTEEN-CHARS-X|sixteen-chars-xy.corp.example||hv01.|.hv01|"
+        "hv01..corp|-hv01.corp|hv01-.corp|hv01.corp-.example|hv 01.corp|hv01 .corp|hv_01.corp|"
+        "hv01\n.corp|hv\xc3\xa9.corp|hv01." +
+        a63 + ".example=HV01|hv01." + a63 + "a.example|" + long253 + "=AAA|" + long253 + "e";
+    for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + 1) {
+        end = table.find('|', at);
+        std::string const c = table.substr(at, end == std::string::npos ? end : end - at);
+        std::string const name = c.substr(0, c.find('='));
         std::string account, why;
-        EXPECT_TRUE(AccountNameForHost(c.hostName, account, why) && why.empty()) << c.hostName;
-        EXPECT_EQ(account, c.account) << c.hostName;
-    }
-    for (std::string const& refused :
-         {std::string("sixteen-chars-xy.corp.example"), "hv01." + std::string(64, 'a') + ".example",
-          std::string(), std::string("hv01."), std::string(".hv01"), std::string("hv01..corp"),
-          std::string("-hv01.corp"), std::string("hv01-.corp"), std::string("hv01.corp-.example"),
-          std::string("hv 01.corp"), std::string("hv01 .corp"), std::string("hv_01.corp"),
-          std::string("hv01\n.corp"), std::string("hv\xc3\xa9.corp"), long253 + "e"}) {
-        std::string account, why;
-        EXPECT_FALSE(AccountNameForHost(refused, account, why)) << refused;
-        EXPECT_FALSE(why.empty()) << refused;
+        bool const accepted = AccountNameForHost(name, account, why);
+        EXPECT_EQ(c, accepted ? name + "=" + account : name);
+        EXPECT_EQ(accepted, why.empty()) << c;
     }
 }
 

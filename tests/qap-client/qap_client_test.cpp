@@ -40,6 +40,7 @@ std::string const kAccount = R"({"account": "HV01$", "provisioning": "UHJvdmlzaW
 
 // An HTTPS service on 127.0.0.1 that answers both requests with one status and body, records
 // each of them and counts every request it read, on any path.
+using Lines = std::vector<std::string>;
 class Service {
 public:
     Service(test_certificate::Certificate const& certificate, int fixedPort = 0) {
@@ -75,20 +76,26 @@ public:
         std::lock_guard<std::mutex> const lock(mutex);
         status = httpStatus, body = text;
     }
-    std::vector<std::string> Requests() {
+    // The requests recorded since the last call, and how many others were read on other paths.
+    Lines Take() {
         std::lock_guard<std::mutex> const lock(mutex);
-        return requests;
+        Lines taken;
+        taken.swap(requests);
+        if (read != static_cast<int>(taken.size()))
+            taken.push_back(std::to_string(read - taken.size()) + " elsewhere");
+        read = 0;
+        return taken;
     }
     std::string Server() const { return "127.0.0.1:" + std::to_string(port); }
-    std::atomic<int> read{0};  // requests read on any path
 
 private:
+    std::atomic<int> read{0};
     std::unique_ptr<httplib::SSLServer> server;
     std::thread thread;
     int port = -1, status = 200;
     std::mutex mutex;
     std::string body = kDomain;
-    std::vector<std::string> requests;
+    Lines requests;
 };
 
 // A TCP socket on 127.0.0.1 and a free port: bound only (connections are refused), or also
@@ -149,83 +156,90 @@ protected:
     test_certificate::Certificate certificate;
 };
 
-enum Pin { kRight, kRightLowerCase, kOther, kEmpty, kNull };
-
+// One service answering each row in turn, then concurrent calls.
 TEST_F(QAPClientTest, AnswersAndRefusals) {
+    Service service(certificate);
     std::string const get = "GET /v1/domain ", post = "POST /v1/machine-accounts ";
+    std::string const getAt = get + "at " + service.Server() + ": ";
+    std::string const postAt = post + "at " + service.Server() + ": ";
     std::string const host = R"("host_name":"hv01.corp.example"})";
+    std::string const right = certificate.thumbprint;
+    std::string const other = test_certificate::Make("127.0.0.1").thumbprint;
+    std::string lower = right;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string const unpinned = "no certificate thumbprint pinned for 127.0.0.1";
     struct Case {
         char const* fault;      // what a plug-in that fails the row does wrong
         char const* container;  // creates an account when not null
         int verify;
-        Pin pin;
+        char const* pin;
         int httpStatus;
         std::string body, expected, request;  // request "" when none was made
-        std::string log;  // the one warning logged after "{call}: " and "{where}: "; or none
+        std::string log;                      // the one warning, if any
     } const cases[] = {
-        {"the pinned certificate refused, or the names mixed up", nullptr, 1, kRight, 200, kDomain,
-         "0 CORP corp.example S-1-5-21-1-2-3", get, ""},
+        {"the pinned certificate refused, or the names mixed up", nullptr, 1, right.c_str(), 200,
+         kDomain, "0 CORP corp.example S-1-5-21-1-2-3", get, ""},
         {"the thumbprint compared case-sensitively, or the request not the protocol's",
-         "OU=Hypervisors", 1, kRightLowerCase, 201, kAccount, "0 HV01$ UHJvdmlzaW9u",
+         "OU=Hypervisors", 1, lower.c_str(), 201, kAccount, "0 HV01$ UHJvdmlzaW9u",
          post + R"({"container":"OU=Hypervisors",)" + host, ""},
         {"no TLS or a pin checked without verification; no container sent as a value", "", 0,
-         kOther, 201, kAccount, "0 HV01$ UHJvdmlzaW9u", post + "{" + host, ""},
-        {"a server with another certificate talked to", nullptr, 1, kOther, 200, kDomain,
+         other.c_str(), 201, kAccount, "0 HV01$ UHJvdmlzaW9u", post + "{" + host, ""},
+        {"a server with another certificate talked to", nullptr, 1, other.c_str(), 200, kDomain,
          kUntrusted + " (null) (null) (null)", "",
-         "{where}: the server's certificate has the thumbprint {right}, not the pinned {other}"},
-        {"nothing pinned taken as nothing to check", "", 1, kEmpty, 201, kAccount,
-         kUntrusted + " (null) (null)", "", "no certificate thumbprint pinned for 127.0.0.1"},
-        {"a NULL thumbprint read", nullptr, 1, kNull, 200, kDomain,
-         kUntrusted + " (null) (null) (null)", "",
-         "no certificate thumbprint pinned for 127.0.0.1"},
-        {"the service's status not passed on", "", 0, kNull, 409,
+         getAt + "the server's certificate has the thumbprint " + right + ", not the pinned " +
+             other},
+        {"nothing pinned taken as nothing to check", "", 1, "", 201, kAccount,
+         kUntrusted + " (null) (null)", "", unpinned},
+        {"a NULL thumbprint read", nullptr, 1, nullptr, 200, kDomain,
+         kUntrusted + " (null) (null) (null)", "", unpinned},
+        {"the service's status not passed on", "", 0, nullptr, 409,
          R"({"status": 1316, "message": "HV01$ exists"})", "1316 (null) (null)", post + "{" + host,
-         "{where}: refused with HTTP 409, status 1316: HV01$ exists"},
-        {"an answer that is not JSON taken for names", nullptr, 0, kNull, 200, "CORP corp.example",
-         "1359 (null) (null) (null)", get,
-         "{where}: malformed answer: HTTP 200 without a JSON object"},
-        {"a member of another type taken", "", 0, kNull, 201,
+         postAt + "refused with HTTP 409, status 1316: HV01$ exists"},
+        {"an answer that is not JSON taken for names", nullptr, 0, nullptr, 200,
+         "CORP corp.example", "1359 (null) (null) (null)", get,
+         getAt + "malformed answer: HTTP 200 without a JSON object"},
+        {"a member of another type taken", "", 0, nullptr, 201,
          R"({"account": "HV01$", "provisioning": 5})", "1359 (null) (null)", post + "{" + host,
-         "{where}: malformed answer: no string \"provisioning\""},
-        {"a refusal without a status taken as success", nullptr, 0, kNull, 502,
+         postAt + "malformed answer: no string \"provisioning\""},
+        {"a refusal without a status taken as success", nullptr, 0, nullptr, 502,
          R"({"message": "no status"})", "1359 (null) (null) (null)", get,
-         "{where}: malformed answer: HTTP 502 without a status"},
-        {"an answer of any length read", nullptr, 0, kNull, 200,
+         getAt + "malformed answer: HTTP 502 without a status"},
+        {"an answer of any length read", nullptr, 0, nullptr, 200,
          R"({"netbios_name": ")" + std::string(70000, 'C') + R"("})", "1359 (null) (null) (null)",
-         get, "{where}: answer longer than 65536 bytes"},
+         get, getAt + "answer longer than 65536 bytes"},
     };
-    std::string const right = certificate.thumbprint;
-    std::string lower = right;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::string const other = test_certificate::Make("127.0.0.1").thumbprint;
     for (Case const& row : cases) {
         SCOPED_TRACE(row.fault);
-        Service service(certificate);
         service.Answer(row.httpStatus, row.body);
         sandbox::ClearCapturedLog();
-        char const* const pins[] = {right.c_str(), lower.c_str(), other.c_str(), "", nullptr};
         bool const create = row.container != nullptr;
-        EXPECT_EQ(row.expected, Call(service.Server(), row.verify, pins[row.pin],
+        EXPECT_EQ(row.expected, Call(service.Server(), row.verify, row.pin,
                                      create && *row.container ? row.container : nullptr, create));
-        std::vector<std::string> const requests = {row.request};
-        EXPECT_EQ(row.request.empty() ? std::vector<std::string>() : requests, service.Requests());
-        EXPECT_EQ(row.request.empty() ? 0 : 1, service.read);
-        std::vector<std::string> expected, log;
-        if (!row.log.empty()) {
-            std::string line =
-                std::string(create ? "CreateMachineAccount" : "GetDomainInfo") + ": " + row.log;
-            for (auto const& from_to :
-                 {std::make_pair("{where}", (create ? post : get) + "at " + service.Server()),
-                  std::make_pair("{right}", right), std::make_pair("{other}", other)}) {
-                std::size_t at = line.find(from_to.first);
-                if (at != std::string::npos) line.replace(at, 7, from_to.second);
-            }
-            expected.push_back("4 qapclient: " + line);
-        }
+        EXPECT_EQ(row.request.empty() ? Lines() : Lines{row.request}, service.Take());
+        Lines log;
         for (sandbox::LogLine const& line : sandbox::CapturedLog())
             log.push_back(std::to_string(line.priority) + " " + line.text);
-        EXPECT_EQ(expected, log);
+        std::string const call = create ? "CreateMachineAccount: " : "GetDomainInfo: ";
+        EXPECT_EQ(row.log.empty() ? Lines() : Lines{"4 qapclient: " + call + row.log}, log);
     }
+
+    // Each call has its own connection and pin: concurrent calls with different pins each get
+    // their own verdict.
+    service.Answer(200, kDomain);
+    std::vector<std::string> answers(8);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        threads.emplace_back([&, i] {
+            for (int round = 0; round < 3; ++round)
+                answers[i] += Call(service.Server(), 1, i % 2 == 0 ? lower.c_str() : other.c_str());
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    std::string const good = "0 CORP corp.example S-1-5-21-1-2-3";
+    std::string const bad = kUntrusted + " (null) (null) (null)";
+    for (std::size_t i = 0; i < answers.size(); ++i)
+        EXPECT_EQ(i % 2 == 0 ? good + good + good : bad + bad + bad, answers[i]) << i;
+    EXPECT_EQ(12u, service.Take().size());
 }
 
 // No whole answer: each peer ends the call with its own status, in its bound.
@@ -246,28 +260,6 @@ TEST_F(QAPClientTest, PeersThatDoNotAnswer) {
     EXPECT_LE(std::chrono::seconds(9), std::chrono::steady_clock::now() - start);
     // Not an address: no name is looked up.
     EXPECT_EQ("87 (null) (null) (null)", Call("localhost", 0, nullptr));
-}
-
-// Each call has its own connection and pin: concurrent calls with different pins each get
-// their own verdict.
-TEST_F(QAPClientTest, ConcurrentCallsKeepTheirOwnPins) {
-    Service service(certificate);
-    std::string const other = test_certificate::Make("127.0.0.1").thumbprint;
-    std::vector<std::string> answers(8);
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < answers.size(); ++i) {
-        threads.emplace_back([&, i] {
-            std::string const& pin = i % 2 == 0 ? certificate.thumbprint : other;
-            for (int round = 0; round < 3; ++round)
-                answers[i] += Call(service.Server(), 1, pin.c_str()) + ";";
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    std::string const good = "0 CORP corp.example S-1-5-21-1-2-3;";
-    std::string const bad = kUntrusted + " (null) (null) (null);";
-    for (std::size_t i = 0; i < answers.size(); ++i)
-        EXPECT_EQ(i % 2 == 0 ? good + good + good : bad + bad + bad, answers[i]) << i;
-    EXPECT_EQ(12u, service.Requests().size());
 }
 
 // The library with `provider = qapclient`: the thumbprint as import-certificate stores it,
@@ -299,7 +291,7 @@ TEST_F(QAPClientTest, LibraryTalksToTheServiceThroughThePlugin) {
     EXPECT_EQ(Named(typeid(InvalidQAPCertificateException),
                     "The QAP server's certificate cannot be verified."),
               WhatThrown([&] { other.GetDNSDomainName(); }));
-    EXPECT_EQ(2u, service.Requests().size());
+    EXPECT_EQ(2u, service.Take().size());
 }
 
 }  // namespace
