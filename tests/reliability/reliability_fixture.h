@@ -7,8 +7,6 @@
 
 #include <map>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "../store/store_fixture.h"
 
@@ -60,17 +58,6 @@ inline std::vector<std::string> Temporaries(std::vector<std::string> const& targ
         }
     }
     return found;
-}
-
-inline bool ParsesAsPAM(std::string const& text) {
-    SystemConfiguration::PAMPolicy policy("system-auth-generic");
-    std::istringstream in(text);
-    try {
-        in >> policy;
-    } catch (std::exception const&) {
-        return false;
-    }
-    return !in.bad();
 }
 
 // The store's files: the record says None, a distribution's PAM file, one trusted server.
