@@ -1,6 +1,7 @@
 // Processes killed in the middle of rewrites, and processes and threads rewriting at once.
 #include <authentication/no_remote_authentication_store.h>
 #include <authentication/qap_thumbprint_store.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

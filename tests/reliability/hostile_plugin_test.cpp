@@ -3,6 +3,7 @@
 // of its family.
 #include <atomic>
 #include <fstream>
+#include <sstream>
 
 #include "reliability_fixture.h"
 

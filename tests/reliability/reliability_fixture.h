@@ -2,11 +2,9 @@
 #define TESTS_RELIABILITY_RELIABILITY_FIXTURE_H
 
 #include <authentication/configuration.h>
-#include <sys/mount.h>
 #include <systemconfiguration/pam_policy.h>
 
 #include <map>
-#include <sstream>
 
 #include "../store/store_fixture.h"
 
