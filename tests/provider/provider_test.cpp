@@ -1,6 +1,5 @@
-// The provider wrapper over the scripted plug-in: where it is loaded from and what is refused,
-// the exact arguments each slot receives, its results and their release, statuses, the
-// retries of the joins, hangs.
+// The provider wrapper over the scripted plug-in: loading, arguments, results and their
+// release, statuses, join retries, hangs.
 #include <authentication/active_directory_provider.h>
 #include <authentication/domain.h>
 #include <authentication/exceptions.h>
@@ -125,9 +124,8 @@ TEST_F(ProviderTest, LoadsFromTheLibSubdirectoryFirstAndRefusesBrokenPlugins) {
     InstallPlugin(Plugin::kNegativeAPIProvider, "negative");  // signed: not "above 3"
     EXPECT_EQ(ActiveDirectoryProvider("negative").GetAPIVersion(), 2);
 
-    // Refused, and left unloaded. An empty name would form ".../lib/lib.so"; with a directory
-    // ".../lib/lib" the "/" name would reach ".../libexec/tslauth/libevil.so". The loader's
-    // error is the second path's.
+    // Refused and left unloaded; with a directory ".../lib/lib" the "/" name would reach
+    // ".../libexec/tslauth/libevil.so". The loader's error is the second path's.
     sandbox::MakeDirectory("/usr/libexec/tslauth/lib/lib");
     std::string const evil =
         InstallPlugin(Plugin::kScriptedProvider, "evil", Location::kPluginDirectory);
@@ -257,8 +255,7 @@ TEST_F(ProviderTest, ResultsAreConvertedAndEachReleasedOnce) {
         Pointers out = script.Returned(), back = script.Deallocated(), expected;
         out.erase(out.begin(), out.begin() + returned);
         back.erase(back.begin(), back.begin() + deallocated);
-        // The names of the active domain are released one by one, NULL ones not at all; any
-        // other result is released once, also when NULL.
+        // Each result is released once, even NULL; the active domain's names one by one, not NULL.
         for (void const* pointer : out) {
             if (row.deallocator && (pointer != nullptr || slot != kGetActiveDomain))
                 expected.push_back(pointer);

@@ -1,6 +1,4 @@
-// Provider plug-ins that hang under load, break their metadata or fail every call: the store
-// keeps one worker per query kind, never writes a broken PAM line and raises only exceptions
-// of its family.
+// Provider plug-ins that hang under load, break their metadata or fail every call.
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -85,9 +83,7 @@ TEST_F(HostilePluginTest, AHangingPluginCostsOneWorkerPerQueryKindUnderLoad) {
     EXPECT_EQ(2u, script->Calls(kGetActiveDomain));
 }
 
-// Metadata without a PAM module is refused when the plug-in is loaded; a module name with a
-// line break, or a 1 MiB one with 100,000 parameters (which the PAM library would cut into
-// statements), by the PAM writer before any file is touched.
+// Refused before any file is touched: a 1 MiB statement the PAM library would cut up, too.
 TEST_F(HostilePluginTest, BrokenMetadataNeverReachesThePAMFile) {
     sandbox::MountTmpfs(kPAMDirectory, 64 << 20);
     sandbox::WriteFile(kPAM, kRedHatStyle, 0640);
@@ -135,8 +131,7 @@ TEST_F(HostilePluginTest, APluginFailingEveryCallOnlyRaisesFamilyExceptions) {
             } catch (Exception const&) {
             }
         }
-        // The configuration worker leaves the field of each failure empty; activation asks the
-        // plug-in nothing.
+        // Failures leave the configuration empty; activation asks the plug-in nothing.
         EXPECT_EQ(Domain(), ActiveDomain(store));
         store.MakeActive();
         SystemConfiguration::PAMPolicy policy("system-auth-generic");

@@ -194,8 +194,7 @@ TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
                 Files const now = Snapshot();
                 ASSERT_EQ(after.size(), now.size());
                 for (auto const& [path, file] : now) {
-                    // Or, when the bits cannot be carried over, the new content with the
-                    // owner-only bits it was created with (documented).
+                    // Or, when the bits cannot be carried over, the new content owner-only.
                     EXPECT_TRUE(
                         file == operation.before.at(path) || file == after.at(path) ||
                         (permissions && file.second == 0600 && file.first == after.at(path).first))
