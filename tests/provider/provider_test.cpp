@@ -364,7 +364,11 @@ TEST_F(ProviderTest, JoinsRetryTransientFailuresWithoutAFinalPause) {
         EXPECT_EQ(logged, lines);
         sandbox::ClearRecordedSleeps(), sandbox::ClearCapturedLog();
     }
-    SetJoinRetryListener(nullptr, nullptr);
+    SetJoinRetryListener(nullptr, nullptr);  // cleared, it is told nothing more
+    retries.clear();
+    script.SetStatuses(kJoinDomain, {0xFFFF0000, 0});
+    Call(kJoinDomain);
+    EXPECT_TRUE(retries.empty());
     for (auto const& call : script.Received(kJoinDomain)) EXPECT_EQ(call.credentials, &admin);
 }
 
