@@ -1,6 +1,5 @@
 // Provider plug-ins that hang under load, break their metadata or fail every call.
 #include <atomic>
-#include <fstream>
 #include <sstream>
 
 #include "reliability_fixture.h"
@@ -21,11 +20,8 @@ unsigned Threads() {
 }
 
 long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line) && line.rfind("VmRSS:", 0) != 0) {
-    }
-    return line.empty() ? -1 : std::stol(line.substr(6));
+    std::string const status = sandbox::ReadFile("/proc/self/status");
+    return std::stol(status.substr(status.find("VmRSS:") + 6));
 }
 
 using HostilePluginTest = ReliabilityTest;
