@@ -370,7 +370,7 @@ TEST_F(ProviderTest, JoinsRetryTransientFailuresWithoutAFinalPause) {
     for (auto const& call : script.Received(kJoinDomain)) EXPECT_EQ(call.credentials, &admin);
 }
 
-TEST_F(ProviderTest, AHangingCallHoldsUpNoOtherAndThePluginUnloadsAfterIt) {
+TEST_F(ProviderTest, AHangingCallHoldsUpNoOther) {
     Load();
     script.SetActiveDomain("ad.example.com", "AD");
     script.SetString(kGetMachineAccountDN, "CN=host");
@@ -382,8 +382,6 @@ TEST_F(ProviderTest, AHangingCallHoldsUpNoOtherAndThePluginUnloadsAfterIt) {
     script.Release(kGetActiveDomain);
     worker.join();
     EXPECT_EQ(domain, "ad.example.com/AD;");
-    provider.reset();
-    EXPECT_FALSE(IsLoaded(PluginPath("ad", Location::kLibSubdirectory)));
 }
 
 TEST(DomainTest, PrintsBothNamesWithUnsetForEmptyOnes) {
