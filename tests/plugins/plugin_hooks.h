@@ -1,7 +1,5 @@
-/* The scripted test plug-in hands every call to the test program that loaded it, which
- * exports TEST_CALL_HOOK (tests/support/test_plugins.h). The plug-in looks it up on every
- * call, so the table a test sets lives in the program and outlasts the plug-in being
- * unloaded and loaded again. */
+/* The scripted plug-in hands every call to TEST_CALL_HOOK, which the test program exports
+ * (tests/support/test_plugins.cpp). */
 #ifndef TESTS_PLUGINS_PLUGIN_HOOKS_H
 #define TESTS_PLUGINS_PLUGIN_HOOKS_H
 

@@ -1,8 +1,6 @@
-/* The scripted plug-in: a provider and a proxy client whose every call does what the test
- * program's table says (plugin_hooks.h). Compile definitions make the variants that
- * test_plugins.h lists. PLUGIN_PROVIDER_ONLY and PLUGIN_PROXY_ONLY export only one of the two
- * tables: the library loads plug-ins into the global namespace, and a provider and a proxy
- * client loaded together must not define a symbol twice. */
+/* A provider and a proxy client whose every call does what the test program's table says.
+ * Compile definitions make the variants of test_plugins.h; a provider and a proxy client loaded
+ * together (into the global namespace) must not define a symbol twice. */
 #include <dlfcn.h>
 #include <stddef.h>
 #include <string.h>
@@ -10,14 +8,13 @@
 #include "plugin_hooks.h"
 
 #define EXPORTED __attribute__((visibility("default")))
-#define UNEXPORTED static __attribute__((unused))
 #ifdef PLUGIN_PROXY_ONLY
-#define PROVIDER_EXPORTED UNEXPORTED
+#define PROVIDER_EXPORTED static __attribute__((unused))
 #else
 #define PROVIDER_EXPORTED EXPORTED
 #endif
 #ifdef PLUGIN_PROVIDER_ONLY
-#define PROXY_EXPORTED UNEXPORTED
+#define PROXY_EXPORTED static __attribute__((unused))
 #else
 #define PROXY_EXPORTED EXPORTED
 #endif
@@ -40,7 +37,6 @@ static char module[(1 << 20) + 1];
 static char parameters[2 * 100000 + 1];
 EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {3, module, parameters,
                                                                    "overlong", NULL};
-/* Filled when the plug-in is loaded, before the library reads the metadata. */
 __attribute__((constructor)) static void FillMetadata(void) {
     memset(module, 'm', (1 << 20) - 3);
     memcpy(module + (1 << 20) - 3, ".so", 3);

@@ -2,20 +2,15 @@
 #define TESTS_RELIABILITY_RELIABILITY_FIXTURE_H
 
 #include <authentication/configuration.h>
-#include <sys/mount.h>
 #include <systemconfiguration/pam_policy.h>
 
 #include <map>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "../store/store_fixture.h"
 
 namespace reliability {
 
-std::string const kPAMDirectory = "/etc/pam.d";
-std::string const kPAM = kPAMDirectory + "/system-auth-generic";
+std::string const kPAMDirectory = "/etc/pam.d", kPAM = kPAMDirectory + "/system-auth-generic";
 std::string const kStoreDirectory = "/etc/ostrel/tslauth";
 std::string const kConf = kStoreDirectory + "/authentication.conf";
 std::string const kThumbprints = kStoreDirectory + "/qapservers.conf";
@@ -35,20 +30,14 @@ std::string const kRedHatStyle =
     "session     required      /lib/security/$ISA/pam_limits.so\n";
 
 // Content and permission bits of every file in the directories, keyed by path.
-struct FileState {
-    std::string content;
-    mode_t mode;
-    bool operator==(FileState const& o) const { return content == o.content && mode == o.mode; }
-};
-typedef std::map<std::string, FileState> Files;
-
+using Files = std::map<std::string, std::pair<std::string, mode_t>>;
 inline Files Snapshot(std::vector<std::string> const& directories = {kPAMDirectory,
                                                                      kStoreDirectory}) {
     Files files;
     for (std::string const& directory : directories) {
         for (std::string const& name : sandbox::ListDirectory(directory)) {
             std::string const path = directory + "/" + name;
-            files[path] = FileState{sandbox::ReadFile(path), sandbox::FileMode(path)};
+            files[path] = {sandbox::ReadFile(path), sandbox::FileMode(path)};
         }
     }
     return files;
@@ -59,27 +48,26 @@ inline std::vector<std::string> Temporaries(std::vector<std::string> const& targ
                                                 kPAM, kConf, kThumbprints}) {
     std::vector<std::string> found;
     for (std::string const& target : targets) {
-        std::string::size_type slash = target.rfind('/');
-        std::string const prefix = target.substr(slash + 1) + ".";
-        for (std::string const& name : sandbox::ListDirectory(target.substr(0, slash))) {
-            if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
-                found.push_back(target.substr(0, slash + 1) + name);
+        std::string const directory = target.substr(0, target.rfind('/'));
+        for (std::string const& name : sandbox::ListDirectory(directory)) {
+            std::string const path = directory + "/" + name;
+            if (path.size() == target.size() + 7 && path.rfind(target + ".", 0) == 0)
+                found.push_back(path);
         }
     }
     return found;
 }
 
-// Whether the text reads as a PAM policy.
-inline bool ParsesAsPAM(std::string const& text) {
-    SystemConfiguration::PAMPolicy policy("system-auth-generic");
-    std::istringstream in(text);
-    try {
-        in >> policy;
-    } catch (std::exception const&) {
-        return false;
+// The store's files: the record says None, a distribution's PAM file, one trusted server.
+class ReliabilityTest : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        sandbox::WriteFile(kConf, kNone, 0644);
+        sandbox::WriteFile(kPAM, kRedHatStyle, 0640);
+        sandbox::WriteFile(kThumbprints, "192.0.2.1 = \"AB:CD\"\n", 0600);
     }
-    return !in.bad();
-}
+};
 
 }  // namespace reliability
 

@@ -28,12 +28,10 @@ struct Table {
     std::array<std::vector<ReceivedCall>, 19> received;
     std::array<unsigned, 19> blocked{};
     unsigned active = 0;
-    bool alive = false;
     std::vector<void const*> returned, deallocated;
     std::map<void const*, std::function<void()>> outstanding;
 }& table = *new Table;
 
-// A copy taken under the lock.
 template <class Read>
 auto Locked(Read read) {
     std::lock_guard<std::mutex> lock(table.mutex);
@@ -43,13 +41,15 @@ auto Locked(Read read) {
 CString FromC(char const* text) {
     return text != nullptr ? CString(text) : std::nullopt;
 }
+char* Copy(CString const& text) {
+    return text ? strdup(text->c_str()) : nullptr;
+}
 
 // Records the call, blocks while the row hangs and takes the next status.
 Behaviour Enter(int slot, ReceivedCall call) {
     std::unique_lock<std::mutex> lock(table.mutex);
     table.received.at(slot).push_back(std::move(call));
-    ++table.active;
-    ++table.blocked[slot];
+    ++table.active, ++table.blocked[slot];
     table.changed.notify_all();
     table.changed.wait(lock, [&] { return !table.rows[slot].hang; });
     --table.blocked[slot];
@@ -66,10 +66,6 @@ T* HandOut(T* pointer, std::function<void()> release) {
     table.returned.push_back(pointer);
     if (pointer != nullptr) table.outstanding[pointer] = std::move(release);
     return pointer;
-}
-
-char* Copy(CString const& text) {
-    return text ? strdup(text->c_str()) : nullptr;
 }
 
 char* HandOutString(CString const& text) {
@@ -110,10 +106,7 @@ void Deallocate(void* pointer) {
 }
 
 std::uint32_t Answer(TestCall const& call) {
-    if (call.slot == 19) {
-        Deallocate(const_cast<char*>(call.in[0]));
-        return 0;
-    }
+    if (call.slot == 19) return Deallocate(const_cast<char*>(call.in[0])), 0;
     ReceivedCall received;
     for (int i = 0; i < call.strings; ++i) received.strings.push_back(FromC(call.in[i]));
     if (call.credentials != nullptr) {
@@ -127,13 +120,11 @@ std::uint32_t Answer(TestCall const& call) {
     }
     received.verifyCertificate = call.verify;
     for (int i = 0; i < call.outs; ++i) received.outputsPresetNull &= *call.out[i] == nullptr;
-    if (call.names != nullptr) {
+    if (call.names != nullptr)
         received.outputsPresetNull = !call.names->dnsName && !call.names->netbiosName;
-    }
     Behaviour const row = Enter(call.slot, received);
-    auto answer = [&](int i) {
-        return row.answer && i < static_cast<int>(row.answer->size()) ? (*row.answer)[i]
-                                                                      : std::nullopt;
+    auto answer = [&](std::size_t i) {
+        return row.answer && i < row.answer->size() ? (*row.answer)[i] : std::nullopt;
     };
     for (int i = 0; i < call.outs; ++i) *call.out[i] = HandOutString(answer(i));
     if (call.names != nullptr) {
@@ -143,9 +134,7 @@ std::uint32_t Answer(TestCall const& call) {
     if (call.list != nullptr) *call.list = HandOutArray(row.answer, Copy, std::free);
     if (call.domains != nullptr) {
         *call.domains = HandOutArray(row.domains, MakeDomain, [](ADDomainNames* domain) {
-            std::free(domain->dnsName);
-            std::free(domain->netbiosName);
-            std::free(domain);
+            std::free(domain->dnsName), std::free(domain->netbiosName), std::free(domain);
         });
     }
     if (call.deallocator != nullptr && row.deallocator) *call.deallocator = Deallocate;
@@ -161,24 +150,19 @@ void Reset() {
     table.changed.notify_all();
     table.changed.wait(lock, [] { return table.active == 0; });
     for (auto& entry : table.outstanding) entry.second();
-    table.outstanding.clear();
-    table.returned.clear();
-    table.deallocated.clear();
+    table.outstanding.clear(), table.returned.clear(), table.deallocated.clear();
     table.rows.fill(Behaviour());
     for (auto& calls : table.received) calls.clear();
 }
 
-// Refuses to write below a fixed path unless the path is covered by an overlay whose upper
-// layer lies in this process's scratch directory, i.e. inside a running SandboxTest.
+// Refuses to write below mountPoint unless the overlay last mounted there has its upper layer
+// in this process's scratch directory, i.e. inside a running SandboxTest.
 void RequireSandboxOverlay(std::string const& mountPoint) {
     std::ifstream mounts("/proc/self/mountinfo");
     std::string const upper = "upperdir=" + sandbox::ScratchDirectory() + "/";
     bool covered = false;
-    for (std::string line; std::getline(mounts, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, point;
-        fields >> id >> parent >> device >> root >> point;
-        // Later lines are mounted on top of earlier ones.
+    for (std::string line, id, parent, device, root, point; std::getline(mounts, line);) {
+        std::istringstream(line) >> id >> parent >> device >> root >> point;
         if (point == mountPoint) covered = line.find(upper) != std::string::npos;
     }
     if (!covered) {
@@ -195,14 +179,10 @@ void WriteConfiguration(std::string const& file, std::string const& name) {
 }  // namespace
 
 ProviderScript::ProviderScript() {
-    if (table.alive) ADD_FAILURE() << "only one ProviderScript may exist at a time";
-    table.alive = true;
     Reset();
 }
-
 ProviderScript::~ProviderScript() {
     Reset();
-    table.alive = false;
 }
 
 void ProviderScript::Set(Slot slot, Behaviour const& behaviour) {
@@ -254,16 +234,13 @@ std::string InstallPlugin(Plugin plugin, std::string const& name, Location where
 void WriteProviderConfiguration(std::string const& name) {
     WriteConfiguration("provider.conf", name);
 }
-
 void WriteQAPProviderConfiguration(std::string const& name) {
     WriteConfiguration("qapprovider.conf", name);
 }
 
 bool IsLoaded(std::string const& path) {
     void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
-    if (handle == nullptr) return false;
-    dlclose(handle);
-    return true;
+    return handle != nullptr && dlclose(handle) == 0;
 }
 
 }  // namespace test_plugins
