@@ -1,11 +1,10 @@
-// The PAM and name-service models: exact bytes written, what is read as the system's own
-// libraries read it, what is refused, and files run through the models and back, judged by
-// the machine's own PAM library and C library: the rewritten file must make them do exactly
-// what the original did. (Round trips of arbitrary input are the fuzz targets'.)
+// The PAM and name-service models: exact bytes written, what is read and refused, and files
+// rewritten judged by the machine's PAM and C libraries (arbitrary input: the fuzz targets).
 #include <gtest/gtest.h>
 #include <sandbox.h>
 #include <systemconfiguration/systemconfiguration.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <regex>
@@ -34,45 +33,20 @@ Model Read(std::string const& text, Model model = Model("test")) {
     return model;
 }
 
-// The refusal's message, checked to come with the exception of its kind and, for writes,
-// to leave no output.
+// The refusal's message, marked when its class is not the one the message names, after what
+// was written before it.
 std::string Refusal(std::function<void(std::ostream&)> const& call) {
     std::ostringstream out;
-    auto kind = [&out](std::string const& prefix, std::string const& what) {
-        return out.str() + (what.rfind(prefix, 0) == 0 ? "" : "(not " + prefix + ") ") + what;
-    };
     try {
         call(out);
-    } catch (InvalidControlException const& error) {
-        return kind("Invalid Control: ", error.what());
-    } catch (InvalidFacilityException const& error) {
-        return kind("Invalid Facility: ", error.what());
-    } catch (InvalidEntryException const& error) {
-        return kind("Invalid Entry: ", error.what());
-    } catch (InvalidDatabaseException const& error) {
-        return kind("Invalid Database: ", error.what());
-    } catch (InvalidServiceException const& error) {
-        return kind("Invalid Service: ", error.what());
+    } catch (std::exception const& error) {
+        std::string kind = std::string(error.what()).substr(0, std::string(error.what()).find(':'));
+        kind.erase(std::remove(kind.begin(), kind.end(), ' '), kind.end());
+        bool const own =
+            std::string(typeid(error).name()).find(kind + "Exception") != std::string::npos;
+        return out.str() + (own ? "" : "(not its class) ") + error.what();
     }
     return "(no exception) " + out.str();
-}
-
-// Stricter than PAMEntry equality: bracketed control texts must match too.
-bool SamePolicy(PAMPolicy const& a, PAMPolicy const& b) {
-    if (a.stacks().size() != b.stacks().size()) return false;
-    for (auto x = a.stacks().begin(), y = b.stacks().begin(); x != a.stacks().end(); ++x, ++y) {
-        if (!(x->first == y->first) || !(x->second.Facility() == y->second.Facility()) ||
-            x->second.size() != y->second.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < x->second.size(); ++i) {
-            if (!(x->second[i] == y->second[i] &&
-                  x->second[i].control() == y->second[i].control())) {
-                return false;
-            }
-        }
-    }
-    return true;
 }
 
 PAMEntry Entry(PAMControl const& control, std::string const& module,
@@ -99,10 +73,6 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
                   out << std::string(PAMControl(static_cast<PAMControl::Control>(9)));
               }));
     EXPECT_EQ("Invalid Facility: 0", Refusal([](std::ostream& out) { out << PAMFacility(); }));
-    PAMFacility facility;
-    EXPECT_EQ("session", std::string(facility = PAMFacility::Session));
-    std::istringstream in("password");
-    EXPECT_TRUE((in >> facility, facility == PAMFacility::Password));
     // Entries compare by control kind and module; a stack finds modules by their exact text.
     EXPECT_TRUE(Entry(die, "m") == Entry(PAMControl(std::string("[default=ok]")), "m"));
     EXPECT_FALSE(Entry(die, "m") == Entry(PAMControl::Required, "m"));
@@ -115,9 +85,8 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
         "\n\n\n",
         Write(policy));
     EXPECT_EQ(policy[PAMFacility::Auth].end(), policy[PAMFacility::Auth].find("pam_z.so"));
-    PAMPolicy read = Read("-auth sufficient pam_a.so x\n");
-    PAMEntry const& entry = read[PAMFacility::Auth].front();
-    EXPECT_TRUE(entry.moduleMayBeMissing() && PAMEntry(entry).moduleMayBeMissing());
+    EXPECT_TRUE(
+        PAMEntry(Read("-auth sufficient m\n")[PAMFacility::Auth].front()).moduleMayBeMissing());
 }
 
 // The written form of what was read, or the refusal's message. A refusal must leave the
@@ -178,29 +147,6 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
          "Invalid Entry: a statement is longer than 1021 characters"},
         {"auth required \\\n" + std::string(1010, ' ') + "m.so\n",
          "Invalid Entry: a statement is longer than 1021 characters"},
-        // Debian's and a RHEL-style layout.
-        {"#\n# common\n#\nauth\t[success=2 default=ignore]\tpam_unix.so nullok\n"
-         "auth\t[success=1 default=ignore]\tpam_sss.so use_first_pass\n# fallback\n"
-         "auth\trequisite\t\t\tpam_deny.so\n"
-         "account\t[success=1 new_authtok_reqd=done default=ignore]\tpam_unix.so \n"
-         "password\t[success=1 default=ignore]\tpam_unix.so obscure use_authtok yescrypt\n"
-         "session\t[default=1]\t\t\tpam_permit.so\nsession optional\t\t\tpam_umask.so\n",
-         header +
-             "account\t[success=1 new_authtok_reqd=done default=ignore]\tpam_unix.so\t\n\n"
-             "auth\t[success=2 default=ignore]\tpam_unix.so\tnullok \n"
-             "auth\t[success=1 default=ignore]\tpam_sss.so\tuse_first_pass \n"
-             "auth\trequisite\tpam_deny.so\t\n\n"
-             "password\t[success=1 default=ignore]\tpam_unix.so\tobscure use_authtok yescrypt "
-             "\n\nsession\t[default=1]\tpam_permit.so\t\nsession\toptional\tpam_umask.so\t\n\n"},
-        {"#%PAM-1.0\n# generated\nauth        required      /lib/security/$ISA/pam_env.so\n"
-         "auth        requisite     pam_succeed_if.so uid >= 500 quiet\n\n"
-         "account     [default=bad success=ok user_unknown=ignore] pam_krb5.so\n\n"
-         "password    requisite     pam_pwquality.so try_first_pass retry=3 authtok_type=\n",
-         header + "account\t[default=bad success=ok user_unknown=ignore]\tpam_krb5.so\t\n\n"
-                  "auth\trequired\t/lib/security/$ISA/pam_env.so\t\n"
-                  "auth\trequisite\tpam_succeed_if.so\tuid >= 500 quiet \n\n"
-                  "password\trequisite\tpam_pwquality.so\ttry_first_pass retry=3 authtok_type= "
-                  "\n\n"},
     };
     for (auto const& c : cases) {
         PAMPolicy policy("test");
@@ -214,9 +160,6 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
             result = "(policy or stream changed) " + result;
         }
         EXPECT_EQ(c.result, result) << c.input;
-        if (c.result.rfind(header, 0) == 0) {
-            EXPECT_TRUE(SamePolicy(Read(c.input), Read(c.result)));
-        }
     }
 }
 
@@ -307,18 +250,14 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         NSSConfiguration configuration;
         std::istringstream in(c.input);
         EXPECT_NO_THROW(in >> configuration);
-        EXPECT_FALSE(in.fail()) << c.input;
-        EXPECT_EQ(c.rewritten, Write(configuration)) << c.input;
+        EXPECT_EQ(c.rewritten, (in.fail() ? "(failed) " : "") + Write(configuration)) << c.input;
     }
-    NSSConfiguration criteria = Read("hosts: dns  [!SUCCESS=return] files\n", NSSConfiguration());
-    ASSERT_EQ(2u, criteria[NSSDatabase::Hosts].size());
-    EXPECT_EQ("dns", criteria[NSSDatabase::Hosts].front().module());
+    // Criteria are kept without their brackets, on the service before them.
     EXPECT_EQ(std::vector<std::string>{"!SUCCESS=return"},
-              criteria[NSSDatabase::Hosts].front().parameters());
+              Read("hosts: dns[!SUCCESS=return]files\n", NSSConfiguration())[NSSDatabase::Hosts]
+                  .front()
+                  .parameters());
     EXPECT_EQ(1u, Read("passwd:\nfoo\n", NSSConfiguration()).keptLines().size());
-    NSSConfiguration empty;
-    empty[NSSDatabase::Passwd];
-    EXPECT_EQ("passwd:\n", Write(empty));
 }
 
 // Writing refuses what would read back as something else, before a byte is written.
@@ -335,16 +274,18 @@ TEST(NSSConfigurationFormat, RefusesUnwritableValues) {
     configuration[NSSDatabase::Passwd].push_back(NSSService("files"));
     configuration[NSSDatabase()].push_back(NSSService("files"));
     EXPECT_EQ("Invalid Database: 0", Refusal(write));
-    configuration = NSSConfiguration();
-    std::vector<std::string> const criteria[] = {{}, {}, {"a]"}};
-    std::string const messages[] = {
-        "the module is empty", "the module 'dns[x]' contains '['",
-        "the criterion 'a]' of the module 'files' contains whitespace or ']'"};
-    char const* const modules[] = {"", "dns[x]", "files"};
-    for (int i = 0; i < 3; ++i) {
-        configuration[NSSDatabase::Group] = {NSSService(modules[i])};
-        configuration[NSSDatabase::Group].front().parameters() = criteria[i];
-        EXPECT_EQ("Invalid Service: " + messages[i], Refusal(write));
+    struct {
+        char const *module, *criterion, *message;
+    } const rows[] = {
+        {"", nullptr, "the module is empty"},
+        {"dns[x]", nullptr, "the module 'dns[x]' contains '['"},
+        {"files", "a]", "the criterion 'a]' of the module 'files' contains whitespace or ']'"},
+    };
+    for (auto const& row : rows) {
+        configuration = NSSConfiguration();
+        configuration[NSSDatabase::Group] = {NSSService(row.module)};
+        if (row.criterion) configuration[NSSDatabase::Group].front().parameters() = {row.criterion};
+        EXPECT_EQ(std::string("Invalid Service: ") + row.message, Refusal(write));
     }
 }
 
@@ -371,12 +312,6 @@ TEST_F(JudgedBySystem, PAMFilesRewrittenBehaveAsWritten) {
         "password\trequisite\t\t\tpam_deny.so\n"
         "session\t[default=1]\t\t\tpam_permit.so\nsession\trequisite\t\t\tpam_deny.so\n"
         "session\trequired\t\t\tpam_permit.so\nsession optional\t\t\t@ umask\n",
-        // A RHEL-style profile.
-        "#%PAM-1.0\nauth        required      pam_env.so\nauth        sufficient    @ no6\n"
-        "auth        sufficient    @ unix likeauth nullok\nauth        required      pam_deny.so\n"
-        "account     required      @ acct\npassword    requisite     @ no7 retry=3\n"
-        "session     optional      pam_keyinit.so revoke\n"
-        "-session     optional      pam_systemd_missing.so\nsession     required      @ s\n",
     };
     for (std::string file : files) {
         file = std::regex_replace(file, std::regex("@"), recorder);
