@@ -1,43 +1,55 @@
 #ifndef TESTS_FUZZ_FUZZ_SUPPORT_H
 #define TESTS_FUZZ_FUZZ_SUPPORT_H
-
-// Shared by the libFuzzer targets: a failed property stops the run (libFuzzer keeps the input
-// as a crash), and targets that write files do so in the tests' private host.
-
-#include <authentication/configuration.h>
-
+// Shared by the libFuzzer targets: a failed property aborts (libFuzzer keeps the input).
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "private_host.h"
 
 namespace fuzz {
 
-// Prints the property that failed and aborts.
-[[noreturn]] void Fail(std::string const& what);
+[[noreturn]] inline void Fail(std::string const& what) {
+    std::fprintf(stderr, "fuzz property failed: %s\n", what.c_str());
+    std::abort();
+}
 
 inline void Check(bool condition, std::string const& what) {
     if (!condition) Fail(what);
 }
 
-// Enters the sandbox (private_host.h), whose scratch tmpfs holds what the targets write; a
-// failing file helper then aborts. Call from LLVMFuzzerInitialize, while the process has a
-// single thread.
-void EnterScratch();
-using sandbox::ListDirectory;
-using sandbox::ReadFile;
-using sandbox::ScratchDirectory;
-using sandbox::WriteFile;
+// The bytes readably, for failure messages.
+inline std::string Printable(std::string const& bytes) {
+    std::string shown;
+    for (unsigned char c : bytes) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+        shown += c == '\\' || c < 0x20 || c >= 0x7f ? std::string(escaped) : std::string(1, c);
+    }
+    return shown;
+}
 
-// The input as a string, with its bytes shown readably for failure messages.
-std::string Printable(std::string const& bytes);
+template <class Model>
+std::string Write(Model const& model) {
+    std::ostringstream out;
+    out << model;
+    Check(out.good(), "writing to a string stream failed");
+    return out.str();
+}
 
-// Writes a configuration bound to `path`, a file of the scratch directory whose bytes are
-// `before`, and checks Write's contract: a refusal names the file and leaves it and its
-// directory as they were; an accepted write leaves no temporary file and reads back as an
-// equal map. Returns whether the write was accepted; `written` then holds the new bytes.
-// (libFuzzer keeps the input that failed.)
-bool CheckedWrite(ostrel::authentication::Configuration const& configuration,
-                  std::string const& path, std::string const& before, std::string& written);
+// What the reader took, the writer writes in a form that reads back as `same` the model and is
+// written again byte for byte. Returns the written form.
+template <class Model, class Same>
+std::string CheckRoundTrip(Model const& model, Model again, Same same, std::string const& input) {
+    std::string const written = Write(model);
+    std::istringstream back(written);
+    back >> again;
+    std::string const shown = "\ninput: " + Printable(input) + "\nwritten: " + Printable(written);
+    Check(!back.fail() && same(model, again), "the written form reads back differently" + shown);
+    Check(Write(again) == written, "the written form is not stable" + shown);
+    return written;
+}
 
 }  // namespace fuzz
 
