@@ -229,6 +229,12 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
         // A jump over the place of the provider's entry still lands where it did.
         "auth [success=2 default=ignore] @ ok\nauth optional /lib/security/$ISA/pam_access.so\n"
         "auth requisite pam_deny.so\nauth required pam_permit.so\n",
+        // What the model reads as the PAM library does: continued brackets, a glued control,
+        // "#" anywhere, bracketed arguments, "-", letter case.
+        "auth [success=ok \\\n  default=ignore] @ no1\nauth [success=1 default=ignore]@ x\n"
+        "auth required @ no2\nauth required @ e\n-auth optional @ q\n"
+        "session required @ s # [1] more\naccount required @ [two  spaces] [tab\there] f#g\n",
+        "AUTH Optional @ u\nauth REQUISITE @ no3\nauth required @ never\naccount Sufficient @ a\n",
     };
     for (std::string file : files) {
         file = std::regex_replace(file, std::regex("@"), recorder);
