@@ -29,8 +29,7 @@ AuthenticationStoreFactory& Factory() {
     return *Singleton<AuthenticationStoreFactory>::_instance;
 }
 
-// A store registered by these tests, to watch what the None store does with the store it
-// replaces.
+// Watches what the None store does with the store it replaces.
 struct Observed {
     int inactivations = 0;
     std::string fileDuringInactivation;
@@ -116,9 +115,8 @@ TEST_F(StoreTest, ActivatingNoneWhenAlreadyActiveWritesNothing) {
     EXPECT_EQ(0, observed.inactivations);
 }
 
-// None is recorded first, then the previous store is made inactive; its failure reaches the
-// caller and the record goes back byte for byte. A previous store that cannot be made
-// inactive leaves None recorded.
+// None is recorded, then the previous store made inactive: its failure puts the record back;
+// a previous store that cannot be made inactive leaves None recorded.
 TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
     WriteFile(kConf, "remote-authentication-store = test-remote\nz = 1\n", 0644);
     EXPECT_EQ("(returned)", MakeNoneActive());

@@ -1,9 +1,6 @@
-// The configuration files' reader and writer on arbitrary input, through a real file on a
-// private tmpfs. An input that starts with byte 1 is a map to write; any other is a file to load.
-// - Loading: a file loads or is refused with one of the two line-numbered messages; what loads
-//   is written back and reads back as the same map, and is written again byte for byte.
-// - Writing (also of what loaded): a map the writer accepts reads back equal; one it refuses
-//   leaves the file as it was; no temporary file is ever left beside it.
+// Configuration files on a private tmpfs: input starting with byte 1 is a map to write, any
+// other a file to load. A file loads or is refused with a line-numbered message; what loads is
+// written stably. A written map reads back equal; a refused one leaves the file; no temporary.
 #include <authentication/configuration.h>
 #include <authentication/exceptions.h>
 #include <fuzzer/FuzzedDataProvider.h>

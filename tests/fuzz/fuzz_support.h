@@ -38,8 +38,7 @@ std::string Write(Model const& model) {
     return out.str();
 }
 
-// What the reader took, the writer writes in a form that reads back as `same` the model and is
-// written again byte for byte. Returns the written form.
+// What was read is written in a form that reads back `same` and is written again identically.
 template <class Model, class Same>
 std::string CheckRoundTrip(Model const& model, Model again, Same same, std::string const& input) {
     std::string const written = Write(model);

@@ -28,8 +28,7 @@ std::string Word(char const*& p, char const* stops) {
     return word;
 }
 
-// One line's sources, each with its criteria as "STATUS=ACTION" words, or "!" when the
-// library refuses the line.
+// One line's sources with their "STATUS=ACTION" criteria; "!" when the library refuses it.
 std::string Sources(char const* p) {
     std::string sources;
     auto skip = [&p] {
@@ -65,8 +64,7 @@ std::string Sources(char const* p) {
     }
 }
 
-// Every database line of the text, the last of each name counting; "!" for a file the C
-// library refuses as a whole. Only lines ending with a line feed count.
+// The last line of each database ending with a line feed; "!" for a file it refuses.
 std::map<std::string, std::string> AsTheCLibraryReads(std::string const& text) {
     std::map<std::string, std::string> databases;
     for (std::size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;

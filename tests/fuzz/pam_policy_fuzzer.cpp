@@ -33,8 +33,7 @@ bool SamePolicy(PAMPolicy const& a, PAMPolicy const& b) {
                       same);
 }
 
-// The fields of one line as the PAM library hands them on: brackets taken off, "\]" read as
-// "]", separators only space, tab and line feed.
+// Fields as the PAM library hands them on: brackets off, "\]" read as "]", blank: " \t\n".
 std::vector<std::string> Fields(std::string const& line) {
     std::vector<std::string> fields;
     std::string::size_type i = 0;
@@ -61,8 +60,7 @@ std::string Lower(std::string word) {
     return word;
 }
 
-// The statements of each facility in order, one string each: a "-" mark, the control (a
-// bracketed one as its whitespace-separated settings), the module and the arguments.
+// Each facility's statements: "-" mark, control settings, module and arguments.
 std::map<std::string, std::vector<std::string> > AsThePAMLibraryReads(std::string const& text) {
     std::map<std::string, std::vector<std::string> > facilities;
     std::string logical;
@@ -89,8 +87,7 @@ std::map<std::string, std::vector<std::string> > AsThePAMLibraryReads(std::strin
     return facilities;
 }
 
-// Whether the read was refused: then by the class its message names, one of `kinds`, with
-// nothing half-read kept and the stream failed.
+// Refused by the class its message names (one of `kinds`), nothing kept, the stream failed.
 template <class Model, class Empty>
 bool Refused(Model& model, std::istringstream& in, std::string const& kinds, Empty empty) {
     try {

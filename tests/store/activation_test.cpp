@@ -43,8 +43,7 @@ std::string const kRedHatActive =
     "password\t[success=1 default=ignore]\tpam_unix.so\tobscure sha512 \n\n"
     "session\trequired\t/lib/security/$ISA/pam_limits.so\t\n\n";
 
-// The activated or the deactivated file of an expectation whose lines marked "+" only the
-// activated one has; "@" stands for the provider's entry after its facility.
+// The activated or deactivated file: "+" marks lines only activation writes, "@" our entry.
 std::string Version(std::string const& marked, bool active) {
     std::string file;
     std::istringstream lines(marked);
@@ -87,11 +86,8 @@ protected:
 
 }  // namespace
 
-// The exact bytes activation writes: the entry after pam_access, else after the leading
-// required/requisite entries (so that pam_env, pam_faildelay and a lockout's pre-check still
-// run for domain users); an account block of its own when the file has none; the replaced
-// module's first entry out, logged; an equal entry anywhere kept. Activating again changes
-// nothing; deactivation writes the canonical file without the entry, modes kept.
+// The entry after pam_access, else after the leading required/requisite entries (they must
+// run for domain users too); the replaced module out, logged; an equal entry kept.
 TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
     struct {
         char const* name;
@@ -147,8 +143,7 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
         EXPECT_EQ(log, Log());
     }
 
-    // Deactivation removes the provider's module however an administrator changed it, and
-    // leaves a file without it alone.
+    // Deactivation removes the module however it was changed, and leaves a file without it.
     ActiveDirectoryStore store(60);
     WriteFile(kPAM,
               "auth [success=done default=ignore] /lib/security/$ISA/pam_scripted.so "
@@ -167,9 +162,7 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
     EXPECT_FALSE(store.IsActive());
 }
 
-// No PAM file, one the model refuses or with a statement cut short (named by file and line),
-// no authentication.conf or no key in it: an error, and every file as it was (the PAM file
-// is put back when the record cannot be made).
+// Each failure leaves every file as it was (the PAM file is put back when the record fails).
 TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     ActiveDirectoryStore store(60);
     std::string const none = "remote-authentication-store = None\n";
@@ -206,14 +199,12 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     EXPECT_EQ(rows[2].error, WhatThrown([&] { ActiveDirectoryStore::CurrentPolicy(); }));
 }
 
-// Activation and deactivation judged by the machine's PAM library: the provider's module is
-// not installed where the PAM library looks, so an activated file must make the library do
-// exactly what the original did, and so must the file deactivated again.
+// The provider's module is not where the PAM library looks: activated and deactivated files
+// must make it do exactly what the original did.
 #ifdef TSLAUTH_TEST_PAM
 TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
     std::string const recorder = pam_judge::Recorder();
-    // "@" stands for the recorder; pam_access under the store's directory is where the
-    // provider's entry goes.
+    // "@" stands for the recorder.
     char const* const files[] = {
         "#%PAM-1.0\nauth        required      @ env\n"
         "auth        optional      /lib/security/$ISA/pam_access.so\n"
@@ -229,8 +220,7 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
         // A jump over the place of the provider's entry still lands where it did.
         "auth [success=2 default=ignore] @ ok\nauth optional /lib/security/$ISA/pam_access.so\n"
         "auth requisite pam_deny.so\nauth required pam_permit.so\n",
-        // What the model reads as the PAM library does: continued brackets, a glued control,
-        // "#" anywhere, bracketed arguments, "-", letter case.
+        // Continued brackets, a glued control, "#" anywhere, bracketed arguments, case.
         "auth [success=ok \\\n  default=ignore] @ no1\nauth [success=1 default=ignore]@ x\n"
         "auth required @ no2\nauth required @ e\n-auth optional @ q\n"
         "session required @ s # [1] more\naccount required @ [two  spaces] [tab\there] f#g\n",

@@ -62,9 +62,7 @@ TEST_F(StoreTest, ConstructionNamesTheMissingProviderAndCallsNothing) {
     }
 }
 
-// Each field of the configuration on its own call (a failed one is emptied, not kept); a
-// hanging call answers from the cache, logged once, while that store's worker (one per query
-// kind across all stores) hangs; once it returns, the next call starts a new one.
+// A hanging call answers from the cache, logged once, while the one worker of its kind hangs.
 TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
     script->SetActiveDomain(CString("corp.example"), CString("CORP"));
     script->SetArray(kGetPreferredDomainControllers,
@@ -118,8 +116,7 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
     EXPECT_EQ(1u, Log().size());
 }
 
-// The answer overloads tell a fresh answer from a cached one, and why; failures are told,
-// not raised.
+// The answer overloads tell how an answer came about; failures are told, not raised.
 TEST_F(StoreTest, AnswersSayHowTheyCameAbout) {
     ActiveDirectoryStore store(1);
     QueryAnswer answer, trustedAnswer;
@@ -135,8 +132,7 @@ TEST_F(StoreTest, AnswersSayHowTheyCameAbout) {
     EXPECT_EQ(1u, store.GetTrustedDomains(answer).size());  // the cache
     EXPECT_EQ(std::string("failure 0 1355 ") + NoSuchDomainException().what(), Told(answer));
 
-    // Not joined: 7 at once, and the listing's failure is the listing's answer. The trust
-    // state's worker, started alongside, hangs.
+    // Not joined: 7 at once, the listing's failure its answer; the state's worker hangs.
     std::deque<Domain> trusted;
     script->Hang(kGetDomainTrustState);
     script->SetStatus(kGetTrustedDomains, 2);
@@ -174,8 +170,7 @@ TEST_F(StoreTest, TrustStateValues) {
                                        "failed: Exception 0x00000005: Access is denied."},
               Log());
 
-    // A time-out answers 2 and stores it; while the worker hangs, each store answers its own
-    // cache at once.
+    // A time-out answers 2 and stores it; meanwhile each store answers its own cache.
     script->SetStatus(kGetTrustedDomains, 0);
     script->Hang(kGetDomainTrustState);
     sandbox::ClearCapturedLog();
@@ -229,8 +224,7 @@ TEST_F(StoreTest, MissingOperationsAndForwardedArguments) {
     EXPECT_EQ(3u, store.GetDomainTrustRelationship("x"));
 }
 
-// A worker that outlives its store keeps the plug-in loaded; a thread that cannot start
-// frees its query kind for the next call.
+// A worker keeps the plug-in loaded past its store; a thread that cannot start frees its kind.
 TEST_F(StoreTest, WorkersOutliveTheStoreAndFailedThreadsFreeTheQueryKind) {
     script->Hang(kGetTrustedDomains);
     ActiveDirectoryStore(1).GetTrustedDomains();
