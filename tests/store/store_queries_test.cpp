@@ -41,11 +41,6 @@ TEST_F(StoreTest, ConstructionNamesTheMissingProviderAndCallsNothing) {
     } const rows[] = {
         {nullptr, invalid("(none installed)")},
         {"provider = \"\"\n", invalid("(unset)")},
-        {"plugin = scripted\n",
-         Named(typeid(InvalidKeyException),
-               "The specified key 'provider' was not found in this configuration")},
-        {"provider\n", Named(typeid(ConfigurationError),
-                             "Error parsing configuration on line 1: no delimiter found")},
         {"provider = ghost\n", invalid("ghost")},
     };
     std::string const conf = "/etc/ostrel/tslauth/provider.conf";
@@ -89,9 +84,6 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
     EXPECT_EQ(1u, Log().size());
     script->Release(kGetActiveDomain);
     ASSERT_TRUE(Eventually([&] { return Configuration(store)->activeDomain.dnsName != ""; }));
-    unsigned calls = script->Calls(kGetActiveDomain);
-    Configuration(store);
-    EXPECT_EQ(calls + 1, script->Calls(kGetActiveDomain));
     // The other store's cache was not the one the worker filled.
     script->Hang(kGetActiveDomain);
     EXPECT_EQ(Domain(), Configuration(other)->activeDomain);
@@ -110,7 +102,7 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
     script->Hang(kGetTrustedDomains);
     EXPECT_EQ(2u, store.GetTrustedDomains().size());
     EXPECT_EQ(std::vector<std::string>{kTrustedDomainsTimeout}, Log());
-    calls = script->Calls(kGetTrustedDomains);
+    unsigned const calls = script->Calls(kGetTrustedDomains);
     EXPECT_EQ(2u, other.GetTrustedDomains().size());
     EXPECT_EQ(calls, script->Calls(kGetTrustedDomains));
     EXPECT_EQ(1u, Log().size());

@@ -200,31 +200,29 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         std::string input;
         std::string rewritten;
     } const cases[] = {
-        {"passwd: files\n", "passwd: files\n"},
-        {"hosts: files [SUCCESS=return] dns", "hosts: files [SUCCESS=return] dns\n"},
+        {"passwd: files\nhosts: files [SUCCESS=return] dns",
+         "passwd: files\nhosts: files [SUCCESS=return] dns\n"},
         // Databases outside the table stay, word for word, after the line they followed.
         {"gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
          "sudoers: files sss\nhosts: dns\n",
          "gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
          "sudoers: files sss\nhosts: dns\n"},
         // The colon may be glued, stand apart or be missing.
-        {"hosts:dns\n", "hosts: dns\n"},
-        {"hosts : dns\n", "hosts: dns\n"},
-        {"passwd files\nhosts :: dns\n", "passwd: files\nhosts: dns\n"},
+        {"hosts:dns\ngroup : dns\npasswd files\nnetgroup :: dns\n",
+         "passwd: files\ngroup: dns\nhosts: dns\nnetgroup: dns\n"},
         // The last line of a database counts; a line without services empties it.
         {"hosts: files\nhosts: dns\n", "hosts: dns\n"},
         {"hosts: files\ngshadow: a\npasswd: files\ngshadow: b\n",
          "passwd: files\nhosts: files\ngshadow: a\ngshadow: b\n"},
         {"group: files\nhosts: files\ngroup: ldap\n", "group: ldap\nhosts: files\n"},
-        {"hosts: files\nhosts:\n", "hosts:\n"},
-        {"hosts: [NOTFOUND=return] files\n", "hosts:\n"},
+        {"hosts: files\nhosts:\npasswd: [NOTFOUND=return] files\n", "passwd:\nhosts:\n"},
         {"passwd:\nfoo\n", "passwd:\nfoo\n"},
         // Criteria after any blanks or none, in any spelling the C library takes.
-        {"hosts: dns  [!SUCCESS=return] files\n", "hosts: dns [!SUCCESS=return] files\n"},
-        {"hosts: dns[!SUCCESS=return]files\n", "hosts: dns [!SUCCESS=return] files\n"},
-        {"hosts: files\t[ notfound = Return\tUNAVAIL=continue ]dns \r\n",
-         "hosts: files [notfound=Return UNAVAIL=continue] dns\n"},
-        {"hosts:\vfiles\vdns\f\n", "hosts: files dns\n"},  // any blank the C library takes
+        {"passwd: dns  [!SUCCESS=return] files\nhosts: dns[!SUCCESS=return]files\n"
+         "group: files\t[ notfound = Return\tUNAVAIL=continue ]dns \r\nshadow:\vfiles\vdns\f\n",
+         "passwd: dns [!SUCCESS=return] files\ngroup: files [notfound=Return UNAVAIL=continue] "
+         "dns\n"
+         "shadow: files dns\nhosts: dns [!SUCCESS=return] files\n"},
         // Criteria the C library refuses make it refuse the whole file: the line stays as it is.
         {"hosts: files [a b] dns\npasswd: files\n", "hosts: files [a b] dns\npasswd: files\n"},
         {"netgroup: nis [NOTFOUND=return\n", "netgroup: nis [NOTFOUND=return\n"},
