@@ -92,16 +92,14 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     std::istringstream in(input);
     in >> configuration;
     fuzz::Check(!in.bad(), "reading broke the stream");
-    std::string const written = fuzz::CheckRoundTrip(
-        configuration, NSSConfiguration(),
-        [](NSSConfiguration const& a, NSSConfiguration const& b) {
-            return a.databases() == b.databases();
-        },
-        input);
+    std::string const written =
+        fuzz::CheckRoundTrip(configuration, NSSConfiguration(),
+                             [](NSSConfiguration const& a, NSSConfiguration const& b) {
+                                 return a.databases() == b.databases();
+                             });
     // The model reads a last line without a line feed; so does this comparison.
     std::string const terminated = input.empty() || input.back() == '\n' ? input : input + "\n";
     fuzz::Check(AsTheCLibraryReads(terminated) == AsTheCLibraryReads(written),
-                "the C library would read the written form differently\ninput: " +
-                    fuzz::Printable(input) + "\nwritten: " + fuzz::Printable(written));
+                "the C library would read the written form differently");
     return 0;
 }

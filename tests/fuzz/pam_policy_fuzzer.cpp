@@ -114,15 +114,14 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     PAMEntry entry;
     std::istringstream entryIn(input), in(input);
     if (!Refused(entry, entryIn, " Control Entry ", [](PAMEntry const&) { return true; })) {
-        fuzz::CheckRoundTrip(entry, PAMEntry(), SameEntry, input);
+        fuzz::CheckRoundTrip(entry, PAMEntry(), SameEntry);
     }
     PAMPolicy policy("fuzz");
     auto empty = [](PAMPolicy const& p) { return p.stacks().empty(); };
     if (Refused(policy, in, " Facility Control Entry ", empty)) return 0;
     fuzz::Check(!in.fail(), "an accepted read failed the stream");
-    std::string const written = fuzz::CheckRoundTrip(policy, PAMPolicy("fuzz"), SamePolicy, input);
+    std::string const written = fuzz::CheckRoundTrip(policy, PAMPolicy("fuzz"), SamePolicy);
     fuzz::Check(AsThePAMLibraryReads(input) == AsThePAMLibraryReads(written),
-                "the PAM library would read the written form differently\ninput: " +
-                    fuzz::Printable(input) + "\nwritten: " + fuzz::Printable(written));
+                "the PAM library would read the written form differently");
     return 0;
 }
