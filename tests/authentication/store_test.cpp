@@ -3,7 +3,6 @@
 #include <authentication/exceptions.h>
 #include <authentication/no_remote_authentication_store.h>
 
-#include <algorithm>
 #include <stdexcept>
 #include <typeinfo>
 
@@ -81,8 +80,6 @@ TEST_F(StoreTest, RegistryAndTheNoneStore) {
     std::auto_ptr<AuthenticationStore> none = Factory().CreateInstance("None");
     ASSERT_EQ(typeid(NoRemoteAuthenticationStore), typeid(*none));
     EXPECT_EQ("None", none->GetDisplayName());
-    std::unique_ptr<StoreConfiguration> configuration(none->GetStoreConfiguration());
-    EXPECT_EQ(typeid(NoRemoteAuthenticationStoreConfiguration), typeid(*configuration));
     EXPECT_EQ(Named(typeid(std::runtime_error), "Attempted to disable None Store"), WhatThrown([&] {
                   dynamic_cast<NoRemoteAuthenticationStore&>(*none).MakeInactive();
               }));
