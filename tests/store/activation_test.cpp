@@ -216,7 +216,6 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
         "account\t[success=1 new_authtok_reqd=done default=ignore]\t@ no2\n"
         "account\trequisite\t\t\tpam_deny.so\naccount\trequired\t\t\tpam_permit.so\n"
         "session\toptional\t@ s\n",
-        "AUTH Sufficient @ no3\nauth [default=die] @ no4\nAccount Optional @ a\n",
         // A jump over the place of the provider's entry still lands where it did.
         "auth [success=2 default=ignore] @ ok\nauth optional /lib/security/$ISA/pam_access.so\n"
         "auth requisite pam_deny.so\nauth required pam_permit.so\n",
