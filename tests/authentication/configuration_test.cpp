@@ -19,9 +19,8 @@ std::string const dir = "/etc/ostrel/tslauth";
 std::string const file = dir + "/test.conf";
 
 std::string Parsed(std::string const& line, int number) {
-    std::string error;
     std::pair<std::string, std::string> entry;
-    error = WhatThrown([&] { entry = GetKeyValuePair(line, number); });
+    std::string const error = WhatThrown([&] { entry = GetKeyValuePair(line, number); });
     return error == "(returned)" ? "[" + entry.first + "][" + entry.second + "]" : error;
 }
 
@@ -96,9 +95,7 @@ TEST_F(ConfigurationTest, LoadAndLookUp) {
 TEST_F(ConfigurationTest, WriteBytesAndPermissionBits) {
     WriteFile(file, "b=2\na = ' 1 '\n", 0640);
     Configuration c(file);
-    c.insert({"c", ""});
-    c.insert({"d", "\"quoted\""});
-    c.insert({"e", "x = y"});
+    c.insert({{"c", ""}, {"d", "\"quoted\""}, {"e", "x = y"}});
     c.Write();
     EXPECT_EQ("a = \" 1 \"\nb = \"2\"\nc = \"\"\nd = \"\"quoted\"\"\ne = \"x = y\"\n",
               ReadFile(file));
