@@ -2,9 +2,7 @@
 #include <authentication/configuration.h>
 #include <authentication/exceptions.h>
 #include <authentication/no_remote_authentication_store.h>
-#include <sys/stat.h>
 
-#include <algorithm>
 #include <stdexcept>
 #include <typeinfo>
 
@@ -30,8 +28,7 @@ AuthenticationStoreFactory& Factory() {
     return *Singleton<AuthenticationStoreFactory>::_instance;
 }
 
-// A store registered by these tests, to watch what the None store does with the store it
-// replaces.
+// Watches what the None store does with the store it replaces.
 struct Observed {
     int inactivations = 0;
     std::string fileDuringInactivation;
@@ -75,18 +72,14 @@ protected:
 }  // namespace
 
 TEST_F(StoreTest, RegistryAndTheNoneStore) {
-    std::vector<std::string> names = Factory().GetRegisteredStores();
     EXPECT_EQ((std::vector<std::string>{"Active Directory", "None", "test-local", "test-remote"}),
-              names);
+              Factory().GetRegisteredStores());
     EXPECT_EQ(nullptr, Factory().CreateInstance("none").get());
     // The first registration of a name stays.
     Factory().RegisterType("None", &Constructor<LocalOnlyStore>);
     std::auto_ptr<AuthenticationStore> none = Factory().CreateInstance("None");
-    ASSERT_NE(nullptr, none.get());
-    EXPECT_EQ(typeid(NoRemoteAuthenticationStore), typeid(*none));
+    ASSERT_EQ(typeid(NoRemoteAuthenticationStore), typeid(*none));
     EXPECT_EQ("None", none->GetDisplayName());
-    std::unique_ptr<StoreConfiguration> configuration(none->GetStoreConfiguration());
-    EXPECT_EQ(typeid(NoRemoteAuthenticationStoreConfiguration), typeid(*configuration));
     EXPECT_EQ(Named(typeid(std::runtime_error), "Attempted to disable None Store"), WhatThrown([&] {
                   dynamic_cast<NoRemoteAuthenticationStore&>(*none).MakeInactive();
               }));
@@ -114,26 +107,21 @@ TEST_F(StoreTest, RegistryAndTheNoneStore) {
 TEST_F(StoreTest, ActivatingNoneWhenAlreadyActiveWritesNothing) {
     sandbox::MountTmpfs("/etc/ostrel/tslauth", 1 << 20);
     WriteFile(kConf, "remote-authentication-store=None\nextra = 1\n", 0640);
-    struct stat before, after;
-    ASSERT_EQ(0, stat(kConf.c_str(), &before));
     sandbox::RemountReadOnly("/etc/ostrel/tslauth");  // any attempt to write would fail
     EXPECT_EQ("(returned)", MakeNoneActive());
-    ASSERT_EQ(0, stat(kConf.c_str(), &after));
-    EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(0, observed.inactivations);
 }
 
-// None is recorded first, then the previous store is made inactive; its failure reaches the
-// caller and the record goes back byte for byte. A previous store that cannot be made
-// inactive leaves None recorded.
+// None is recorded, then the previous store made inactive: its failure puts the record back;
+// a previous store that cannot be made inactive leaves None recorded.
 TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
     WriteFile(kConf, "remote-authentication-store = test-remote\nz = 1\n", 0644);
     EXPECT_EQ("(returned)", MakeNoneActive());
     std::string const none = "remote-authentication-store = \"None\"\n";
-    EXPECT_EQ(none + "z = \"1\"\n", ReadFile(kConf));
     EXPECT_EQ(0644u, sandbox::FileMode(kConf));
     EXPECT_EQ(1, observed.inactivations);
     EXPECT_EQ(none + "z = \"1\"\n", observed.fileDuringInactivation);
+    EXPECT_EQ(observed.fileDuringInactivation, ReadFile(kConf));
 
     std::string const invalid = "The specified store 'test-remote' is invalid";
     struct {

@@ -1,87 +1,83 @@
-// The configuration files' reader and writer on arbitrary input, through a real file on a
-// private tmpfs. An input that starts with byte 1 is a map to write; any other is a file's
-// content to load.
-// - Loading: a file either loads or is refused with one of the two line-numbered messages;
-//   what loads is written back atomically (or refused before the file is touched) and reads
-//   back as the same map, and no temporary file is ever left beside it.
-// - Writing: a map the writer accepts reads back equal; a map it refuses leaves the file byte
-//   for byte as it was, with no temporary file beside it.
+// Configuration files on a private tmpfs: input starting with byte 1 is a map to write, any
+// other a file to load. A file loads or is refused with a line-numbered message; what loads is
+// written stably. A written map reads back equal; a refused one leaves the file; no temporary.
 #include <authentication/configuration.h>
 #include <authentication/exceptions.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <string>
+#include <regex>
 
 #include "fuzz_support.h"
 
 using ostrel::authentication::Configuration;
 using ostrel::authentication::ConfigurationError;
+typedef std::map<std::string, std::string> Map;
 
 namespace {
 
-std::string const kBefore = "previous = \"content\"\n";
+std::regex const kLineError(
+    "Error parsing configuration (on line [0-9]+: no delimiter found|at line [0-9]+: invalid "
+    "quoting)");
 
-bool IsLineError(std::string const& message) {
-    for (char const* prefix :
-         {"Error parsing configuration on line ", "Error parsing configuration at line "}) {
-        std::string const start(prefix);
-        if (message.compare(0, start.size(), start) != 0) continue;
-        std::string::size_type digits = message.find_first_not_of("0123456789", start.size());
-        if (digits == start.size() || digits == std::string::npos) return false;
-        std::string const rest = message.substr(digits);
-        return rest == ": no delimiter found" || rest == ": invalid quoting";
-    }
-    return false;
-}
-
-void Load(std::string const& input, std::string const& path) {
-    fuzz::WriteFile(path, input);
-    std::unique_ptr<Configuration> loaded;
+// Writes, checking the contract; returns whether the write was accepted.
+bool CheckedWrite(Configuration const& configuration, std::string const& path,
+                  std::string const& before) {
+    std::vector<std::string> const listing = sandbox::ListDirectory(sandbox::ScratchDirectory());
+    bool accepted = true;
     try {
-        loaded.reset(new Configuration(path));
+        configuration.Write();
     } catch (ConfigurationError const& e) {
-        fuzz::Check(IsLineError(e.what()), std::string("unexpected message: ") + e.what());
-        return;
+        std::string const prefix = "Unable to write configuration '" + path + "': ";
+        fuzz::Check(std::string(e.what()).rfind(prefix, 0) == 0, e.what());
+        fuzz::Check(sandbox::ReadFile(path) == before, "a refused write changed the file");
+        accepted = false;
     }
-    std::string written;
-    if (!fuzz::CheckedWrite(*loaded, path, input, written)) return;
-    Configuration const again(path);
-    again.Write();
-    fuzz::Check(fuzz::ReadFile(path) == written, "the written form is not stable");
-}
-
-void Write(std::uint8_t const* data, std::size_t size, std::string const& path) {
-    FuzzedDataProvider provider(data, size);
-    fuzz::WriteFile(path, kBefore);
-    Configuration configuration(path);
-    configuration.clear();
-    int const entries = provider.ConsumeIntegralInRange(0, 8);
-    for (int i = 0; i < entries; ++i) {
-        std::string key = provider.ConsumeRandomLengthString(64);
-        std::string value = provider.ConsumeRandomLengthString(256);
-        configuration.insert(std::make_pair(key, value));
-    }
-    std::string written;
-    fuzz::CheckedWrite(configuration, path, kBefore, written);
+    fuzz::Check(sandbox::ListDirectory(sandbox::ScratchDirectory()) == listing,
+                "a write left a file");
+    fuzz::Check(!accepted || static_cast<Map const&>(Configuration(path)) ==
+                                 static_cast<Map const&>(configuration),
+                "the written file reads back differently");
+    return accepted;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::EnterScratch();
+    sandbox::EnterSandbox();  // its scratch tmpfs holds the file; a failing file helper aborts
+    sandbox::SetFailureHandler([](std::string const& what) { fuzz::Fail(what); });
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
-    std::string const path = fuzz::ScratchDirectory() + "/fuzz.conf";
+    std::string const path = sandbox::ScratchDirectory() + "/fuzz.conf";
     if (size > 0 && data[0] == 1) {
-        Write(data + 1, size - 1, path);
-    } else {
-        Load(std::string(reinterpret_cast<char const*>(data), size), path);
+        std::string const before = "previous = \"content\"\n";
+        FuzzedDataProvider provider(data + 1, size - 1);
+        sandbox::WriteFile(path, before);
+        Configuration configuration(path);
+        configuration.clear();
+        for (int i = provider.ConsumeIntegralInRange(0, 8); i > 0; --i) {
+            std::string const key = provider.ConsumeRandomLengthString(64);
+            configuration.insert(std::make_pair(key, provider.ConsumeRandomLengthString(256)));
+        }
+        CheckedWrite(configuration, path, before);
+        return 0;
     }
+    std::string const input(reinterpret_cast<char const*>(data), size);
+    sandbox::WriteFile(path, input);
+    std::unique_ptr<Configuration> loaded;
+    try {
+        loaded.reset(new Configuration(path));
+    } catch (ConfigurationError const& e) {
+        fuzz::Check(std::regex_match(e.what(), kLineError), std::string("unexpected: ") + e.what());
+        return 0;
+    }
+    if (!CheckedWrite(*loaded, path, input)) return 0;
+    std::string const written = sandbox::ReadFile(path);
+    Configuration(path).Write();
+    fuzz::Check(sandbox::ReadFile(path) == written, "the written form is not stable");
     return 0;
 }

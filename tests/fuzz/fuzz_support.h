@@ -1,43 +1,42 @@
 #ifndef TESTS_FUZZ_FUZZ_SUPPORT_H
 #define TESTS_FUZZ_FUZZ_SUPPORT_H
-
-// Shared by the libFuzzer targets: a failed property stops the run (libFuzzer keeps the input
-// as a crash), and targets that write files do so in the tests' private host.
-
-#include <authentication/configuration.h>
-
+// Shared by the libFuzzer targets: a failed property aborts; libFuzzer keeps the input.
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "private_host.h"
 
 namespace fuzz {
 
-// Prints the property that failed and aborts.
-[[noreturn]] void Fail(std::string const& what);
+[[noreturn]] inline void Fail(std::string const& what) {
+    std::fprintf(stderr, "fuzz property failed: %s\n", what.c_str());
+    std::abort();
+}
 
 inline void Check(bool condition, std::string const& what) {
     if (!condition) Fail(what);
 }
 
-// Enters the sandbox (private_host.h), whose scratch tmpfs holds what the targets write; a
-// failing file helper then aborts. Call from LLVMFuzzerInitialize, while the process has a
-// single thread.
-void EnterScratch();
-using sandbox::ListDirectory;
-using sandbox::ReadFile;
-using sandbox::ScratchDirectory;
-using sandbox::WriteFile;
+template <class Model>
+std::string Write(Model const& model) {
+    std::ostringstream out;
+    out << model;
+    Check(out.good(), "writing to a string stream failed");
+    return out.str();
+}
 
-// The input as a string, with its bytes shown readably for failure messages.
-std::string Printable(std::string const& bytes);
-
-// Writes a configuration bound to `path`, a file of the scratch directory whose bytes are
-// `before`, and checks Write's contract: a refusal names the file and leaves it and its
-// directory as they were; an accepted write leaves no temporary file and reads back as an
-// equal map. Returns whether the write was accepted; `written` then holds the new bytes.
-// (libFuzzer keeps the input that failed.)
-bool CheckedWrite(ostrel::authentication::Configuration const& configuration,
-                  std::string const& path, std::string const& before, std::string& written);
+// What was read is written in a form that reads back `same` and is written again identically.
+template <class Model, class Same>
+std::string CheckRoundTrip(Model const& model, Model again, Same same) {
+    std::string const written = Write(model);
+    std::istringstream back(written);
+    back >> again;
+    Check(!back.fail() && same(model, again), "the written form reads back differently");
+    Check(Write(again) == written, "the written form is not stable");
+    return written;
+}
 
 }  // namespace fuzz
 

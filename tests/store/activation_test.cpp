@@ -2,6 +2,9 @@
 #include <authentication/no_remote_authentication_store.h>
 #include <systemconfiguration/pam_policy.h>
 
+#include <regex>
+#include <sstream>
+
 #include "store_fixture.h"
 #ifdef TSLAUTH_TEST_PAM
 #include "pam_judge.h"
@@ -15,9 +18,7 @@ namespace {
 
 std::string const kPAM = "/etc/pam.d/system-auth-generic";
 std::string const kConf = "/etc/ostrel/tslauth/authentication.conf";
-std::string const kOwn =
-    "sufficient\t/lib/security/$ISA/pam_scripted.so\ttry_first_pass unknown_ok \n";
-std::string const kHeader = "#%PAM-1.0\n\n";
+std::string const kActive = "remote-authentication-store = \"Active Directory\"\n";
 std::string const kRemoved =
     "6 Update PAM Config: Removing existing PAM entry: /lib/security/$ISA/pam_zodad.so";
 
@@ -25,24 +26,39 @@ std::string const kRedHatStyle =
     "#%PAM-1.0\n"
     "# This file is auto-generated.\n"
     "auth        required      /lib/security/$ISA/pam_env.so\n"
-    "auth        required      /lib/security/$ISA/pam_access.so\n"
+    "auth        optional      /lib/security/$ISA/pam_access.so\n"
     "auth        sufficient    /lib/security/$ISA/pam_unix.so likeauth nullok\n"
     "auth        required      /lib/security/$ISA/pam_deny.so\n"
     "\n"
     "account     required      /lib/security/$ISA/pam_unix.so\n"
     "password    [success=1 default=ignore]  pam_unix.so obscure sha512\n"
     "session     required      /lib/security/$ISA/pam_limits.so\n";
-
-std::string const kRedHatAuth =
+// Activated, in the form Version reads.
+std::string const kRedHatActive =
+    "#%PAM-1.0\n\naccount\trequired\t/lib/security/$ISA/pam_unix.so\t\n+account@\n\n"
     "auth\trequired\t/lib/security/$ISA/pam_env.so\t\n"
-    "auth\trequired\t/lib/security/$ISA/pam_access.so\t\n";
-std::string const kRedHatRest =
+    "auth\toptional\t/lib/security/$ISA/pam_access.so\t\n+auth@\n"
     "auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok \n"
     "auth\trequired\t/lib/security/$ISA/pam_deny.so\t\n\n"
     "password\t[success=1 default=ignore]\tpam_unix.so\tobscure sha512 \n\n"
     "session\trequired\t/lib/security/$ISA/pam_limits.so\t\n\n";
-std::string const kRedHatAccount = "account\trequired\t/lib/security/$ISA/pam_unix.so\t\n";
-std::string const kRedHatCanonical = kHeader + kRedHatAccount + "\n" + kRedHatAuth + kRedHatRest;
+
+// The activated or deactivated file: "+" marks lines only activation writes, "@" our entry.
+std::string Version(std::string const& marked, bool active) {
+    std::string file;
+    std::istringstream lines(marked);
+    for (std::string line; std::getline(lines, line);) {
+        if (line[0] != '+') {
+            file += line + "\n";
+        } else if (active) {
+            file += line.substr(1, line.find('@') - 1) +
+                    (line.back() == '@' ? "\tsufficient\t/lib/security/$ISA/pam_scripted.so\t"
+                                          "try_first_pass unknown_ok \n"
+                                        : "\n");
+        }
+    }
+    return file;
+}
 
 class ActivationTest : public StoreTest {
 protected:
@@ -51,178 +67,144 @@ protected:
         WriteFile(kConf, "remote-authentication-store = None\n", 0644);
     }
 
-    // What is in pam.d and the store's configuration file, to compare before and after.
-    std::string Files() {
+    // The files of pam.d and the store's directory but provider.conf: names, modes and bytes.
+    static std::string Files() {
         std::string all;
-        for (std::string const& name : sandbox::ListDirectory("/etc/pam.d")) {
-            all += name + ":" + ReadFile("/etc/pam.d/" + name) + "\n";
+        for (std::string const directory : {"/etc/pam.d/", "/etc/ostrel/tslauth/"}) {
+            for (std::string const& name : sandbox::ListDirectory(directory)) {
+                if (name == "provider.conf") continue;
+                all += Describe(directory + name, sandbox::FileMode(directory + name),
+                                ReadFile(directory + name));
+            }
         }
-        return all + "conf:" + ReadFile(kConf);
+        return all;
+    }
+    static std::string Describe(std::string const& path, unsigned mode, std::string const& bytes) {
+        return path + " " + std::to_string(mode) + ":\n" + bytes;
     }
 };
 
 }  // namespace
 
-// The exact bytes activation writes: the entry after pam_access, else after the leading
-// required/requisite entries (so that pam_env, pam_faildelay and a lockout's pre-check still
-// run for domain users); an account block of its own when the file has none; the replaced
-// module's first entry out, logged; an equal entry anywhere kept. Activating again changes
-// nothing; deactivation writes the canonical file without the entry, modes kept.
+// The entry after pam_access, else after the leading required/requisite entries (they must
+// run for domain users too); the replaced module out, logged; an equal entry kept.
 TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
     struct {
         char const* name;
-        std::string file, active, inactive;
-        std::vector<std::string> log;
+        std::string file, marked;  // marked: see Version
     } const rows[] = {
-        {"Red Hat style",
-         kRedHatStyle,
-         kHeader + kRedHatAccount + "account\t" + kOwn + "\n" + kRedHatAuth + "auth\t" + kOwn +
-             kRedHatRest,
-         kRedHatCanonical,
-         {}},
+        {"Red Hat style", kRedHatStyle, kRedHatActive},
+        // Deactivation takes the next replaced entry too; the account block stays, empty.
         {"replaced module, no account block",
          "auth sufficient /lib/security/$ISA/pam_zodad.so old\nauth required pam_unix.so\n"
          "auth sufficient /lib/security/$ISA/pam_zodad.so second\n",
-         kHeader + "account\t" + kOwn + "\nauth\trequired\tpam_unix.so\t\nauth\t" + kOwn +
-             "auth\tsufficient\t/lib/security/$ISA/pam_zodad.so\tsecond \n\n",
-         // The next replaced entry goes too; the account block stays, empty.
-         kHeader + "\nauth\trequired\tpam_unix.so\t\n\n",
-         {kRemoved}},
+         "#%PAM-1.0\n\n+account@\n\nauth\trequired\tpam_unix.so\t\n+auth@\n"
+         "+auth\tsufficient\t/lib/security/$ISA/pam_zodad.so\tsecond \n\n"},
         {"equal entry elsewhere",
          "auth required pam_env.so\n"
          "auth sufficient /lib/security/$ISA/pam_scripted.so try_first_pass unknown_ok\n"
          "account sufficient /lib/security/$ISA/pam_scripted.so try_first_pass\n",
-         kHeader + "account\t" + kOwn +
-             "account\tsufficient\t/lib/security/$ISA/pam_scripted.so\ttry_first_pass \n\n"
-             "auth\trequired\tpam_env.so\t\nauth\t" +
-             kOwn + "\n",
-         kHeader + "\nauth\trequired\tpam_env.so\t\n\n",
-         {}},
+         "#%PAM-1.0\n\n+account@\n"
+         "+account\tsufficient\t/lib/security/$ISA/pam_scripted.so\ttry_first_pass \n\n"
+         "auth\trequired\tpam_env.so\t\n+auth@\n\n"},
         {"Debian common-auth",
          "auth [success=1 default=ignore] pam_unix.so nullok\n"
          "auth requisite pam_deny.so\nauth required pam_permit.so\n",
-         kHeader + "account\t" + kOwn + "\nauth\t" + kOwn +
-             "auth\t[success=1 default=ignore]\tpam_unix.so\tnullok \n"
-             "auth\trequisite\tpam_deny.so\t\nauth\trequired\tpam_permit.so\t\n\n",
-         kHeader + "\nauth\t[success=1 default=ignore]\tpam_unix.so\tnullok \n"
-                   "auth\trequisite\tpam_deny.so\t\nauth\trequired\tpam_permit.so\t\n\n",
-         {}},
+         "#%PAM-1.0\n\n+account@\n\n+auth@\nauth\t[success=1 default=ignore]\tpam_unix.so\tnullok "
+         "\n"
+         "auth\trequisite\tpam_deny.so\t\nauth\trequired\tpam_permit.so\t\n\n"},
         {"RHEL system-auth",
          "auth required pam_env.so\nauth required pam_faildelay.so delay=2000000\n"
          "auth required pam_faillock.so preauth\nauth sufficient pam_unix.so nullok\n",
-         kHeader + "account\t" + kOwn +
-             "\nauth\trequired\tpam_env.so\t\nauth\trequired\tpam_faildelay.so\tdelay=2000000 \n"
-             "auth\trequired\tpam_faillock.so\tpreauth \nauth\t" +
-             kOwn + "auth\tsufficient\tpam_unix.so\tnullok \n\n",
-         kHeader + "\nauth\trequired\tpam_env.so\t\nauth\trequired\tpam_faildelay.so\t"
-                   "delay=2000000 \nauth\trequired\tpam_faillock.so\tpreauth \n"
-                   "auth\tsufficient\tpam_unix.so\tnullok \n\n",
-         {}},
+         "#%PAM-1.0\n\n+account@\n\nauth\trequired\tpam_env.so\t\n"
+         "auth\trequired\tpam_faildelay.so\tdelay=2000000 \n"
+         "auth\trequired\tpam_faillock.so\tpreauth \n+auth@\nauth\tsufficient\tpam_unix.so\tnullok "
+         "\n\n"},
     };
     for (auto const& row : rows) {
         SCOPED_TRACE(row.name);
         WriteFile(kPAM, row.file, 0640);
         WriteFile(kConf, "remote-authentication-store = None\n", 0644);
         sandbox::ClearCapturedLog();
+        bool const replaced = row.file.find("zodad") != std::string::npos;
+        std::vector<std::string> const log =
+            replaced ? std::vector<std::string>{kRemoved} : std::vector<std::string>{};
         ActiveDirectoryStore store(60);
         store.MakeActive();
-        EXPECT_EQ(row.active, ReadFile(kPAM));
-        EXPECT_EQ(0640u, sandbox::FileMode(kPAM));
-        EXPECT_EQ("remote-authentication-store = \"Active Directory\"\n", ReadFile(kConf));
+        if (!replaced) store.MakeActive();  // else the next replaced entry would go
         EXPECT_TRUE(store.IsActive());
-        EXPECT_EQ(row.log, Log());
-        if (row.log.empty()) {  // else the next replaced entry would go
-            store.MakeActive();
-            EXPECT_EQ(row.active, ReadFile(kPAM));
-        }
-
+        EXPECT_EQ(Describe(kPAM, 0640, Version(row.marked, true)) + Describe(kConf, 0644, kActive),
+                  Files());
+        EXPECT_EQ(log, Log());
         sandbox::ClearCapturedLog();
         store.MakeInactive();
-        EXPECT_EQ(row.inactive, ReadFile(kPAM));
-        EXPECT_EQ(0640u, sandbox::FileMode(kPAM));
-        EXPECT_EQ("remote-authentication-store = \"Active Directory\"\n", ReadFile(kConf));
-        EXPECT_EQ(row.log, Log());
-        // No temporary file is left anywhere.
-        EXPECT_EQ((std::vector<std::string>{"authentication.conf", "provider.conf"}),
-                  sandbox::ListDirectory("/etc/ostrel/tslauth"));
-        EXPECT_EQ(std::vector<std::string>{"system-auth-generic"},
-                  sandbox::ListDirectory("/etc/pam.d"));
+        EXPECT_EQ(Describe(kPAM, 0640, Version(row.marked, false)) + Describe(kConf, 0644, kActive),
+                  Files());
+        EXPECT_EQ(log, Log());
     }
 
-    // Deactivation removes the provider's module however an administrator changed it, and
-    // leaves a file without it alone.
+    // Deactivation removes the module however it was changed, and leaves a file without it.
     ActiveDirectoryStore store(60);
     WriteFile(kPAM,
               "auth [success=done default=ignore] /lib/security/$ISA/pam_scripted.so "
               "cached_login\naccount required pam_scripted.so\nauth required pam_deny.so\n");
     store.MakeInactive();
-    EXPECT_EQ(kHeader + "\nauth\trequired\tpam_deny.so\t\n\n", ReadFile(kPAM));
+    EXPECT_EQ("#%PAM-1.0\n\n\nauth\trequired\tpam_deny.so\t\n\n", ReadFile(kPAM));
     WriteFile(kPAM, "# only a comment\nsession required pam_limits.so\n");
     store.MakeInactive();
     EXPECT_EQ("# only a comment\nsession required pam_limits.so\n", ReadFile(kPAM));
 
     // Switching to None deactivates, also over a provider module left in the file.
     WriteFile(kPAM, kRedHatStyle + "auth sufficient pam_scripted.so\n");
-    NoRemoteAuthenticationStore none;
-    none.MakeActive();
+    NoRemoteAuthenticationStore().MakeActive();
     EXPECT_EQ("remote-authentication-store = \"None\"\n", ReadFile(kConf));
-    EXPECT_EQ(kRedHatCanonical, ReadFile(kPAM));
+    EXPECT_EQ(Version(kRedHatActive, false), ReadFile(kPAM));
     EXPECT_FALSE(store.IsActive());
 }
 
+// Each failure leaves every file as it was (the PAM file is put back when the record fails).
 TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     ActiveDirectoryStore store(60);
-    // No PAM file, a file the model rejects, a statement cut short after its control (an
-    // entry without module cannot be written back): named by file and line, nothing written.
-    std::string const missing = Named(
-        typeid(IOError), "Cannot open '/etc/pam.d/system-auth-generic': No such file or directory");
-    std::string const refused =
-        Named(typeid(SystemConfiguration::InvalidControlException),
-              "/etc/pam.d/system-auth-generic, line 3: Invalid Control: requird");
-    std::string const cut =
-        Named(typeid(SystemConfiguration::InvalidEntryException),
-              "/etc/pam.d/system-auth-generic, line 2: Invalid Entry: the module is empty");
+    std::string const none = "remote-authentication-store = None\n";
     struct {
-        char const* file;  // nullptr: none
+        std::string file, conf;  // "-": none
         std::string error;
     } const rows[] = {
-        {nullptr, missing},
-        {"auth required pam_env.so\n# a comment\nauth requird pam_unix.so\n", refused},
-        {"auth required pam_env.so\nauth required", cut},
+        {"-", none,
+         Named(typeid(IOError), "Cannot open '" + kPAM + "': No such file or directory")},
+        {"auth required pam_env.so\n# a comment\nauth requird pam_unix.so\n", none,
+         Named(typeid(SystemConfiguration::InvalidControlException),
+               kPAM + ", line 3: Invalid Control: requird")},
+        {"auth required pam_env.so\nauth required", none,
+         Named(typeid(SystemConfiguration::InvalidEntryException),
+               kPAM + ", line 2: Invalid Entry: the module is empty")},
+        {kRedHatStyle, "-",
+         Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory")},
+        {kRedHatStyle, "other = x\n",
+         Named(typeid(InvalidKeyException),
+               "The specified key 'remote-authentication-store' was not found in this "
+               "configuration")},
     };
     for (auto const& row : rows) {
-        if (row.file != nullptr) WriteFile(kPAM, row.file);
+        ::unlink(kConf.c_str());
+        if (row.file != "-") WriteFile(kPAM, row.file);
+        if (row.conf != "-") WriteFile(kConf, row.conf);
         std::string const before = Files();
         EXPECT_EQ(row.error, WhatThrown([&] { store.MakeActive(); }));
-        EXPECT_EQ(row.error, WhatThrown([&] { store.MakeInactive(); }));
+        EXPECT_EQ(row.error,
+                  row.conf == none ? WhatThrown([&] { store.MakeInactive(); }) : row.error);
         EXPECT_EQ(before, Files());
     }
-    EXPECT_EQ(cut, WhatThrown([&] { ActiveDirectoryStore::CurrentPolicy(); }));
-
-    // Without authentication.conf, activation stops before the PAM edit; without the key the
-    // record cannot be made and the PAM file goes back byte for byte.
-    WriteFile(kPAM, kRedHatStyle);
-    ::unlink(kConf.c_str());
-    EXPECT_EQ(Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory"),
-              WhatThrown([&] { store.MakeActive(); }));
-    EXPECT_EQ(kRedHatStyle, ReadFile(kPAM));
-    WriteFile(kConf, "other = x\n");
-    EXPECT_EQ(Named(typeid(InvalidKeyException),
-                    "The specified key 'remote-authentication-store' was not found in this "
-                    "configuration"),
-              WhatThrown([&] { store.MakeActive(); }));
-    EXPECT_EQ(kRedHatStyle, ReadFile(kPAM));
-    EXPECT_EQ("other = x\n", ReadFile(kConf));
+    WriteFile(kPAM, rows[2].file);
+    EXPECT_EQ(rows[2].error, WhatThrown([&] { ActiveDirectoryStore::CurrentPolicy(); }));
 }
 
-// Activation and deactivation judged by the machine's PAM library: the provider's module is
-// not installed where the PAM library looks, so an activated file must make the library do
-// exactly what the original did, and so must the file deactivated again.
+// The provider's module is not where the PAM library looks: activated and deactivated files
+// must make it do exactly what the original did.
 #ifdef TSLAUTH_TEST_PAM
 TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
     std::string const recorder = pam_judge::Recorder();
-    // "@" stands for the recorder; pam_access under the store's directory is where the
-    // provider's entry goes.
+    // "@" stands for the recorder.
     char const* const files[] = {
         "#%PAM-1.0\nauth        required      @ env\n"
         "auth        optional      /lib/security/$ISA/pam_access.so\n"
@@ -234,32 +216,32 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
         "account\t[success=1 new_authtok_reqd=done default=ignore]\t@ no2\n"
         "account\trequisite\t\t\tpam_deny.so\naccount\trequired\t\t\tpam_permit.so\n"
         "session\toptional\t@ s\n",
-        "AUTH Sufficient @ no3\nauth [default=die] @ no4\nAccount Optional @ a\n",
         // A jump over the place of the provider's entry still lands where it did.
         "auth [success=2 default=ignore] @ ok\nauth optional /lib/security/$ISA/pam_access.so\n"
         "auth requisite pam_deny.so\nauth required pam_permit.so\n",
+        // Continued brackets, a glued control, "#" anywhere, bracketed arguments, case.
+        "auth [success=ok \\\n  default=ignore] @ no1\nauth [success=1 default=ignore]@ x\n"
+        "auth required @ no2\nauth required @ e\n-auth optional @ q\n"
+        "session required @ s # [1] more\naccount required @ [two  spaces] [tab\there] f#g\n",
+        "AUTH Optional @ u\nauth REQUISITE @ no3\nauth required @ never\naccount Sufficient @ a\n",
     };
     for (std::string file : files) {
-        for (auto at = file.find('@'); at != std::string::npos;
-             at = file.find('@', at + recorder.size())) {
-            file.replace(at, 1, recorder);
-        }
+        file = std::regex_replace(file, std::regex("@"), recorder);
         sandbox::WriteFile(kPAM, file, 0640);
         std::string const original =
             pam_judge::Run(sandbox::ScratchDirectory() + "/original", file);
         EXPECT_NE(std::string::npos, original.find('|')) << "nothing ran: " << file;
         ActiveDirectoryStore store(60);
-        store.MakeActive();
-        std::string const active = sandbox::ReadFile(kPAM);
-        EXPECT_NE(std::string::npos, active.find("pam_scripted.so")) << active;
-        EXPECT_EQ(original, pam_judge::Run(sandbox::ScratchDirectory() + "/active", active))
-            << file << "--\n"
-            << active;
-        store.MakeInactive();
-        std::string const inactive = sandbox::ReadFile(kPAM);
-        EXPECT_EQ(original, pam_judge::Run(sandbox::ScratchDirectory() + "/inactive", inactive))
-            << file << "--\n"
-            << inactive;
+        for (bool const active : {true, false}) {
+            active ? store.MakeActive() : store.MakeInactive();
+            std::string const edited = sandbox::ReadFile(kPAM);
+            EXPECT_EQ(active, edited.find("pam_scripted.so") != std::string::npos) << edited;
+            EXPECT_EQ(
+                original,
+                pam_judge::Run(sandbox::ScratchDirectory() + "/" + std::to_string(active), edited))
+                << file << "--\n"
+                << edited;
+        }
     }
 }
 

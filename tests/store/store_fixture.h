@@ -33,8 +33,7 @@ protected:
         script.reset(new test_plugins::ProviderScript());
     }
 
-    // Every worker a test started has finished before the next test begins: once its hangs
-    // are released, a worker lets go of the provider last, so the plug-in is unloaded then.
+    // Every worker has finished before the next test: released, it lets go of the plug-in last.
     void TearDown() override {
         for (int slot = 1; slot <= 16; ++slot)
             script->Release(static_cast<test_plugins::Slot>(slot));

@@ -1,20 +1,12 @@
-// The PAM and name-service models: exact bytes written, what is read as the system's own
-// libraries read it, what is refused, and files run through the models and back, judged by
-// the machine's own PAM library and C library: the rewritten file must make them do exactly
-// what the original did. (Round trips of arbitrary input are the fuzz targets'.)
+// The PAM and name-service models: exact bytes written, what is read and refused (arbitrary
+// input: the fuzz targets, whose oracles read as the PAM and C libraries do).
 #include <gtest/gtest.h>
-#include <sandbox.h>
 #include <systemconfiguration/systemconfiguration.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <string>
-
-#ifdef TSLAUTH_TEST_PAM
-#include "pam_judge.h"
-#endif
 
 using namespace SystemConfiguration;
 
@@ -34,45 +26,19 @@ Model Read(std::string const& text, Model model = Model("test")) {
     return model;
 }
 
-// The refusal's message, checked to come with the exception of its kind and, for writes,
-// to leave no output.
+// What was written, then the refusal's message, marked when thrown as another class.
 std::string Refusal(std::function<void(std::ostream&)> const& call) {
     std::ostringstream out;
-    auto kind = [&out](std::string const& prefix, std::string const& what) {
-        return out.str() + (what.rfind(prefix, 0) == 0 ? "" : "(not " + prefix + ") ") + what;
-    };
     try {
         call(out);
-    } catch (InvalidControlException const& error) {
-        return kind("Invalid Control: ", error.what());
-    } catch (InvalidFacilityException const& error) {
-        return kind("Invalid Facility: ", error.what());
-    } catch (InvalidEntryException const& error) {
-        return kind("Invalid Entry: ", error.what());
-    } catch (InvalidDatabaseException const& error) {
-        return kind("Invalid Database: ", error.what());
-    } catch (InvalidServiceException const& error) {
-        return kind("Invalid Service: ", error.what());
+    } catch (std::exception const& error) {
+        std::string kind = std::string(error.what()).substr(0, std::string(error.what()).find(':'));
+        kind.erase(std::remove(kind.begin(), kind.end(), ' '), kind.end());
+        bool const own =
+            std::string(typeid(error).name()).find(kind + "Exception") != std::string::npos;
+        return out.str() + (own ? "" : "(not its class) ") + error.what();
     }
     return "(no exception) " + out.str();
-}
-
-// Stricter than PAMEntry equality: bracketed control texts must match too.
-bool SamePolicy(PAMPolicy const& a, PAMPolicy const& b) {
-    if (a.stacks().size() != b.stacks().size()) return false;
-    for (auto x = a.stacks().begin(), y = b.stacks().begin(); x != a.stacks().end(); ++x, ++y) {
-        if (!(x->first == y->first) || !(x->second.Facility() == y->second.Facility()) ||
-            x->second.size() != y->second.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < x->second.size(); ++i) {
-            if (!(x->second[i] == y->second[i] &&
-                  x->second[i].control() == y->second[i].control())) {
-                return false;
-            }
-        }
-    }
-    return true;
 }
 
 PAMEntry Entry(PAMControl const& control, std::string const& module,
@@ -86,12 +52,10 @@ PAMEntry Entry(PAMControl const& control, std::string const& module,
 
 TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
     PAMControl required(std::string("required")), die(std::string("[default=die]"));
-    EXPECT_TRUE(required == PAMControl::Required && std::string(required) == "required");
-    EXPECT_TRUE(die == PAMControl::Complex && std::string(die) == "[default=die]");
-    EXPECT_TRUE(die == std::string("[default=die]") &&
-                !(die == PAMControl(std::string("[default=ok]"))));
-    EXPECT_FALSE(required == std::string("[required]"));
-    EXPECT_TRUE(PAMControl(std::string("[]")) == PAMControl::Complex);
+    EXPECT_TRUE(required == PAMControl::Required && die == PAMControl::Complex &&
+                die == std::string("[default=die]") && !(required == std::string("[required]")) &&
+                !(die == PAMControl(std::string("[default=ok]"))) &&
+                PAMControl(std::string("[]")) == PAMControl::Complex);
     for (std::string bad : {"[", "Required", "", "[default=die"}) {
         EXPECT_EQ("Invalid Control: " + bad, Refusal([&](std::ostream&) { PAMControl{bad}; }));
     }
@@ -99,10 +63,6 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
                   out << std::string(PAMControl(static_cast<PAMControl::Control>(9)));
               }));
     EXPECT_EQ("Invalid Facility: 0", Refusal([](std::ostream& out) { out << PAMFacility(); }));
-    PAMFacility facility;
-    EXPECT_EQ("session", std::string(facility = PAMFacility::Session));
-    std::istringstream in("password");
-    EXPECT_TRUE((in >> facility, facility == PAMFacility::Password));
     // Entries compare by control kind and module; a stack finds modules by their exact text.
     EXPECT_TRUE(Entry(die, "m") == Entry(PAMControl(std::string("[default=ok]")), "m"));
     EXPECT_FALSE(Entry(die, "m") == Entry(PAMControl::Required, "m"));
@@ -115,20 +75,17 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
         "\n\n\n",
         Write(policy));
     EXPECT_EQ(policy[PAMFacility::Auth].end(), policy[PAMFacility::Auth].find("pam_z.so"));
-    PAMPolicy read = Read("-auth sufficient pam_a.so x\n");
-    PAMEntry const& entry = read[PAMFacility::Auth].front();
-    EXPECT_TRUE(entry.moduleMayBeMissing() && PAMEntry(entry).moduleMayBeMissing());
+    EXPECT_TRUE(
+        PAMEntry(Read("-auth sufficient m\n")[PAMFacility::Auth].front()).moduleMayBeMissing());
 }
 
-// The written form of what was read, or the refusal's message. A refusal must leave the
-// policy as it was (here: one session entry) and the stream failed.
+// The written form of what was read, or the refusal, which leaves the policy as it was.
 TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
     std::string const header = "#%PAM-1.0\n\n";
     struct {
         std::string input;
         std::string result;  // written form, or the refusal
     } const cases[] = {
-        {"", header},
         {"#%PAM-1.0\n  # indented\n\n# only comments", header},
         // Without a final line feed the last statement is read and the stream stays good.
         {"session optional pam_a.so b", header + "session\toptional\tpam_a.so\tb \n\n"},
@@ -138,30 +95,29 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
         {"auth", "Invalid Control: "},
         // A backslash at the end of a line continues the statement; comment and blank lines
         // in between are skipped.
-        {"auth optional m.so a \\\n  b\n", header + "auth\toptional\tm.so\ta b \n\n"},
-        {"auth optional \\\n# c\n\n m.so\n", header + "auth\toptional\tm.so\t\n\n"},
+        {"auth optional m.so a \\\n  b\nauth optional \\\n# c\n\n m.so\n",
+         header + "auth\toptional\tm.so\ta b \nauth\toptional\tm.so\t\n\n"},
         {"auth optional m.so a \\", "Invalid Entry: the input ends after a backslash"},
         {"auth optional m.so a\\ # c\n",
          "Invalid Entry: the line of the module 'm.so' would end with a backslash"},
         // Brackets never span a line break; with a backslash they are one control.
         {"auth [success=ok\n  default=ignore] m.so\n", "Invalid Control: [success=ok"},
-        {"auth [success=ok   new_authtok_reqd=ok \\\n\tdefault=ignore] pam_x.so\n",
-         header + "auth\t[success=ok new_authtok_reqd=ok default=ignore]\tpam_x.so\t\n\n"},
-        {"auth [success=1 default=ignore]m.so\nauth required a.so\nauth required b.so\n",
-         header + "auth\t[success=1 default=ignore]\tm.so\t\nauth\trequired\ta.so\t\n"
-                  "auth\trequired\tb.so\t\n\n"},
-        // "#" starts a comment wherever it stands, inside brackets too.
-        {"session required pam_env.so # [1]\n", header + "session\trequired\tpam_env.so\t\n\n"},
-        {"auth required m.so a#b c\n", header + "auth\trequired\tm.so\ta \n\n"},
+        {"auth [success=ok   new_authtok_reqd=ok \\\n\tdefault=ignore] pam_x.so\n"
+         "auth [success=1 default=ignore]m.so\n",
+         header + "auth\t[success=ok new_authtok_reqd=ok default=ignore]\tpam_x.so\t\n"
+                  "auth\t[success=1 default=ignore]\tm.so\t\n\n"},
+        // "#" starts a comment wherever it stands, inside brackets too. A bracketed argument
+        // is one, its inner whitespace kept; "\]" does not close.
+        {"session required pam_env.so # [1]\nauth required m.so a#b c\n"
+         "auth required m.so [two  spaces] [tab\there]x [a\\]b]\n",
+         header + "auth\trequired\tm.so\ta \nauth\trequired\tm.so\t[two  spaces] [tab\there] x "
+                  "[a\\]b] \n\nsession\trequired\tpam_env.so\t\n\n"},
         {"auth required m.so [a #b]\n",
          "Invalid Entry: the parameter '[a ' of the module 'm.so' does not close its brackets"},
-        // A bracketed argument is one argument, its inner whitespace kept; "\]" does not close.
-        {"auth required m.so [two  spaces] [tab\there]x [a\\]b]\n",
-         header + "auth\trequired\tm.so\t[two  spaces] [tab\there] x [a\\]b] \n\n"},
         // A leading "-" is kept; words are read in any letter case; account comes first.
-        {"-session optional pam_systemd.so\n", header + "-session\toptional\tpam_systemd.so\t\n\n"},
-        {"AUTH Optional m.so\nAccount REQUIRED n.so\n",
-         header + "account\trequired\tn.so\t\n\nauth\toptional\tm.so\t\n\n"},
+        {"-session optional pam_systemd.so\nAUTH Optional m.so\nAccount REQUIRED n.so\n",
+         header + "account\trequired\tn.so\t\n\nauth\toptional\tm.so\t\n\n"
+                  "-session\toptional\tpam_systemd.so\t\n\n"},
         {"[auth] required m.so\n", "Invalid Facility: [auth]"},
         {"-\trequired m.so\n", "Invalid Facility: -"},
         {"auth required m.so\n@include common-auth\n", "Invalid Facility: @include"},
@@ -178,29 +134,6 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
          "Invalid Entry: a statement is longer than 1021 characters"},
         {"auth required \\\n" + std::string(1010, ' ') + "m.so\n",
          "Invalid Entry: a statement is longer than 1021 characters"},
-        // Debian's and a RHEL-style layout.
-        {"#\n# common\n#\nauth\t[success=2 default=ignore]\tpam_unix.so nullok\n"
-         "auth\t[success=1 default=ignore]\tpam_sss.so use_first_pass\n# fallback\n"
-         "auth\trequisite\t\t\tpam_deny.so\n"
-         "account\t[success=1 new_authtok_reqd=done default=ignore]\tpam_unix.so \n"
-         "password\t[success=1 default=ignore]\tpam_unix.so obscure use_authtok yescrypt\n"
-         "session\t[default=1]\t\t\tpam_permit.so\nsession optional\t\t\tpam_umask.so\n",
-         header +
-             "account\t[success=1 new_authtok_reqd=done default=ignore]\tpam_unix.so\t\n\n"
-             "auth\t[success=2 default=ignore]\tpam_unix.so\tnullok \n"
-             "auth\t[success=1 default=ignore]\tpam_sss.so\tuse_first_pass \n"
-             "auth\trequisite\tpam_deny.so\t\n\n"
-             "password\t[success=1 default=ignore]\tpam_unix.so\tobscure use_authtok yescrypt "
-             "\n\nsession\t[default=1]\tpam_permit.so\t\nsession\toptional\tpam_umask.so\t\n\n"},
-        {"#%PAM-1.0\n# generated\nauth        required      /lib/security/$ISA/pam_env.so\n"
-         "auth        requisite     pam_succeed_if.so uid >= 500 quiet\n\n"
-         "account     [default=bad success=ok user_unknown=ignore] pam_krb5.so\n\n"
-         "password    requisite     pam_pwquality.so try_first_pass retry=3 authtok_type=\n",
-         header + "account\t[default=bad success=ok user_unknown=ignore]\tpam_krb5.so\t\n\n"
-                  "auth\trequired\t/lib/security/$ISA/pam_env.so\t\n"
-                  "auth\trequisite\tpam_succeed_if.so\tuid >= 500 quiet \n\n"
-                  "password\trequisite\tpam_pwquality.so\ttry_first_pass retry=3 authtok_type= "
-                  "\n\n"},
     };
     for (auto const& c : cases) {
         PAMPolicy policy("test");
@@ -214,9 +147,6 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
             result = "(policy or stream changed) " + result;
         }
         EXPECT_EQ(c.result, result) << c.input;
-        if (c.result.rfind(header, 0) == 0) {
-            EXPECT_TRUE(SamePolicy(Read(c.input), Read(c.result)));
-        }
     }
 }
 
@@ -268,31 +198,29 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         std::string input;
         std::string rewritten;
     } const cases[] = {
-        {"passwd: files\n", "passwd: files\n"},
-        {"hosts: files [SUCCESS=return] dns", "hosts: files [SUCCESS=return] dns\n"},
+        {"passwd: files\nhosts: files [SUCCESS=return] dns",
+         "passwd: files\nhosts: files [SUCCESS=return] dns\n"},
         // Databases outside the table stay, word for word, after the line they followed.
         {"gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
          "sudoers: files sss\nhosts: dns\n",
          "gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
          "sudoers: files sss\nhosts: dns\n"},
         // The colon may be glued, stand apart or be missing.
-        {"hosts:dns\n", "hosts: dns\n"},
-        {"hosts : dns\n", "hosts: dns\n"},
-        {"passwd files\nhosts :: dns\n", "passwd: files\nhosts: dns\n"},
+        {"hosts:dns\ngroup : dns\npasswd files\nnetgroup :: dns\n",
+         "passwd: files\ngroup: dns\nhosts: dns\nnetgroup: dns\n"},
         // The last line of a database counts; a line without services empties it.
         {"hosts: files\nhosts: dns\n", "hosts: dns\n"},
         {"hosts: files\ngshadow: a\npasswd: files\ngshadow: b\n",
          "passwd: files\nhosts: files\ngshadow: a\ngshadow: b\n"},
         {"group: files\nhosts: files\ngroup: ldap\n", "group: ldap\nhosts: files\n"},
-        {"hosts: files\nhosts:\n", "hosts:\n"},
-        {"hosts: [NOTFOUND=return] files\n", "hosts:\n"},
+        {"hosts: files\nhosts:\npasswd: [NOTFOUND=return] files\n", "passwd:\nhosts:\n"},
         {"passwd:\nfoo\n", "passwd:\nfoo\n"},
         // Criteria after any blanks or none, in any spelling the C library takes.
-        {"hosts: dns  [!SUCCESS=return] files\n", "hosts: dns [!SUCCESS=return] files\n"},
-        {"hosts: dns[!SUCCESS=return]files\n", "hosts: dns [!SUCCESS=return] files\n"},
-        {"hosts: files\t[ notfound = Return\tUNAVAIL=continue ]dns \r\n",
-         "hosts: files [notfound=Return UNAVAIL=continue] dns\n"},
-        {"hosts:\vfiles\vdns\f\n", "hosts: files dns\n"},  // any blank the C library takes
+        {"passwd: dns  [!SUCCESS=return] files\nhosts: dns[!SUCCESS=return]files\n"
+         "group: files\t[ notfound = Return\tUNAVAIL=continue ]dns \r\nshadow:\vfiles\vdns\f\n",
+         "passwd: dns [!SUCCESS=return] files\ngroup: files [notfound=Return UNAVAIL=continue] "
+         "dns\n"
+         "shadow: files dns\nhosts: dns [!SUCCESS=return] files\n"},
         // Criteria the C library refuses make it refuse the whole file: the line stays as it is.
         {"hosts: files [a b] dns\npasswd: files\n", "hosts: files [a b] dns\npasswd: files\n"},
         {"netgroup: nis [NOTFOUND=return\n", "netgroup: nis [NOTFOUND=return\n"},
@@ -307,18 +235,14 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         NSSConfiguration configuration;
         std::istringstream in(c.input);
         EXPECT_NO_THROW(in >> configuration);
-        EXPECT_FALSE(in.fail()) << c.input;
-        EXPECT_EQ(c.rewritten, Write(configuration)) << c.input;
+        EXPECT_EQ(c.rewritten, (in.fail() ? "(failed) " : "") + Write(configuration)) << c.input;
     }
-    NSSConfiguration criteria = Read("hosts: dns  [!SUCCESS=return] files\n", NSSConfiguration());
-    ASSERT_EQ(2u, criteria[NSSDatabase::Hosts].size());
-    EXPECT_EQ("dns", criteria[NSSDatabase::Hosts].front().module());
+    // Criteria are kept without their brackets, on the service before them.
     EXPECT_EQ(std::vector<std::string>{"!SUCCESS=return"},
-              criteria[NSSDatabase::Hosts].front().parameters());
+              Read("hosts: dns[!SUCCESS=return]files\n", NSSConfiguration())[NSSDatabase::Hosts]
+                  .front()
+                  .parameters());
     EXPECT_EQ(1u, Read("passwd:\nfoo\n", NSSConfiguration()).keptLines().size());
-    NSSConfiguration empty;
-    empty[NSSDatabase::Passwd];
-    EXPECT_EQ("passwd:\n", Write(empty));
 }
 
 // Writing refuses what would read back as something else, before a byte is written.
@@ -335,91 +259,17 @@ TEST(NSSConfigurationFormat, RefusesUnwritableValues) {
     configuration[NSSDatabase::Passwd].push_back(NSSService("files"));
     configuration[NSSDatabase()].push_back(NSSService("files"));
     EXPECT_EQ("Invalid Database: 0", Refusal(write));
-    configuration = NSSConfiguration();
-    std::vector<std::string> const criteria[] = {{}, {}, {"a]"}};
-    std::string const messages[] = {
-        "the module is empty", "the module 'dns[x]' contains '['",
-        "the criterion 'a]' of the module 'files' contains whitespace or ']'"};
-    char const* const modules[] = {"", "dns[x]", "files"};
-    for (int i = 0; i < 3; ++i) {
-        configuration[NSSDatabase::Group] = {NSSService(modules[i])};
-        configuration[NSSDatabase::Group].front().parameters() = criteria[i];
-        EXPECT_EQ("Invalid Service: " + messages[i], Refusal(write));
-    }
-}
-
-class JudgedBySystem : public sandbox::SandboxTest {};
-
-#ifdef TSLAUTH_TEST_PAM
-
-// "@" stands for the recorder (pam_judge::Recorder).
-TEST_F(JudgedBySystem, PAMFilesRewrittenBehaveAsWritten) {
-    std::string const recorder = pam_judge::Recorder();
-    char const* const files[] = {
-        "auth optional @ a \\\n  b\nauth required @ c\n",
-        "auth [success=ok \\\n  default=ignore] @ no1\nauth required @ d\n",
-        "auth [success=1 default=ignore]@ x\nauth required @ no2\nauth required @ e\n",
-        "session required @ s # [1] more\naccount required @ [two  spaces] [tab\there] f#g\n",
-        "-session optional pam_missing_for_test.so\n-auth optional @ q\nsession required @ s\n",
-        "AUTH Optional @ u\nauth REQUISITE @ no3\nauth required @ never\naccount Sufficient @ a\n",
-        // Debian's generated layout.
-        "auth\t[success=2 default=ignore]\t@ no4\nauth\t[success=1 default=ignore]\t@ ok5\n"
-        "auth\trequisite\t\t\tpam_deny.so\nauth\trequired\t\t\tpam_permit.so\n"
-        "account\t[success=1 new_authtok_reqd=done default=ignore]\t@ acct\n"
-        "account\trequisite\t\t\tpam_deny.so\naccount\trequired\t\t\tpam_permit.so\n"
-        "password\t[success=1 default=ignore]\t@ obscure yescrypt\n"
-        "password\trequisite\t\t\tpam_deny.so\n"
-        "session\t[default=1]\t\t\tpam_permit.so\nsession\trequisite\t\t\tpam_deny.so\n"
-        "session\trequired\t\t\tpam_permit.so\nsession optional\t\t\t@ umask\n",
-        // A RHEL-style profile.
-        "#%PAM-1.0\nauth        required      pam_env.so\nauth        sufficient    @ no6\n"
-        "auth        sufficient    @ unix likeauth nullok\nauth        required      pam_deny.so\n"
-        "account     required      @ acct\npassword    requisite     @ no7 retry=3\n"
-        "session     optional      pam_keyinit.so revoke\n"
-        "-session     optional      pam_systemd_missing.so\nsession     required      @ s\n",
+    struct {
+        char const *module, *criterion, *message;
+    } const rows[] = {
+        {"", nullptr, "the module is empty"},
+        {"dns[x]", nullptr, "the module 'dns[x]' contains '['"},
+        {"files", "a]", "the criterion 'a]' of the module 'files' contains whitespace or ']'"},
     };
-    for (std::string file : files) {
-        file = std::regex_replace(file, std::regex("@"), recorder);
-        std::string const rewritten = Write(Read(file));
-        std::string const original =
-            pam_judge::Run(sandbox::ScratchDirectory() + "/original", file);
-        EXPECT_EQ(original, pam_judge::Run(sandbox::ScratchDirectory() + "/rewritten", rewritten))
-            << file << "--\n"
-            << rewritten;
-        EXPECT_NE(std::string::npos, original.find('|')) << "nothing ran: " << file;
-    }
-}
-
-#endif
-
-// The C library's answers for passwd, group and gshadow of root with the original and the
-// rewritten switch file ("dns" serves neither, so it stands for a source that is unavailable).
-TEST_F(JudgedBySystem, NSSFilesRewrittenBehaveAsWritten) {
-    auto judge = [](std::string const& file) {
-        sandbox::WriteFile("/etc/nsswitch.conf", file);
-        std::string const out = sandbox::ScratchDirectory() + "/getent";
-        int const status = std::system(
-            ("(getent passwd root; getent group root; getent gshadow root) >" + out + " 2>&1")
-                .c_str());
-        return sandbox::ReadFile(out) + "status " + std::to_string(status);
-    };
-    char const* const files[] = {
-        "passwd: files\npasswd: dns\n",
-        "passwd:dns\ngroup : dns\n",
-        "passwd dns\n",
-        "group: files\ngshadow: dns\n",
-        "passwd: dns  [!UNAVAIL=return] files\ngroup: dns[UNAVAIL=return]files\n",
-        "passwd: dns [!UNAVAIL=return]files [ notfound = return ]\n",
-        "passwd: files [a b]\ngroup: files\n",
-        "passwd: files [SUCCESS=return\n",
-        "passwd: dns # files\ngroup:\n",
-        "passwd: [NOTFOUND=return] files\n",
-        "# comment\n  passwd: files\ninitgroups: files\nsudoers: files\ngshadow: files\n"
-        "gshadow: dns\n",
-    };
-    for (std::string const file : files) {
-        std::string const rewritten = Write(Read(file, NSSConfiguration()));
-        std::string const original = judge(file);
-        EXPECT_EQ(original, judge(rewritten)) << file << "--\n" << rewritten;
+    for (auto const& row : rows) {
+        configuration = NSSConfiguration();
+        configuration[NSSDatabase::Group] = {NSSService(row.module)};
+        if (row.criterion) configuration[NSSDatabase::Group].front().parameters() = {row.criterion};
+        EXPECT_EQ(std::string("Invalid Service: ") + row.message, Refusal(write));
     }
 }
