@@ -21,7 +21,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # The layout: links with their targets, then files.
 for link in libtslauth.so=libtslauth.so.1 libtslauth.so.1=libtslauth.so.1.0.0 \
     libquorctl.so=libquorctl.so.1; do
-    [ "$(readlink "$libdir/${link%=*}")" = "${link#*=}" ] || fail "${link%=*} is no link to ${link#*=}"
+    [ "$(readlink "$libdir/${link%=*}")" = "${link#*=}" ] ||
+        fail "${link%=*} is no link to ${link#*=}"
 done
 for file in "$libdir/libtslauth.so.1.0.0" "$libdir/libquorctl.so.1" \
     "$libexecdir/tslauth/lib/libdemodirectory.so" "$libexecdir/tslauth/lib/libdemoproxy.so" \

@@ -6,6 +6,8 @@ shift
 [ "$(id -u)" = 0 ] || exec "$program" "$@"
 command -v setpriv >/dev/null 2>&1 || { echo "setpriv is not installed; not run" >&2; exit 77; }
 run() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
-run test -x "$program" ||
-    { echo "user 65534 cannot reach $program (a parent directory is private); not run" >&2; exit 77; }
+if ! run test -x "$program"; then
+    echo "user 65534 cannot reach $program (a parent directory is private); not run" >&2
+    exit 77
+fi
 cd / && HOME=/ TMPDIR=/tmp run "$program" "$@"
