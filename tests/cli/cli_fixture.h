@@ -1,8 +1,7 @@
 #ifndef TESTS_CLI_CLI_FIXTURE_H
 #define TESTS_CLI_CLI_FIXTURE_H
 
-// The built tslauth command run as a child process in the sandbox, against the demo
-// directory's plug-ins and the example directory file.
+// The built tslauth command run in the sandbox against the demo directory and its plug-ins.
 #include <authentication/exceptions.h>
 #include <fcntl.h>
 #include <sys/wait.h>

@@ -59,9 +59,8 @@ TEST_F(CliTest, JoinStatusAndLeave) {
     EXPECT_EQ(3, empty.status);
     EXPECT_EQ(0u, empty.err.find("tslauth: ")) << empty.err;
 
-    // The password from a pipe (its first line): the arguments, read while the command waits
-    // for it, hold nothing of it. The directory is busy once: the command says which attempt
-    // comes next (not a terminal: one line, no progress line).
+    // The password from a pipe: the arguments, read while the command waits for it, hold none
+    // of it. The directory is busy once: one line (no terminal) says which attempt comes next.
     EditDirectory("lockout-threshold", "busy-joins = 1\nlockout-threshold");
     std::string const fifo = sandbox::ScratchDirectory() + "/password-fifo";
     ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
@@ -137,6 +136,10 @@ TEST_F(CliTest, JoinStatusAndLeave) {
     EXPECT_EQ(kNotJoinedStatus, RunTool({"status"}).out);
     EXPECT_EQ("6||tslauth: Cannot open '/nonexistent': No such file or directory\n",
               Shown(JoinCorp("", {"--password-file", "/nonexistent"})));
+    // At the lockout threshold the account is locked out, the right password included.
+    EditDirectory("lockout-threshold = 5", "lockout-threshold = 2");
+    for (char const* wrong : {"nope\n", "nope\n"}) JoinCorp(wrong);
+    EXPECT_EQ("4||" + Error(AccountLockedOutException()), Shown(JoinCorp(kPassword + "\n")));
 }
 
 TEST_F(CliTest, JoinThroughTheProxy) {
@@ -171,8 +174,7 @@ TEST_F(CliTest, JoinThroughTheProxy) {
               Shown(RunTool({"import-certificate", "/nonexistent.pem", "192.0.2.1"})));
 }
 
-// Every check with its detail, a failed one with its hint; the files stay as they are. (The
-// tour shows a host that passes.)
+// Each check with its detail, a failure with its hint; no file changes (the tour passes all).
 TEST_F(CliTest, PreflightReportsEachCheck) {
     sandbox::SetHostName("sandbox-host-016");  // cut by the directory
     std::string const hosts =
@@ -201,8 +203,7 @@ TEST_F(CliTest, PreflightReportsEachCheck) {
               sandbox::ReadFile("/etc/hosts") + "|" + sandbox::ReadFile("/etc/resolv.conf"));
 }
 
-// The host-name repair a join makes is shown, on standard error and in --json; a host file
-// that cannot be written is an I/O failure (6), not an internal one.
+// The host-name repair is shown on standard error and in --json; an unwritable /etc is I/O (6).
 TEST_F(CliTest, JoinShowsWhatItChangedOnTheHost) {
     sandbox::MakeDirectory("/etc/ostrel/hostctl");
     sandbox::WriteFile("/etc/ostrel/hostctl/management-interface", "cmgmt0\n");

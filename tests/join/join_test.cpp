@@ -1,6 +1,4 @@
-// Joining with credentials and leaving, and the host-name checks before a join: what is
-// refused, what the plug-in receives, what is logged, and the hosts file and resolver
-// configuration afterwards.
+// Joining with credentials, leaving, and the host-name checks and repairs before a join.
 #include <authentication/hostname_check.h>
 
 #include "join_fixture.h"
@@ -93,9 +91,8 @@ TEST_F(CredentialsJoinTest, NoRetryOfALogonFailureAndLeaving) {
 
 using HostnameTest = JoinTest;
 
-// A resolved name that does not match the expected one is warned about, and the domain added
-// to the resolver's search list when it resolves; the hosts file gets the management address
-// with the resolved (or, for a bare name, the expected) name. Refused names change nothing.
+// A mismatching resolved name is warned about and its domain, if it resolves, searched; the hosts
+// file maps the management address to the resolved (or expected) name. Refusals change nothing.
 TEST_F(HostnameTest, SanitisingWritesTheHostsEntryAndWarnsOfAMismatch) {
     std::string const lab = "198.51.100.5\tnode01.lab.example node01\n192.0.2.50\tcorp.example\n";
     std::string const linux =
@@ -151,8 +148,7 @@ TEST_F(HostnameTest, SanitisingWritesTheHostsEntryAndWarnsOfAMismatch) {
               sandbox::ReadFile("/etc/hosts"));
 }
 
-// The caller is told the warnings and both changes; files already as the join wants them count
-// as unchanged.
+// The caller is told the warnings and the changes: none where the files are as the join wants.
 TEST_F(HostnameTest, TheCallerIsToldTheWarningAndWhatChanged) {
     NameHost("node01", "198.51.100.5\tnode01.lab.example node01\n192.0.2.50\tcorp.example\n");
     HostnameRepair first, again;

@@ -216,12 +216,13 @@ TEST_F(QAPProxyTest, FailuresMapToTheProxysOwnExceptionsAndReleaseWhatCame) {
     std::unique_ptr<QAPProxy> proxy = Open();
     script->SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
     script->SetAnswer(kCreateMachineAccount, Strings{"account-1", "account-2"});
-    // Only the untrusted chain is the proxy's own; others map as the provider's statuses do.
-    std::pair<std::uint32_t, std::string> const cases[] = {
+    // Only the untrusted chain is the proxy's own; the service's answers map as the provider's.
+    std::vector<std::pair<std::uint32_t, std::string>> cases = {
         {0x80090325u, kCertificateRefused},
-        {1225, WhatThrown([] { ThrowMappedException(1225); })},
-        {4660, Named(typeid(UnknownException), "Exception 0x00001234: Unknown exception")},
-    };
+        {4660, Named(typeid(UnknownException), "Exception 0x00001234: Unknown exception")}};
+    for (std::uint32_t status : {8u, 1225u, 1229u, 10060u, 5u, 87u, 1210u, 1311u, 1316u, 1359u}) {
+        cases.emplace_back(status, WhatThrown([&] { ThrowMappedException(status); }));
+    }
     for (auto const& c : cases) {
         script->SetStatus(kGetDomainInfo, c.first);
         script->SetStatus(kCreateMachineAccount, c.first);
