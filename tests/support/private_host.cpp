@@ -104,10 +104,9 @@ void MountOverlay(std::string const& target, std::string const& name,
 void EnterSandbox() {
     uid_t const uid = geteuid();
     gid_t const gid = getegid();
-    std::string const status = ReadFile("/proc/self/status");
+    std::string const status = uid != 0 ? ReadFile("/proc/self/status") : "";
     std::size_t const threads = status.find("\nThreads:");
-    if (uid != 0 && threads != std::string::npos &&
-        std::strtoul(status.c_str() + threads + 9, nullptr, 10) > 1) {
+    if (threads != std::string::npos && std::strtoul(&status[threads + 9], nullptr, 10) > 1) {
         RunAgainInUserNamespace();
     }
     if (unshare(CLONE_NEWNS | CLONE_NEWUTS | CLONE_NEWNET | (uid != 0 ? CLONE_NEWUSER : 0)) != 0) {
