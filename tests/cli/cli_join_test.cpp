@@ -133,6 +133,7 @@ TEST_F(CliTest, JoinStatusAndLeave) {
         Shown(RunTool({"leave", "--user", "administrator", "--password-file", passwordFile})));
     EXPECT_FALSE(Joined());
     EXPECT_EQ(kNotJoinedStatus, RunTool({"status"}).out);
+    EXPECT_EQ("4||" + Error(SetupNotJoinedException()), Shown(RunTool({"leave"})));
     EXPECT_EQ("6||tslauth: Cannot open '/nonexistent': No such file or directory\n",
               Shown(JoinCorp("", {"--password-file", "/nonexistent"})));
     // At the lockout threshold the account is locked out, the right password included.
