@@ -125,7 +125,9 @@ TEST_F(CliTest, JoinStatusAndLeave) {
               Shown(RunTool({"leave", "--user", "administrator"}, kPassword)));
     EditDirectory("unresponsive = yes", "unresponsive = no");
 
-    // Leaving with credentials deletes the computer account.
+    // Leaving with credentials checks them and deletes the computer account.
+    EXPECT_EQ("4||" + Error(LogonFailureException()),
+              Shown(RunTool({"leave", "--user", "administrator"}, "nope\n")));
     std::string const passwordFile = sandbox::ScratchDirectory() + "/password";
     sandbox::WriteFile(passwordFile, kPassword + "\n", 0600);
     EXPECT_EQ(
