@@ -184,8 +184,9 @@ TEST_F(QAPProxyTest, LoadsFromEitherPathAndRefusesUnusableTables) {
               Construct("../qap"));
 }
 
-TEST_F(QAPProxyTest, CallsPassTheirArgumentsAndCacheNothing) {
-    std::string const plugin = Install(Plugin::kScriptedProxy, "qap");
+// The arguments, the release of what came and the unloading are the join test's.
+TEST_F(QAPProxyTest, CallsCacheNothingAndPresetTheirOutputs) {
+    Install(Plugin::kScriptedProxy, "qap");
     std::unique_ptr<QAPProxy> proxy = Open();
     script->SetAnswer(kGetDomainInfo, Strings{"CORP", "corp.example", "S-1-5-21-1"});
     EXPECT_EQ("CORP corp.example S-1-5-21-1", proxy->GetNetBIOSDomainName() + " " +
@@ -198,13 +199,7 @@ TEST_F(QAPProxyTest, CallsPassTheirArgumentsAndCacheNothing) {
     ComputerPrincipalInfo const principal = proxy->CreateMachineAccount("node01", "OU=Hosts");
     EXPECT_EQ(" account-1 account-2",
               principal.reserved + " " + principal.accountData1 + " " + principal.accountData2);
-    ReceivedCall const created = script->Received(kCreateMachineAccount)[0];
-    EXPECT_EQ((Strings{"192.0.2.1", "node01", "OU=Hosts", "AB:01"}), created.strings);
-    EXPECT_EQ(1, created.verifyCertificate);
-    EXPECT_TRUE(created.outputsPresetNull);
-    EXPECT_EQ(script->Returned(), script->Deallocated());
-    proxy.reset();
-    EXPECT_FALSE(IsLoaded(plugin));
+    EXPECT_TRUE(script->Received(kCreateMachineAccount)[0].outputsPresetNull);
 }
 
 TEST_F(QAPProxyTest, FailuresMapToTheProxysOwnExceptionsAndReleaseWhatCame) {
