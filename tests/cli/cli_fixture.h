@@ -1,8 +1,7 @@
 #ifndef TESTS_CLI_CLI_FIXTURE_H
 #define TESTS_CLI_CLI_FIXTURE_H
 
-// The built tslauth command run as a child process in the sandbox, against the demo
-// directory's plug-ins and the example directory file.
+// The built tslauth command run in the sandbox against the demo directory and its plug-ins.
 #include <authentication/exceptions.h>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -29,8 +28,7 @@ struct ToolResult {
     std::string out, err;
 };
 
-// Runs tslauth with the input on its standard input (a pipe), its output into scratch
-// files; `started` sees the running process first.
+// Runs tslauth with the input on its standard input (a pipe); `started` sees the process first.
 inline ToolResult RunTool(std::vector<std::string> arguments, std::string const& input = "",
                           std::function<void(pid_t)> const& started = nullptr) {
     auto output = [](int fd) {
@@ -45,8 +43,8 @@ inline ToolResult RunTool(std::vector<std::string> arguments, std::string const&
     pid_t const pid = ::fork();
     if (pid == 0) {
         ::dup2(pipe[0], 0);
-        ::dup2(::open(output(1).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
-        ::dup2(::open(output(2).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        for (int fd : {1, 2})
+            ::dup2(::open(output(fd).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), fd);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -56,10 +54,8 @@ inline ToolResult RunTool(std::vector<std::string> arguments, std::string const&
     ::close(pipe[1]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    ToolResult result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = sandbox::ReadFile(output(1));
-    result.err = sandbox::ReadFile(output(2));
+    ToolResult result{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+                      sandbox::ReadFile(output(1)), sandbox::ReadFile(output(2))};
     return result;
 }
 
@@ -67,23 +63,20 @@ inline std::string Error(ostrel::authentication::Exception const& e) {
     return std::string("tslauth: ") + e.what() + "\n";
 }
 
-// What a run shows, compared at once: "status|standard output|standard error", or for a
-// failure "status|standard error".
+// What a run shows, compared at once: "status|standard output|standard error".
 inline std::string Shown(ToolResult const& result) {
     return std::to_string(result.status) + "|" + result.out + "|" + result.err;
-}
-inline std::string Failure(ToolResult const& result) {
-    return std::to_string(result.status) + "|" + result.err;
 }
 
 class CliTest : public sandbox::SandboxTest {
 protected:
     void SetUp() override {
         sandbox::SandboxTest::SetUp();
-        sandbox::WriteFile("/usr/libexec/tslauth/lib/libdemodirectory.so",
-                           sandbox::ReadFile(DEMO_DIRECTORY_PLUGIN), 0755);
-        sandbox::WriteFile("/usr/libexec/tslauth/lib/libdemoproxy.so",
-                           sandbox::ReadFile(DEMO_PROXY_PLUGIN), 0755);
+        for (char const* plugin : {DEMO_DIRECTORY_PLUGIN, DEMO_PROXY_PLUGIN}) {
+            std::string const name = plugin;
+            sandbox::WriteFile("/usr/libexec/tslauth/lib/" + name.substr(name.rfind('/') + 1),
+                               sandbox::ReadFile(plugin), 0755);
+        }
         sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf", "provider = demodirectory\n");
         sandbox::WriteFile("/etc/ostrel/tslauth/qapprovider.conf", "provider = demoproxy\n");
         sandbox::WriteFile("/etc/ostrel/tslauth/authentication.conf",
@@ -91,14 +84,12 @@ protected:
         sandbox::WriteFile(kDirectoryFile, sandbox::ReadFile(DEMO_EXAMPLE_DIRECTORY), 0600);
         sandbox::WriteFile(kPAMFile, kPAMText);
     }
-    // The directory file with `from` replaced by `to`, replaced by rename as the plug-ins do,
-    // so that a waiting query never sees it missing.
+    // Replaced by rename as the plug-ins do, so that a waiting query never sees it missing.
     static void EditDirectory(std::string const& from, std::string const& to) {
         std::string text = sandbox::ReadFile(kDirectoryFile);
         text.replace(text.find(from), from.size(), to);
-        std::string const temporary = std::string(kDirectoryFile) + ".test";
-        sandbox::WriteFile(temporary, text, 0600);
-        ASSERT_EQ(0, ::rename(temporary.c_str(), kDirectoryFile));
+        sandbox::WriteFile(std::string(kDirectoryFile) + ".test", text, 0600);
+        ASSERT_EQ(0, ::rename((std::string(kDirectoryFile) + ".test").c_str(), kDirectoryFile));
     }
     static bool Joined() {
         return sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST") != std::string::npos;

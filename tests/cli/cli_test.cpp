@@ -16,10 +16,9 @@ std::string const kPAMCanonical =
 // Each line of the text behind the mark.
 std::string Marked(char mark, std::string const& text) {
     std::string marked;
-    for (std::string::size_type start = 0; start < text.size();) {
-        std::string::size_type end = text.find('\n', start) + 1;
+    for (std::string::size_type start = 0, end; start < text.size(); start = end) {
+        end = text.find('\n', start) + 1;
         marked += mark + text.substr(start, end - start);
-        start = end;
     }
     return marked;
 }
@@ -27,20 +26,7 @@ std::string Marked(char mark, std::string const& text) {
 }  // namespace
 
 TEST_F(CliTest, HelpAndUsageErrors) {
-    ToolResult help = RunTool({"--help"});
-    EXPECT_EQ(0, help.status);
-    EXPECT_EQ(0u, help.out.find("Usage: tslauth COMMAND [ARGUMENTS]\n"));
-    EXPECT_NE(std::string::npos, help.out.find("  5   time-out:"));
-    for (std::string name :
-         {"stores", "activate", "status", "join", "leave", "proxy-domain", "import-certificate",
-          "join-proxy", "preflight", "pam show", "pam preview"}) {
-        ToolResult result = name.compare(0, 4, "pam ") ? RunTool({name, "--help"})
-                                                       : RunTool({"pam", name.substr(4), "--help"});
-        EXPECT_EQ(0, result.status) << name;
-        EXPECT_EQ(0u, result.out.find("Usage: tslauth " + name)) << result.out;
-        EXPECT_NE(std::string::npos, result.out.find("Exit status:\n")) << name;
-    }
-
+    EXPECT_EQ(0u, RunTool({"--help"}).out.find("Usage: tslauth COMMAND [ARGUMENTS]\n"));
     struct {
         std::vector<std::string> words;
         std::string message;
@@ -68,17 +54,11 @@ TEST_F(CliTest, StoresAndActivation) {
         "[{\"name\": \"Active Directory\", \"active\": false}, "
         "{\"name\": \"None\", \"active\": true}]\n",
         RunTool({"stores", "--json"}).out);
-
     EXPECT_EQ("0|Active store: Active Directory\n|",
               Shown(RunTool({"activate", "Active Directory"})));
-    EXPECT_EQ("remote-authentication-store = \"Active Directory\"\n",
-              sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
     EXPECT_EQ("* Active Directory\n  None\n", RunTool({"stores"}).out);
-
-    // Unknown stores are invalid input; the library's message goes to standard error.
     EXPECT_EQ("3||" + Error(UnknownRemoteAuthenticationStoreException("Kerberos")),
               Shown(RunTool({"activate", "Kerberos"})));
-
     EXPECT_EQ(0, RunTool({"activate", "None"}).status);
     EXPECT_EQ(kPAMCanonical, sandbox::ReadFile(kPAMFile));
 
@@ -89,36 +69,30 @@ TEST_F(CliTest, StoresAndActivation) {
         "/etc/ostrel/tslauth/provider.conf: Error parsing configuration on line 1: no delimiter "
         "found (the library's configuration files have no comment lines: every line that is "
         "not blank is \"key = value\")";
-    EXPECT_EQ("6|tslauth: " + named + "\n", Failure(RunTool({"status"})));
+    EXPECT_EQ("6||tslauth: " + named + "\n", Shown(RunTool({"status"})));
     EXPECT_EQ("  Active Directory  (state unknown: " + named + ")\n* None\n",
               RunTool({"stores"}).out);
 }
 
 TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
     EXPECT_EQ("0|" + kPAMCanonical + "|", Shown(RunTool({"pam", "show"})));
-    EXPECT_EQ(
-        "{\"service\": \"system-auth-generic\", \"stacks\": {\"account\": ["
-        "{\"control\": \"required\", \"module\": \"/lib/security/$ISA/pam_unix.so\", "
-        "\"parameters\": []}, "
-        "{\"control\": \"required\", \"module\": \"/lib/security/$ISA/pam_access.so\", "
-        "\"parameters\": []}], \"auth\": ["
-        "{\"control\": \"required\", \"module\": \"/lib/security/$ISA/pam_env.so\", "
-        "\"parameters\": []}, "
-        "{\"control\": \"sufficient\", \"module\": \"/lib/security/$ISA/pam_unix.so\", "
-        "\"parameters\": [\"likeauth\", \"nullok\"]}], \"session\": ["
-        "{\"control\": \"required\", \"module\": \"/lib/security/$ISA/pam_unix.so\", "
-        "\"parameters\": []}]}}\n",
-        RunTool({"pam", "show", "--json"}).out);
+    auto entry = [](std::string control, std::string module, std::string parameters = "") {
+        return "{\"control\": \"" + control + "\", \"module\": \"/lib/security/$ISA/" + module +
+               "\", \"parameters\": [" + parameters + "]}";
+    };
+    EXPECT_EQ("{\"service\": \"system-auth-generic\", \"stacks\": {\"account\": [" +
+                  entry("required", "pam_unix.so") + ", " + entry("required", "pam_access.so") +
+                  "], \"auth\": [" + entry("required", "pam_env.so") + ", " +
+                  entry("sufficient", "pam_unix.so", "\"likeauth\", \"nullok\"") +
+                  "], \"session\": [" + entry("required", "pam_unix.so") + "]}}\n",
+              RunTool({"pam", "show", "--json"}).out);
 
-    // The entry goes after the leading required entries (pam_env) in auth, after pam_access
-    // in account.
+    // After the leading required entries (pam_env) in auth, after pam_access in account.
     std::string activated = kPAMCanonical;
-    activated.insert(
-        activated.find("\nauth\tsufficient") + 1,
-        "auth\tsufficient\t/lib/security/$ISA/pam_demodirectory.so\ttry_first_pass \n");
-    activated.insert(activated.find("\n\nauth") + 1,
-                     "account\tsufficient\t/lib/security/$ISA/pam_demodirectory.so\t"
-                     "try_first_pass \n");
+    std::string const module =
+        "sufficient\t/lib/security/$ISA/pam_demodirectory.so\ttry_first_pass \n";
+    activated.insert(activated.find("\nauth\tsufficient") + 1, "auth\t" + module);
+    activated.insert(activated.find("\n\nauth") + 1, "account\t" + module);
     std::vector<std::string> const pamFiles = sandbox::ListDirectory("/etc/pam.d");
     std::vector<std::string> const configFiles = sandbox::ListDirectory("/etc/ostrel/tslauth");
     // The file's own bytes against the bytes activation writes: every line differs here.
@@ -131,11 +105,11 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
                       .out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
                                 "true, \"diff\": \"--- a/etc/pam.d/system-auth-generic\\n"));
     // Nothing written: the same bytes, no new files, the store not recorded.
-    EXPECT_EQ(kPAMText, sandbox::ReadFile(kPAMFile));
+    EXPECT_EQ(
+        kPAMText + "remote-authentication-store = None\n",
+        sandbox::ReadFile(kPAMFile) + sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
     EXPECT_EQ(pamFiles, sandbox::ListDirectory("/etc/pam.d"));
     EXPECT_EQ(configFiles, sandbox::ListDirectory("/etc/ostrel/tslauth"));
-    EXPECT_EQ("remote-authentication-store = None\n",
-              sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
 
     // Activation does exactly what the preview showed.
     ASSERT_EQ(0, RunTool({"activate", "Active Directory"}).status);
@@ -146,16 +120,17 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
         "{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": false, \"diff\": \"\"}\n",
         RunTool({"pam", "preview", "--json"}).out);
 
-    // A missing PAM file is an I/O failure; a statement the model refuses is named by file
-    // and line.
+    // A missing file is an I/O failure; a statement the model refuses is named by file and line.
     ASSERT_EQ(0, ::unlink(kPAMFile));
-    EXPECT_EQ(
-        "6|tslauth: Cannot open '/etc/pam.d/system-auth-generic': No such file or directory\n",
-        Failure(RunTool({"pam", "show"})));
-    EXPECT_EQ(6, RunTool({"pam", "preview"}).status);
+    for (char const* command : {"show", "preview"}) {
+        EXPECT_EQ(
+            "6||tslauth: Cannot open '/etc/pam.d/system-auth-generic': No such file or "
+            "directory\n",
+            Shown(RunTool({"pam", command})));
+    }
     sandbox::WriteFile(kPAMFile, "auth required pam_env.so\nauth requird pam_unix.so\n");
     for (char const* command : {"show", "preview"}) {
-        EXPECT_EQ("tslauth: /etc/pam.d/system-auth-generic, line 2: Invalid Control: requird\n",
-                  RunTool({"pam", command}).err);
+        EXPECT_EQ("6||tslauth: /etc/pam.d/system-auth-generic, line 2: Invalid Control: requird\n",
+                  Shown(RunTool({"pam", command})));
     }
 }

@@ -21,8 +21,7 @@ inline std::string const kInvalidStore =
     Named(typeid(ostrel::authentication::InvalidThumbprintStoreException),
           std::string("The specified thumbprint store '") + kServers + "' is invalid");
 
-// A store over the scripted provider and a management interface: the veth "jmgmt0" with
-// 192.0.2.10/24, named in /etc/ostrel/hostctl/management-interface.
+// A store over the scripted provider and the management interface "jmgmt0" (192.0.2.10/24).
 class JoinTest : public StoreTest {
 protected:
     void SetUp() override {
@@ -38,18 +37,16 @@ protected:
         EXPECT_EQ(0, std::system("ip link del jmgmt0"));  // takes its peer along
         StoreTest::TearDown();
     }
-
     // Names the host; /etc/hosts becomes the sandbox's lines plus `lines`.
     void NameHost(std::string const& name, std::string const& lines) {
         sandbox::SetHostName(name);
         sandbox::WriteFile("/etc/hosts", kLocalHosts + lines);
     }
     void ExpectFiles(std::string const& hosts, std::string const& resolver) {
-        EXPECT_EQ(hosts, sandbox::ReadFile("/etc/hosts"));
-        EXPECT_EQ(resolver, sandbox::ReadFile("/etc/resolv.conf"));
+        EXPECT_EQ(hosts + "|" + resolver,
+                  sandbox::ReadFile("/etc/hosts") + "|" + sandbox::ReadFile("/etc/resolv.conf"));
     }
-    // "priority text" of each line logged since the last look.
-    std::vector<std::string> TakeLog() {
+    std::vector<std::string> TakeLog() {  // "priority text" of each line since the last look
         std::vector<std::string> lines = Log();
         sandbox::ClearCapturedLog();
         return lines;

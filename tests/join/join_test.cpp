@@ -1,6 +1,4 @@
-// Joining with credentials and leaving, and the host-name checks before a join: what is
-// refused, what the plug-in receives, what is logged, and the hosts file and resolver
-// configuration afterwards.
+// Joining with credentials, leaving, and the host-name checks and repairs before a join.
 #include <authentication/hostname_check.h>
 
 #include "join_fixture.h"
@@ -30,19 +28,21 @@ protected:
 
 TEST_F(CredentialsJoinTest, CredentialsComeFirstThenTheHostName) {
     NameHost("localhost", "");  // a host name that would be refused
-    std::string const prefix = "The credentials that were provided were invalid: ";
+    std::string const invalid = "The credentials that were provided were invalid: ";
     std::string const noPassword =
         Named(typeid(InvalidCredentialsException),
-              prefix +
+              invalid +
                   "empty or no password was specified; the account must have a non-empty "
                   "password to join the host to domain");
-    EXPECT_EQ(Named(typeid(InvalidCredentialsException), prefix + "no username was specified"),
-              Join("corp.example", Credentials{nullptr, nullptr}, false));
-    EXPECT_EQ(noPassword, Join("corp.example", Credentials{"admin", nullptr}, false));
-    EXPECT_EQ(noPassword, Join("corp.example", Credentials{"admin", ""}, false));
-    // An empty user name passes; the host name is then refused before the plug-in is asked.
-    EXPECT_EQ(Invalid("hostname is in blacklist"),
-              Join("corp.example", Credentials{"", "secret"}, false));
+    std::pair<Credentials, std::string> const rows[] = {
+        {{nullptr, nullptr},
+         Named(typeid(InvalidCredentialsException), invalid + "no username was specified")},
+        {{"admin", nullptr}, noPassword},
+        {{"admin", ""}, noPassword},
+        // An empty user name passes; the host name is then refused before the plug-in is asked.
+        {{"", "secret"}, Invalid("hostname is in blacklist")},
+    };
+    for (auto const& row : rows) EXPECT_EQ(row.second, Join("corp.example", row.first, false));
     EXPECT_EQ(0u, script->Calls(kJoinDomain));
     EXPECT_EQ("(returned)", Join("corp.example", Credentials{"", "secret"}, true));
     ExpectFiles(kLocalHosts, kResolver);
@@ -91,9 +91,8 @@ TEST_F(CredentialsJoinTest, NoRetryOfALogonFailureAndLeaving) {
 
 using HostnameTest = JoinTest;
 
-// A resolved name that does not match the expected one is warned about, and the domain added
-// to the resolver's search list when it resolves; the hosts file gets the management address
-// with the resolved (or, for a bare name, the expected) name. Refused names change nothing.
+// A mismatching resolved name is warned about and its domain, if it resolves, searched; the hosts
+// file maps the management address to the resolved (or expected) name. Refusals change nothing.
 TEST_F(HostnameTest, SanitisingWritesTheHostsEntryAndWarnsOfAMismatch) {
     std::string const lab = "198.51.100.5\tnode01.lab.example node01\n192.0.2.50\tcorp.example\n";
     std::string const linux =
@@ -149,46 +148,39 @@ TEST_F(HostnameTest, SanitisingWritesTheHostsEntryAndWarnsOfAMismatch) {
               sandbox::ReadFile("/etc/hosts"));
 }
 
-TEST_F(HostnameTest, TheCallerIsToldTheWarningAndBothChanges) {
-    std::string const lines = "198.51.100.5\tnode01.lab.example node01\n192.0.2.50\tcorp.example\n";
-    NameHost("node01", lines);
-    HostnameRepair repair;
-    store->SanitiseHostnameForDomain("corp.example", repair);
-    EXPECT_EQ(Lines{"The fully qualified hostname node01.lab.example does not match the expected "
-                    "value node01.corp.example"},
-              repair.warnings);
-    EXPECT_EQ("corp.example", repair.searchDomainAdded);
-    EXPECT_EQ("192.0.2.10\tnode01.lab.example node01", repair.hostsEntry);
-    // Files already as the join wants them count as unchanged.
-    repair = HostnameRepair();
-    store->SanitiseHostnameForDomain("corp.example", repair);
-    EXPECT_EQ(1u, repair.warnings.size());
-    EXPECT_EQ("", repair.searchDomainAdded);
-    EXPECT_EQ("", repair.hostsEntry);
+// The caller is told the warnings and the changes: none where the files are as the join wants.
+TEST_F(HostnameTest, TheCallerIsToldTheWarningAndWhatChanged) {
+    NameHost("node01", "198.51.100.5\tnode01.lab.example node01\n192.0.2.50\tcorp.example\n");
+    HostnameRepair first, again;
+    store->SanitiseHostnameForDomain("corp.example", first);
+    store->SanitiseHostnameForDomain("corp.example", again);
+    EXPECT_EQ((Lines{"The fully qualified hostname node01.lab.example does not match the expected "
+                     "value node01.corp.example",
+                     "corp.example", "192.0.2.10\tnode01.lab.example node01", "", ""}),
+              (Lines{first.warnings.at(0), first.searchDomainAdded, first.hostsEntry,
+                     again.searchDomainAdded, again.hostsEntry}));
+    EXPECT_EQ(first.warnings, again.warnings);
 }
+
 TEST_F(HostnameTest, CheckReportsWithoutChangingAnything) {
     std::string const lines =
         "198.51.100.5\tlinux.lab.example linux.corp.example\n192.0.2.50\tcorp.example\n";
     NameHost("linux.corp.example", lines);
     HostnameCheck check = CheckHostnameForDomain("corp.example");
     EXPECT_EQ((Lines{"corp.example", "linux.corp.example", "linux.lab.example", "linux",
-                     "linux.corp.example", "linux.lab.example"}),
+                     "linux.corp.example", "linux.lab.example", "hostname is in blacklist"}),
               (Lines{check.domain, check.hostName, check.canonicalName, check.shortName,
-                     check.expectedName, check.fullyQualifiedName}));
+                     check.expectedName, check.fullyQualifiedName, check.Problem()}));
     EXPECT_TRUE(check.shortNameMatches && check.domainLookedUp && check.domainResolves &&
-                check.blacklisted);
-    EXPECT_FALSE(check.fullyQualifiedNameMatches);
-    EXPECT_EQ("hostname is in blacklist", check.Problem());
+                check.blacklisted && !check.fullyQualifiedNameMatches);
     ExpectFiles(kLocalHosts + lines, kResolver);
     EXPECT_EQ(Lines{}, TakeLog());
 
     // The domain is looked up only where a join would act on the answer.
     NameHost("node01", "198.51.100.5\tnode01\n");
     check = CheckHostnameForDomain("Corp.Example");
-    EXPECT_EQ("node01.Corp.Example", check.fullyQualifiedName);
-    EXPECT_TRUE(check.fullyQualifiedNameMatches);
-    EXPECT_FALSE(check.domainLookedUp || check.blacklisted);
-    EXPECT_EQ("", check.Problem());
+    EXPECT_EQ("node01.Corp.Example|", check.fullyQualifiedName + "|" + check.Problem());
+    EXPECT_TRUE(check.fullyQualifiedNameMatches && !check.domainLookedUp && !check.blacklisted);
     NameHost("Node01", "198.51.100.5\tnode01.lab.example node01\n");
     check = CheckHostnameForDomain("corp.example");
     EXPECT_FALSE(check.shortNameMatches || check.domainLookedUp);

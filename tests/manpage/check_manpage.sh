@@ -1,21 +1,11 @@
 #!/bin/sh
-# Renders the manual page and fails on any formatter warning, and on any command of the
-# tool's own --help that the page does not describe.
-# Usage: check_manpage.sh PAGE TOOL
+# Fails on any formatter warning about the manual page, and on any command of the tool's own
+# --help that the page does not describe. Usage: check_manpage.sh PAGE TOOL
 set -u
 page=$1 tool=$2
-if ! command -v groff >/dev/null 2>&1; then
-    echo "groff is not installed; skipping"
-    exit 77
-fi
-
+command -v groff >/dev/null 2>&1 || { echo "groff is not installed; skipping"; exit 77; }
 warnings=$(groff -man -Tascii -ww -z "$page" 2>&1)
-if [ -n "$warnings" ]; then
-    echo "groff warns about $page:" >&2
-    printf '%s\n' "$warnings" >&2
-    exit 1
-fi
-
+[ -z "$warnings" ] || { printf 'groff warns about %s:\n%s\n' "$page" "$warnings" >&2; exit 1; }
 # Plain text at a width where no synopsis wraps before the command name.
 text=$(groff -man -Tascii -P-cbou -rLL=200n "$page" 2>/dev/null) || exit 1
 help=$("$tool" --help) || { echo "$tool --help failed" >&2; exit 1; }
@@ -26,10 +16,8 @@ names=$(printf '%s\n' "$help" | sed -n 's/^  tslauth //p' |
 status=0
 for name in $names; do
     name=$(printf '%s' "$name" | tr _ ' ')
-    if ! printf '%s\n' "$text" | grep -q "^       $name\( \|$\)"; then
-        echo "the manual page does not describe: tslauth $name" >&2
-        status=1
-    fi
+    printf '%s\n' "$text" | grep -q "^       $name\( \|$\)" ||
+        { echo "the manual page does not describe: tslauth $name" >&2; status=1; }
 done
 [ "$status" -eq 0 ] && echo "$page renders cleanly and describes every command"
 exit "$status"

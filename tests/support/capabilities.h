@@ -1,10 +1,8 @@
 #ifndef TESTS_SUPPORT_CAPABILITIES_H
 #define TESTS_SUPPORT_CAPABILITIES_H
 
-// Root, also root of a user namespace, passes every permission check on files. Tests that need
-// permission bits to count drop the capabilities that bypass them from the calling thread's
-// effective set while this object lives, and take them back afterwards.
-
+// Root, also root of a user namespace, passes every permission check on files. While this
+// object lives, the calling thread's effective set lacks the capabilities that bypass them.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>

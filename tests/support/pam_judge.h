@@ -1,8 +1,7 @@
 #ifndef TESTS_SUPPORT_PAM_JUDGE_H
 #define TESTS_SUPPORT_PAM_JUDGE_H
-// Runs a PAM service file through the machine's PAM library (pam_start_confdir, so no file
-// under /etc/pam.d is needed), with a recorder that modules can run under pam_exec.so. Only
-// for test programs linked with the PAM library (TSLAUTH_TEST_PAM).
+// Runs a PAM service file through the machine's PAM library (pam_start_confdir: no file under
+// /etc/pam.d needed), with a recorder to run under pam_exec.so. Needs TSLAUTH_TEST_PAM.
 #include <security/pam_appl.h>
 
 #include <cstdlib>
@@ -21,17 +20,14 @@ inline int Answer(int count, pam_message const** messages, pam_response** respon
     return PAM_SUCCESS;
 }
 
-inline std::string TracePath() {
-    return sandbox::ScratchDirectory() + "/pam-trace";
-}
-
-// Installs the recorder and returns the text that stands for it in a service file: it appends
-// PAM_TYPE and its arguments to the trace and fails when its first argument begins with "no".
+// Installs the recorder and returns its text in a service file: it appends PAM_TYPE and its
+// arguments to the trace and fails when its first argument begins with "no".
 inline std::string Recorder() {
     std::string const path = sandbox::ScratchDirectory() + "/recorder";
+    std::string const trace = " >>" + sandbox::ScratchDirectory() + "/pam-trace\n";
     sandbox::WriteFile(path,
-                       "#!/bin/sh\nprintf '%s|' \"$PAM_TYPE\" \"$@\" >>" + TracePath() +
-                           "\necho >>" + TracePath() + "\ncase \"$1\" in no*) exit 1;; esac\n",
+                       "#!/bin/sh\nprintf '%s|' \"$PAM_TYPE\" \"$@\"" + trace + "echo" + trace +
+                           "case \"$1\" in no*) exit 1;; esac\n",
                        0755);
     return "pam_exec.so " + path;
 }
@@ -40,20 +36,22 @@ inline std::string Recorder() {
 inline std::string Run(std::string const& directory, std::string const& file) {
     if (!sandbox::PathExists(directory)) sandbox::MakeDirectory(directory);
     sandbox::WriteFile(directory + "/judged", file);
-    sandbox::WriteFile(TracePath(), "");
+    std::string const trace = sandbox::ScratchDirectory() + "/pam-trace";
+    sandbox::WriteFile(trace, "");
     pam_conv conversation = {Answer, nullptr};
     pam_handle_t* handle = nullptr;
     std::string result =
         "start " + std::to_string(pam_start_confdir("judged", "user", &conversation,
                                                     directory.c_str(), &handle));
     if (handle) {
+        // One statement each: the facilities run in this order.
         result += " auth " + std::to_string(pam_authenticate(handle, 0));
         result += " account " + std::to_string(pam_acct_mgmt(handle, 0));
         result += " session " + std::to_string(pam_open_session(handle, 0));
         result += " password " + std::to_string(pam_chauthtok(handle, 0));
         pam_end(handle, PAM_SUCCESS);
     }
-    return result + "\n" + sandbox::ReadFile(TracePath());
+    return result + "\n" + sandbox::ReadFile(trace);
 }
 
 }  // namespace pam_judge

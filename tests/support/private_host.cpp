@@ -22,12 +22,9 @@ namespace sandbox {
 
 namespace {
 
-std::string scratch;
+std::string scratch, hostRoot;
 unsigned hostCounter = 0;
-std::string hostRoot;
 void (*failureHandler)(std::string const&) = nullptr;
-
-constexpr long kOverlayMagic = 0x794c7630;
 
 [[noreturn]] void Die(std::string const& what) {
     std::fprintf(stderr, "sandbox: %s: %s; refusing to run outside the sandbox\n", what.c_str(),
@@ -44,8 +41,7 @@ void Fail(std::string const& what) {
 
 void WriteProcFile(char const* path, std::string const& content) {
     int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0) Die(std::string("open ") + path);
-    if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+    if (fd < 0 || write(fd, content.data(), content.size()) != ssize_t(content.size())) {
         Die(std::string("write ") + path);
     }
     close(fd);
@@ -53,36 +49,28 @@ void WriteProcFile(char const* path, std::string const& content) {
 
 void BringLoopbackUp() {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) Die("socket");
-    struct ifreq request;
-    std::memset(&request, 0, sizeof request);
+    struct ifreq request = {};
     std::strcpy(request.ifr_name, "lo");
-    if (ioctl(fd, SIOCGIFFLAGS, &request) != 0) Die("SIOCGIFFLAGS lo");
+    if (fd < 0 || ioctl(fd, SIOCGIFFLAGS, &request) != 0) Die("SIOCGIFFLAGS lo");
     request.ifr_flags |= IFF_UP;
     if (ioctl(fd, SIOCSIFFLAGS, &request) != 0) Die("SIOCSIFFLAGS lo");
     close(fd);
 }
 
-unsigned ThreadCount() {
-    std::string status = ReadFile("/proc/self/status");
-    std::size_t at = status.find("\nThreads:");
-    return at == std::string::npos ? 1 : std::strtoul(status.c_str() + at + 9, nullptr, 10);
-}
-
 // Only a single-threaded process may enter a user namespace. Under a user-mode emulator (a
-// 32-bit build on a host that runs 32-bit programs only that way) the emulator's own threads
-// exist before main, so the program runs itself again under unshare(1), which enters the
-// namespace first and maps this user to root in it; the sandbox then goes on as for root.
+// 32-bit build on a host that runs 32-bit programs only that way) the emulator's threads exist
+// before main: the program runs itself again under unshare(1), mapped to root in a new user
+// namespace, and goes on as for root.
 [[noreturn]] void RunAgainInUserNamespace() {
     std::string const arguments = ReadFile("/proc/self/cmdline");
     char self[4096];
     ssize_t const length = readlink("/proc/self/exe", self, sizeof self - 1);
     if (length <= 0) Die("readlink /proc/self/exe");
-    self[length] = '\0';
-    std::vector<std::string> words = {"unshare", "--user", "--map-root-user", "--", self};
-    std::size_t start = arguments.find('\0');  // past the program's own name
-    while (start != std::string::npos && start + 1 < arguments.size()) {
-        std::size_t const end = arguments.find('\0', start + 1);
+    std::vector<std::string> words = {"unshare", "--user", "--map-root-user", "--",
+                                      std::string(self, length)};
+    for (std::size_t start = arguments.find('\0');
+         start != std::string::npos && start + 1 < arguments.size();) {
+        std::size_t const end = arguments.find('\0', start + 1);  // past the program's name
         words.push_back(arguments.substr(start + 1, end - start - 1));
         start = end;
     }
@@ -94,24 +82,19 @@ unsigned ThreadCount() {
     Die("exec unshare");
 }
 
-void RemoveScratch() {
-    umount2(scratch.c_str(), MNT_DETACH);
-    rmdir(scratch.c_str());
-}
-
 void MountOverlay(std::string const& target, std::string const& name,
                   std::string const& extraOptions = "") {
-    std::string upper = hostRoot + "/" + name + "-upper";
-    std::string work = hostRoot + "/" + name + "-work";
+    std::string const upper = hostRoot + "/" + name + "-upper",
+                      work = hostRoot + "/" + name + "-work";
     MakeDirectory(upper);
     MakeDirectory(work);
-    std::string options =
+    std::string const options =
         "lowerdir=" + target + ",upperdir=" + upper + ",workdir=" + work + extraOptions;
     if (mount("overlay", target.c_str(), "overlay", 0, options.c_str()) != 0) {
         Fail("mount overlay on " + target);
     }
     struct statfs info;
-    if (statfs(target.c_str(), &info) != 0 || info.f_type != kOverlayMagic) {
+    if (statfs(target.c_str(), &info) != 0 || info.f_type != 0x794c7630 /* overlayfs */) {
         Die("overlay on " + target + " did not take");
     }
 }
@@ -119,12 +102,16 @@ void MountOverlay(std::string const& target, std::string const& name,
 }  // namespace
 
 void EnterSandbox() {
-    int flags = CLONE_NEWNS | CLONE_NEWUTS | CLONE_NEWNET;
-    uid_t uid = geteuid();
-    gid_t gid = getegid();
-    if (uid != 0) flags |= CLONE_NEWUSER;
-    if (uid != 0 && ThreadCount() > 1) RunAgainInUserNamespace();
-    if (unshare(flags) != 0) Die("unshare");
+    uid_t const uid = geteuid();
+    gid_t const gid = getegid();
+    std::string const status = uid != 0 ? ReadFile("/proc/self/status") : "";
+    std::size_t const threads = status.find("\nThreads:");
+    if (threads != std::string::npos && std::strtoul(&status[threads + 9], nullptr, 10) > 1) {
+        RunAgainInUserNamespace();
+    }
+    if (unshare(CLONE_NEWNS | CLONE_NEWUTS | CLONE_NEWNET | (uid != 0 ? CLONE_NEWUSER : 0)) != 0) {
+        Die("unshare");
+    }
     if (uid != 0) {
         WriteProcFile("/proc/self/setgroups", "deny");
         WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
@@ -132,17 +119,16 @@ void EnterSandbox() {
     }
     // Nothing mounted from here on propagates back to the host.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) Die("make / private");
-
     char const* tmp = std::getenv("TMPDIR");
-    std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-    std::string pattern = base + "/tslauth-sandbox.XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (mkdtemp(name.data()) == nullptr) Die("mkdtemp " + pattern);
-    scratch = name.data();
+    std::string name =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tslauth-sandbox.XXXXXX";
+    if (mkdtemp(&name[0]) == nullptr) Die("mkdtemp " + name);
+    scratch = name;
     if (mount("tmpfs", scratch.c_str(), "tmpfs", 0, "mode=0755") != 0) Die("mount " + scratch);
-    std::atexit(RemoveScratch);
-
+    std::atexit([] {
+        umount2(scratch.c_str(), MNT_DETACH);
+        rmdir(scratch.c_str());
+    });
     BringLoopbackUp();
 }
 
@@ -156,14 +142,11 @@ void MountPrivateHost(std::string const& hostName) {
     MakeDirectory(hostRoot);
     MountOverlay("/etc", "etc");
     MountOverlay("/usr/libexec", "libexec");
-
-    // pam.d starts empty rather than as the host's copy.
-    MountTmpfs("/etc/pam.d", 1 << 20);
-    MakeDirectory("/etc/ostrel");
-    MakeDirectory("/etc/ostrel/tslauth");
-    MakeDirectory("/usr/libexec/tslauth");
-    MakeDirectory("/usr/libexec/tslauth/lib");
-
+    MountTmpfs("/etc/pam.d", 1 << 20);  // empty rather than the host's copy
+    for (char const* directory : {"/etc/ostrel", "/etc/ostrel/tslauth", "/usr/libexec/tslauth",
+                                  "/usr/libexec/tslauth/lib"}) {
+        MakeDirectory(directory);
+    }
     // Name resolution only from the hosts file, and only a loopback resolver.
     WriteFile("/etc/hosts", "127.0.0.1\tlocalhost\n::1\tlocalhost\n");
     WriteFile("/etc/resolv.conf", "nameserver 127.0.0.1\n");
@@ -173,8 +156,7 @@ void MountPrivateHost(std::string const& hostName) {
 }
 
 void UnmountPrivateHost() {
-    // Detaching /etc and /usr/libexec takes every mount the test made below them.
-    umount2("/usr/libexec", MNT_DETACH);
+    umount2("/usr/libexec", MNT_DETACH);  // with every mount below
     umount2("/etc", MNT_DETACH);
 }
 
@@ -187,11 +169,9 @@ void WriteFile(std::string const& path, std::string const& content, mode_t mode)
     if (unlink(path.c_str()) != 0 && errno != ENOENT) Fail("unlink " + path);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) Fail("create " + path);
-    if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
-        close(fd);
-        Fail("write " + path);
-    }
+    bool const written = write(fd, content.data(), content.size()) == ssize_t(content.size());
     close(fd);
+    if (!written) Fail("write " + path);
     if (chmod(path.c_str(), mode) != 0) Fail("chmod " + path);
 }
 
@@ -236,7 +216,7 @@ void MakeDirectory(std::string const& path, mode_t mode) {
 }
 
 void MountTmpfs(std::string const& directory, unsigned long bytes) {
-    std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    std::string const options = "size=" + std::to_string(bytes) + ",mode=0755";
     if (mount("tmpfs", directory.c_str(), "tmpfs", 0, options.c_str()) != 0) {
         Fail("mount tmpfs on " + directory);
     }
@@ -248,8 +228,7 @@ void MountOverlayWithLargeInodes(std::string const& directory) {
 }
 
 void RemountReadOnly(std::string const& directory) {
-    if (mount(nullptr, directory.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) !=
-        0) {
+    if (mount(nullptr, directory.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr)) {
         Fail("remount read-only " + directory);
     }
 }

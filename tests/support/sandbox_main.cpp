@@ -1,24 +1,17 @@
-#include <gtest/gtest.h>
-
 #include "sandbox.h"
 
-namespace sandbox {
-
-void SandboxTest::SetUp() {
+void sandbox::SandboxTest::SetUp() {
     MountPrivateHost();
     ClearCapturedLog();
     ClearRecordedSleeps();
 }
 
-void SandboxTest::TearDown() {
+void sandbox::SandboxTest::TearDown() {
     UnmountPrivateHost();
 }
 
-}  // namespace sandbox
-
 int main(int argc, char** argv) {
-    // Namespaces first, while the process still has a single thread.
-    sandbox::EnterSandbox();
+    sandbox::EnterSandbox();  // while the process still has a single thread
     sandbox::SetFailureHandler([](std::string const& what) { ADD_FAILURE() << what; });
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,8 +1,6 @@
 // sandbox-run [--host NAME] -- COMMAND [ARGUMENT...]
-// Runs COMMAND in the private host the tests run in (private_host.h): private namespaces,
-// overlays over /etc and /usr/libexec, the host name NAME (default "sandbox-host"). The
-// scratch tmpfs is named in $SANDBOX_SCRATCH. Exits with COMMAND's status; everything the
-// command mounted or wrote goes with it.
+// Runs COMMAND in the tests' private host (private_host.h), named NAME (default
+// "sandbox-host"), its scratch tmpfs in $SANDBOX_SCRATCH; exits with COMMAND's status.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,8 +32,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     setenv("SANDBOX_SCRATCH", sandbox::ScratchDirectory().c_str(), 1);
-    // A child runs the command, so that this process can remove the scratch mount point from
-    // the host's temporary directory afterwards.
+    // A child runs the command, so that this process removes the scratch mount point after it.
     pid_t const child = fork();
     if (child < 0) {
         std::perror("sandbox-run: fork");

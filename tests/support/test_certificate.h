@@ -5,7 +5,7 @@
 
 namespace test_certificate {
 
-// A self-signed certificate made in the test, in the forms the tests hand to the code.
+// A self-signed certificate made in the test.
 struct Certificate {
     std::string pem;         // the certificate, PEM
     std::string der;         // the certificate, DER
