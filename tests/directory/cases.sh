@@ -7,35 +7,23 @@ lab_sh=$(dirname "$(readlink -f "$0")")/../../tools/directory-lab.sh
 pointer=${DIRECTORY_LAB_POINTER:?}
 failures=0
 bad() { printf 'FAIL: %s\n' "$*" && failures=$((failures + 1)); }
-finish() { [ "$failures" = 0 ] && echo passed && exit 0 || echo "$failures failed" && exit 1; }
-# expect WHAT EXPECTED ACTUAL: exact comparison, shown as a diff when it fails.
-expect() {
-    [ "$2" == "$3" ] && echo "ok: $1" && return
-    bad "$1"
-    diff -u <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed '1,2d; s/^/    /'
-}
+finish() { [ "$failures" = 0 ] && exit 0 || exit 1; }
+expect() { [ "$2" == "$3" ] || { bad "$1" && diff <(echo "$2") <(echo "$3"); }; } # WHAT EXPECTED ACTUAL
 on() { "$lab_sh" run "$LAB" "$@"; }
 probe() { on "$1" "$DIRECTORY_PROBE" "${@:2}"; }
 
-# tool HOST ARGS...: sets out, err, status, elapsed (ms). HOST m3:hv02: a fresh hv02 on m3's net.
-tool() {
-    local host=$1 start runner=(on "$1")
-    [[ $host != *:* ]] || runner=("$lab_sh" run-as "$LAB" "${host%%:*}" "${host#*:}")
-    start=$(date +%s%N)
-    out=$("${runner[@]}" "$TSLAUTH_TOOL" "${@:2}" 2>"$LAB/tool-stderr")
+tool() { # HOST ARGS...: sets out, err, status, elapsed (ms). HOST m3:hv02: a fresh hv02 on m3's net
+    local runner=(on "$1") start
+    [[ $1 != *:* ]] || runner=("$lab_sh" run-as "$LAB" "${1%%:*}" "${1#*:}")
+    start=$(date +%s%N) out=$("${runner[@]}" "$TSLAUTH_TOOL" "${@:2}" 2>"$LAB/tool-stderr")
     status=$? elapsed=$((($(date +%s%N) - start) / 1000000)) err=$(cat "$LAB/tool-stderr")
-    printf '$ [%s] tslauth %s  (exit %s, %d ms)\n' "$host" "${*:2}" "$status" "$elapsed"
-    { sed 's/^/  | /' <<<"$out" && sed 's/^/  ! /' <<<"$err"; } | grep -v '^  . $'
 }
-# check WHAT STATUS TEXT HOST ARGS...: the status, then the output (0) or the message, exactly.
-check() {
+check() { # WHAT STATUS TEXT HOST ARGS...: the status, then the output (0) or the message, exactly
     tool "${@:4}"
-    if [ "$2" = 0 ]; then expect "$1" "0 $3" "$status $out"; else
-        expect "$1" "$2 $3" "$status $err"; fi
+    expect "$1" "$2 $3" "$status $([ "$2" = 0 ] && echo "$out" || echo "$err")"
 }
 
-# dc_search FILTER ATTRIBUTE...: the DC's own database, continuation lines joined.
-dc_search() {
+dc_search() { # FILTER ATTRIBUTE...: the DC's own database, continuation lines joined
     on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "$@" 2>/dev/null |
         awk '/^ / { line = line substr($0, 2); next } { if (line != "") print line; line = $0 }
              END { if (line != "") print line }'
@@ -47,8 +35,7 @@ dc_accounts() {
         /^userAccountControl: / { print dn " uac=" $2; n++ } END { if (!n) print "absent" }' | sort
 }
 dc_account() { dc_accounts "(sAMAccountName=$1\$)"; } # NAME
-# Deletes the accounts FILTER matches, in one go.
-dc_delete_accounts() {
+dc_delete_accounts() { # FILTER: deletes the accounts it matches, in one go
     local dns && mapfile -t dns < <(dc_search "$1" dn | sed -n 's/^dn: //p')
     [ "${#dns[@]}" = 0 ] || on dc env SMB_CONF_PATH="$TARGET/etc/smb.conf" \
         ldbdel -H "$TARGET/private/sam.ldb" "${dns[@]}" >/dev/null || bad "cannot delete ${dns[*]}"
@@ -56,39 +43,32 @@ dc_delete_accounts() {
 
 joined() { on "$1" net ads testjoin >/dev/null 2>&1; }
 winbindd_up() { "$lab_sh" winbindd-start "$LAB" "$1" || { bad "no winbindd on $1" && finish; }; }
-# HOST joined (into CONTAINER when given), if it was not already, and winbindd running.
-ensure_joined() { # HOST [CONTAINER]
+ensure_joined() { # HOST [CONTAINER]: joined (into CONTAINER) if it was not, and winbindd running
     joined "$1" || { tool "$1" join "$DNS_DOMAIN${2:+/$2}" "${admin[@]}"; [ "$status" = 0 ]; } ||
-        { bad "could not join $1" && finish; }
+        { bad "could not join $1: $err" && finish; }
     winbindd_up "$1"
 }
 ensure_left() {
     ! joined "$1" || { "$lab_sh" winbindd-stop "$LAB" "$1" && tool "$1" leave "${admin[@]}"; }
 }
-# What a join leaves on HOST: smb.conf settings, the keytab, a trust winbindd takes.
-check_member_joined() { # HOST ACCOUNT-NAME
+check_member_joined() { # HOST ACCOUNT-NAME: smb.conf settings, the keytab, a trust winbindd takes
     expect "$1 smb.conf" "$NETBIOS_DOMAIN $REALM ADS $2" "$(for p in workgroup realm security \
         'netbios name'; do on "$1" testparm -s --parameter-name="$p" 2>/dev/null; done | paste -sd ' ')"
     expect "$1 keytab holds host/$2 and $2\$" 2 "$(on "$1" klist -k /etc/krb5.keytab 2>/dev/null |
         awk 'NR > 3 { print $2 }' | sort -u | grep -c -x -e "host/$2@$REALM" -e "$2\$@$REALM")"
     winbindd_up "$1"
 }
-# logins HOST PASSWORD...: the domain user's PAM conversation with each password.
-logins() { local p && for p in "${@:2}"; do probe "$1" pam tslauth-probe "$user" "$p"; done 2>/dev/null; }
+logins() { # HOST PASSWORD...: the domain user's PAM conversation with each password
+    local p && for p in "${@:2}"; do probe "$1" pam tslauth-probe "$user" "$p"; done 2>/dev/null; }
 status_json() { printf '{"active_store": "None", "domain": {"dns_name": "%s", "netbios_name": "%s"}, "machine_account": "%s", "preferred_controllers": [], "trust_state": 1, "trust_state_name": "trusted", "trusted_domains": [], "answers": {"configuration": {"source": "fresh"}, "trusted_domains": {"source": "fresh"}, "trust_state": {"source": "fresh"}}, "timed_out": []}' "$DNS_DOMAIN" "$NETBIOS_DOMAIN" "$1"; } # MACHINE-DN
 
 case_preflight() {
-    # The domain check goes through the DC's DNS: the members resolve nothing else.
-    check preflight 0 "pass  host name resolves: hv01 resolves to hv01.corp.example
-pass  short name matches the resolved name: short name hv01, resolved name hv01.corp.example
-pass  host name is not reserved: short name hv01
-pass  fully qualified name is the expected one: fully qualified name hv01.corp.example, expected hv01.corp.example
-pass  domain resolves: corp.example
-pass  short name fits a computer account name: hv01 (4 characters, at most 15)" m1 preflight "$DNS_DOMAIN"
+    # All six checks pass; the domain's goes through the DC's DNS (the members resolve nothing else).
+    tool m1 preflight "$DNS_DOMAIN"
+    expect preflight "0 6" "$status $(grep -c '^pass ' <<<"$out")"
 }
 
-# join_into HOST NAME DOMAIN DN: a fresh join, and the account where DN says.
-join_into() {
+join_into() { # HOST NAME DOMAIN DN: a fresh join, and the account where DN says
     ensure_left "$1"
     expect "no account for $2 before the join" absent "$(dc_account "$2")"
     check "join $3" 0 "Joined $3." "$1" join "$3" "${admin[@]}"
@@ -99,14 +79,6 @@ case_join() { join_into m1 HV01 "$DNS_DOMAIN" "$dn1"; }
 case_join_ou() { join_into m2 HV02 "$DNS_DOMAIN/OU=$OU_NAME,$BASE_DN" "$dn2"; }
 
 case_join_refused() {
-    local before
-    ensure_joined m1
-    # Refused before the directory is touched: a reset password would break this host's trust.
-    before=$(dc_attribute HV01 pwdLastSet)
-    check "second join" 4 "tslauth: Exception 0x00000a83: This machine is already joined to a domain." \
-        m1 join "$DNS_DOMAIN" "${admin[@]}"
-    expect "the account's password was not reset, m1's trust holds" "$before trusted" \
-        "$(dc_attribute HV01 pwdLastSet) $(on m1 wbinfo -t &>/dev/null && echo trusted)"
     # Tried once (retries would count against the lockout policy); the probe records pauses.
     ensure_left m2
     expect "wrong password, unknown domain: one attempt each, no pause" "threw ostrel::authentication::LogonFailureException: Exception 0x0000052e: The attempted logon is invalid. This is due to either a bad user name or authentication information.
@@ -119,10 +91,7 @@ pauses: none" "$(probe m2 join "$DNS_DOMAIN" "$ADMIN_USER" "$LAB/wrong-password"
 
 case_status() {
     ensure_joined m1
-    ensure_joined m2 "OU=$OU_NAME,$BASE_DN"
-    # Trust state 1: trusted. The lab has no second domain to trust.
-    check "m1 status" 0 "$(status_json "$dn1")" m1 status --json
-    check "m2 status" 0 "$(status_json "$dn2")" m2 status --json
+    check "m1 status" 0 "$(status_json "$dn1")" m1 status --json # no second domain to trust
     # The plug-in loaded, asked from threads at once and unloaded three times: one answer,
     # nothing of it left. Then the store's forwarded lookups (no "\\" before the DC's name).
     expect "m1 reloads and lookups" "$DNS_DOMAIN $NETBIOS_DOMAIN $dn1 trust 1 trusts 0
@@ -132,17 +101,14 @@ host principal: HV01\$@$REALM
 canonical name of $USER_NAME: $user" "$(probe m1 answers "$DNS_DOMAIN" "$USER_NAME" 3)"
 }
 
-# The policy as the library writes it: stacks in the order account, auth, password, session.
-pam_policy() { # with-winbind|without
-    local m='/lib/security/$ISA/pam_' w=$'sufficient\t/lib/security/$ISA/pam_winbind.so\ttry_first_pass '
+pam_policy() { # with-winbind|without: the library's policy, stacks in the order account, auth, ...
+    local w=$'\tsufficient\tP/pam_winbind.so\ttry_first_pass \n'
     [ "$1" = with-winbind ] || w=''
-    printf '#%%PAM-1.0\n\naccount\trequired\t%sunix.so\t\naccount\trequired\t%saccess.so\t\n' "$m" "$m"
-    [ -z "$w" ] || printf 'account\t%s\n' "$w"
-    printf '\nauth\trequired\t%senv.so\t\n' "$m"
-    [ -z "$w" ] || printf 'auth\t%s\n' "$w"
-    printf 'auth\tsufficient\t%sunix.so\tlikeauth nullok \nauth\trequired\t%sdeny.so\t\n\n' "$m" "$m"
-    printf 'password\trequired\t%sunix.so\tnullok use_authtok md5 shadow \n\n' "$m"
-    printf 'session\trequired\t%slimits.so\t\nsession\trequired\t%sunix.so\t\n\n' "$m" "$m"
+    printf '#%%PAM-1.0\n\naccount\trequired\tP/pam_unix.so\t\naccount\trequired\tP/pam_access.so\t\n%s
+auth\trequired\tP/pam_env.so\t\n%sauth\tsufficient\tP/pam_unix.so\tlikeauth nullok \nauth\trequired\tP/pam_deny.so\t
+\npassword\trequired\tP/pam_unix.so\tnullok use_authtok md5 shadow \n
+session\trequired\tP/pam_limits.so\t\nsession\trequired\tP/pam_unix.so\t\n\n' "${w:+account$w}" "${w:+auth$w}" |
+        sed 's|\bP/|/lib/security/$ISA/|g'
 }
 
 case_pam() {
@@ -166,20 +132,14 @@ case_frozen_dc() {
     "$lab_sh" freeze "$LAB"
     tool m1 status --timeout 2
     "$lab_sh" thaw "$LAB"
-    # Exit 5: timed out. A new process has nothing cached; winbindd lists trusts without the DC.
-    expect "status with the DC frozen" "5 Active store:          None
-Domain:                (not joined)
-Machine account:       (none)
-Preferred controllers: (none)
-Trust state:           2 (no answer in time)
-Trusted domains:       (none)
-Note: no answer to the configuration query within 2 s; shown is what this process had cached (nothing before its first answer).
-Note: no answer to the trust state query within 2 s; shown is what this process had cached (nothing before its first answer)." "$status $out"
-    # The queries wait side by side: one time-out for the lot, plus starting the command.
+    # Exit 5 (timed out), two queries noted (the text is the command tests' business); they wait
+    # side by side: one time-out for the lot, plus starting the command.
+    expect "status with the DC frozen" "5 2" "$status $(grep -c '^Note: no answer to the' <<<"$out")"
     [ "$elapsed" -ge 2000 ] && [ "$elapsed" -le 3500 ] || bad "status should answer within about 2 s"
-    on m1 timeout 90 wbinfo -t >/dev/null 2>&1 || bad "m1 does not recover after the thaw"
     # In one process: a 2 s store; the freeze and thaw come from the probe's own calls.
-    probe m1 frozen-dc 2 "$dn1" 1 "$lab_sh freeze $LAB" "$lab_sh thaw $LAB" || bad "frozen-dc probe"
+    expect "one store: cached answers while frozen, fresh ones after the thaw" "healthy: $dn1 trust 1
+frozen: $dn1 trust 2
+thawed: $dn1 trust 1" "$(probe m1 frozen-dc 2 "$lab_sh freeze $LAB" "$lab_sh thaw $LAB")"
 }
 
 case_leave() {
@@ -189,8 +149,6 @@ case_leave() {
     "$lab_sh" winbindd-stop "$LAB" m1
     check leave 0 "Left the domain." m1 leave
     expect "the account is kept, m1 no longer joined" "$dn1 uac=4096" "$(dc_account HV01; joined m1 && echo joined)"
-    check "second leave" 4 "tslauth: Exception 0x00000a84: This machine is not currently joined to a domain." \
-        m1 leave
     check "join over a kept account" 4 "$taken" m1 join "$DNS_DOMAIN" "${admin[@]}"
     # With credentials: the account goes too.
     "$lab_sh" winbindd-stop "$LAB" m2
@@ -200,9 +158,7 @@ case_leave() {
 
 proxy_up() { # [DC-TIMEOUT]: the enrolment service on the proxy host
     "$lab_sh" proxy-start "$LAB" "${1:-}"
-    local rc=$?
-    [ $rc = 77 ] && echo "skipped: this lab runs no enrolment service" && exit 77
-    [ $rc = 0 ] || { bad "tslauth-proxyd does not start" && finish; }
+    case $? in 0) ;; 77) exit 77 ;; *) bad "tslauth-proxyd does not start" && finish ;; esac
 }
 # The service's log since the mark, and its requests: "ADDRESS METHOD PATH host NAME: HTTP status N".
 mark() { lines=$(wc -l <"$LAB/logs/proxyd.log"); }
@@ -210,12 +166,11 @@ since_mark() { tail -n "+$((lines + 1))" "$LAB/logs/proxyd.log"; }
 requests() {
     since_mark | sed -n 's/^.*: \([0-9.]* [A-Z]* \/[^ ]* host [^ ]*: [0-9]* status [0-9]*\).*$/\1/p'
 }
-# HOST asks through the qapclient plug-in, pinning CERTIFICATE's thumbprint (default: the service's).
-proxy_client() { # HOST [CERTIFICATE]
+proxy_client() { # HOST: asks through the qapclient plug-in, pinning the service's thumbprint
     on "$1" sh -c 'cd /etc/ostrel && echo "provider = qapclient" >tslauth/qapprovider.conf &&
         : >>tslauth/qapservers.conf && echo "UserVars.ActiveDirectoryVerifyQAPCertificate = int:1" \
         >hostctl/advanced-options.conf' || bad "cannot configure the proxy client on $1"
-    tool "$1" import-certificate "${2:-$LAB/proxy-certificate.pem}" "$PROXY_IP"
+    tool "$1" import-certificate "$LAB/proxy-certificate.pem" "$PROXY_IP"
     [ "$status" = 0 ] || bad "$1: import-certificate"
 }
 
@@ -224,7 +179,6 @@ case_proxy_join() {
     ensure_left m2
     dc_delete_accounts "(sAMAccountName=HV02\$)"
     proxy_client m2
-    check proxy-domain 0 "$DNS_DOMAIN" m2 proxy-domain "$PROXY_IP"
     mark
     # No credentials: the member holds none, and the service's account makes the computer.
     check join-proxy 0 "Joined through the authentication proxy $PROXY_IP." m2 join-proxy "$PROXY_IP"
@@ -237,24 +191,12 @@ $IP_M2 POST /v1/machine-accounts host hv02.$DNS_DOMAIN: 201 status 0" "$(request
         "$(dc_account HV02) dNSHostName=$(dc_attribute HV02 dNSHostName)"
     check_member_joined m2 HV02
     check "status after the join through the service" 0 "$(status_json "$dn2")" m2 status --json
-    check activate 0 "Active store: Active Directory" m2 activate "Active Directory"
-    expect "$user logs in on m2" "$granted" "$(logins m2 "$USER_PASSWORD")"
-    check "activate None" 0 "Active store: None" m2 activate None
 }
 
 case_proxy_refusals() {
     local before i frozen late
     proxy_up
     dc_delete_accounts "(|(sAMAccountName=HV03\$)(sAMAccountName=HV04\$))"
-    # A pinned thumbprint of another certificate: the handshake fails before any request.
-    [ -f "$LAB/other-certificate.pem" ] || openssl req -x509 -newkey ec -pkeyopt \
-        ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$PROXY_IP" \
-        -keyout "$LAB/other-certificate.key" -out "$LAB/other-certificate.pem" 2>/dev/null
-    proxy_client m3 "$LAB/other-certificate.pem"
-    mark
-    check "another certificate" 4 "tslauth: The QAP server's certificate cannot be verified." \
-        m3 join-proxy "$PROXY_IP"
-    expect "another certificate: no request reached the service" "" "$(requests)"
     # An address the service does not serve: refused at the first request.
     proxy_client m4
     mark
@@ -272,14 +214,7 @@ case_proxy_refusals() {
         "$IP_M3 POST /v1/machine-accounts host hv02.$DNS_DOMAIN: 409 status 1316" "$(requests | grep POST)"
     expect "name taken: the account's password was not reset, m2's trust holds" "$before trusted" \
         "$(dc_attribute HV02 pwdLastSet) $(on m2 wbinfo -t &>/dev/null && echo trusted)"
-    # The service stopped: refused at once, not after the client's 10 s connect bound.
-    "$lab_sh" proxy-stop "$LAB"
-    check "service down" 4 "tslauth: Exception 0x000004c9: The remote computer refused the network connection." \
-        m3 join-proxy "$PROXY_IP"
-    [ "$elapsed" -lt 10000 ] || bad "service down: should be refused within the connect bound"
-
     # The DC frozen behind the service: its dc-timeout, then a time-out; the account request waits.
-    proxy_up
     tool m3 proxy-domain "$PROXY_IP"
     trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1' EXIT
     "$lab_sh" freeze "$LAB"
@@ -297,23 +232,19 @@ $IP_M3 POST /v1/machine-accounts host hv03.$DNS_DOMAIN: 409 status 1316" "$(requ
     [ "$late" -ge 0 ] && [ "$late" -le 2500 ] ||
         bad "DC frozen: answered $late ms after the dc-timeout, not within about $PROXY_DC_TIMEOUT s"
     # Thawed, the late provisioning ends and is undone: no account, nothing of a join anywhere.
-    for ((i = 0; i < 900; i++)); do
-        since_mark | grep -q 'HV03\$: ' && [ -z "$(proxy_helpers)" ] && break
-        sleep 0.1
-    done
+    for ((i = 0; i < 900; i++)); do since_mark | grep -q 'HV03\$: ' && [ -z "$(proxy_helpers)" ] &&
+        break || sleep 0.1; done
     [ "$i" -lt 900 ] || bad "DC frozen: the late provisioning of HV03 did not end within 90 s"
     expect "no account for HV03 or HV04" "absent absent" "$(dc_account HV03) $(dc_account HV04)"
     expect "m3 and m4 never joined" "" "$(for i in m3 m4; do on $i sh -c \
         'ls /var/lib/samba/private/secrets.tdb /etc/samba/smb.conf /etc/krb5.keytab 2>/dev/null'; done)"
 }
-# The processes in the proxy host's network namespace besides the service (its helpers).
-proxy_helpers() {
+proxy_helpers() { # the processes in the proxy host's network namespace besides the service
     find /proc/[0-9]*/ns/net -maxdepth 0 -lname "net:\[$NETINODE_PROXY\]" 2>/dev/null | cut -d/ -f3 |
         grep -vx "$(cat "$LAB/pids/proxyd" 2>/dev/null)"
 }
 
-# One enrolment, printing "NAME exit STATUS" (a join checks its keytab with the DC as the machine).
-enrol_one() { # MEMBER NAME
+enrol_one() { # MEMBER NAME: one join (it checks its keytab as the machine), printing "NAME exit STATUS"
     "$lab_sh" run-as "$LAB" "$1" "$2" "$TSLAUTH_TOOL" join-proxy "$PROXY_IP" &>"$LAB/load/$2.log"
     echo "$2 exit $?"
 }
@@ -325,14 +256,12 @@ case_proxy_load() {
     dc_delete_accounts "(sAMAccountName=LOAD*)"
     rm -rf "$LAB/load" && mkdir -p "$LAB/load"
     pid=$(cat "$LAB/pids/proxyd")
-    rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"; }
-    before=$(rss)
+    rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"; } && before=$(rss)
     mark
     export -f enrol_one && export lab_sh LAB TSLAUTH_TOOL PROXY_IP
     for i in $(seq 50); do printf 'm%d load%02d\n' $((i % 3 + 1)) "$i"; done |
         xargs -P 8 -L 1 bash -c 'enrol_one "$@"' enrol | sort >"$LAB/load/results"
     expect "50 enrolments joined" "$(printf 'load%02d exit 0\n' $(seq 50))" "$(cat "$LAB/load/results")"
-    grep -q ' exit 0$' "$LAB/load/results" || sed -n '1,20p' "$LAB/load/"*.log | sed 's/^/    /'
     expect "each account exists once, in $OU_NAME" "$(printf "CN=LOAD%02d,OU=$OU_NAME,$BASE_DN uac=4096\n" \
         $(seq 50))" "$(dc_accounts '(sAMAccountName=LOAD*)')"
     expect "the service created each account once" "$(printf 'load%02d 201\n' $(seq 50))" "$(requests |

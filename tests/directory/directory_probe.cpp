@@ -4,7 +4,6 @@
 #include <cxxabi.h>
 #include <security/pam_appl.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +13,6 @@
 #include <mutex>
 #include <set>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,19 +35,17 @@ std::string Threw(std::exception const& e) {
 
 int Join(std::string const& domain, std::string const& user, std::string const& passwordFile) {
     std::string password;
-    if (!std::getline(std::ifstream(passwordFile), password))
-        throw std::runtime_error("cannot read " + passwordFile);
+    std::getline(std::ifstream(passwordFile), password);
     try {
         ActiveDirectoryStore(60).JoinDomain(domain, {user.c_str(), password.c_str()}, false);
         std::cout << "returned\n";
     } catch (std::exception const& e) {
         std::cout << Threw(e) << "\n";
     }
-    std::lock_guard<std::mutex> hold(sleepsLock);
+    std::lock_guard<std::mutex> hold(sleepsLock);  // a worker may still be pausing
     std::cout << "pauses:" << (sleeps.empty() ? " none" : "");
     for (unsigned seconds : sleeps) std::cout << " " << seconds;
-    std::cout << "\n";
-    return 0;
+    return std::cout << "\n", 0;
 }
 
 int Answers(std::string const& domain, std::string const& name, int rounds) {
@@ -87,11 +83,9 @@ int Answers(std::string const& domain, std::string const& name, int rounds) {
 
 int Converse(int count, pam_message const** messages, pam_response** responses, void* password) {
     auto* answers = static_cast<pam_response*>(std::calloc(count, sizeof(pam_response)));
-    for (int i = 0; answers != nullptr && i < count; ++i) {
-        if (messages[i]->msg_style == PAM_PROMPT_ECHO_ON) return std::free(answers), PAM_CONV_ERR;
-        if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF)  // only the password is asked for
+    for (int i = 0; answers != nullptr && i < count; ++i)  // only the password is asked for
+        if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF)
             answers[i].resp = strdup(static_cast<std::string*>(password)->c_str());
-    }
     *responses = answers;
     return answers == nullptr ? PAM_BUF_ERR : PAM_SUCCESS;
 }
@@ -120,80 +114,41 @@ int Pam(std::string const& service, std::string const& user, std::string passwor
 using Clock = std::chrono::steady_clock;
 
 template <class Query>
-double Timed(Query query, Clock::time_point start = Clock::now()) {
+double Timed(Query query) {
+    auto const start = Clock::now();
     query();
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int failures = 0;
-void Expect(bool ok, std::string const& what) {
-    std::cout << (ok ? "ok    " : "FAIL  ") << what << "\n" << std::flush;
-    failures += ok ? 0 : 1;
-}
-
-int FrozenDC(int timeout, std::string const& dn, TrustState healthy, std::string const& freeze,
-             std::string const& thaw) {
+// One store's answers, "WHEN: DN trust STATE", while the DC answers, frozen and thawed. Frozen,
+// each query waits for its time-out once, then answers from the cache (the trust state's twice at
+// most: the trusted-domains query it runs first may wait as well; 1 s for scheduling on a busy
+// two-core machine). Thawed, a worker gets through within a minute.
+int FrozenDC(int timeout, std::string const& freeze, std::string const& thaw) {
     ActiveDirectoryStore store(timeout);
-    double const slack = 1.0;               // scheduling on a busy two-core machine
-    std::pair<Domain, std::string> answer;  // the active domain, the machine account DN
+    std::string dn;
     TrustState state = 0;
     auto const configuration = [&] {
         std::unique_ptr<StoreConfiguration> made(store.GetStoreConfiguration());
-        auto const& ad = dynamic_cast<ActiveDirectoryStoreConfiguration const&>(*made);
-        answer = {ad.activeDomain, ad.machineAccountDN};
+        dn = dynamic_cast<ActiveDirectoryStoreConfiguration const&>(*made).machineAccountDN;
     };
     auto const trust = [&] { state = store.GetDomainTrustState(); };
-    auto const seen = [&](double t) {
-        return answer.first.dnsName + " " + answer.second + ", trust state " +
-               std::to_string(state) + " after " + std::to_string(t) + " s";
+    auto const step = [&](char const* when, double configurationBound, double trustBound) {
+        double const c = Timed(configuration), t = Timed(trust);
+        std::cout << when << ": " << dn << " trust " << state;
+        if (c > configurationBound || t > trustBound) std::cout << " after " << c << " s, " << t;
+        std::cout << "\n";
     };
-
-    configuration();  // while the DC answers: what the cache will hold
-    auto const warm = answer;
-    double t = Timed(trust);
-    Expect(warm.second == dn && !warm.first.dnsName.empty() && state == healthy,
-           "healthy DC: " + seen(t));
-    if (std::system(freeze.c_str()) != 0) return Expect(false, "freeze the DC"), 1;
-    // The first query of each kind waits for its time-out, then answers from the cache; the
-    // trust state's twice at most (the trusted-domains query it runs first may wait as well).
-    t = Timed(configuration);
-    Expect(t >= timeout - 0.05 && t <= timeout + slack && answer == warm,
-           "frozen DC: first configuration: " + seen(t));
-    t = Timed(trust);
-    Expect(t >= timeout - 0.05 && t <= 2 * timeout + slack && state == 2,
-           "frozen DC: first trust state (2: timed out): " + seen(t));
-
-    // Later queries find their workers still in flight and answer from the cache at once. The
-    // trusted domains come from winbindd without the DC: bounded by the local round trip.
-    std::vector<double> times[3];
-    bool same = true;
-    for (int i = 0; i < 25; ++i) {
-        times[0].push_back(Timed(configuration));
-        times[1].push_back(Timed([&] { store.GetTrustedDomains(); }));
-        times[2].push_back(Timed(trust));
-        same = same && answer == warm && state == 2;
-    }
-    Expect(same, "frozen DC: later answers from the cache, unchanged");
-    char const* const names[] = {"configuration", "trusted-domains", "trust-state"};
-    for (int q = 0; q < 3; ++q) {
-        std::sort(times[q].begin(), times[q].end());
-        Expect(times[q][12] < (q == 0 ? 1e-3 : 0.1) && times[q].back() < timeout / 2.0,
-               std::string("later ") + names[q] + " queries: median " +
-                   std::to_string(times[q][12]) + " s, slowest " + std::to_string(times[q].back()) +
-                   " s");
-    }
-
-    if (std::system(thaw.c_str()) != 0) return Expect(false, "thaw the DC"), 1;
-    // Fresh answers: the trust state leaves the time-out value once a worker gets through.
-    auto const thawed = Clock::now();
-    while ((t = Timed(trust)) >= timeout || state != healthy) {
-        if (Clock::now() - thawed > std::chrono::seconds(60)) break;
+    step("healthy", timeout, timeout);
+    if (std::system(freeze.c_str()) != 0) return 1;
+    step("frozen", timeout + 1.0, 2 * timeout + 1.0);
+    if (std::system(thaw.c_str()) != 0) return 1;
+    for (auto const thawed = Clock::now(); Clock::now() - thawed < std::chrono::seconds(60);) {
+        if (Timed(trust) < timeout && state != 2) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    Expect(state == healthy && t < timeout, "thawed DC: " + seen(Timed([] {}, thawed)));
-    t = Timed(configuration);
-    Expect(answer == warm && t < timeout, "thawed DC: configuration " + seen(t));
-    return failures == 0 ? 0 : 1;
+    step("thawed", timeout, timeout);
+    return 0;
 }
 
 }  // namespace
@@ -214,9 +169,8 @@ int main(int argc, char** argv) {
             status = Answers(a[1], a[2], std::atoi(a[3].c_str()));
         else if (a.size() == 4 && a[0] == "pam")  // SERVICE USER PASSWORD
             status = Pam(a[1], a[2], a[3]);
-        else if (a.size() == 6 && a[0] == "frozen-dc")  // TIMEOUT DN TRUST-STATE FREEZE THAW
-            status = FrozenDC(std::atoi(a[1].c_str()), a[2],
-                              static_cast<TrustState>(std::atoi(a[3].c_str())), a[4], a[5]);
+        else if (a.size() == 4 && a[0] == "frozen-dc")  // TIMEOUT FREEZE THAW
+            status = FrozenDC(std::atoi(a[1].c_str()), a[2], a[3]);
     } catch (std::exception const& e) {
         std::cout << Threw(e) << "\n";
         status = 1;
