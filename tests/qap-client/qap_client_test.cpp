@@ -20,7 +20,6 @@
 
 #include "sandbox.h"
 #include "test_certificate.h"
-#include "test_plugins.h"
 
 namespace {
 
@@ -104,26 +103,24 @@ protected:
         ASSERT_NE(nullptr, handle) << dlerror();
         table = static_cast<QAPProxyClientTable const*>(dlsym(handle, "QAPProxyClientOperations"));
         ASSERT_NE(nullptr, table);
-        certificate = test_certificate::Make("127.0.0.1");
     }
-    // Each test ends with the plug-in unloaded: nothing it made keeps it in memory.
     void TearDown() override {
         dlclose(handle);
-        EXPECT_FALSE(test_plugins::IsLoaded(kLibraryPlugin));
         SandboxTest::TearDown();
     }
 
-    // "status netbios dns sid" or, with a host name, "status account provisioning"; each
-    // string released through the table.
+    // "status netbios dns sid" or, with a container ("" for none), "status account
+    // provisioning" of a new account; each string released through the table.
     std::string Call(std::string const& server, int verify, char const* pin,
-                     char const* container = nullptr, bool create = false) {
+                     char const* container = nullptr) {
         char* out[3] = {nullptr, nullptr, nullptr};
-        std::uint32_t const status =
-            create ? table->CreateMachineAccount(server.c_str(), "hv01.corp.example", container,
-                                                 verify, pin, &out[0], &out[1])
-                   : table->GetDomainInfo(server.c_str(), verify, pin, &out[0], &out[1], &out[2]);
-        std::string answer = std::to_string(status);
-        for (int i = 0; i < (create ? 2 : 3); ++i) {
+        std::string answer = std::to_string(
+            container
+                ? table->CreateMachineAccount(server.c_str(), "hv01.corp.example",
+                                              *container ? container : nullptr, verify, pin,
+                                              &out[0], &out[1])
+                : table->GetDomainInfo(server.c_str(), verify, pin, &out[0], &out[1], &out[2]));
+        for (int i = 0; i < (container ? 2 : 3); ++i) {
             answer += std::string(" ") + (out[i] != nullptr ? out[i] : "(null)");
             if (out[i] != nullptr) table->Release(out[i]);
         }
@@ -132,73 +129,71 @@ protected:
 
     void* handle = nullptr;
     QAPProxyClientTable const* table = nullptr;
-    test_certificate::Certificate certificate;
+    test_certificate::Certificate const certificate = test_certificate::Make("127.0.0.1");
 };
 
-// One service answering each row in turn: the answer, the request the service read and the
-// warning logged; then concurrent calls, each with its own pin.
+// One service answering each row in turn: "answer|the request it read|the warning logged";
+// then concurrent calls, each with its own pin.
 TEST_F(QAPClientTest, AnswersAndRefusals) {
     Service service(certificate);
-    std::string const get = "GET /v1/domain ", post = "POST /v1/machine-accounts ";
-    std::string const getAt = get + "at " + service.Server() + ": ";
+    std::string const get = "|GET /v1/domain ", post = "|POST /v1/machine-accounts {";
+    std::string const at = " at " + service.Server() + ": ";
+    std::string const warn = "|4 qapclient: GetDomainInfo: GET /v1/domain" + at;
     std::string const host = R"("host_name":"hv01.corp.example"})";
     std::string const right = certificate.thumbprint;
     std::string const other = test_certificate::Make("127.0.0.1").thumbprint;
     std::string lower = right;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::string const unpinned = "no certificate thumbprint pinned for 127.0.0.1";
+    std::string const good = "0 CORP corp.example S-1-5-21-1-2-3", created = "0 HV01$ UHJvdmlzaW9u";
     std::string const refused = kUntrusted + " (null) (null) (null)";
-    struct Case {
+    std::string const unpinned =
+        refused + "|4 qapclient: GetDomainInfo: no certificate thumbprint pinned for 127.0.0.1";
+    std::string const malformed = "1359 (null) (null) (null)" + get;
+    struct {
         char const* container;  // creates an account when not null ("": none given)
         int verify;
         char const* pin;
         int httpStatus;
-        std::string body, expected, request;  // request "" when none was made
-        std::string log;                      // the one warning, if any
+        std::string body, expected;
     } const cases[] = {
-        {nullptr, 1, right.c_str(), 200, kDomain, "0 CORP corp.example S-1-5-21-1-2-3", get, ""},
-        {"OU=Hypervisors", 1, lower.c_str(), 201, kAccount, "0 HV01$ UHJvdmlzaW9u",
-         post + R"({"container":"OU=Hypervisors",)" + host, ""},
-        // Without verification the pin is not checked.
-        {"", 0, other.c_str(), 201, kAccount, "0 HV01$ UHJvdmlzaW9u", post + "{" + host, ""},
-        {nullptr, 1, other.c_str(), 200, kDomain, refused, "",
-         getAt + "the server's certificate has the thumbprint " + right + ", not the pinned " +
-             other},
-        {nullptr, 1, "", 200, kDomain, refused, "", unpinned},
-        {nullptr, 1, nullptr, 200, kDomain, refused, "", unpinned},
+        {nullptr, 1, right.c_str(), 200, kDomain, good + get},
+        {"OU=Hypervisors", 1, lower.c_str(), 201, kAccount,
+         created + post + R"("container":"OU=Hypervisors",)" + host},
+        {"", 0, other.c_str(), 201, kAccount, created + post + host},  // no verification, no pin
+        {nullptr, 1, other.c_str(), 200, kDomain,
+         refused + warn + "the server's certificate has the thumbprint " + right +
+             ", not the pinned " + other},
+        {nullptr, 1, "", 200, kDomain, unpinned},
+        {nullptr, 1, nullptr, 200, kDomain, unpinned},
         {"", 0, nullptr, 409, R"({"status": 1316, "message": "HV01$ exists"})",
-         "1316 (null) (null)", post + "{" + host,
-         post + "at " + service.Server() + ": refused with HTTP 409, status 1316: HV01$ exists"},
-        {nullptr, 0, nullptr, 200, "CORP corp.example", "1359 (null) (null) (null)", get,
-         getAt + "malformed answer: HTTP 200 without a JSON object"},
-        {nullptr, 0, nullptr, 502, R"({"message": "no status"})", "1359 (null) (null) (null)", get,
-         getAt + "malformed answer: HTTP 502 without a status"},
+         "1316 (null) (null)" + post + host +
+             "|4 qapclient: CreateMachineAccount: POST /v1/machine-accounts" + at +
+             "refused with HTTP 409, status 1316: HV01$ exists"},
+        {nullptr, 0, nullptr, 200, "CORP corp.example",
+         malformed + warn + "malformed answer: HTTP 200 without a JSON object"},
+        {nullptr, 0, nullptr, 502, R"({"message": "no status"})",
+         malformed + warn + "malformed answer: HTTP 502 without a status"},
         {nullptr, 0, nullptr, 200, R"({"netbios_name": ")" + std::string(70000, 'C') + R"("})",
-         "1359 (null) (null) (null)", get, getAt + "answer longer than 65536 bytes"},
+         malformed + warn + "answer longer than 65536 bytes"},
     };
-    for (Case const& row : cases) {
-        SCOPED_TRACE(row.expected + " " + row.request);
+    for (auto const& row : cases) {
         service.Answer(row.httpStatus, row.body);
         sandbox::ClearCapturedLog();
-        bool const create = row.container != nullptr;
-        EXPECT_EQ(row.expected, Call(service.Server(), row.verify, row.pin,
-                                     create && *row.container ? row.container : nullptr, create));
-        EXPECT_EQ(row.request.empty() ? Lines() : Lines{row.request}, service.Take());
-        Lines log;
+        std::string seen = Call(service.Server(), row.verify, row.pin, row.container);
+        for (std::string const& request : service.Take()) seen += "|" + request;
         for (sandbox::LogLine const& line : sandbox::CapturedLog())
-            log.push_back(std::to_string(line.priority) + " " + line.text);
-        std::string const call = create ? "CreateMachineAccount: " : "GetDomainInfo: ";
-        EXPECT_EQ(row.log.empty() ? Lines() : Lines{"4 qapclient: " + call + row.log}, log);
+            seen += "|" + std::to_string(line.priority) + " " + line.text;
+        EXPECT_EQ(row.expected, seen);
     }
 
     service.Answer(200, kDomain);
-    std::vector<std::string> answers(8);  // "good" or "refused" for each call, as expected
+    std::vector<std::string> answers(8);  // "." for each call answered as its pin deserves
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < answers.size(); ++i)
         threads.emplace_back([&, i] {
             for (int round = 0; round < 3; ++round)
                 answers[i] += Call(service.Server(), 1, i % 2 ? other.c_str() : lower.c_str()) ==
-                                      (i % 2 ? refused : cases[0].expected)
+                                      (i % 2 ? refused : good)
                                   ? "."
                                   : "x";
         });
@@ -215,7 +210,7 @@ TEST_F(QAPClientTest, PeersThatDoNotAnswer) {
         pollfd ready = {closing.fd, POLLIN, 0};
         if (poll(&ready, 1, 20000) == 1) close(accept(closing.fd, nullptr, nullptr));
     });
-    EXPECT_EQ("1229 (null) (null)", Call(closing.server, 0, nullptr, nullptr, true));
+    EXPECT_EQ("1229 (null) (null)", Call(closing.server, 0, nullptr, ""));
     closer.join();
     // Connected by the kernel, never read: the handshake's bound (10 s) ends the wait.
     Socket const silent;
