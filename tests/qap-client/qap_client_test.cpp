@@ -24,7 +24,7 @@
 namespace {
 
 std::string const kUntrusted = std::to_string(0x80090325u);
-char const kLibraryPlugin[] = "/usr/libexec/tslauth/lib/libqapclient.so";
+std::string const kLibraryPlugin = "/usr/libexec/tslauth/lib/libqapclient.so";
 std::string const kDomain =
     R"({"netbios_name": "CORP", "dns_name": "corp.example", "sid": "S-1-5-21-1-2-3"})";
 std::string const kAccount = R"({"account": "HV01$", "provisioning": "UHJvdmlzaW9u"})";
@@ -99,14 +99,13 @@ protected:
     void SetUp() override {
         SandboxTest::SetUp();
         sandbox::WriteFile(kLibraryPlugin, sandbox::ReadFile(QAP_CLIENT_PLUGIN), 0755);
-        handle = dlopen(kLibraryPlugin, RTLD_NOW | RTLD_LOCAL);
+        handle = dlopen(kLibraryPlugin.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(nullptr, handle) << dlerror();
         table = static_cast<QAPProxyClientTable const*>(dlsym(handle, "QAPProxyClientOperations"));
         ASSERT_NE(nullptr, table);
     }
-    void TearDown() override {
-        dlclose(handle);
-        SandboxTest::TearDown();
+    ~QAPClientTest() override {
+        if (handle != nullptr) dlclose(handle);
     }
 
     // "status netbios dns sid" or, with a container ("" for none), "status account
@@ -132,13 +131,11 @@ protected:
     test_certificate::Certificate const certificate = test_certificate::Make("127.0.0.1");
 };
 
-// One service answering each row in turn: "answer|the request it read|the warning logged";
-// then concurrent calls, each with its own pin.
+// One service answering each row in turn: "answer|the request it read"; then concurrent calls,
+// each with its own pin.
 TEST_F(QAPClientTest, AnswersAndRefusals) {
     Service service(certificate);
     std::string const get = "|GET /v1/domain ", post = "|POST /v1/machine-accounts {";
-    std::string const at = " at " + service.Server() + ": ";
-    std::string const warn = "|4 qapclient: GetDomainInfo: GET /v1/domain" + at;
     std::string const host = R"("host_name":"hv01.corp.example"})";
     std::string const right = certificate.thumbprint;
     std::string const other = test_certificate::Make("127.0.0.1").thumbprint;
@@ -146,8 +143,6 @@ TEST_F(QAPClientTest, AnswersAndRefusals) {
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::string const good = "0 CORP corp.example S-1-5-21-1-2-3", created = "0 HV01$ UHJvdmlzaW9u";
     std::string const refused = kUntrusted + " (null) (null) (null)";
-    std::string const unpinned =
-        refused + "|4 qapclient: GetDomainInfo: no certificate thumbprint pinned for 127.0.0.1";
     std::string const malformed = "1359 (null) (null) (null)" + get;
     struct {
         char const* container;  // creates an account when not null ("": none given)
@@ -160,29 +155,20 @@ TEST_F(QAPClientTest, AnswersAndRefusals) {
         {"OU=Hypervisors", 1, lower.c_str(), 201, kAccount,
          created + post + R"("container":"OU=Hypervisors",)" + host},
         {"", 0, other.c_str(), 201, kAccount, created + post + host},  // no verification, no pin
-        {nullptr, 1, other.c_str(), 200, kDomain,
-         refused + warn + "the server's certificate has the thumbprint " + right +
-             ", not the pinned " + other},
-        {nullptr, 1, "", 200, kDomain, unpinned},
-        {nullptr, 1, nullptr, 200, kDomain, unpinned},
-        {"", 0, nullptr, 409, R"({"status": 1316, "message": "HV01$ exists"})",
-         "1316 (null) (null)" + post + host +
-             "|4 qapclient: CreateMachineAccount: POST /v1/machine-accounts" + at +
-             "refused with HTTP 409, status 1316: HV01$ exists"},
-        {nullptr, 0, nullptr, 200, "CORP corp.example",
-         malformed + warn + "malformed answer: HTTP 200 without a JSON object"},
-        {nullptr, 0, nullptr, 502, R"({"message": "no status"})",
-         malformed + warn + "malformed answer: HTTP 502 without a status"},
+        {nullptr, 1, other.c_str(), 200, kDomain, refused},
+        {nullptr, 1, "", 200, kDomain, refused},
+        {nullptr, 1, nullptr, 200, kDomain, refused},
+        {"", 0, nullptr, 409, R"({"status": 1316, "message": "exists"})",
+         "1316 (null) (null)" + post + host},
+        {nullptr, 0, nullptr, 200, "CORP corp.example", malformed},
+        {nullptr, 0, nullptr, 502, R"({"message": "no status"})", malformed},
         {nullptr, 0, nullptr, 200, R"({"netbios_name": ")" + std::string(70000, 'C') + R"("})",
-         malformed + warn + "answer longer than 65536 bytes"},
+         malformed},
     };
     for (auto const& row : cases) {
         service.Answer(row.httpStatus, row.body);
-        sandbox::ClearCapturedLog();
         std::string seen = Call(service.Server(), row.verify, row.pin, row.container);
         for (std::string const& request : service.Take()) seen += "|" + request;
-        for (sandbox::LogLine const& line : sandbox::CapturedLog())
-            seen += "|" + std::to_string(line.priority) + " " + line.text;
         EXPECT_EQ(row.expected, seen);
     }
 
