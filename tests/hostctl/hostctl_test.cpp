@@ -121,10 +121,10 @@ TEST_F(HostControlTest, AdvancedOptionsByBranchAndMalformedLines) {
 TEST_F(HostControlTest, ManagementInterface) {
     // veth pairs in the test's own network namespace; deleting one end takes its peer along.
     struct Veths {
-        ~Veths() { Shell("ip link del hcmgmt0; ip link del hcother0; ip link del hcbare0"); }
+        ~Veths() { Shell("ip link del hcmgmt0; ip link del hcother0"); }
     } const veths;
     Shell(
-        "for l in hcmgmt hcother hcbare; do ip link add ${l}0 type veth peer name ${l}1 && ip link"
+        "for l in hcmgmt hcother; do ip link add ${l}0 type veth peer name ${l}1 && ip link"
         " set ${l}0 up && ip link set ${l}1 up || exit; done; ip addr add 192.0.2.10/24 dev hcmgmt0"
         " && ip addr add 198.51.100.7/24 dev hcother0 && ip addr add 198.51.100.8/24 dev hcother0");
     std::string const in = std::string(" in '") + kConfigured + "': Invalid argument";
@@ -141,8 +141,8 @@ TEST_F(HostControlTest, ManagementInterface) {
          "hcmgmt0 192.0.2.10"},
         {"", "nosuch0\n", "Unable to find the management interface 'nosuch0': No such device"},
         {"", "eth0/x\n", "Invalid interface name 'eth0/x'" + in},
-        {"", "hcbare0\n",
-         "No IPv4 address on interface 'hcbare0': Cannot assign requested address"},
+        {"", "hcmgmt1\n",
+         "No IPv4 address on interface 'hcmgmt1': Cannot assign requested address"},
     };
     for (auto const& row : rows) {
         if (!row.shell.empty()) Shell(row.shell);
@@ -176,8 +176,6 @@ TEST_F(HostControlTest, HostsLineOfTheAddressReplacedOrAppended) {
     EXPECT_EQ(appended, sandbox::ReadFile(kHosts));
     std::string const in = " for '/etc/hosts': Invalid argument";
     EXPECT_EQ("Invalid address 'node01'" + in, ErrorOf([] { AddEntry("node01"); }));
-    EXPECT_EQ("Invalid host name 'two words'" + in,
-              ErrorOf([] { AddEntry("1.2.3.4", "two words"); }));
     EXPECT_EQ("Invalid alias 'x\n192.0.2.66 evil'" + in,
               ErrorOf([] { AddEntry("1.2.3.4", "n", {"x\n192.0.2.66 evil"}); }));
     EXPECT_EQ(appended, sandbox::ReadFile(kHosts));  // refusals write nothing
@@ -199,38 +197,33 @@ TEST(Ipv4AddressTest, AcceptsExactlyDottedQuads) {
 // The last "search" or "domain" line decides; case and a final dot do not matter.
 TEST_F(HostControlTest, ResolverSearchListExtendedOnce) {
     struct {
-        std::string before;
-        std::vector<std::string> domains;
-        std::string after;
+        std::string before, domain, after;
     } const cases[] = {
         {"# generated\nnameserver 127.0.0.1\nsearch a.example b.example \noptions ndots:1\n",
-         {"corp.example", "B.example."},
+         "corp.example",
          "# generated\nnameserver 127.0.0.1\nsearch a.example b.example corp.example\n"
          "options ndots:1\n"},
+        {"search a.example b.example\n", "B.example.", "search a.example b.example\n"},
         // Comments, indented keywords and "search" without a blank are not search lines.
-        {"#search o.example\n; search p.example\n  search x.example\nsearchy.example",
-         {"corp.example"},
+        {"#search o.example\n; search p.example\n  search x.example\nsearchy.example", "c.example",
          "#search o.example\n; search p.example\n  search x.example\nsearchy.example\n"
-         "search corp.example\n"},
-        {"search first.example\nnameserver 127.0.0.1\nsearch second.example\n",
-         {"first.example"},
-         "search first.example\nnameserver 127.0.0.1\nsearch second.example first.example\n"},
+         "search c.example\n"},
+        {"search first.example\nsearch second.example\n", "first.example",
+         "search first.example\nsearch second.example first.example\n"},
         // A "domain" line stays, and its domain stays at the head of the list.
-        {"domain corp.example\nnameserver 127.0.0.1\n",
-         {"lab.example"},
+        {"domain corp.example\nnameserver 127.0.0.1\n", "lab.example",
          "domain corp.example\nsearch corp.example lab.example\nnameserver 127.0.0.1\n"},
     };
     for (auto const& c : cases) {
         sandbox::WriteFile(kResolv, c.before);
-        AddSearchDomains(c.domains);
+        AddSearchDomains({c.domain});
         EXPECT_EQ(c.after, sandbox::ReadFile(kResolv)) << c.before;
     }
     QuorCtl::Network::DnsConfigImpl config("defaultTcpipStack");
     for (std::string const& domain :
-         {std::string("evil.example\nnameserver 203.0.113.1"), std::string(64, 'a') + ".x"}) {
+         {std::string("evil.example\nnameserver 203.0.113.1"), std::string(64, 'a') + ".x"})
         EXPECT_EQ("Invalid search domain '" + domain + "' for '/etc/resolv.conf': Invalid argument",
                   ErrorOf([&] { config.AddSearchDomain(domain); }));
-    }
 }
 
 // Links stay and their target is replaced, a dangling link's target created. A bind-mounted
