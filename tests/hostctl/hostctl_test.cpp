@@ -256,6 +256,19 @@ TEST_F(HostControlTest, EditsReplaceTheFilesBehindLinksAndMounts) {
     ASSERT_EQ(0, ::mount("/etc/ostrel/full/hosts", kHosts, nullptr, MS_BIND, nullptr));
     EXPECT_EQ("Unable to write '/etc/hosts': No space left on device", ErrorOf([] { AddEntry(); }));
     EXPECT_EQ(old, sandbox::ReadFile("/etc/ostrel/full/hosts"));
+    ASSERT_EQ(0, ::umount2(kHosts, MNT_DETACH));
+    // Failures on the way to a replacement: each is named.
+    sandbox::RemountReadOnly("/etc/ostrel/full");
+    MakeSymlink("/etc/ostrel/full/hosts", kHosts);
+    EXPECT_EQ(
+        "Unable to create a temporary file beside '/etc/ostrel/full/hosts': Read-only file system",
+        ErrorOf([] { AddEntry(); }));
+    MakeSymlink(kHosts, kHosts);
+    EXPECT_EQ("Unable to follow the links of '/etc/hosts': Too many levels of symbolic links",
+              ErrorOf([] { AddEntry(); }));
+    MakeSymlink("ostrel/hostctl", kResolv);
+    EXPECT_EQ("Unable to read '/etc/ostrel/hostctl': Is a directory",
+              ErrorOf([] { AddSearchDomains(); }));
 }
 
 // Two processes editing both files at once: without the edit locks, a replacement made from
