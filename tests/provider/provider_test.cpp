@@ -1,14 +1,12 @@
 // The provider wrapper over the scripted plug-in: loading, arguments, results and their
-// release, statuses, join retries, hangs.
+// release, statuses, join retries.
 #include <authentication/active_directory_provider.h>
 #include <authentication/domain.h>
 #include <authentication/exceptions.h>
 
 #include <functional>
-#include <list>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include "sandbox.h"
 #include "test_plugins.h"
@@ -121,22 +119,17 @@ TEST_F(ProviderTest, LoadsFromTheLibSubdirectoryFirstAndRefusesBrokenPlugins) {
     EXPECT_EQ(ActiveDirectoryProvider("ad").GetAPIVersion(), 2);
     InstallPlugin(Plugin::kEmptyProvider, "empty");
     EXPECT_EQ(Metadata(ActiveDirectoryProvider("empty")), "pam_scripted.so  scripted ");
-    InstallPlugin(Plugin::kNegativeAPIProvider, "negative");  // signed: not "above 3"
-    EXPECT_EQ(ActiveDirectoryProvider("negative").GetAPIVersion(), 2);
 
     // Refused and left unloaded; with a directory ".../lib/lib" the "/" name would reach
     // ".../libexec/tslauth/libevil.so". The loader's error is the second path's.
     sandbox::MakeDirectory("/usr/libexec/tslauth/lib/lib");
     std::string const evil =
         InstallPlugin(Plugin::kScriptedProvider, "evil", Location::kPluginDirectory);
-    sandbox::WriteFile(PluginPath("broken", Location::kLibSubdirectory), "not a shared object\n");
+    sandbox::WriteFile("/usr/libexec/tslauth/lib/libbroken.so", "not a shared object\n");
     std::string const unable = Named(typeid(IOError), "Unable to open provider: /usr/libexec/");
     std::string const noFile = ".so: cannot open shared object file: No such file or directory [0]";
     std::string const undefined = ".so: undefined symbol: ActiveDirectoryClient";
-    struct Refusal {
-        Plugin plugin;
-        std::string installed, name, thrown;
-    } const refusals[] = {
+    std::tuple<Plugin, std::string, std::string, std::string> const refusals[] = {
         {Plugin::kAPI4Provider, "api4", "api4",
          Invalid("api4", ": The API version (4) is not supported by this version of libtslauth")},
         {Plugin::kNoMetadataProvider, "nometa", "nometa",
@@ -146,22 +139,16 @@ TEST_F(ProviderTest, LoadsFromTheLibSubdirectoryFirstAndRefusesBrokenPlugins) {
         {Plugin::kScriptedProvider, "", "", Invalid("(unset)", "")},
         {Plugin::kScriptedProvider, "evil", "/../../libevil",
          Invalid("/../../libevil", ": a provider name must not contain '/' or NUL characters")},
-        {Plugin::kScriptedProvider, "evil", std::string("evil\0/x", 7),
-         Named(typeid(InvalidActiveDirectoryProviderException),
-               "The specified Active Directory provider 'evil") +
-             " [0]"},
+        {Plugin::kScriptedProvider, "evil", std::string("evil\0/x", 7),  // cut at the NUL
+         Invalid("evil", "").substr(0, Invalid("evil", "").find("evil") + 4) + " [0]"},
         {Plugin::kScriptedProvider, "other", "missing", unable + "tslauth/libmissing" + noFile},
         {Plugin::kScriptedProvider, "other", "broken", unable + "tslauth/libbroken" + noFile},
     };
-    for (Refusal const& refusal : refusals) {
-        std::string const path = InstallPlugin(refusal.plugin, refusal.installed);
-        EXPECT_EQ(refusal.thrown, Thrown([&] { ActiveDirectoryProvider{refusal.name}; }));
-        EXPECT_FALSE(IsLoaded(path)) << path;
+    for (auto const& [plugin, installed, name, thrown] : refusals) {
+        std::string const path = InstallPlugin(plugin, installed);
+        EXPECT_EQ(thrown, Thrown([&] { ActiveDirectoryProvider{name}; }));
+        EXPECT_FALSE(IsLoaded(path) || IsLoaded(evil)) << path;
     }
-    EXPECT_FALSE(IsLoaded(evil));
-    sandbox::WriteFile(PluginPath("broken", Location::kPluginDirectory), std::string(128, 'x'));
-    EXPECT_EQ(unable + "tslauth/libbroken.so: invalid ELF header [0]",
-              Thrown([] { ActiveDirectoryProvider("broken"); }));
 }
 
 TEST_F(ProviderTest, EachSlotReceivesItsArgumentsInThePluginsForm) {
@@ -212,25 +199,15 @@ TEST_F(ProviderTest, EachSlotReceivesItsArgumentsInThePluginsForm) {
 
 TEST_F(ProviderTest, ResultsAreConvertedAndEachReleasedOnce) {
     Load();
-    Strings hugeList;
-    Pairs hugeDomains;
-    std::string hugeText, hugeDomainText;
-    for (int i = 0; i < 100000; ++i) {
-        std::string const n = std::to_string(i);
-        hugeList.push_back("dc" + n), hugeDomains.push_back({"d" + n, "D" + n});
-        hugeText += "dc" + n + ";", hugeDomainText += "d" + n + "/D" + n + ";";
-    }
     std::vector<std::tuple<Slot, Behaviour, std::string>> cases = {
         {kGetActiveDomain, {{0}, Strings{"ad.example.com", "AD"}}, "ad.example.com/AD;"},
         {kGetActiveDomain, {{0}, Strings{std::nullopt, "AD"}}, "/AD;"},
-        {kGetActiveDomain, {{0}, Strings{std::nullopt, std::nullopt}}, "/;"},
         {kGetActiveDomain, {{0}, Strings{"ad", "AD"}, {}, false}, "ad/AD;"},  // no deallocator
         // A NULL name of a trusted domain reads as empty.
         {kGetTrustedDomains,
          {{0}, {}, Pairs{{"a", "A"}, {std::nullopt, "B"}, {"c", std::nullopt}}},
          "a/A;/B;c/;"},
         {kGetTrustedDomains, {}, ""},
-        {kGetTrustedDomains, {{0}, {}, hugeDomains}, hugeDomainText},
         {kGetMachineAccountDN, {{0}, Strings{"CN=host"}, {}, false}, "CN=host"},
         // Values, not statuses: returned as they are, never raised.
         {kGetDomainTrustState, {{5}}, "5"},
@@ -240,8 +217,7 @@ TEST_F(ProviderTest, ResultsAreConvertedAndEachReleasedOnce) {
     // Lists end at their first NULL entry; a NULL list or string reads as empty.
     for (Slot slot : {kGetPreferredDomainControllers, kGetSmartCardEnabledServices}) {
         cases.insert(cases.end(), {{slot, {{0}, Strings{"dc1", "", std::nullopt, "4"}}, "dc1;;"},
-                                   {slot, {}, ""},
-                                   {slot, {{0}, hugeList}, hugeText}});
+                                   {slot, {}, ""}});
     }
     for (Slot slot : {kGetMachineAccountDN, kGetAnyDomainController, kConvertCanonicalUsername,
                       kGetHostPrincipalForDomain}) {
@@ -267,8 +243,6 @@ TEST_F(ProviderTest, ResultsAreConvertedAndEachReleasedOnce) {
 
 TEST_F(ProviderTest, StatusesAndMissingSlotsRaiseTheirExceptionAndReleaseNothing) {
     Load();
-    std::vector<std::uint32_t> const statuses = {5,    1326,       0x80090325, 1,
-                                                 1355, 0xC000005E, 0xFFFFFFFF};
     std::vector<std::string> const expected = {
         Named(typeid(AccessDeniedException), "Exception 0x00000005: Access is denied.") + " [5]",
         // Only the joins retry a logon failure.
@@ -283,13 +257,11 @@ TEST_F(ProviderTest, StatusesAndMissingSlotsRaiseTheirExceptionAndReleaseNothing
           kGetAnyDomainController, kConvertCanonicalUsername, kGetHostPrincipalForDomain,
           kSetSmartCardEnabledServices, kGetSmartCardEnabledServices}) {
         // The plug-in writes results even when it fails; none may be read or released.
-        script.Set(slot, {statuses, Strings{"x", "y"}, Pairs{{"a", "A"}}});
+        script.Set(slot, {{5, 1326, 0x80090325}, Strings{"x", "y"}, Pairs{{"a", "A"}}});
         std::vector<std::string> thrown;
-        for (std::size_t i = 0; i < statuses.size(); ++i)
-            thrown.push_back(Thrown([&] { Call(slot); }));
-        thrown.resize(expected.size());
+        for (int i = 0; i < 3; ++i) thrown.push_back(Thrown([&] { Call(slot); }));
         EXPECT_EQ(thrown, expected) << slot;
-        EXPECT_EQ(script.Calls(slot), statuses.size()) << slot;
+        EXPECT_EQ(script.Calls(slot), 3u) << slot;
     }
     EXPECT_EQ(script.Deallocated(), Pointers());
 
@@ -297,14 +269,15 @@ TEST_F(ProviderTest, StatusesAndMissingSlotsRaiseTheirExceptionAndReleaseNothing
     std::string const notImplemented =
         Named(typeid(CallNotImplementedException),
               "Exception 0x00000078: This function is not supported on this system. [120]");
-    ActiveDirectoryProvider& old = Load(Plugin::kVersion1Provider);
-    EXPECT_EQ(notImplemented, Thrown([&] { Call(kJoinDomainWithMachineAccount); }));
-    EXPECT_EQ(notImplemented, Thrown([&] { Call(kGetHostPrincipalForDomain); }));
+    Load(Plugin::kVersion1Provider);
+    script.Set(kGetMachineAccountDN, {{0}, Strings{"CN=host"}});
+    EXPECT_EQ(std::vector<std::string>({Thrown([&] { Call(kJoinDomainWithMachineAccount); }),
+                                        Thrown([&] { Call(kGetHostPrincipalForDomain); }),
+                                        Call(kGetMachineAccountDN)}),
+              std::vector<std::string>({notImplemented, notImplemented, "CN=host"}));
     EXPECT_EQ(
         script.Calls(kJoinDomainWithMachineAccount) + script.Calls(kGetHostPrincipalForDomain),
-        statuses.size());  // those of the loop above only
-    script.Set(kGetMachineAccountDN, {{0}, Strings{"CN=host"}});
-    EXPECT_EQ(old.GetMachineAccountDN(), "CN=host");
+        3u);  // those of the loop above only
 
     ActiveDirectoryProvider& ad = Load(Plugin::kEmptyProvider);
     for (int slot = 1; slot <= 16; ++slot)
@@ -327,10 +300,7 @@ TEST_F(ProviderTest, JoinsRetryTransientFailuresWithoutAFinalPause) {
         // A wrong password is never tried again: each try would count towards a lockout.
         {kJoinDomain, {1326}, Named(typeid(LogonFailureException), ""), 1},
         {kJoinDomain, {0xFFFF0000}, Named(typeid(UnknownException), ""), 8},
-        {kJoinDomain, {0xFFFF0000, 0xFFFF0000, 0xFFFF0000, 0}, "(returned)", 4},
         {kJoinDomain, {0xFFFF0000, 1326}, Named(typeid(LogonFailureException), ""), 2},
-        {kJoinDomain, {2691}, Named(typeid(SetupAlreadyJoinedException), ""), 1},
-        {kJoinDomain, {0}, "(returned)", 1},
         // With a machine account a logon failure may be the account not yet replicated.
         {kJoinDomainWithMachineAccount, {1326, 0xFFFF0000, 0}, "(returned)", 3},
         {kJoinDomainWithMachineAccount, {1326}, Named(typeid(LogonFailureException), ""), 8},
@@ -340,7 +310,7 @@ TEST_F(ProviderTest, JoinsRetryTransientFailuresWithoutAFinalPause) {
     SetJoinRetryListener(RecordRetry, &retries);
     for (auto const& [slot, statuses, thrown, attempts] : cases) {
         SCOPED_TRACE(std::to_string(slot) + " " + std::to_string(statuses[0]));
-        script.SetStatuses(slot, statuses);
+        script.Set(slot, {statuses});
         retries.clear();
         unsigned const before = script.Calls(slot);
         EXPECT_EQ(0u, Thrown([&] { Call(slot); }).rfind(thrown, 0));
@@ -362,37 +332,17 @@ TEST_F(ProviderTest, JoinsRetryTransientFailuresWithoutAFinalPause) {
         EXPECT_EQ(logged, lines);
         sandbox::ClearRecordedSleeps(), sandbox::ClearCapturedLog();
     }
-    SetJoinRetryListener(nullptr, nullptr);  // cleared, it is told nothing more
-    retries.clear();
-    script.SetStatuses(kJoinDomain, {0xFFFF0000, 0});
-    Call(kJoinDomain);
-    EXPECT_TRUE(retries.empty());
+    SetJoinRetryListener(nullptr, nullptr);
     for (auto const& call : script.Received(kJoinDomain)) EXPECT_EQ(call.credentials, &admin);
-}
-
-TEST_F(ProviderTest, AHangingCallHoldsUpNoOther) {
-    Load();
-    script.SetActiveDomain("ad.example.com", "AD");
-    script.SetString(kGetMachineAccountDN, "CN=host");
-    script.Hang(kGetActiveDomain);
-    std::string domain;
-    std::thread worker([&] { domain = Call(kGetActiveDomain); });
-    script.WaitUntilBlocked(kGetActiveDomain);
-    EXPECT_EQ(provider->GetMachineAccountDN(), "CN=host");
-    script.Release(kGetActiveDomain);
-    worker.join();
-    EXPECT_EQ(domain, "ad.example.com/AD;");
 }
 
 TEST(DomainTest, PrintsBothNamesWithUnsetForEmptyOnes) {
     std::ostringstream printed;
-    printed << Domain("ad.example.com", "AD") << "|" << Domain() << "|" << Domain("", "AD") << "|"
-            << Domain(" ", "A D");  // blanks as they are
+    printed << Domain("ad.example.com", "AD") << "|" << Domain() << "|" << Domain(" ", "A D");
     EXPECT_EQ(printed.str(),
-              "DNS Name: ad.example.com, NetBIOS Name: AD|DNS Name: (unset), NetBIOS Name: "
-              "(unset)|DNS Name: (unset), NetBIOS Name: AD|DNS Name:  , NetBIOS Name: A D");
+              "DNS Name: ad.example.com, NetBIOS Name: AD|DNS Name: (unset), "
+              "NetBIOS Name: (unset)|DNS Name:  , NetBIOS Name: A D");
     EXPECT_NE(Domain("ad.example.com", "AD"), Domain("ad.example.com", ""));
-    EXPECT_NE(Domain("ad.example.com", "AD"), Domain("", "AD"));
 }
 
 }  // namespace

@@ -102,43 +102,32 @@ using namespace fault_injection;
 
 namespace {
 
-class IOFailureTest : public ReliabilityTest {
-protected:
-    void SetUp() override {
-        ReliabilityTest::SetUp();
-        ActiveDirectoryStore(60).MakeActive();
-        active = Snapshot();
-        NoRemoteAuthenticationStore().MakeActive();
-        inactive = Snapshot();
-    }
-    static void Restore(Files const& files) {
-        for (auto const& [path, file] : files) sandbox::WriteFile(path, file.first, file.second);
-    }
-
-    struct Operation {
-        char const* name;
-        Files const& before;
-        std::function<void()> call;
-    };
-    std::vector<Operation> Operations(ActiveDirectoryStore& store,
-                                      NoRemoteAuthenticationStore& none) const {
-        return {{"MakeActive", inactive, [&] { store.MakeActive(); }},
-                {"MakeInactive", active, [&] { store.MakeInactive(); }},
-                {"None.MakeActive", active, [&] { none.MakeActive(); }},
-                {"ImportThumbprint", inactive,
-                 [] { QAPThumbprintStore(kThumbprints).ImportThumbprint("EF:01", "192.0.2.9"); }}};
-    }
-
-    Files active, inactive;
-};
+using IOFailureTest = ReliabilityTest;
 
 TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
     ActiveDirectoryStore store(60);
     NoRemoteAuthenticationStore none;
+    store.MakeActive();
+    Files const active = Snapshot();
+    none.MakeActive();
+    Files const inactive = Snapshot();
+    struct Operation {
+        char const* name;
+        Files const& before;
+        std::function<void()> call;
+    } const operations[] = {
+        {"MakeActive", inactive, [&] { store.MakeActive(); }},
+        {"MakeInactive", active, [&] { store.MakeInactive(); }},
+        {"None.MakeActive", active, [&] { none.MakeActive(); }},
+        {"ImportThumbprint", inactive,
+         [] { QAPThumbprintStore(kThumbprints).ImportThumbprint("EF:01", "192.0.2.9"); }}};
+    auto const restore = [](Files const& files) {
+        for (auto const& [path, file] : files) sandbox::WriteFile(path, file.first, file.second);
+    };
     unsigned injected = 0;
-    for (Operation const& operation : Operations(store, none)) {
+    for (Operation const& operation : operations) {
         // What the operation writes when nothing fails, and which calls it makes.
-        Restore(operation.before);
+        restore(operation.before);
         fault_injection::Injector counting;
         operation.call();
         auto const counts = counting.counts;
@@ -149,7 +138,7 @@ TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
                 Call const kind = static_cast<Call>(call);
                 SCOPED_TRACE(std::string(operation.name) + ": " + kKind[kind].name + " #" +
                              std::to_string(nth));
-                Restore(operation.before);
+                restore(operation.before);
                 counting.Fail(kind, nth);
                 std::string const thrown = WhatThrown(operation.call);
                 ASSERT_TRUE(counting.injected) << thrown;
@@ -168,28 +157,24 @@ TEST_F(IOFailureTest, AFailureAtAnyCallLeavesOldOrNewFilesOnly) {
                                             "installed)' is invalid"))
                     << thrown;
                 // Creating or writing the new version names the target and the error.
-                if (kind == kTemp || kind == kWrite) {
-                    std::string const what = kind == kTemp
-                                                 ? "Unable to create temporary file to write '"
-                                                 : "Unable to write '";
-                    bool named = false;
-                    for (auto const& [path, file] : after) {
-                        named |=
-                            !(file == operation.before.at(path)) &&
-                            thrown == Named(typeid(IOError),
-                                            what + path + "': " + std::strerror(kKind[kind].error));
-                    }
-                    EXPECT_TRUE(named) << thrown;
+                std::string const what = kind == kTemp
+                                             ? "Unable to create temporary file to write '"
+                                             : "Unable to write '";
+                bool named = kind != kTemp && kind != kWrite;
+                for (auto const& [path, file] : after) {
+                    named |=
+                        !(file == operation.before.at(path)) &&
+                        thrown == Named(typeid(IOError),
+                                        what + path + "': " + std::strerror(kKind[kind].error));
                 }
+                EXPECT_TRUE(named) << thrown;
                 // Only a failed rename leaves its temporary file: complete, the new version.
-                std::vector<std::string> left = Temporaries();
+                std::vector<std::string> const left = Temporaries();
+                ASSERT_EQ(kind == kRename ? 1u : 0u, left.size());
                 if (kind == kRename) {
-                    ASSERT_EQ(1u, left.size());
-                    std::string const target = left[0].substr(0, left[0].size() - 7);
-                    EXPECT_EQ(after.at(target).first, sandbox::ReadFile(left[0]));
+                    EXPECT_EQ(after.at(left[0].substr(0, left[0].size() - 7)).first,
+                              sandbox::ReadFile(left[0]));
                     unlink(left[0].c_str());
-                } else {
-                    EXPECT_TRUE(left.empty()) << left.size() << " left";
                 }
                 Files const now = Snapshot();
                 ASSERT_EQ(after.size(), now.size());

@@ -1,9 +1,8 @@
 #ifndef TESTS_SUPPORT_TEST_PLUGINS_H
 #define TESTS_SUPPORT_TEST_PLUGINS_H
 
-// The builds of the scripted plug-in (tests/plugins/scripted.c) and the table behind them: per
-// slot, what its calls answer and whether they hang, and what each call received. Results are
-// written whatever the status, as a careless plug-in might.
+// Builds of the scripted plug-in (tests/plugins/scripted.c) and the table behind them: per slot,
+// what its calls answer (written whatever the status) and whether they hang; what each received.
 
 #include <cstdint>
 #include <functional>
@@ -64,8 +63,7 @@ public:
     void Put(Slot slot, T Behaviour::*field, T value) {
         Edit(slot, [&](Behaviour& row) { row.*field = std::move(value); });
     }
-    void SetStatus(Slot s, std::uint32_t status) { SetStatuses(s, {status}); }
-    void SetStatuses(Slot s, std::vector<std::uint32_t> v) { Put(s, &Behaviour::statuses, v); }
+    void SetStatus(Slot s, std::uint32_t v) { Put(s, &Behaviour::statuses, {v}); }
     void SetAnswer(Slot s, std::optional<Strings> v) { Put(s, &Behaviour::answer, v); }
     void SetString(Slot s, CString value) { SetAnswer(s, Strings{value}); }
     void SetArray(Slot s, std::optional<Strings> entries) { SetAnswer(s, entries); }
@@ -75,7 +73,6 @@ public:
     }
     void Hang(Slot s) { Put(s, &Behaviour::hang, true); }
     void Release(Slot s) { Put(s, &Behaviour::hang, false); }
-    void WaitUntilBlocked(Slot slot, unsigned count = 1);
 
     unsigned Calls(Slot slot) const { return static_cast<unsigned>(Received(slot).size()); }
     std::vector<ReceivedCall> Received(Slot slot) const;
@@ -95,7 +92,6 @@ enum class Plugin {
     kEmptyProvider,     // every slot and proxy word 2 NULL, NULL parameter strings
     kVersion1Provider,  // table version 1
     kAPI4Provider,
-    kNegativeAPIProvider,
     kNoMetadataProvider,
     kNoOperationsProvider,
     kNullModuleProvider,  // NULL module names
@@ -109,7 +105,6 @@ enum class Location {
     kPluginDirectory,  // /usr/libexec/tslauth/lib<name>.so
 };
 
-std::string PluginPath(std::string const& name, Location where);
 // Copies the build there; fails the test unless /usr/libexec is the sandbox's overlay.
 std::string InstallPlugin(Plugin plugin, std::string const& name,
                           Location where = Location::kLibSubdirectory);
