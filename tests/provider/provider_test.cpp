@@ -287,52 +287,34 @@ TEST_F(ProviderTest, StatusesAndMissingSlotsRaiseTheirExceptionAndReleaseNothing
     EXPECT_TRUE(sandbox::CapturedLog().empty());
 }
 
-// What the retry listener was told: failed attempt, attempts, pause, status.
-using Retries = std::vector<std::vector<unsigned long>>;
-void RecordRetry(int attempt, int attempts, unsigned pause, std::uint32_t status, void* context) {
-    static_cast<Retries*>(context)->push_back(
-        {static_cast<unsigned long>(attempt), static_cast<unsigned long>(attempts), pause, status});
-}
-
+// A wrong password is never tried again: each try would count towards a lockout. With a machine
+// account a logon failure may be the account not yet replicated. (The retry listener: cli tests.)
 TEST_F(ProviderTest, JoinsRetryTransientFailuresWithoutAFinalPause) {
     Load();
     std::tuple<Slot, std::vector<std::uint32_t>, std::string, unsigned> const cases[] = {
-        // A wrong password is never tried again: each try would count towards a lockout.
         {kJoinDomain, {1326}, Named(typeid(LogonFailureException), ""), 1},
         {kJoinDomain, {0xFFFF0000}, Named(typeid(UnknownException), ""), 8},
         {kJoinDomain, {0xFFFF0000, 1326}, Named(typeid(LogonFailureException), ""), 2},
-        // With a machine account a logon failure may be the account not yet replicated.
         {kJoinDomainWithMachineAccount, {1326, 0xFFFF0000, 0}, "(returned)", 3},
         {kJoinDomainWithMachineAccount, {1326}, Named(typeid(LogonFailureException), ""), 8},
         {kJoinDomainWithMachineAccount, {87}, Named(typeid(InvalidParameterException), ""), 1},
     };
-    Retries retries;
-    SetJoinRetryListener(RecordRetry, &retries);
     for (auto const& [slot, statuses, thrown, attempts] : cases) {
         SCOPED_TRACE(std::to_string(slot) + " " + std::to_string(statuses[0]));
         script.Set(slot, {statuses});
-        retries.clear();
         unsigned const before = script.Calls(slot);
         EXPECT_EQ(0u, Thrown([&] { Call(slot); }).rfind(thrown, 0));
         EXPECT_EQ(script.Calls(slot) - before, attempts);
         EXPECT_EQ(sandbox::RecordedSleeps(), std::vector<unsigned>(attempts - 1, 30));
         // Joins with a machine account log each attempt.
-        Retries expected;
         std::vector<std::string> lines, logged;
-        for (unsigned long i = 1; i <= attempts; ++i) {
-            if (i < attempts)
-                expected.push_back(
-                    {i, 8, 30, statuses[std::min<std::size_t>(i, statuses.size()) - 1]});
-            if (slot == kJoinDomainWithMachineAccount)
-                lines.push_back("6 Adding host to domain: Attempt (" + std::to_string(i) + "/8)");
-        }
+        for (unsigned i = 1; slot == kJoinDomainWithMachineAccount && i <= attempts; ++i)
+            lines.push_back("6 Adding host to domain: Attempt (" + std::to_string(i) + "/8)");
         for (auto const& line : sandbox::CapturedLog())
             logged.push_back(std::to_string(line.priority) + " " + line.text);
-        EXPECT_EQ(retries, expected);
         EXPECT_EQ(logged, lines);
         sandbox::ClearRecordedSleeps(), sandbox::ClearCapturedLog();
     }
-    SetJoinRetryListener(nullptr, nullptr);
     for (auto const& call : script.Received(kJoinDomain)) EXPECT_EQ(call.credentials, &admin);
 }
 

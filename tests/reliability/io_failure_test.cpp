@@ -49,10 +49,10 @@ bool Trip(Call call) {
     return in->injected = true;
 }
 
+}  // namespace fault_injection
+
 // With 64-bit offsets on a 32-bit host, the headers rename open, stat and lstat to *64.
 constexpr bool k64 = sizeof(long) == 4 && sizeof(off_t) == 8;
-
-}  // namespace fault_injection
 
 #define STAND_IN(Type, name, symbol, kind, failed, parameters, ...)                              \
     extern "C" __attribute__((visibility("default"))) Type name parameters {                     \
@@ -60,19 +60,15 @@ constexpr bool k64 = sizeof(long) == 4 && sizeof(off_t) == 8;
         return fault_injection::Trip(fault_injection::kind) ? failed : next(__VA_ARGS__);        \
     }
 
-STAND_IN(FILE*, fopen64, "fopen64", kFopen, nullptr, (char const* path, char const* mode), path,
-         mode)
+STAND_IN(FILE*, fopen64, "fopen64", kFopen, nullptr, (char const* p, char const* m), p, m)
 STAND_IN(int, mkostemp, "mkostemp", kTemp, -1, (char* name, int flags), name, flags)
-STAND_IN(ssize_t, write, "write", kWrite, -1, (int fd, void const* data, size_t size), fd, data,
-         size)
+STAND_IN(ssize_t, write, "write", kWrite, -1, (int fd, void const* d, size_t n), fd, d, n)
 STAND_IN(int, fchmod, "fchmod", kChmod, -1, (int fd, mode_t mode), fd, mode)
 STAND_IN(int, fsync, "fsync", kFsync, -1, (int fd), fd)
 STAND_IN(int, rename, "rename", kRename, -1, (char const* from, char const* to), from, to)
-STAND_IN(ssize_t, read, "read", kRead, -1, (int fd, void* data, size_t size), fd, data, size)
-STAND_IN(int, stat, fault_injection::k64 ? "stat64" : "stat", kStat, -1,
-         (char const* path, struct stat* info), path, info)
-STAND_IN(int, lstat, fault_injection::k64 ? "lstat64" : "lstat", kStat, -1,
-         (char const* path, struct stat* info), path, info)
+STAND_IN(ssize_t, read, "read", kRead, -1, (int fd, void* d, size_t n), fd, d, n)
+STAND_IN(int, stat, k64 ? "stat64" : "stat", kStat, -1, (char const* p, struct stat* s), p, s)
+STAND_IN(int, lstat, k64 ? "lstat64" : "lstat", kStat, -1, (char const* p, struct stat* s), p, s)
 STAND_IN(int, fchown, "fchown", kChown, -1, (int fd, uid_t owner, gid_t group), fd, owner, group)
 
 // A close that reports an error has still released the descriptor.
@@ -84,8 +80,8 @@ extern "C" __attribute__((visibility("default"))) int close(int fd) {
 }
 
 extern "C" __attribute__((visibility("default"))) int open(char const* path, int flags, ...) {
-    static auto const next = reinterpret_cast<int (*)(char const*, int, ...)>(
-        dlsym(RTLD_NEXT, fault_injection::k64 ? "open64" : "open"));
+    static auto const next =
+        reinterpret_cast<int (*)(char const*, int, ...)>(dlsym(RTLD_NEXT, k64 ? "open64" : "open"));
     mode_t mode = 0;
     if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
         va_list arguments;
