@@ -182,10 +182,6 @@ ProviderScript::~ProviderScript() {
     Reset();
 }
 
-void ProviderScript::Set(Slot slot, Behaviour const& behaviour) {
-    Edit(slot, [&](Behaviour& row) { row = behaviour; });
-}
-
 void ProviderScript::Edit(Slot slot, std::function<void(Behaviour&)> const& edit) {
     std::lock_guard<std::mutex> lock(table.mutex);
     edit(table.rows.at(slot));

@@ -58,7 +58,9 @@ public:
     ProviderScript(ProviderScript const&) = delete;
     ProviderScript& operator=(ProviderScript const&) = delete;
 
-    void Set(Slot slot, Behaviour const& behaviour);
+    void Set(Slot s, Behaviour const& b) {
+        Edit(s, [&](Behaviour& row) { row = b; });
+    }
     template <class T>
     void Put(Slot slot, T Behaviour::*field, T value) {
         Edit(slot, [&](Behaviour& row) { row.*field = std::move(value); });
