@@ -103,11 +103,7 @@ TEST_F(ProviderTest, LoadsFromTheLibSubdirectoryFirstAndRefusesBrokenPlugins) {
         ActiveDirectoryProvider const provider("ad");
         EXPECT_EQ(provider.GetAPIVersion(), 1);
         EXPECT_TRUE(IsLoaded(first) && !IsLoaded(second));
-        // The metadata is read once, without calling the plug-in.
-        EXPECT_EQ(provider.PAMModule() + " " + Text(provider.PAMModuleParameters()) + " " +
-                      provider.NSSModule() + " " + Text(provider.NSSModuleParameters()),
-                  "pam_scripted.so try_first_pass;unknown_ok; scripted cache;");
-        for (int slot = 1; slot <= 16; ++slot) EXPECT_EQ(script.Calls(Slot(slot)), 0u) << slot;
+        EXPECT_EQ(Text(provider.NSSModuleParameters()), "cache;");  // PAM's: activation tests
     }
     EXPECT_FALSE(IsLoaded(first));
     // A first file that does not load gives way to the second one.
@@ -269,28 +265,6 @@ TEST_F(ProviderTest, MissingSlotsAreNotImplemented) {
     for (int slot = 1; slot <= 16; ++slot)
         EXPECT_EQ(slot == 6 ? "(returned)" : notImplemented, Thrown([&] { Call(slot); })) << slot;
     EXPECT_EQ(notImplemented, Thrown([&] { ad.PartDomain(admin); }));
-}
-
-// Only transient failures are tried again, with a pause between tries: with a machine account
-// a logon failure too (not yet replicated), never a wrong password (a lockout nearer). Whole
-// sequences: the join and QAP tests.
-TEST_F(ProviderTest, JoinsRetryTransientFailuresWithoutAFinalPause) {
-    Load();
-    std::tuple<Slot, std::vector<std::uint32_t>, std::string, unsigned> const cases[] = {
-        {kJoinDomain, {0xFFFF0000}, Named(typeid(UnknownException), ""), 8},
-        {kJoinDomain, {0xFFFF0000, 1326}, Named(typeid(LogonFailureException), ""), 2},
-        {kJoinDomainWithMachineAccount, {1326, 0xFFFF0000, 0}, "(returned)", 3},
-        {kJoinDomainWithMachineAccount, {87}, Named(typeid(InvalidParameterException), ""), 1},
-    };
-    for (auto const& [slot, statuses, thrown, attempts] : cases) {
-        script.Set(slot, {statuses});
-        unsigned const before = script.Calls(slot);
-        EXPECT_EQ(0u, Thrown([&] { Call(slot); }).rfind(thrown, 0)) << slot;
-        EXPECT_EQ(script.Calls(slot) - before, attempts) << slot;
-        EXPECT_EQ(sandbox::RecordedSleeps(), std::vector<unsigned>(attempts - 1, 30)) << slot;
-        sandbox::ClearRecordedSleeps();
-    }
-    for (auto const& call : script.Received(kJoinDomain)) EXPECT_EQ(call.credentials, &admin);
 }
 
 }  // namespace
