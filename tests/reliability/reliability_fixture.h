@@ -23,8 +23,7 @@ std::string const kRedHatStyle =
     "auth        sufficient    /lib/security/$ISA/pam_unix.so likeauth nullok\n"
     "auth        required      /lib/security/$ISA/pam_deny.so\n"
     "\n"
-    "account     required      /lib/security/$ISA/pam_unix.so\n"
-    "password    [success=1 default=ignore]  pam_unix.so obscure sha512\n";
+    "account     required      /lib/security/$ISA/pam_unix.so\n";
 
 // Content and permission bits of every file in the directories, keyed by path.
 using Files = std::map<std::string, std::pair<std::string, mode_t>>;

@@ -30,14 +30,13 @@ enum Slot : int {
 };
 // clang-format on
 
-// statuses: of the following calls in turn, the last one staying (slots 7 and 14 return it as
-// their value). answer: the out-strings in order, or a list's entries (nullopt: NULL list).
-// domains: slot 8's. deallocator: whether the out-parameter is set or left as found.
+// statuses: of the following calls in turn, the last staying (slots 7 and 14: their value).
+// answer: out-strings in order, or a list's entries (nullopt: NULL list); domains: slot 8's.
 struct Behaviour {
     std::vector<std::uint32_t> statuses = {0};
     std::optional<Strings> answer = {};
     std::optional<Pairs> domains = {};
-    bool deallocator = true, hang = false;
+    bool deallocator = true, hang = false;  // deallocator: the out-parameter set or left as is
 };
 
 // strings: the string arguments in order, then user name and password when credentials came
@@ -98,7 +97,6 @@ enum class Plugin {
     kNoOperationsProvider,
     kNullModuleProvider,  // NULL module names
     kLineBreakProvider,   // line breaks in the PAM module name and parameters
-    kOverlongProvider,    // a 1 MiB PAM module name with 100,000 parameters
     kScriptedProxy,       // the proxy client only
 };
 
