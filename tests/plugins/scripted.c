@@ -30,6 +30,10 @@ EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {3, NULL, NULL
 EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
     3, "pam_evil.so\nauth\tsufficient\tpam_permit.so", "first\naccount sufficient pam_permit.so\n#",
     "evil", NULL};
+#elif defined(HOSTILE_OVERLONG)
+#define TEN(text) text text text text text text text text text text
+EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {3, TEN(TEN(TEN("m"))) ".so",
+                                                                   NULL, "overlong", NULL};
 #elif defined(PLUGIN_NO_SLOTS)
 EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
     PLUGIN_API_VERSION, "pam_scripted.so", NULL, "scripted", NULL};

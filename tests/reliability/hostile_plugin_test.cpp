@@ -68,7 +68,7 @@ TEST_F(HostilePluginTest, AHangingPluginCostsOneWorkerPerQueryKindUnderLoad) {
     EXPECT_EQ(2u, script->Calls(kGetActiveDomain));
 }
 
-// Refused before any file is touched (each check of an entry: the PAM model tests).
+// Refused before any file is touched, one row per check on the way.
 TEST_F(HostilePluginTest, BrokenMetadataNeverReachesThePAMFile) {
     std::string const invalidEntry =
         Named(typeid(SystemConfiguration::InvalidEntryException), "Invalid Entry: ");
@@ -80,6 +80,8 @@ TEST_F(HostilePluginTest, BrokenMetadataNeverReachesThePAMFile) {
         {Plugin::kLineBreakProvider, "evil",
          invalidEntry + "the module '/lib/security/$ISA/pam_evil.so\nauth\tsufficient\t"
                         "pam_permit.so' contains whitespace"},
+        {Plugin::kOverlongProvider, "overlong",
+         invalidEntry + "a statement is longer than 1021 characters"},
     };
     for (auto const& [plugin, name, thrown] : cases) {
         Install(plugin, name);

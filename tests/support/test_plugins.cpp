@@ -202,7 +202,7 @@ std::string InstallPlugin(Plugin plugin, std::string const& name, Location where
                                  TSLAUTH_TEST_PLUGIN_VERSION1,    TSLAUTH_TEST_PLUGIN_API4,
                                  TSLAUTH_TEST_PLUGIN_NO_METADATA, TSLAUTH_TEST_PLUGIN_NO_OPERATIONS,
                                  TSLAUTH_TEST_PLUGIN_NULL_MODULE, TSLAUTH_TEST_PLUGIN_LINE_BREAK,
-                                 TSLAUTH_TEST_PLUGIN_PROXY};
+                                 TSLAUTH_TEST_PLUGIN_OVERLONG,    TSLAUTH_TEST_PLUGIN_PROXY};
     RequireSandboxOverlay("/usr/libexec");
     std::string const path = std::string("/usr/libexec/tslauth/") +
                              (where == Location::kLibSubdirectory ? "lib/" : "") + "lib" + name +

@@ -97,6 +97,7 @@ enum class Plugin {
     kNoOperationsProvider,
     kNullModuleProvider,  // NULL module names
     kLineBreakProvider,   // line breaks in the PAM module name and parameters
+    kOverlongProvider,    // a PAM module name of 1003 characters
     kScriptedProxy,       // the proxy client only
 };
 
