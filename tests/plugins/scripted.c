@@ -1,9 +1,7 @@
-/* A provider and a proxy client whose every call does what the test program's table says.
- * Compile definitions make the variants of test_plugins.h; a provider and a proxy client loaded
- * together (into the global namespace) must not define a symbol twice. */
+/* A provider and a proxy client whose every call does what the test program's table says; the
+ * variants of test_plugins.h loaded together (globally) must not define a symbol twice. */
 #include <dlfcn.h>
 #include <stddef.h>
-#include <string.h>
 
 #include "plugin_hooks.h"
 
@@ -33,15 +31,9 @@ EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
     3, "pam_evil.so\nauth\tsufficient\tpam_permit.so", "first\naccount sufficient pam_permit.so\n#",
     "evil", NULL};
 #elif defined(HOSTILE_OVERLONG)
-static char module[(1 << 20) + 1];
-static char parameters[2 * 100000 + 1];
-EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {3, module, parameters,
-                                                                   "overlong", NULL};
-__attribute__((constructor)) static void FillMetadata(void) {
-    memset(module, 'm', (1 << 20) - 3);
-    memcpy(module + (1 << 20) - 3, ".so", 3);
-    for (int i = 0; i < 100000; ++i) memcpy(parameters + 2 * i, (char[]){'a' + i % 26, ' '}, 2);
-}
+#define TEN(text) text text text text text text text text text text
+EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {3, TEN(TEN(TEN("m"))) ".so",
+                                                                   NULL, "overlong", NULL};
 #elif defined(PLUGIN_NO_SLOTS)
 EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
     PLUGIN_API_VERSION, "pam_scripted.so", NULL, "scripted", NULL};

@@ -18,16 +18,12 @@ std::string const kNone = "remote-authentication-store = None\n";
 
 std::string const kRedHatStyle =
     "#%PAM-1.0\n"
-    "# This file is auto-generated.\n"
     "auth        required      /lib/security/$ISA/pam_env.so\n"
-    "auth        required      /lib/security/$ISA/pam_access.so\n"
     "auth        sufficient    /lib/security/$ISA/pam_zodad.so\n"
     "auth        sufficient    /lib/security/$ISA/pam_unix.so likeauth nullok\n"
     "auth        required      /lib/security/$ISA/pam_deny.so\n"
     "\n"
-    "account     required      /lib/security/$ISA/pam_unix.so\n"
-    "password    [success=1 default=ignore]  pam_unix.so obscure sha512\n"
-    "session     required      /lib/security/$ISA/pam_limits.so\n";
+    "account     required      /lib/security/$ISA/pam_unix.so\n";
 
 // Content and permission bits of every file in the directories, keyed by path.
 using Files = std::map<std::string, std::pair<std::string, mode_t>>;

@@ -1,7 +1,6 @@
 #include "test_plugins.h"
 
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 
 #include <array>
 #include <condition_variable>
@@ -26,7 +25,6 @@ struct Table {
     std::condition_variable changed;
     std::array<Behaviour, 19> rows;
     std::array<std::vector<ReceivedCall>, 19> received;
-    std::array<unsigned, 19> blocked{};
     unsigned active = 0;
     std::vector<void const*> returned, deallocated;
     std::map<void const*, std::function<void()>> outstanding;
@@ -49,10 +47,8 @@ char* Copy(CString const& text) {
 Behaviour Enter(int slot, ReceivedCall call) {
     std::unique_lock<std::mutex> lock(table.mutex);
     table.received.at(slot).push_back(std::move(call));
-    ++table.active, ++table.blocked[slot];
-    table.changed.notify_all();
+    ++table.active;
     table.changed.wait(lock, [&] { return !table.rows[slot].hang; });
-    --table.blocked[slot];
     Behaviour const row = table.rows[slot];
     auto& statuses = table.rows[slot].statuses;
     if (statuses.size() > 1) statuses.erase(statuses.begin());
@@ -165,10 +161,7 @@ void RequireSandboxOverlay(std::string const& mountPoint) {
         std::istringstream(line) >> id >> parent >> device >> root >> point;
         if (point == mountPoint) covered = line.find(upper) != std::string::npos;
     }
-    if (!covered) {
-        ADD_FAILURE() << mountPoint << " is not the sandbox's overlay; use a SandboxTest";
-        throw std::runtime_error(mountPoint + " is not sandboxed");
-    }
+    if (!covered) throw std::runtime_error(mountPoint + " is not the sandbox's; use a SandboxTest");
 }
 
 void WriteConfiguration(std::string const& file, std::string const& name) {
@@ -185,19 +178,10 @@ ProviderScript::~ProviderScript() {
     Reset();
 }
 
-void ProviderScript::Set(Slot slot, Behaviour const& behaviour) {
-    Edit(slot, [&](Behaviour& row) { row = behaviour; });
-}
-
 void ProviderScript::Edit(Slot slot, std::function<void(Behaviour&)> const& edit) {
     std::lock_guard<std::mutex> lock(table.mutex);
     edit(table.rows.at(slot));
     table.changed.notify_all();
-}
-
-void ProviderScript::WaitUntilBlocked(Slot slot, unsigned count) {
-    std::unique_lock<std::mutex> lock(table.mutex);
-    table.changed.wait(lock, [&] { return table.rows[slot].hang && table.blocked[slot] >= count; });
 }
 
 std::vector<ReceivedCall> ProviderScript::Received(Slot slot) const {
@@ -213,20 +197,16 @@ std::size_t ProviderScript::Outstanding() const {
     return Locked([] { return table.outstanding.size(); });
 }
 
-std::string PluginPath(std::string const& name, Location where) {
-    return std::string("/usr/libexec/tslauth/") +
-           (where == Location::kLibSubdirectory ? "lib/" : "") + "lib" + name + ".so";
-}
-
 std::string InstallPlugin(Plugin plugin, std::string const& name, Location where) {
-    char const* const built[] = {TSLAUTH_TEST_PLUGIN_SCRIPTED,      TSLAUTH_TEST_PLUGIN_EMPTY,
-                                 TSLAUTH_TEST_PLUGIN_VERSION1,      TSLAUTH_TEST_PLUGIN_API4,
-                                 TSLAUTH_TEST_PLUGIN_NEGATIVE_API,  TSLAUTH_TEST_PLUGIN_NO_METADATA,
-                                 TSLAUTH_TEST_PLUGIN_NO_OPERATIONS, TSLAUTH_TEST_PLUGIN_NULL_MODULE,
-                                 TSLAUTH_TEST_PLUGIN_LINE_BREAK,    TSLAUTH_TEST_PLUGIN_OVERLONG,
-                                 TSLAUTH_TEST_PLUGIN_PROXY};
+    char const* const built[] = {TSLAUTH_TEST_PLUGIN_SCRIPTED,    TSLAUTH_TEST_PLUGIN_EMPTY,
+                                 TSLAUTH_TEST_PLUGIN_VERSION1,    TSLAUTH_TEST_PLUGIN_API4,
+                                 TSLAUTH_TEST_PLUGIN_NO_METADATA, TSLAUTH_TEST_PLUGIN_NO_OPERATIONS,
+                                 TSLAUTH_TEST_PLUGIN_NULL_MODULE, TSLAUTH_TEST_PLUGIN_LINE_BREAK,
+                                 TSLAUTH_TEST_PLUGIN_OVERLONG,    TSLAUTH_TEST_PLUGIN_PROXY};
     RequireSandboxOverlay("/usr/libexec");
-    std::string const path = PluginPath(name, where);
+    std::string const path = std::string("/usr/libexec/tslauth/") +
+                             (where == Location::kLibSubdirectory ? "lib/" : "") + "lib" + name +
+                             ".so";
     sandbox::WriteFile(path, sandbox::ReadFile(built[static_cast<int>(plugin)]), 0755);
     return path;
 }

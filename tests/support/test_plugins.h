@@ -1,9 +1,8 @@
 #ifndef TESTS_SUPPORT_TEST_PLUGINS_H
 #define TESTS_SUPPORT_TEST_PLUGINS_H
 
-// The builds of the scripted plug-in (tests/plugins/scripted.c) and the table behind them: per
-// slot, what its calls answer and whether they hang, and what each call received. Results are
-// written whatever the status, as a careless plug-in might.
+// Builds of the scripted plug-in (tests/plugins/scripted.c) and the table behind them: per slot,
+// what its calls answer (written whatever the status) and whether they hang; what each received.
 
 #include <cstdint>
 #include <functional>
@@ -31,14 +30,13 @@ enum Slot : int {
 };
 // clang-format on
 
-// statuses: of the following calls in turn, the last one staying (slots 7 and 14 return it as
-// their value). answer: the out-strings in order, or a list's entries (nullopt: NULL list).
-// domains: slot 8's. deallocator: whether the out-parameter is set or left as found.
+// statuses: of the following calls in turn, the last staying (slots 7 and 14: their value).
+// answer: out-strings in order, or a list's entries (nullopt: NULL list); domains: slot 8's.
 struct Behaviour {
     std::vector<std::uint32_t> statuses = {0};
     std::optional<Strings> answer = {};
     std::optional<Pairs> domains = {};
-    bool deallocator = true, hang = false;
+    bool deallocator = true, hang = false;  // deallocator: the out-parameter set or left as is
 };
 
 // strings: the string arguments in order, then user name and password when credentials came
@@ -59,13 +57,14 @@ public:
     ProviderScript(ProviderScript const&) = delete;
     ProviderScript& operator=(ProviderScript const&) = delete;
 
-    void Set(Slot slot, Behaviour const& behaviour);
+    void Set(Slot s, Behaviour const& b) {
+        Edit(s, [&](Behaviour& row) { row = b; });
+    }
     template <class T>
     void Put(Slot slot, T Behaviour::*field, T value) {
         Edit(slot, [&](Behaviour& row) { row.*field = std::move(value); });
     }
-    void SetStatus(Slot s, std::uint32_t status) { SetStatuses(s, {status}); }
-    void SetStatuses(Slot s, std::vector<std::uint32_t> v) { Put(s, &Behaviour::statuses, v); }
+    void SetStatus(Slot s, std::uint32_t v) { Put(s, &Behaviour::statuses, {v}); }
     void SetAnswer(Slot s, std::optional<Strings> v) { Put(s, &Behaviour::answer, v); }
     void SetString(Slot s, CString value) { SetAnswer(s, Strings{value}); }
     void SetArray(Slot s, std::optional<Strings> entries) { SetAnswer(s, entries); }
@@ -75,7 +74,6 @@ public:
     }
     void Hang(Slot s) { Put(s, &Behaviour::hang, true); }
     void Release(Slot s) { Put(s, &Behaviour::hang, false); }
-    void WaitUntilBlocked(Slot slot, unsigned count = 1);
 
     unsigned Calls(Slot slot) const { return static_cast<unsigned>(Received(slot).size()); }
     std::vector<ReceivedCall> Received(Slot slot) const;
@@ -95,12 +93,11 @@ enum class Plugin {
     kEmptyProvider,     // every slot and proxy word 2 NULL, NULL parameter strings
     kVersion1Provider,  // table version 1
     kAPI4Provider,
-    kNegativeAPIProvider,
     kNoMetadataProvider,
     kNoOperationsProvider,
     kNullModuleProvider,  // NULL module names
     kLineBreakProvider,   // line breaks in the PAM module name and parameters
-    kOverlongProvider,    // a 1 MiB PAM module name with 100,000 parameters
+    kOverlongProvider,    // a PAM module name of 1003 characters
     kScriptedProxy,       // the proxy client only
 };
 
@@ -109,7 +106,6 @@ enum class Location {
     kPluginDirectory,  // /usr/libexec/tslauth/lib<name>.so
 };
 
-std::string PluginPath(std::string const& name, Location where);
 // Copies the build there; fails the test unless /usr/libexec is the sandbox's overlay.
 std::string InstallPlugin(Plugin plugin, std::string const& name,
                           Location where = Location::kLibSubdirectory);
