@@ -91,7 +91,6 @@ TEST_F(StoreTest, RegistryAndTheNoneStore) {
     } const rows[] = {
         {"remote-authentication-store = None\n", "1"},
         {"remote-authentication-store = none\n", "0"},
-        {"remote-authentication-store = \"None \"\n", "0"},
         {"other = None\n", kNoKey},
         {"", kNoFile},
     };
@@ -148,9 +147,4 @@ TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
         EXPECT_EQ(row.error, MakeNoneActive());
         EXPECT_EQ(row.after.empty() ? before : row.after, ReadFile(kConf)) << row.previous;
     }
-
-    WriteFile(kConf, "store = None\n");
-    EXPECT_EQ(kNoKey, MakeNoneActive());
-    ::unlink(kConf.c_str());
-    EXPECT_EQ(kNoFile, MakeNoneActive());
 }

@@ -113,13 +113,6 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
          "#%PAM-1.0\n\n+account@\n\n+auth@\nauth\t[success=1 default=ignore]\tpam_unix.so\tnullok "
          "\n"
          "auth\trequisite\tpam_deny.so\t\nauth\trequired\tpam_permit.so\t\n\n"},
-        {"RHEL system-auth",
-         "auth required pam_env.so\nauth required pam_faildelay.so delay=2000000\n"
-         "auth required pam_faillock.so preauth\nauth sufficient pam_unix.so nullok\n",
-         "#%PAM-1.0\n\n+account@\n\nauth\trequired\tpam_env.so\t\n"
-         "auth\trequired\tpam_faildelay.so\tdelay=2000000 \n"
-         "auth\trequired\tpam_faillock.so\tpreauth \n+auth@\nauth\tsufficient\tpam_unix.so\tnullok "
-         "\n\n"},
     };
     for (auto const& row : rows) {
         SCOPED_TRACE(row.name);
@@ -175,9 +168,6 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
         {"auth required pam_env.so\n# a comment\nauth requird pam_unix.so\n", none,
          Named(typeid(SystemConfiguration::InvalidControlException),
                kPAM + ", line 3: Invalid Control: requird")},
-        {"auth required pam_env.so\nauth required", none,
-         Named(typeid(SystemConfiguration::InvalidEntryException),
-               kPAM + ", line 2: Invalid Entry: the module is empty")},
         {kRedHatStyle, "-",
          Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory")},
         {kRedHatStyle, "other = x\n",
@@ -195,8 +185,8 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
                   row.conf == none ? WhatThrown([&] { store.MakeInactive(); }) : row.error);
         EXPECT_EQ(before, Files());
     }
-    WriteFile(kPAM, rows[2].file);
-    EXPECT_EQ(rows[2].error, WhatThrown([&] { ActiveDirectoryStore::CurrentPolicy(); }));
+    WriteFile(kPAM, rows[1].file);
+    EXPECT_EQ(rows[1].error, WhatThrown([&] { ActiveDirectoryStore::CurrentPolicy(); }));
 }
 
 // The provider's module is not where the PAM library looks: activated and deactivated files
@@ -219,11 +209,6 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
         // A jump over the place of the provider's entry still lands where it did.
         "auth [success=2 default=ignore] @ ok\nauth optional /lib/security/$ISA/pam_access.so\n"
         "auth requisite pam_deny.so\nauth required pam_permit.so\n",
-        // Continued brackets, a glued control, "#" anywhere, bracketed arguments, case.
-        "auth [success=ok \\\n  default=ignore] @ no1\nauth [success=1 default=ignore]@ x\n"
-        "auth required @ no2\nauth required @ e\n-auth optional @ q\n"
-        "session required @ s # [1] more\naccount required @ [two  spaces] [tab\there] f#g\n",
-        "AUTH Optional @ u\nauth REQUISITE @ no3\nauth required @ never\naccount Sufficient @ a\n",
     };
     for (std::string file : files) {
         file = std::regex_replace(file, std::regex("@"), recorder);

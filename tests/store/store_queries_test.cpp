@@ -31,23 +31,19 @@ std::string Told(QueryAnswer const& answer) {
 }  // namespace
 
 TEST_F(StoreTest, ConstructionNamesTheMissingProviderAndCallsNothing) {
-    auto invalid = [](std::string const& name) {
-        return Named(typeid(InvalidActiveDirectoryProviderException),
-                     "The specified Active Directory provider '" + name + "' is invalid");
-    };
-    struct {
-        char const* file;  // nullptr: none
-        std::string error;
-    } const rows[] = {
-        {nullptr, invalid("(none installed)")},
-        {"provider = \"\"\n", invalid("(unset)")},
-        {"provider = ghost\n", invalid("ghost")},
-    };
     std::string const conf = "/etc/ostrel/tslauth/provider.conf";
+    struct {
+        char const *file, *name;  // file nullptr: none
+    } const rows[] = {{nullptr, "(none installed)"},
+                      {"provider = \"\"\n", "(unset)"},
+                      {"provider = ghost\n", "ghost"}};
     for (auto const& row : rows) {
         ::unlink(conf.c_str());
         if (row.file != nullptr) sandbox::WriteFile(conf, row.file);
-        EXPECT_EQ(row.error, WhatThrown([] { ActiveDirectoryStore store(1); }));
+        EXPECT_EQ(Named(typeid(InvalidActiveDirectoryProviderException),
+                        "The specified Active Directory provider '" + std::string(row.name) +
+                            "' is invalid"),
+                  WhatThrown([] { ActiveDirectoryStore store(1); }));
     }
     WriteProviderConfiguration("scripted");
     ActiveDirectoryStore store(1);
@@ -63,7 +59,7 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
     script->SetArray(kGetPreferredDomainControllers,
                      std::vector<CString>{CString("dc1"), CString("dc2")});
     script->SetStatus(kGetMachineAccountDN, 5);
-    ActiveDirectoryStore store(1), other(1);
+    ActiveDirectoryStore store(1);
     Snapshot configuration = Configuration(store);
     EXPECT_EQ(Domain("corp.example", "CORP"), configuration->activeDomain);
     EXPECT_EQ((std::deque<std::string>{"dc1", "dc2"}), configuration->preferredDomainControllers);
@@ -80,13 +76,10 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
     script->Hang(kGetActiveDomain);
     EXPECT_EQ(Domain(), Configuration(store)->activeDomain);
     EXPECT_EQ(std::vector<std::string>{kConfigurationTimeout}, Log());
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Domain(), Configuration(i ? store : other)->activeDomain);
+    EXPECT_EQ(Domain(), Configuration(store)->activeDomain);  // in flight: not logged again
     EXPECT_EQ(1u, Log().size());
     script->Release(kGetActiveDomain);
     ASSERT_TRUE(Eventually([&] { return Configuration(store)->activeDomain.dnsName != ""; }));
-    // The other store's cache was not the one the worker filled.
-    script->Hang(kGetActiveDomain);
-    EXPECT_EQ(Domain(), Configuration(other)->activeDomain);
 
     // Trusted domains: the same, and a failure reaches a waiting caller, the cache unchanged.
     sandbox::ClearCapturedLog();
@@ -94,7 +87,6 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
         {CString("a.example"), CString("A")}, {CString(), CString("B")}});
     EXPECT_EQ((std::deque<Domain>{Domain("a.example", "A"), Domain("", "B")}),
               store.GetTrustedDomains());
-    EXPECT_EQ(2u, other.GetTrustedDomains().size());
     script->SetStatus(kGetTrustedDomains, 1355);
     EXPECT_EQ(Named(typeid(NoSuchDomainException), NoSuchDomainException().what()),
               WhatThrown([&] { store.GetTrustedDomains(); }));
@@ -102,10 +94,6 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
     script->Hang(kGetTrustedDomains);
     EXPECT_EQ(2u, store.GetTrustedDomains().size());
     EXPECT_EQ(std::vector<std::string>{kTrustedDomainsTimeout}, Log());
-    unsigned const calls = script->Calls(kGetTrustedDomains);
-    EXPECT_EQ(2u, other.GetTrustedDomains().size());
-    EXPECT_EQ(calls, script->Calls(kGetTrustedDomains));
-    EXPECT_EQ(1u, Log().size());
 }
 
 // The answer overloads tell how an answer came about; failures are told, not raised.
@@ -147,13 +135,6 @@ TEST_F(StoreTest, TrustStateValues) {
     ActiveDirectoryStore store(1);
     script->SetStatus(kGetDomainTrustState, 9);  // the slot's value
     EXPECT_EQ(9u, store.GetDomainTrustState());
-
-    // Listing the trusted domains fails for lack of a file: 7, without asking for the state.
-    unsigned calls = script->Calls(kGetDomainTrustState);
-    script->SetStatus(kGetTrustedDomains, 2);
-    EXPECT_EQ(7u, store.GetDomainTrustState());
-    EXPECT_EQ(calls, script->Calls(kGetDomainTrustState));
-    EXPECT_TRUE(Log().empty());
 
     // Another failure is logged and the trust state is asked for all the same.
     script->SetStatus(kGetTrustedDomains, 5);
@@ -206,12 +187,10 @@ TEST_F(StoreTest, MissingOperationsAndForwardedArguments) {
     script->SetString(kGetAnyDomainController, CString("dc9.corp.example"));
     EXPECT_EQ("dc9.corp.example", store.GetDomainControllerForDomain("corp.example"));
     store.SetPreferredDomainControllers(std::deque<std::string>{"dc1", "dc2"});
-    ASSERT_EQ(1u, script->Received(kGetAnyDomainController).size());
     EXPECT_EQ((std::vector<CString>{std::nullopt, CString("corp.example")}),
-              script->Received(kGetAnyDomainController)[0].strings);
-    ASSERT_EQ(1u, script->Received(kSetPreferredDomainControllers).size());
+              script->Received(kGetAnyDomainController).at(0).strings);
     EXPECT_EQ((std::vector<std::string>{"dc1", "dc2"}),
-              script->Received(kSetPreferredDomainControllers)[0].array);
+              script->Received(kSetPreferredDomainControllers).at(0).array);
     script->SetStatus(kGetDomainTrustRelationship, 3);
     EXPECT_EQ(3u, store.GetDomainTrustRelationship("x"));
 }

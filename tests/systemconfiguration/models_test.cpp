@@ -59,9 +59,6 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
     for (std::string bad : {"[", "Required", "", "[default=die"}) {
         EXPECT_EQ("Invalid Control: " + bad, Refusal([&](std::ostream&) { PAMControl{bad}; }));
     }
-    EXPECT_EQ("Invalid Control: 9", Refusal([](std::ostream& out) {
-                  out << std::string(PAMControl(static_cast<PAMControl::Control>(9)));
-              }));
     EXPECT_EQ("Invalid Facility: 0", Refusal([](std::ostream& out) { out << PAMFacility(); }));
     // Entries compare by control kind and module; a stack finds modules by their exact text.
     EXPECT_TRUE(Entry(die, "m") == Entry(PAMControl(std::string("[default=ok]")), "m"));
@@ -92,7 +89,6 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
         // A statement never takes its module from the next line.
         {"auth optional\nauth optional m.so A\n", "Invalid Entry: the module is empty"},
         {"auth\n required pam_a.so x\n", "Invalid Control: "},
-        {"auth", "Invalid Control: "},
         // A backslash at the end of a line continues the statement; comment and blank lines
         // in between are skipped.
         {"auth optional m.so a \\\n  b\nauth optional \\\n# c\n\n m.so\n",
@@ -119,10 +115,7 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
          header + "account\trequired\tn.so\t\n\nauth\toptional\tm.so\t\n\n"
                   "-session\toptional\tpam_systemd.so\t\n\n"},
         {"[auth] required m.so\n", "Invalid Facility: [auth]"},
-        {"-\trequired m.so\n", "Invalid Facility: -"},
         {"auth required m.so\n@include common-auth\n", "Invalid Facility: @include"},
-        {"auth Required\tx\nbogus", "Invalid Facility: bogus"},
-        {"auth sufficient\tx\nauth [a\nb c", "Invalid Control: [a"},
         // What the library would mangle: carriage returns, NULs, lines it cuts.
         {"session required pam_limits.so\r\n",
          "Invalid Entry: the module 'pam_limits.so\r' contains whitespace"},
@@ -131,8 +124,6 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
         {"auth required m.so " + std::string(1001, 'x') + "\n",
          header + "auth\trequired\tm.so\t" + std::string(1001, 'x') + " \n\n"},
         {"auth required m.so " + std::string(1002, 'x') + "\n",
-         "Invalid Entry: a statement is longer than 1021 characters"},
-        {"auth required \\\n" + std::string(1010, ' ') + "m.so\n",
          "Invalid Entry: a statement is longer than 1021 characters"},
     };
     for (auto const& c : cases) {
@@ -163,8 +154,6 @@ TEST(PAMPolicyWriting, RefusesEntriesThatWouldReadBackDifferently) {
     } const cases[] = {
         {Entry(PAMControl::Required, ""), "Invalid Entry: the module is empty"},
         {Entry(complex("[a] b]"), "m"), "Invalid Control: [a] b]"},
-        {Entry(complex("[a\\]"), "m"), "Invalid Control: [a\\]"},
-        {Entry(complex("[a\nb]"), "m"), "Invalid Control: [a\nb]"},
         {Entry(complex("[a #b]"), "m"), "Invalid Control: [a #b]"},
         {Entry(complex("[a"), "m"), "Invalid Control: [a"},
         {Entry(PAMControl::Unset, "m"), "Invalid Control: 0"},
@@ -187,10 +176,6 @@ TEST(PAMPolicyWriting, RefusesEntriesThatWouldReadBackDifferently) {
         policy[PAMFacility::Account].front() = c.entry;
         EXPECT_EQ(c.result, Refusal([&](std::ostream& out) { out << policy; }));
     }
-    PAMPolicy policy("test");
-    policy[PAMFacility::Session] = PAMStack();  // entries under a stack without facility
-    policy[PAMFacility::Session].push_back(PAMEntry(PAMControl::Optional, "m"));
-    EXPECT_EQ("Invalid Facility: 0", Refusal([&](std::ostream& out) { out << policy; }));
 }
 
 TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
@@ -212,7 +197,6 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         {"hosts: files\nhosts: dns\n", "hosts: dns\n"},
         {"hosts: files\ngshadow: a\npasswd: files\ngshadow: b\n",
          "passwd: files\nhosts: files\ngshadow: a\ngshadow: b\n"},
-        {"group: files\nhosts: files\ngroup: ldap\n", "group: ldap\nhosts: files\n"},
         {"hosts: files\nhosts:\npasswd: [NOTFOUND=return] files\n", "passwd:\nhosts:\n"},
         {"passwd:\nfoo\n", "passwd:\nfoo\n"},
         // Criteria after any blanks or none, in any spelling the C library takes.
@@ -224,7 +208,6 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         // Criteria the C library refuses make it refuse the whole file: the line stays as it is.
         {"hosts: files [a b] dns\npasswd: files\n", "hosts: files [a b] dns\npasswd: files\n"},
         {"netgroup: nis [NOTFOUND=return\n", "netgroup: nis [NOTFOUND=return\n"},
-        {"hosts: files [ ]\n", "hosts: files [ ]\n"},
         // "#" only starts a comment at the start of a line.
         {"# comment\n  # indented\n\n\t\nhosts: files # mdns\n", "hosts: files # mdns\n"},
         {"aliases: files\n\x01\x02[]:\n: files\nHosts: dns\n",
@@ -237,23 +220,12 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         EXPECT_NO_THROW(in >> configuration);
         EXPECT_EQ(c.rewritten, (in.fail() ? "(failed) " : "") + Write(configuration)) << c.input;
     }
-    // Criteria are kept without their brackets, on the service before them.
-    EXPECT_EQ(std::vector<std::string>{"!SUCCESS=return"},
-              Read("hosts: dns[!SUCCESS=return]files\n", NSSConfiguration())[NSSDatabase::Hosts]
-                  .front()
-                  .parameters());
-    EXPECT_EQ(1u, Read("passwd:\nfoo\n", NSSConfiguration()).keptLines().size());
 }
 
 // Writing refuses what would read back as something else, before a byte is written.
 TEST(NSSConfigurationFormat, RefusesUnwritableValues) {
-    EXPECT_TRUE(NSSDatabase("hosts") == NSSDatabase::Hosts);
-    EXPECT_TRUE(NSSDatabase(NSSDatabase::Aliases) == std::string("aliases"));
     EXPECT_EQ("Invalid Database: Passwd",
               Refusal([](std::ostream&) { NSSDatabase{std::string("Passwd")}; }));
-    EXPECT_EQ("Invalid Database: 16", Refusal([](std::ostream& out) {
-                  out << static_cast<std::string>(NSSDatabase(NSSDatabase::Database(16)));
-              }));
     NSSConfiguration configuration;
     auto write = [&configuration](std::ostream& out) { out << configuration; };
     configuration[NSSDatabase::Passwd].push_back(NSSService("files"));
