@@ -54,48 +54,6 @@ TEST(Exceptions, EveryStatusRaisesItsClassWithItsCode) {
     }
 }
 
-// A worker's failure reaches the waiting thread as a clone that rethrows its own class (a
-// mapped status's: the store tests).
-TEST(Exceptions, ClonesRethrowTheMostDerivedClass) {
-    std::unique_ptr<Exception> const key(InvalidKeyException("k").Clone()),
-        unknown(UnknownException(0xabcdef01ul).Clone()), root(Exception("root").Clone());
-    EXPECT_EQ(Named(typeid(InvalidKeyException),
-                    "The specified key 'k' was not found in this configuration"),
-              WhatThrown([&] { key->Throw(); }));
-    EXPECT_EQ(Named(typeid(UnknownException), "Exception 0xabcdef01: Unknown exception"),
-              WhatThrown([&] { unknown->Throw(); }));
-    EXPECT_EQ(0xabcdef01ul, unknown->GetCode());
-    EXPECT_EQ(typeid(Exception), typeid(*root));
-}
-
-namespace {
-
-std::string Wait(RequestState& state, int seconds) {
-    return WhatThrown([&] { state.WaitResult(seconds); });
-}
-
-}  // namespace
-
-// A finished call is seen at once, even without time; a later error replaces the stored one,
-// a later success leaves it. (Workers outliving their caller: the store tests.)
-TEST(RequestStateTest, Results) {
-    RequestState failed;
-    NoSuchDomainException first;
-    AccessDeniedException second;
-    failed.Done(&first);
-    failed.Done(&second);
-    failed.Done(nullptr);
-    EXPECT_EQ(Named(typeid(AccessDeniedException), "Exception 0x00000005: Access is denied."),
-              Wait(failed, 0));
-    RequestState ok;
-    ok.Done(nullptr);
-    EXPECT_EQ("(returned)", Wait(ok, -5));
-
-    RequestState pending;
-    EXPECT_EQ(Named(typeid(ProviderCallTimedOutException), "Provider call timed out."),
-              Wait(pending, 1));
-}
-
 // An exception escaping a worker is logged, not the end of the process; a thread that cannot
 // start is a thread error and releases what the work held.
 TEST(ThreadUtil, EscapingExceptionsAndFailedThreadCreation) {

@@ -59,7 +59,6 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
     for (std::string bad : {"[", "Required", "", "[default=die"}) {
         EXPECT_EQ("Invalid Control: " + bad, Refusal([&](std::ostream&) { PAMControl{bad}; }));
     }
-    EXPECT_EQ("Invalid Facility: 0", Refusal([](std::ostream& out) { out << PAMFacility(); }));
     // Entries compare by control kind and module; a stack finds modules by their exact text.
     EXPECT_TRUE(Entry(die, "m") == Entry(PAMControl(std::string("[default=ok]")), "m"));
     EXPECT_FALSE(Entry(die, "m") == Entry(PAMControl::Required, "m"));
@@ -72,8 +71,6 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
         "\n\n\n",
         Write(policy));
     EXPECT_EQ(policy[PAMFacility::Auth].end(), policy[PAMFacility::Auth].find("pam_z.so"));
-    EXPECT_TRUE(
-        PAMEntry(Read("-auth sufficient m\n")[PAMFacility::Auth].front()).moduleMayBeMissing());
 }
 
 // The written form of what was read, or the refusal, which leaves the policy as it was.
@@ -114,7 +111,6 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
         {"-session optional pam_systemd.so\nAUTH Optional m.so\nAccount REQUIRED n.so\n",
          header + "account\trequired\tn.so\t\n\nauth\toptional\tm.so\t\n\n"
                   "-session\toptional\tpam_systemd.so\t\n\n"},
-        {"[auth] required m.so\n", "Invalid Facility: [auth]"},
         {"auth required m.so\n@include common-auth\n", "Invalid Facility: @include"},
         // What the library would mangle: carriage returns, NULs, lines it cuts.
         {"session required pam_limits.so\r\n",
@@ -210,8 +206,6 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         {"netgroup: nis [NOTFOUND=return\n", "netgroup: nis [NOTFOUND=return\n"},
         // "#" only starts a comment at the start of a line.
         {"# comment\n  # indented\n\n\t\nhosts: files # mdns\n", "hosts: files # mdns\n"},
-        {"aliases: files\n\x01\x02[]:\n: files\nHosts: dns\n",
-         "aliases: files\n\x01\x02[]:\n: files\nHosts: dns\n"},
         {std::string("hosts: dns\0files\n", 17), "hosts: dns\n"},
     };
     for (auto const& c : cases) {
