@@ -1,5 +1,4 @@
 #include <authentication/configuration.h>
-#include <authentication/no_remote_authentication_store.h>
 #include <systemconfiguration/pam_policy.h>
 
 #include <regex>
@@ -146,13 +145,6 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
     WriteFile(kPAM, "# only a comment\nsession required pam_limits.so\n");
     store.MakeInactive();
     EXPECT_EQ("# only a comment\nsession required pam_limits.so\n", ReadFile(kPAM));
-
-    // Switching to None deactivates, also over a provider module left in the file.
-    WriteFile(kPAM, kRedHatStyle + "auth sufficient pam_scripted.so\n");
-    NoRemoteAuthenticationStore().MakeActive();
-    EXPECT_EQ("remote-authentication-store = \"None\"\n", ReadFile(kConf));
-    EXPECT_EQ(Version(kRedHatActive, false), ReadFile(kPAM));
-    EXPECT_FALSE(store.IsActive());
 }
 
 // Each failure leaves every file as it was (the PAM file is put back when the record fails).
