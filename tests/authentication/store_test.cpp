@@ -48,20 +48,11 @@ public:
     }
 };
 
-class LocalOnlyStore : public AuthenticationStore {
-public:
-    StoreConfiguration* GetStoreConfiguration() const override { return nullptr; }
-    std::string GetDisplayName() const override { return "test-local"; }
-    bool IsActive() const override { return false; }
-    void MakeActive() override {}
-};
-
 class StoreTest : public sandbox::SandboxTest {
 protected:
     void SetUp() override {
         sandbox::SandboxTest::SetUp();
         Factory().RegisterType("test-remote", &Constructor<ObservedStore>);
-        Factory().RegisterType("test-local", &Constructor<LocalOnlyStore>);
         observed = Observed();
     }
     static std::string MakeNoneActive() {
@@ -72,7 +63,7 @@ protected:
 }  // namespace
 
 TEST_F(StoreTest, RegistryAndTheNoneStore) {
-    EXPECT_EQ((std::vector<std::string>{"Active Directory", "None", "test-local", "test-remote"}),
+    EXPECT_EQ((std::vector<std::string>{"Active Directory", "None", "test-remote"}),
               Factory().GetRegisteredStores());
     EXPECT_EQ(nullptr, Factory().CreateInstance("none").get());
     std::auto_ptr<AuthenticationStore> none = Factory().CreateInstance("None");
@@ -128,10 +119,6 @@ TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
         {Observed::Succeed, "Kerberos",
          Named(typeid(UnknownRemoteAuthenticationStoreException),
                "The specified store 'Kerberos' is unknown"),
-         none},
-        {Observed::Succeed, "test-local",
-         Named(typeid(InvalidRemoteAuthenticationStoreException),
-               "The specified store 'test-local' is invalid"),
          none},
     };
     for (auto const& row : rows) {

@@ -168,8 +168,6 @@ TEST_F(StoreTest, MissingOperationsAndForwardedArguments) {
             std::vector<std::string>{
                 "4 Setting of preferred domain controllers is not implemented."},
             Log());
-        EXPECT_THROW(store.SetSmartCardEnabledServices({"sshd"}), CallNotImplementedException);
-        EXPECT_THROW(store.GetSmartCardEnabledServices(), CallNotImplementedException);
     }
 
     WriteProviderConfiguration("scripted");
