@@ -88,14 +88,6 @@ TEST_F(StoreTest, RegistryAndTheNoneStore) {
     }
 }
 
-TEST_F(StoreTest, ActivatingNoneWhenAlreadyActiveWritesNothing) {
-    sandbox::MountTmpfs("/etc/ostrel/tslauth", 1 << 20);
-    WriteFile(kConf, "remote-authentication-store=None\nextra = 1\n", 0640);
-    sandbox::RemountReadOnly("/etc/ostrel/tslauth");  // any attempt to write would fail
-    EXPECT_EQ("(returned)", MakeNoneActive());
-    EXPECT_EQ(0, observed.inactivations);
-}
-
 // None is recorded, then the previous store made inactive: its failure puts the record back;
 // a previous store that cannot be made inactive leaves None recorded.
 TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {

@@ -175,18 +175,14 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
     } const cases[] = {
         {"passwd: files\nhosts: files [SUCCESS=return] dns",
          "passwd: files\nhosts: files [SUCCESS=return] dns\n"},
-        // Databases outside the table stay, word for word, after the line they followed.
-        {"gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
-         "sudoers: files sss\nhosts: dns\n",
-         "gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
-         "sudoers: files sss\nhosts: dns\n"},
         // The colon may be glued, stand apart or be missing.
         {"hosts:dns\ngroup : dns\npasswd files\nnetgroup :: dns\n",
          "passwd: files\ngroup: dns\nhosts: dns\nnetgroup: dns\n"},
         // The last line of a database counts; a line without services empties it.
         {"hosts: files\nhosts: dns\n", "hosts: dns\n"},
-        {"hosts: files\ngshadow: a\npasswd: files\ngshadow: b\n",
-         "passwd: files\nhosts: files\ngshadow: a\ngshadow: b\n"},
+        // Databases outside the table stay, word for word, after the line they followed.
+        {"hosts: files\ngshadow:  a\npasswd: files\ngshadow: b\n",
+         "passwd: files\nhosts: files\ngshadow:  a\ngshadow: b\n"},
         {"hosts: files\nhosts:\npasswd: [NOTFOUND=return] files\n", "passwd:\nhosts:\n"},
         {"passwd:\nfoo\n", "passwd:\nfoo\n"},
         // Criteria after any blanks or none, in any spelling the C library takes.
