@@ -67,7 +67,7 @@ TEST_F(ConfigurationTest, LoadAndLookUp) {
               WhatThrown([] { Configuration{file}; }));
 }
 
-// Canonical bytes; permission bits kept (inode numbers beyond 32 bits too), a new file 0644.
+// Canonical bytes; permission bits kept (inode numbers beyond 32 bits too).
 TEST_F(ConfigurationTest, WriteBytesAndPermissionBits) {
     WriteFile(file, "b=2\na = ' 1 '\n", 0640);
     Configuration c(file);
@@ -106,8 +106,7 @@ TEST_F(ConfigurationTest, WriteRefusesEntriesThatWouldNotReadBack) {
     }
 }
 
-// Destroyed without Commit, the complete temporary file is left; a failed stream puts nothing
-// in place, not on a second Commit either. (Failing file system calls: the reliability tests.)
+// Destroyed without Commit, the complete temporary is left; a failed stream puts nothing in place.
 TEST_F(ConfigurationTest, AtomicStreamAbandonAndFailure) {
     WriteFile(file, "old\n", 0644);
     std::string left;

@@ -26,8 +26,7 @@ TEST(Exceptions, MessagesSpotChecks) {
                  SetupNotJoinedException().what());
 }
 
-// Each status raises its row's class with the status as its code; 0 is file-not-found (code
-// 2), a status outside the table unknown with its own code. (The texts: spot checks above.)
+// Each status raises its row's class, code = status; 0 is file-not-found (2); others unknown.
 TEST(Exceptions, EveryStatusRaisesItsClassWithItsCode) {
     std::vector<std::pair<unsigned, std::type_index>> const rows = {
 #define X(Name, status, text) {status, typeid(Name)},

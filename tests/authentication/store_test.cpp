@@ -88,8 +88,7 @@ TEST_F(StoreTest, RegistryAndTheNoneStore) {
     }
 }
 
-// None is recorded, then the previous store made inactive: its failure puts the record back;
-// a previous store that cannot be made inactive leaves None recorded.
+// None recorded, then the previous store made inactive: its failure restores the record.
 TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
     WriteFile(kConf, "remote-authentication-store = test-remote\nz = 1\n", 0644);
     EXPECT_EQ("(returned)", MakeNoneActive());

@@ -1,6 +1,5 @@
-// Configuration files on a private tmpfs: input starting with byte 1 is a map to write, any
-// other a file to load. A file loads or is refused with a line-numbered message; what loads is
-// written stably. A written map reads back equal; a refused one leaves the file.
+// Input starting with byte 1: a map to write (reads back equal, or refused leaving the file);
+// else a file to load (or refused with a line-numbered message), written stably.
 #include <authentication/configuration.h>
 #include <authentication/exceptions.h>
 #include <fuzzer/FuzzedDataProvider.h>

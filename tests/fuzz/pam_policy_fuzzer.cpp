@@ -1,6 +1,5 @@
-// The PAM reader on arbitrary bytes: it refuses a file (policy empty, stream failed) or reads
-// it; what it read round-trips (fuzz_support.h), and a reading line by line as the PAM library
-// does it finds the same statements per facility in the input and the written form.
+// The PAM reader refuses a file (policy empty, stream failed) or reads it: it round-trips, and
+// a reading as the PAM library does it finds the same statements in input and written form.
 #include <systemconfiguration/pam_policy.h>
 
 #include <algorithm>

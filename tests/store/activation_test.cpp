@@ -85,8 +85,7 @@ protected:
 
 }  // namespace
 
-// The entry after pam_access, else after the leading required/requisite entries (they must
-// run for domain users too); the replaced module out, logged; an equal entry kept.
+// Ours after pam_access, else the leading required/requisite; replaced one out; equal one kept.
 TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
     struct {
         char const* name;
@@ -179,8 +178,7 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     }
 }
 
-// The provider's module is not where the PAM library looks: activated and deactivated files
-// must make it do exactly what the original did.
+// The provider's module is not loadable: edited files must make the PAM library act as before.
 #ifdef TSLAUTH_TEST_PAM
 TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
     std::string const recorder = pam_judge::Recorder();

@@ -47,10 +47,8 @@ TEST_F(StoreTest, ConstructionNamesTheMissingProviderAndCallsNothing) {
     }
     WriteProviderConfiguration("scripted");
     ActiveDirectoryStore store(1);
-    for (int slot = 1; slot <= 16; ++slot) {
-        if (slot == 6) continue;
-        EXPECT_EQ(0u, script->Calls(static_cast<Slot>(slot))) << "slot " << slot;
-    }
+    for (int slot = 1; slot <= 16; ++slot)
+        EXPECT_TRUE(slot == 6 || script->Calls(static_cast<Slot>(slot)) == 0) << "slot " << slot;
 }
 
 // A hanging call answers from the cache, logged once, while the one worker of its kind hangs.

@@ -1,5 +1,4 @@
-// The PAM and name-service models: exact bytes written, what is read and refused (arbitrary
-// input: the fuzz targets, whose oracles read as the PAM and C libraries do).
+// The PAM and name-service models: exact bytes written, what is read and refused.
 #include <gtest/gtest.h>
 #include <systemconfiguration/systemconfiguration.h>
 
@@ -80,8 +79,7 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
         // A statement never takes its module from the next line.
         {"auth optional\nauth optional m.so A\n", "Invalid Entry: the module is empty"},
         {"auth\n required pam_a.so x\n", "Invalid Control: "},
-        // A backslash at the end of a line continues the statement; comment and blank lines
-        // in between are skipped.
+        // A trailing backslash continues the statement over comment and blank lines.
         {"auth optional m.so a \\\n  b\nauth optional \\\n# c\n\n m.so\n",
          header + "auth\toptional\tm.so\ta b \nauth\toptional\tm.so\t\n\n"},
         {"auth optional m.so a \\", "Invalid Entry: the input ends after a backslash"},
@@ -93,8 +91,7 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
          "auth [success=1 default=ignore]m.so\n",
          header + "auth\t[success=ok new_authtok_reqd=ok default=ignore]\tpam_x.so\t\n"
                   "auth\t[success=1 default=ignore]\tm.so\t\n\n"},
-        // "#" starts a comment wherever it stands, inside brackets too. A bracketed argument
-        // is one, its inner whitespace kept; "\]" does not close.
+        // "#" starts a comment anywhere, even in brackets; "[a  b]" is one argument; "\]" stays.
         {"session required pam_env.so # [1]\nauth required m.so a#b c\n"
          "auth required m.so [two  spaces] [tab\there]x [a\\]b]\n",
          header + "auth\trequired\tm.so\ta \nauth\trequired\tm.so\t[two  spaces] [tab\there] x "
