@@ -95,8 +95,9 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
         // Deactivation takes the next replaced entry too; the account block stays, empty.
         {"replaced module, no account block",
          "auth sufficient /lib/security/$ISA/pam_zodad.so old\nauth required pam_unix.so\n"
-         "auth sufficient /lib/security/$ISA/pam_zodad.so second\n",
-         "#%PAM-1.0\n\n+account@\n\nauth\trequired\tpam_unix.so\t\n+auth@\n"
+         "auth requisite pam_tally.so\nauth sufficient /lib/security/$ISA/pam_zodad.so second\n",
+         "#%PAM-1.0\n\n+account@\n\nauth\trequired\tpam_unix.so\t\n"
+         "auth\trequisite\tpam_tally.so\t\n+auth@\n"
          "+auth\tsufficient\t/lib/security/$ISA/pam_zodad.so\tsecond \n\n"},
         {"equal entry elsewhere",
          "auth required pam_env.so\n"
