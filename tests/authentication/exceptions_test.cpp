@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <boost/make_shared.hpp>
-#include <memory>
 #include <typeindex>
 
 #include "sandbox.h"

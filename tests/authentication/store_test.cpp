@@ -3,7 +3,6 @@
 #include <authentication/exceptions.h>
 #include <authentication/no_remote_authentication_store.h>
 
-#include <stdexcept>
 #include <typeinfo>
 
 #include "sandbox.h"
