@@ -42,21 +42,15 @@ TEST(KeyValuePair, TrimsUnquotesOrNamesTheLine) {
         {"a=b", "[a][b]"},
         {"  a  =  \"  b  \"  ", "[a][  b  ]"},
         {"a = x = y", "[a][x = y]"},
-        {"a =", "[a][]"},
-        {"a =   ", "[a][   ]"},  // only blanks: kept
-        {"a = \"\"", "[a][]"},
+        {"a =   ", "[a][   ]"},           // only blanks: kept
         {"a = 'b\"", "[a]['b\"]"},        // mismatched: kept
-        {"a = \"b", "[a][\"b]"},          // one end only: kept
         {"a = \"\"b\"\"", "[a][\"b\"]"},  // one pair removed
         {"a\t=\t'b c'\t", "[a][b c]"},
-        {"\"k y\" = v", "[k y][v]"},
         {"# a = b", "[# a][b]"},          // no comment syntax
         {"a = \"b\"\r", "[a][\"b\"\r]"},  // a carriage return is text: the quotes stay
         {"=b", "[][b]"},
         {"#word", Bad("Error parsing configuration on line 7: no delimiter found")},
         {"a = \"", Bad("Error parsing configuration at line 7: invalid quoting")},
-        {" ' = b", Bad("Error parsing configuration at line 7: invalid quoting")},
-        {"a =  '  ", Bad("Error parsing configuration at line 7: invalid quoting")},
     };
     for (auto const& row : rows) EXPECT_EQ(row.parsed, Parsed(row.line, 7)) << row.line;
 }
@@ -66,32 +60,14 @@ TEST_F(ConfigurationTest, LoadAndLookUp) {
     Configuration c(file);
     EXPECT_EQ((Map{{"a", "b"}, {"k", "first"}, {"z", "  q  "}, {"r", "v\r"}}),
               static_cast<Map const&>(c));
-    // Lookup never inserts, and only Write touches the file.
-    Configuration const& constant = c;
-    EXPECT_EQ(Named(typeid(InvalidKeyException),
-                    "The specified key 'missing' was not found in this configuration"),
-              WhatThrown([&] { constant["missing"]; }));
-    EXPECT_THROW(c["missing"], InvalidKeyException);
-    c["a"] = "2";
-    EXPECT_EQ(4u, c.size());
-    EXPECT_EQ(0u, ReadFile(file).find("a=b\n"));
-
-    auto load = [](std::string const& text) {
-        WriteFile(file, text);
-        return WhatThrown([] { Configuration{file}; });
-    };
+    EXPECT_THROW(static_cast<Configuration const&>(c)["missing"], InvalidKeyException);
+    EXPECT_THROW(c["missing"], InvalidKeyException);  // lookup never inserts
+    WriteFile(file, "a=b\nc=d\n\nbad line\n");        // blank lines count
     EXPECT_EQ(Bad("Error parsing configuration on line 4: no delimiter found"),
-              load("a=b\nc=d\n\nbad line\n"));
-    EXPECT_EQ(Bad("Error parsing configuration at line 2: invalid quoting"), load("a=b\nc='\n"));
-    WriteFile(file, "\n \t\n");
-    EXPECT_TRUE(Configuration(file).empty());
-    // A directory opens but cannot be read: an error, not an empty configuration.
-    sandbox::MakeDirectory(dir + "/dir.conf");
-    EXPECT_EQ(Named(typeid(IOError), "Unable to read '" + dir + "/dir.conf': Is a directory"),
-              WhatThrown([] { Configuration{dir + "/dir.conf"}; }));
+              WhatThrown([] { Configuration{file}; }));
 }
 
-// Canonical bytes; permission bits kept (inode numbers beyond 32 bits too), a new file 0644.
+// Canonical bytes; permission bits kept (inode numbers beyond 32 bits too).
 TEST_F(ConfigurationTest, WriteBytesAndPermissionBits) {
     WriteFile(file, "b=2\na = ' 1 '\n", 0640);
     Configuration c(file);
@@ -100,16 +76,7 @@ TEST_F(ConfigurationTest, WriteBytesAndPermissionBits) {
     EXPECT_EQ("a = \" 1 \"\nb = \"2\"\nc = \"\"\nd = \"\"quoted\"\"\ne = \"x = y\"\n",
               ReadFile(file));
     EXPECT_EQ(0640u, FileMode(file));
-    EXPECT_EQ(static_cast<Map const&>(c), static_cast<Map const&>(Configuration(file)));
     EXPECT_EQ(std::vector<std::string>{"test.conf"}, ListDirectory(dir));
-
-    std::string const other = dir + "/new.conf";
-    WriteFile(other, "x=1\n", 0600);
-    Configuration moved(other);
-    ::unlink(other.c_str());
-    moved.Write();
-    EXPECT_EQ(0644u, FileMode(other));
-    EXPECT_EQ("x = \"1\"\n", ReadFile(other));
 
     sandbox::MountOverlayWithLargeInodes(dir);
     struct stat info;
@@ -126,10 +93,6 @@ TEST_F(ConfigurationTest, WriteRefusesEntriesThatWouldNotReadBack) {
         {"", "v", "an empty key cannot be stored"},
         {"k\nx", "v", "the key 'k\nx' contains a line feed"},
         {"k=x", "v", "the key 'k=x' contains '='"},
-        {" k", "v", "the key ' k' begins or ends with a blank"},
-        {"k\t", "v", "the key 'k\t' begins or ends with a blank"},
-        {"'k'", "v", "the key ''k'' begins and ends with a quote"},
-        {"\"", "v", "the key '\"' begins and ends with a quote"},
         {"k", "v\ninjected = yes", "the value of the key 'k' contains a line feed"},
     };
     for (auto const& row : rows) {
@@ -143,8 +106,7 @@ TEST_F(ConfigurationTest, WriteRefusesEntriesThatWouldNotReadBack) {
     }
 }
 
-// Destroyed without Commit, the complete temporary file is left; a failed stream puts nothing
-// in place, not on a second Commit either. (Failing file system calls: the reliability tests.)
+// Destroyed without Commit, the complete temporary is left; a failed stream puts nothing in place.
 TEST_F(ConfigurationTest, AtomicStreamAbandonAndFailure) {
     WriteFile(file, "old\n", 0644);
     std::string left;
@@ -155,7 +117,6 @@ TEST_F(ConfigurationTest, AtomicStreamAbandonAndFailure) {
         AtomicFileStream failed(file.c_str(), std::ios_base::out);
         failed << "partial";
         failed.setstate(std::ios_base::badbit);
-        EXPECT_THROW(failed.Commit(), IOError);
         EXPECT_THROW(failed.Commit(), IOError);
     }
     EXPECT_EQ("old\nabandoned\n", ReadFile(file) + ReadFile(left));

@@ -3,7 +3,6 @@
 #include <authentication/exceptions.h>
 #include <authentication/no_remote_authentication_store.h>
 
-#include <stdexcept>
 #include <typeinfo>
 
 #include "sandbox.h"
@@ -48,20 +47,11 @@ public:
     }
 };
 
-class LocalOnlyStore : public AuthenticationStore {
-public:
-    StoreConfiguration* GetStoreConfiguration() const override { return nullptr; }
-    std::string GetDisplayName() const override { return "test-local"; }
-    bool IsActive() const override { return false; }
-    void MakeActive() override {}
-};
-
 class StoreTest : public sandbox::SandboxTest {
 protected:
     void SetUp() override {
         sandbox::SandboxTest::SetUp();
         Factory().RegisterType("test-remote", &Constructor<ObservedStore>);
-        Factory().RegisterType("test-local", &Constructor<LocalOnlyStore>);
         observed = Observed();
     }
     static std::string MakeNoneActive() {
@@ -72,17 +62,11 @@ protected:
 }  // namespace
 
 TEST_F(StoreTest, RegistryAndTheNoneStore) {
-    EXPECT_EQ((std::vector<std::string>{"Active Directory", "None", "test-local", "test-remote"}),
+    EXPECT_EQ((std::vector<std::string>{"Active Directory", "None", "test-remote"}),
               Factory().GetRegisteredStores());
     EXPECT_EQ(nullptr, Factory().CreateInstance("none").get());
-    // The first registration of a name stays.
-    Factory().RegisterType("None", &Constructor<LocalOnlyStore>);
     std::auto_ptr<AuthenticationStore> none = Factory().CreateInstance("None");
     ASSERT_EQ(typeid(NoRemoteAuthenticationStore), typeid(*none));
-    EXPECT_EQ("None", none->GetDisplayName());
-    EXPECT_EQ(Named(typeid(std::runtime_error), "Attempted to disable None Store"), WhatThrown([&] {
-                  dynamic_cast<NoRemoteAuthenticationStore&>(*none).MakeInactive();
-              }));
 
     // Active when the recorded name is exactly "None".
     struct {
@@ -91,7 +75,6 @@ TEST_F(StoreTest, RegistryAndTheNoneStore) {
     } const rows[] = {
         {"remote-authentication-store = None\n", "1"},
         {"remote-authentication-store = none\n", "0"},
-        {"remote-authentication-store = \"None \"\n", "0"},
         {"other = None\n", kNoKey},
         {"", kNoFile},
     };
@@ -104,16 +87,7 @@ TEST_F(StoreTest, RegistryAndTheNoneStore) {
     }
 }
 
-TEST_F(StoreTest, ActivatingNoneWhenAlreadyActiveWritesNothing) {
-    sandbox::MountTmpfs("/etc/ostrel/tslauth", 1 << 20);
-    WriteFile(kConf, "remote-authentication-store=None\nextra = 1\n", 0640);
-    sandbox::RemountReadOnly("/etc/ostrel/tslauth");  // any attempt to write would fail
-    EXPECT_EQ("(returned)", MakeNoneActive());
-    EXPECT_EQ(0, observed.inactivations);
-}
-
-// None is recorded, then the previous store made inactive: its failure puts the record back;
-// a previous store that cannot be made inactive leaves None recorded.
+// None recorded, then the previous store made inactive: its failure restores the record.
 TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
     WriteFile(kConf, "remote-authentication-store = test-remote\nz = 1\n", 0644);
     EXPECT_EQ("(returned)", MakeNoneActive());
@@ -136,10 +110,6 @@ TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
          Named(typeid(UnknownRemoteAuthenticationStoreException),
                "The specified store 'Kerberos' is unknown"),
          none},
-        {Observed::Succeed, "test-local",
-         Named(typeid(InvalidRemoteAuthenticationStoreException),
-               "The specified store 'test-local' is invalid"),
-         none},
     };
     for (auto const& row : rows) {
         std::string const before = "remote-authentication-store = " + row.previous + "\n";
@@ -148,9 +118,4 @@ TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
         EXPECT_EQ(row.error, MakeNoneActive());
         EXPECT_EQ(row.after.empty() ? before : row.after, ReadFile(kConf)) << row.previous;
     }
-
-    WriteFile(kConf, "store = None\n");
-    EXPECT_EQ(kNoKey, MakeNoneActive());
-    ::unlink(kConf.c_str());
-    EXPECT_EQ(kNoFile, MakeNoneActive());
 }

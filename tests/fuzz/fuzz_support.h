@@ -10,13 +10,10 @@
 
 namespace fuzz {
 
-[[noreturn]] inline void Fail(std::string const& what) {
+inline void Check(bool condition, std::string const& what) {
+    if (condition) return;
     std::fprintf(stderr, "fuzz property failed: %s\n", what.c_str());
     std::abort();
-}
-
-inline void Check(bool condition, std::string const& what) {
-    if (!condition) Fail(what);
 }
 
 template <class Model>

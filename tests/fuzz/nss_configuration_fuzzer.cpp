@@ -1,6 +1,5 @@
-// The name-service switch reader on arbitrary bytes: it never fails on content, what it read
-// round-trips (fuzz_support.h), and a reading of its own, line by line as the C library does
-// it, finds the same sources and criteria for every database in the input and the written form.
+// The NSS reader never fails on content, round-trips, and a reading as the C library does it
+// finds the same sources and criteria for every database in the input and the written form.
 #include <systemconfiguration/nss_configuration.h>
 
 #include <cctype>

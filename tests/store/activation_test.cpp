@@ -1,5 +1,4 @@
 #include <authentication/configuration.h>
-#include <authentication/no_remote_authentication_store.h>
 #include <systemconfiguration/pam_policy.h>
 
 #include <regex>
@@ -86,8 +85,7 @@ protected:
 
 }  // namespace
 
-// The entry after pam_access, else after the leading required/requisite entries (they must
-// run for domain users too); the replaced module out, logged; an equal entry kept.
+// Ours after pam_access, else the leading required/requisite; replaced one out; equal one kept.
 TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
     struct {
         char const* name;
@@ -97,8 +95,9 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
         // Deactivation takes the next replaced entry too; the account block stays, empty.
         {"replaced module, no account block",
          "auth sufficient /lib/security/$ISA/pam_zodad.so old\nauth required pam_unix.so\n"
-         "auth sufficient /lib/security/$ISA/pam_zodad.so second\n",
-         "#%PAM-1.0\n\n+account@\n\nauth\trequired\tpam_unix.so\t\n+auth@\n"
+         "auth requisite pam_tally.so\nauth sufficient /lib/security/$ISA/pam_zodad.so second\n",
+         "#%PAM-1.0\n\n+account@\n\nauth\trequired\tpam_unix.so\t\n"
+         "auth\trequisite\tpam_tally.so\t\n+auth@\n"
          "+auth\tsufficient\t/lib/security/$ISA/pam_zodad.so\tsecond \n\n"},
         {"equal entry elsewhere",
          "auth required pam_env.so\n"
@@ -113,13 +112,6 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
          "#%PAM-1.0\n\n+account@\n\n+auth@\nauth\t[success=1 default=ignore]\tpam_unix.so\tnullok "
          "\n"
          "auth\trequisite\tpam_deny.so\t\nauth\trequired\tpam_permit.so\t\n\n"},
-        {"RHEL system-auth",
-         "auth required pam_env.so\nauth required pam_faildelay.so delay=2000000\n"
-         "auth required pam_faillock.so preauth\nauth sufficient pam_unix.so nullok\n",
-         "#%PAM-1.0\n\n+account@\n\nauth\trequired\tpam_env.so\t\n"
-         "auth\trequired\tpam_faildelay.so\tdelay=2000000 \n"
-         "auth\trequired\tpam_faillock.so\tpreauth \n+auth@\nauth\tsufficient\tpam_unix.so\tnullok "
-         "\n\n"},
     };
     for (auto const& row : rows) {
         SCOPED_TRACE(row.name);
@@ -153,13 +145,6 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
     WriteFile(kPAM, "# only a comment\nsession required pam_limits.so\n");
     store.MakeInactive();
     EXPECT_EQ("# only a comment\nsession required pam_limits.so\n", ReadFile(kPAM));
-
-    // Switching to None deactivates, also over a provider module left in the file.
-    WriteFile(kPAM, kRedHatStyle + "auth sufficient pam_scripted.so\n");
-    NoRemoteAuthenticationStore().MakeActive();
-    EXPECT_EQ("remote-authentication-store = \"None\"\n", ReadFile(kConf));
-    EXPECT_EQ(Version(kRedHatActive, false), ReadFile(kPAM));
-    EXPECT_FALSE(store.IsActive());
 }
 
 // Each failure leaves every file as it was (the PAM file is put back when the record fails).
@@ -175,9 +160,6 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
         {"auth required pam_env.so\n# a comment\nauth requird pam_unix.so\n", none,
          Named(typeid(SystemConfiguration::InvalidControlException),
                kPAM + ", line 3: Invalid Control: requird")},
-        {"auth required pam_env.so\nauth required", none,
-         Named(typeid(SystemConfiguration::InvalidEntryException),
-               kPAM + ", line 2: Invalid Entry: the module is empty")},
         {kRedHatStyle, "-",
          Named(typeid(IOError), "Unable to open '" + kConf + "': No such file or directory")},
         {kRedHatStyle, "other = x\n",
@@ -195,12 +177,9 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
                   row.conf == none ? WhatThrown([&] { store.MakeInactive(); }) : row.error);
         EXPECT_EQ(before, Files());
     }
-    WriteFile(kPAM, rows[2].file);
-    EXPECT_EQ(rows[2].error, WhatThrown([&] { ActiveDirectoryStore::CurrentPolicy(); }));
 }
 
-// The provider's module is not where the PAM library looks: activated and deactivated files
-// must make it do exactly what the original did.
+// The provider's module is not loadable: edited files must make the PAM library act as before.
 #ifdef TSLAUTH_TEST_PAM
 TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
     std::string const recorder = pam_judge::Recorder();
@@ -219,11 +198,6 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
         // A jump over the place of the provider's entry still lands where it did.
         "auth [success=2 default=ignore] @ ok\nauth optional /lib/security/$ISA/pam_access.so\n"
         "auth requisite pam_deny.so\nauth required pam_permit.so\n",
-        // Continued brackets, a glued control, "#" anywhere, bracketed arguments, case.
-        "auth [success=ok \\\n  default=ignore] @ no1\nauth [success=1 default=ignore]@ x\n"
-        "auth required @ no2\nauth required @ e\n-auth optional @ q\n"
-        "session required @ s # [1] more\naccount required @ [two  spaces] [tab\there] f#g\n",
-        "AUTH Optional @ u\nauth REQUISITE @ no3\nauth required @ never\naccount Sufficient @ a\n",
     };
     for (std::string file : files) {
         file = std::regex_replace(file, std::regex("@"), recorder);

@@ -1,9 +1,7 @@
-// The PAM and name-service models: exact bytes written, what is read and refused (arbitrary
-// input: the fuzz targets, whose oracles read as the PAM and C libraries do).
+// The PAM and name-service models: exact bytes written, what is read and refused.
 #include <gtest/gtest.h>
 #include <systemconfiguration/systemconfiguration.h>
 
-#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -26,17 +24,13 @@ Model Read(std::string const& text, Model model = Model("test")) {
     return model;
 }
 
-// What was written, then the refusal's message, marked when thrown as another class.
+// What was written, then the refusal's message.
 std::string Refusal(std::function<void(std::ostream&)> const& call) {
     std::ostringstream out;
     try {
         call(out);
     } catch (std::exception const& error) {
-        std::string kind = std::string(error.what()).substr(0, std::string(error.what()).find(':'));
-        kind.erase(std::remove(kind.begin(), kind.end(), ' '), kind.end());
-        bool const own =
-            std::string(typeid(error).name()).find(kind + "Exception") != std::string::npos;
-        return out.str() + (own ? "" : "(not its class) ") + error.what();
+        return out.str() + error.what();
     }
     return "(no exception) " + out.str();
 }
@@ -59,10 +53,6 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
     for (std::string bad : {"[", "Required", "", "[default=die"}) {
         EXPECT_EQ("Invalid Control: " + bad, Refusal([&](std::ostream&) { PAMControl{bad}; }));
     }
-    EXPECT_EQ("Invalid Control: 9", Refusal([](std::ostream& out) {
-                  out << std::string(PAMControl(static_cast<PAMControl::Control>(9)));
-              }));
-    EXPECT_EQ("Invalid Facility: 0", Refusal([](std::ostream& out) { out << PAMFacility(); }));
     // Entries compare by control kind and module; a stack finds modules by their exact text.
     EXPECT_TRUE(Entry(die, "m") == Entry(PAMControl(std::string("[default=ok]")), "m"));
     EXPECT_FALSE(Entry(die, "m") == Entry(PAMControl::Required, "m"));
@@ -75,8 +65,6 @@ TEST(PAMPolicyWords, ControlsFacilitiesAndEntries) {
         "\n\n\n",
         Write(policy));
     EXPECT_EQ(policy[PAMFacility::Auth].end(), policy[PAMFacility::Auth].find("pam_z.so"));
-    EXPECT_TRUE(
-        PAMEntry(Read("-auth sufficient m\n")[PAMFacility::Auth].front()).moduleMayBeMissing());
 }
 
 // The written form of what was read, or the refusal, which leaves the policy as it was.
@@ -86,15 +74,12 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
         std::string input;
         std::string result;  // written form, or the refusal
     } const cases[] = {
-        {"#%PAM-1.0\n  # indented\n\n# only comments", header},
         // Without a final line feed the last statement is read and the stream stays good.
         {"session optional pam_a.so b", header + "session\toptional\tpam_a.so\tb \n\n"},
         // A statement never takes its module from the next line.
         {"auth optional\nauth optional m.so A\n", "Invalid Entry: the module is empty"},
         {"auth\n required pam_a.so x\n", "Invalid Control: "},
-        {"auth", "Invalid Control: "},
-        // A backslash at the end of a line continues the statement; comment and blank lines
-        // in between are skipped.
+        // A trailing backslash continues the statement over comment and blank lines.
         {"auth optional m.so a \\\n  b\nauth optional \\\n# c\n\n m.so\n",
          header + "auth\toptional\tm.so\ta b \nauth\toptional\tm.so\t\n\n"},
         {"auth optional m.so a \\", "Invalid Entry: the input ends after a backslash"},
@@ -106,8 +91,7 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
          "auth [success=1 default=ignore]m.so\n",
          header + "auth\t[success=ok new_authtok_reqd=ok default=ignore]\tpam_x.so\t\n"
                   "auth\t[success=1 default=ignore]\tm.so\t\n\n"},
-        // "#" starts a comment wherever it stands, inside brackets too. A bracketed argument
-        // is one, its inner whitespace kept; "\]" does not close.
+        // "#" starts a comment anywhere, even in brackets; "[a  b]" is one argument; "\]" stays.
         {"session required pam_env.so # [1]\nauth required m.so a#b c\n"
          "auth required m.so [two  spaces] [tab\there]x [a\\]b]\n",
          header + "auth\trequired\tm.so\ta \nauth\trequired\tm.so\t[two  spaces] [tab\there] x "
@@ -118,11 +102,7 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
         {"-session optional pam_systemd.so\nAUTH Optional m.so\nAccount REQUIRED n.so\n",
          header + "account\trequired\tn.so\t\n\nauth\toptional\tm.so\t\n\n"
                   "-session\toptional\tpam_systemd.so\t\n\n"},
-        {"[auth] required m.so\n", "Invalid Facility: [auth]"},
-        {"-\trequired m.so\n", "Invalid Facility: -"},
         {"auth required m.so\n@include common-auth\n", "Invalid Facility: @include"},
-        {"auth Required\tx\nbogus", "Invalid Facility: bogus"},
-        {"auth sufficient\tx\nauth [a\nb c", "Invalid Control: [a"},
         // What the library would mangle: carriage returns, NULs, lines it cuts.
         {"session required pam_limits.so\r\n",
          "Invalid Entry: the module 'pam_limits.so\r' contains whitespace"},
@@ -131,8 +111,6 @@ TEST(PAMPolicyReading, ReadsStatementsAsThePAMLibraryDoes) {
         {"auth required m.so " + std::string(1001, 'x') + "\n",
          header + "auth\trequired\tm.so\t" + std::string(1001, 'x') + " \n\n"},
         {"auth required m.so " + std::string(1002, 'x') + "\n",
-         "Invalid Entry: a statement is longer than 1021 characters"},
-        {"auth required \\\n" + std::string(1010, ' ') + "m.so\n",
          "Invalid Entry: a statement is longer than 1021 characters"},
     };
     for (auto const& c : cases) {
@@ -163,8 +141,6 @@ TEST(PAMPolicyWriting, RefusesEntriesThatWouldReadBackDifferently) {
     } const cases[] = {
         {Entry(PAMControl::Required, ""), "Invalid Entry: the module is empty"},
         {Entry(complex("[a] b]"), "m"), "Invalid Control: [a] b]"},
-        {Entry(complex("[a\\]"), "m"), "Invalid Control: [a\\]"},
-        {Entry(complex("[a\nb]"), "m"), "Invalid Control: [a\nb]"},
         {Entry(complex("[a #b]"), "m"), "Invalid Control: [a #b]"},
         {Entry(complex("[a"), "m"), "Invalid Control: [a"},
         {Entry(PAMControl::Unset, "m"), "Invalid Control: 0"},
@@ -187,10 +163,6 @@ TEST(PAMPolicyWriting, RefusesEntriesThatWouldReadBackDifferently) {
         policy[PAMFacility::Account].front() = c.entry;
         EXPECT_EQ(c.result, Refusal([&](std::ostream& out) { out << policy; }));
     }
-    PAMPolicy policy("test");
-    policy[PAMFacility::Session] = PAMStack();  // entries under a stack without facility
-    policy[PAMFacility::Session].push_back(PAMEntry(PAMControl::Optional, "m"));
-    EXPECT_EQ("Invalid Facility: 0", Refusal([&](std::ostream& out) { out << policy; }));
 }
 
 TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
@@ -200,19 +172,14 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
     } const cases[] = {
         {"passwd: files\nhosts: files [SUCCESS=return] dns",
          "passwd: files\nhosts: files [SUCCESS=return] dns\n"},
-        // Databases outside the table stay, word for word, after the line they followed.
-        {"gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
-         "sudoers: files sss\nhosts: dns\n",
-         "gshadow:  files\npasswd: files\ninitgroups: files [SUCCESS=continue] sss\n"
-         "sudoers: files sss\nhosts: dns\n"},
         // The colon may be glued, stand apart or be missing.
         {"hosts:dns\ngroup : dns\npasswd files\nnetgroup :: dns\n",
          "passwd: files\ngroup: dns\nhosts: dns\nnetgroup: dns\n"},
         // The last line of a database counts; a line without services empties it.
         {"hosts: files\nhosts: dns\n", "hosts: dns\n"},
-        {"hosts: files\ngshadow: a\npasswd: files\ngshadow: b\n",
-         "passwd: files\nhosts: files\ngshadow: a\ngshadow: b\n"},
-        {"group: files\nhosts: files\ngroup: ldap\n", "group: ldap\nhosts: files\n"},
+        // Databases outside the table stay, word for word, after the line they followed.
+        {"hosts: files\ngshadow:  a\npasswd: files\ngshadow: b\n",
+         "passwd: files\nhosts: files\ngshadow:  a\ngshadow: b\n"},
         {"hosts: files\nhosts:\npasswd: [NOTFOUND=return] files\n", "passwd:\nhosts:\n"},
         {"passwd:\nfoo\n", "passwd:\nfoo\n"},
         // Criteria after any blanks or none, in any spelling the C library takes.
@@ -224,11 +191,8 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         // Criteria the C library refuses make it refuse the whole file: the line stays as it is.
         {"hosts: files [a b] dns\npasswd: files\n", "hosts: files [a b] dns\npasswd: files\n"},
         {"netgroup: nis [NOTFOUND=return\n", "netgroup: nis [NOTFOUND=return\n"},
-        {"hosts: files [ ]\n", "hosts: files [ ]\n"},
         // "#" only starts a comment at the start of a line.
         {"# comment\n  # indented\n\n\t\nhosts: files # mdns\n", "hosts: files # mdns\n"},
-        {"aliases: files\n\x01\x02[]:\n: files\nHosts: dns\n",
-         "aliases: files\n\x01\x02[]:\n: files\nHosts: dns\n"},
         {std::string("hosts: dns\0files\n", 17), "hosts: dns\n"},
     };
     for (auto const& c : cases) {
@@ -237,28 +201,14 @@ TEST(NSSConfigurationFormat, ReadsLinesAsTheCLibraryDoes) {
         EXPECT_NO_THROW(in >> configuration);
         EXPECT_EQ(c.rewritten, (in.fail() ? "(failed) " : "") + Write(configuration)) << c.input;
     }
-    // Criteria are kept without their brackets, on the service before them.
-    EXPECT_EQ(std::vector<std::string>{"!SUCCESS=return"},
-              Read("hosts: dns[!SUCCESS=return]files\n", NSSConfiguration())[NSSDatabase::Hosts]
-                  .front()
-                  .parameters());
-    EXPECT_EQ(1u, Read("passwd:\nfoo\n", NSSConfiguration()).keptLines().size());
 }
 
 // Writing refuses what would read back as something else, before a byte is written.
 TEST(NSSConfigurationFormat, RefusesUnwritableValues) {
-    EXPECT_TRUE(NSSDatabase("hosts") == NSSDatabase::Hosts);
-    EXPECT_TRUE(NSSDatabase(NSSDatabase::Aliases) == std::string("aliases"));
     EXPECT_EQ("Invalid Database: Passwd",
               Refusal([](std::ostream&) { NSSDatabase{std::string("Passwd")}; }));
-    EXPECT_EQ("Invalid Database: 16", Refusal([](std::ostream& out) {
-                  out << static_cast<std::string>(NSSDatabase(NSSDatabase::Database(16)));
-              }));
     NSSConfiguration configuration;
     auto write = [&configuration](std::ostream& out) { out << configuration; };
-    configuration[NSSDatabase::Passwd].push_back(NSSService("files"));
-    configuration[NSSDatabase()].push_back(NSSService("files"));
-    EXPECT_EQ("Invalid Database: 0", Refusal(write));
     struct {
         char const *module, *criterion, *message;
     } const rows[] = {
