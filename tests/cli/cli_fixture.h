@@ -28,7 +28,7 @@ struct ToolResult {
     std::string out, err;
 };
 
-// Runs tslauth with the input on its standard input (a pipe); `started` sees the process first.
+// Runs tslauth with the input on a pipe; `started` sees the process first.
 inline ToolResult RunTool(std::vector<std::string> arguments, std::string const& input = "",
                           std::function<void(pid_t)> const& started = nullptr) {
     auto output = [](int fd) {
@@ -54,9 +54,8 @@ inline ToolResult RunTool(std::vector<std::string> arguments, std::string const&
     ::close(pipe[1]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    ToolResult result{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-                      sandbox::ReadFile(output(1)), sandbox::ReadFile(output(2))};
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            sandbox::ReadFile(output(1)), sandbox::ReadFile(output(2))};
 }
 
 inline std::string Error(ostrel::authentication::Exception const& e) {
@@ -90,9 +89,6 @@ protected:
         text.replace(text.find(from), from.size(), to);
         sandbox::WriteFile(std::string(kDirectoryFile) + ".test", text, 0600);
         ASSERT_EQ(0, ::rename((std::string(kDirectoryFile) + ".test").c_str(), kDirectoryFile));
-    }
-    static bool Joined() {
-        return sandbox::ReadFile(kDirectoryFile).find("SANDBOX-HOST") != std::string::npos;
     }
 };
 

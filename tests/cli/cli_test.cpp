@@ -1,4 +1,9 @@
-// The tslauth command: usage, stores, activation and the PAM views.
+// The tslauth command against the demo directory: exit statuses, the password's way in, the
+// machine-readable outputs and the PAM views. The tour (tools/tour.sh) shows the plain outputs.
+#include <sys/stat.h>
+
+#include <cstdlib>
+
 #include "cli_fixture.h"
 
 using namespace ostrel::authentication;
@@ -12,6 +17,17 @@ std::string const kPAMCanonical =
     "auth\trequired\t/lib/security/$ISA/pam_env.so\t\n"
     "auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok \n\n"
     "session\trequired\t/lib/security/$ISA/pam_unix.so\t\n\n";
+std::vector<std::string> const kJoin = {"join", "corp.example", "--user", "administrator"};
+
+std::vector<std::string> Join(std::vector<std::string> const& words) {
+    std::vector<std::string> joined = kJoin;
+    joined.insert(joined.end(), words.begin(), words.end());
+    return joined;
+}
+
+std::string Usage(std::string const& message) {
+    return "2||tslauth: " + message + "\nTry 'tslauth --help'.\n";
+}
 
 // Each line of the text behind the mark.
 std::string Marked(char mark, std::string const& text) {
@@ -23,59 +39,116 @@ std::string Marked(char mark, std::string const& text) {
     return marked;
 }
 
+// The arguments the tool was started with. Under a user-mode emulator (a 32-bit build on a
+// host that runs 32-bit programs only that way) the emulator comes first; it is dropped.
+std::string CommandLine(pid_t pid) {
+    std::string const proc = "/proc/" + std::to_string(pid);
+    std::string words = sandbox::ReadFile(proc + "/cmdline");
+    char exe[4096];
+    ssize_t const length = ::readlink((proc + "/exe").c_str(), exe, sizeof exe - 1);
+    std::string const emulator = std::string(exe, length > 0 ? length : 0) + '\0';
+    if (length > 0 && emulator != std::string(TSLAUTH_TOOL) + '\0' &&
+        words.compare(0, emulator.size(), emulator) == 0) {
+        words.erase(0, emulator.size());
+    }
+    return words;
+}
+
 }  // namespace
 
-TEST_F(CliTest, HelpAndUsageErrors) {
-    EXPECT_EQ(0u, RunTool({"--help"}).out.find("Usage: tslauth COMMAND [ARGUMENTS]\n"));
+// One row per way a run ends, on an unjoined host; a row's file is written before it runs.
+TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
     struct {
         std::vector<std::string> words;
-        std::string message;
-    } const misuses[] = {
-        {{}, "no command given"},
-        {{"frobnicate"}, "unknown command 'frobnicate'"},
-        {{"stores", "extra"}, "unexpected argument 'extra'"},
-        {{"stores", "--verbose"}, "unknown option --verbose"},
-        {{"status", "--timeout", "0"}, "--timeout takes a number of seconds from 1 to 3600"},
-        {{"status", "--timeout"}, "option --timeout needs a value"},
-        {{"join", "corp.example"}, "join needs --user NAME"},
-        {{"leave", "--password-file", "/dev/null"}, "--password-file needs --user"},
-        {{"import-certificate", "cert.pem"}, "missing argument"},
-        {{"pam", "edit"}, "unknown command 'pam edit'"},
+        std::string shown, input = "", file = "", text = "";
+    } const rows[] = {
+        {{"stores", "--json"},
+         "0|[{\"name\": \"Active Directory\", \"active\": false}, {\"name\": \"None\", "
+         "\"active\": true}]\n|"},
+        {{"proxy-domain", "192.0.2.1", "--json"},
+         "0|{\"server\": \"192.0.2.1\", \"domain\": \"corp.example\"}\n|"},
+        {{}, Usage("no command given")},
+        {{"frobnicate"}, Usage("unknown command 'frobnicate'")},
+        {{"leave", "--password-file", "/dev/null"}, Usage("--password-file needs --user")},
+        {Join({"--password", kPassword}), Usage("unknown option --password")},
+        {{"activate", "Kerberos"},
+         "3||" + Error(UnknownRemoteAuthenticationStoreException("Kerberos"))},
+        {Join({"--skip-hostname-check"}), "4||" + Error(LogonFailureException()),
+         "demo-passw0rd\n"},
+        {{"leave"}, "4||" + Error(SetupNotJoinedException())},
+        {Join({"--password-file", "/nonexistent"}),
+         "6||tslauth: Cannot open '/nonexistent': No such file or directory\n"},
+        {{"pam", "preview"},
+         "6||tslauth: /etc/pam.d/system-auth-generic, line 2: Invalid Control: requird\n",
+         "",
+         kPAMFile,
+         "auth required pam_env.so\nauth requird pam_unix.so\n"},
+        // A malformed configuration file is named; a comment line gets a hint.
+        {{"status"},
+         "6||tslauth: /etc/ostrel/tslauth/provider.conf: Error parsing configuration on line 1: "
+         "no delimiter found (the library's configuration files have no comment lines: every "
+         "line that is not blank is \"key = value\")\n",
+         "",
+         "/etc/ostrel/tslauth/provider.conf",
+         "# the directory\nprovider = demodirectory\n"},
     };
-    for (auto const& misuse : misuses) {
-        EXPECT_EQ("2||tslauth: " + misuse.message + "\nTry 'tslauth --help'.\n",
-                  Shown(RunTool(misuse.words)));
+    for (auto const& row : rows) {
+        if (!row.file.empty()) sandbox::WriteFile(row.file, row.text);
+        EXPECT_EQ(row.shown, Shown(RunTool(row.words, row.input)));
     }
 }
 
-TEST_F(CliTest, StoresAndActivation) {
-    EXPECT_EQ("  Active Directory\n* None\n", RunTool({"stores"}).out);
+TEST_F(CliTest, PasswordFromAPipeNeverOnTheCommandLine) {
+    // The directory is busy once: one line (no terminal) says which attempt comes next.
+    EditDirectory("lockout-threshold", "busy-joins = 1\nlockout-threshold");
+    std::string const fifo = sandbox::ScratchDirectory() + "/password-fifo";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    setenv("LD_PRELOAD", INSTANT_SLEEP, 1);
+    std::string const asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+    setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
+    std::vector<std::string> const words = Join({"--password-file", fifo, "--skip-hostname-check"});
+    ToolResult join = RunTool(words, "", [&](pid_t pid) {
+        int const writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the tool
+        ASSERT_GE(writer, 0);
+        std::string expected = std::string(TSLAUTH_TOOL) + '\0';  // read while the tool waits
+        for (std::string const& word : words) expected += word + '\0';
+        EXPECT_EQ(expected, CommandLine(pid));
+        std::string const lines = kPassword + "\nignored\n";
+        EXPECT_EQ(static_cast<ssize_t>(lines.size()), ::write(writer, lines.data(), lines.size()));
+        ::close(writer);
+    });
+    unsetenv("LD_PRELOAD");
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
     EXPECT_EQ(
-        "[{\"name\": \"Active Directory\", \"active\": false}, "
-        "{\"name\": \"None\", \"active\": true}]\n",
-        RunTool({"stores", "--json"}).out);
-    EXPECT_EQ("0|Active store: Active Directory\n|",
-              Shown(RunTool({"activate", "Active Directory"})));
-    EXPECT_EQ("* Active Directory\n  None\n", RunTool({"stores"}).out);
-    EXPECT_EQ("3||" + Error(UnknownRemoteAuthenticationStoreException("Kerberos")),
-              Shown(RunTool({"activate", "Kerberos"})));
-    EXPECT_EQ(0, RunTool({"activate", "None"}).status);
-    EXPECT_EQ(kPAMCanonical, sandbox::ReadFile(kPAMFile));
+        "0|Joined corp.example.\n|tslauth: attempt 1 of 8 failed; attempt 2 of 8, retrying in "
+        "30 s\n",
+        Shown(join));
 
-    // A malformed configuration file is named, and a comment line gets a hint.
-    sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf",
-                       "# the directory\nprovider = demodirectory\n");
-    std::string const named =
-        "/etc/ostrel/tslauth/provider.conf: Error parsing configuration on line 1: no delimiter "
-        "found (the library's configuration files have no comment lines: every line that is "
-        "not blank is \"key = value\")";
-    EXPECT_EQ("6||tslauth: " + named + "\n", Shown(RunTool({"status"})));
-    EXPECT_EQ("  Active Directory  (state unknown: " + named + ")\n* None\n",
-              RunTool({"stores"}).out);
+    std::string const domain = "{\"dns_name\": \"corp.example\", \"netbios_name\": \"CORP\"}";
+    EXPECT_EQ("{\"active_store\": \"None\", \"domain\": " + domain +
+                  ", \"machine_account\": \"CN=SANDBOX-HOST,CN=Computers,DC=corp,DC=example\", "
+                  "\"preferred_controllers\": [], \"trust_state\": 1, \"trust_state_name\": "
+                  "\"trusted\", \"trusted_domains\": ["
+                  "{\"dns_name\": \"lab.example\", \"netbios_name\": \"LAB\"}, "
+                  "{\"dns_name\": \"partner.example\", \"netbios_name\": \"PARTNER\"}], "
+                  "\"answers\": {\"configuration\": {\"source\": \"fresh\"}, \"trusted_domains\": "
+                  "{\"source\": \"fresh\"}, \"trust_state\": {\"source\": \"fresh\"}}, "
+                  "\"timed_out\": []}\n",
+              RunTool({"status", "--json"}).out);
+
+    // The directory stops answering: the queries time out and say so; a leave fails at once.
+    EditDirectory("unresponsive = no", "unresponsive = yes");
+    ToolResult json = RunTool({"status", "--json", "--timeout", "1"});
+    std::string const timedOut =
+        "\"timed_out\": [\"configuration\", \"trusted domains\", \"trust state\"]}\n";
+    EXPECT_EQ(5, json.status);
+    EXPECT_EQ(json.out.size() - timedOut.size(), json.out.rfind(timedOut)) << json.out;
+    EXPECT_EQ("4||" + Error(NoSuchDomainException()),
+              Shown(RunTool({"leave", "--user", "administrator"}, kPassword)));
 }
 
 TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
-    EXPECT_EQ("0|" + kPAMCanonical + "|", Shown(RunTool({"pam", "show"})));
+    EXPECT_EQ(kPAMCanonical, RunTool({"pam", "show"}).out);
     auto entry = [](std::string control, std::string module, std::string parameters = "") {
         return "{\"control\": \"" + control + "\", \"module\": \"/lib/security/$ISA/" + module +
                "\", \"parameters\": [" + parameters + "]}";
@@ -101,9 +174,6 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
         "@@ -1,5 +1,12 @@\n" +
             Marked('+', activated) + Marked('-', kPAMText) + "|",
         Shown(RunTool({"pam", "preview"})));
-    EXPECT_EQ(0u, RunTool({"pam", "preview", "--json"})
-                      .out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
-                                "true, \"diff\": \"--- a/etc/pam.d/system-auth-generic\\n"));
     // Nothing written: the same bytes, no new files, the store not recorded.
     EXPECT_EQ(
         kPAMText + "remote-authentication-store = None\n",
@@ -114,23 +184,55 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
     // Activation does exactly what the preview showed.
     ASSERT_EQ(0, RunTool({"activate", "Active Directory"}).status);
     EXPECT_EQ(activated, sandbox::ReadFile(kPAMFile));
-    EXPECT_EQ("Activation would not change /etc/pam.d/system-auth-generic.\n",
-              RunTool({"pam", "preview"}).out);
     EXPECT_EQ(
         "{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": false, \"diff\": \"\"}\n",
         RunTool({"pam", "preview", "--json"}).out);
+}
 
-    // A missing file is an I/O failure; a statement the model refuses is named by file and line.
-    ASSERT_EQ(0, ::unlink(kPAMFile));
-    for (char const* command : {"show", "preview"}) {
-        EXPECT_EQ(
-            "6||tslauth: Cannot open '/etc/pam.d/system-auth-generic': No such file or "
-            "directory\n",
-            Shown(RunTool({"pam", command})));
-    }
-    sandbox::WriteFile(kPAMFile, "auth required pam_env.so\nauth requird pam_unix.so\n");
-    for (char const* command : {"show", "preview"}) {
-        EXPECT_EQ("6||tslauth: /etc/pam.d/system-auth-generic, line 2: Invalid Control: requird\n",
-                  Shown(RunTool({"pam", command})));
-    }
+// A failing check gives status 1 and changes no file (the tour passes every check).
+TEST_F(CliTest, PreflightReportsEachCheck) {
+    sandbox::SetHostName("sandbox-host-016");  // cut by the directory
+    std::string const hosts =
+        "127.0.0.1\tlocalhost\n192.0.2.10\tsandbox-host-016.lab.example sandbox-host-016\n";
+    sandbox::WriteFile("/etc/hosts", hosts);
+    ToolResult const text = RunTool({"preflight", "corp.example"});
+    EXPECT_EQ(1, text.status);
+    EXPECT_NE(std::string::npos,
+              text.out.find("\nFAIL  short name fits a computer account name: sandbox-host-016 "
+                            "(16 characters, at most 15)\n      hint: shorten"))
+        << text.out;
+    EXPECT_EQ(0u,
+              RunTool({"preflight", "corp.example", "--json"})
+                  .out.find("[{\"check\": \"host name resolves\", \"passed\": true, \"detail\": "
+                            "\"sandbox-host-016 resolves to sandbox-host-016.lab.example\", "
+                            "\"hint\": \"\"},\n"));
+    EXPECT_EQ(hosts + "|nameserver 127.0.0.1\n",
+              sandbox::ReadFile("/etc/hosts") + "|" + sandbox::ReadFile("/etc/resolv.conf"));
+}
+
+// The host-name repair in --json and on standard error.
+TEST_F(CliTest, JoinShowsWhatItChangedOnTheHost) {
+    sandbox::MakeDirectory("/etc/ostrel/hostctl");
+    sandbox::WriteFile("/etc/ostrel/hostctl/management-interface", "cmgmt0\n");
+    ASSERT_EQ(0, std::system("ip link add cmgmt0 type veth peer name cmgmt1 && "
+                             "ip addr add 192.0.2.10/24 dev cmgmt0 && ip link set cmgmt0 up"));
+    struct Link {  // deleting one end takes its peer along
+        ~Link() { EXPECT_EQ(0, std::system("ip link del cmgmt0")); }
+    } const link;
+    std::string const hosts =
+        "127.0.0.1\tlocalhost\n198.51.100.5\tsandbox-host.lab.example sandbox-host\n"
+        "192.0.2.20\tcorp.example\n";
+    sandbox::WriteFile("/etc/hosts", hosts);
+    std::string const warning =
+        "The fully qualified hostname sandbox-host.lab.example does not match the expected "
+        "value sandbox-host.corp.example";
+    EXPECT_EQ("0|{\"joined\": \"corp.example\", \"warnings\": [\"" + warning +
+                  "\"], \"changes\": [{\"file\": \"/etc/resolv.conf\", \"search_domain_added\": "
+                  "\"corp.example\"}, {\"file\": \"/etc/hosts\", \"line\": "
+                  "\"192.0.2.10\\tsandbox-host.lab.example sandbox-host\"}]}\n|tslauth: warning: " +
+                  warning +
+                  "\ntslauth: changed /etc/resolv.conf: added corp.example to the DNS search "
+                  "list\ntslauth: changed /etc/hosts: wrote the line \"192.0.2.10\tsandbox-host."
+                  "lab.example sandbox-host\"\n",
+              Shown(RunTool(Join({"--json"}), kPassword + "\n")));
 }

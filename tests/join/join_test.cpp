@@ -53,7 +53,6 @@ TEST_F(CredentialsJoinTest, DomainAndContainerSplitAtTheFirstSlash) {
         {"corp.example", {"corp.example", std::nullopt, "admin", "secret"}},
         {"corp.example/OU=Hosts/OU=Lab", {"corp.example", "OU=Hosts/OU=Lab", "admin", "secret"}},
         {"corp.example/", {"corp.example", std::nullopt, "admin", "secret"}},
-        {"/OU=Hosts", {"", "OU=Hosts", "admin", "secret"}},
     };
     for (auto const& c : cases) {
         EXPECT_EQ("(returned)", Join(c.first, admin, true));
@@ -84,9 +83,6 @@ TEST_F(CredentialsJoinTest, NoRetryOfALogonFailureAndLeaving) {
     EXPECT_EQ(nullptr, parted[0].credentials);
     EXPECT_EQ(&empty, parted[1].credentials);
     EXPECT_EQ((Strings{std::nullopt, std::nullopt}), parted[1].strings);
-    script->SetStatus(kPartDomain, 5);
-    EXPECT_EQ(Named(typeid(AccessDeniedException), "Exception 0x00000005: Access is denied."),
-              WhatThrown([&] { store->PartDomain(admin); }));
 }
 
 using HostnameTest = JoinTest;
@@ -118,13 +114,7 @@ TEST_F(HostnameTest, SanitisingWritesTheHostsEntryAndWarnsOfAMismatch) {
         // A line longer than the resolver's first work buffer is read with a larger one.
         {"crowded", crowded, "corp.example", "(returned)",
          crowded + "192.0.2.10\tcrowded.corp.example crowded\n"},
-        {"NODE01", "198.51.100.5\tnode01.corp.example node01\n", "corp.example",
-         Invalid("shortname does not match FQDN"), "198.51.100.5\tnode01.corp.example node01\n"},
         {"localhost", "", "corp.example", Invalid("hostname is in blacklist"), ""},
-        {"linux", "198.51.100.6\tlinux\n", "corp.example", Invalid("hostname is in blacklist"),
-         "198.51.100.6\tlinux\n"},
-        {"hostname", "198.51.100.6\thostname\n", "corp.example",
-         Invalid("hostname is in blacklist"), "198.51.100.6\thostname\n"},
         // The blacklist comes after the search domain is saved.
         {"linux.corp.example", linux, "corp.example", Invalid("hostname is in blacklist"), linux,
          true, Warning("linux.lab.example", "linux.corp.example")},
@@ -140,12 +130,6 @@ TEST_F(HostnameTest, SanitisingWritesTheHostsEntryAndWarnsOfAMismatch) {
     NameHost("nowhere", "");
     EXPECT_EQ(Invalid("hostname cannot be resolved"),
               WhatThrown([&] { store->SanitiseHostnameForDomain("corp.example"); }));
-    // The blacklist is exact: "Localhost" resolving to itself passes.
-    sandbox::SetHostName("Localhost");
-    sandbox::WriteFile("/etc/hosts", "192.0.2.77\tLocalhost\n");
-    store->SanitiseHostnameForDomain("corp.example");
-    EXPECT_EQ("192.0.2.77\tLocalhost\n192.0.2.10\tLocalhost.corp.example Localhost\n",
-              sandbox::ReadFile("/etc/hosts"));
 }
 
 // The caller is told the warnings and the changes: none where the files are as the join wants.
