@@ -132,20 +132,6 @@ TEST_F(HostnameTest, SanitisingWritesTheHostsEntryAndWarnsOfAMismatch) {
               WhatThrown([&] { store->SanitiseHostnameForDomain("corp.example"); }));
 }
 
-// The caller is told the warnings and the changes: none where the files are as the join wants.
-TEST_F(HostnameTest, TheCallerIsToldTheWarningAndWhatChanged) {
-    NameHost("node01", "198.51.100.5\tnode01.lab.example node01\n192.0.2.50\tcorp.example\n");
-    HostnameRepair first, again;
-    store->SanitiseHostnameForDomain("corp.example", first);
-    store->SanitiseHostnameForDomain("corp.example", again);
-    EXPECT_EQ((Lines{"The fully qualified hostname node01.lab.example does not match the expected "
-                     "value node01.corp.example",
-                     "corp.example", "192.0.2.10\tnode01.lab.example node01", "", ""}),
-              (Lines{first.warnings.at(0), first.searchDomainAdded, first.hostsEntry,
-                     again.searchDomainAdded, again.hostsEntry}));
-    EXPECT_EQ(first.warnings, again.warnings);
-}
-
 TEST_F(HostnameTest, CheckReportsWithoutChangingAnything) {
     std::string const lines =
         "198.51.100.5\tlinux.lab.example linux.corp.example\n192.0.2.50\tcorp.example\n";
@@ -159,16 +145,6 @@ TEST_F(HostnameTest, CheckReportsWithoutChangingAnything) {
                 check.blacklisted && !check.fullyQualifiedNameMatches);
     ExpectFiles(kLocalHosts + lines, kResolver);
     EXPECT_EQ(Lines{}, TakeLog());
-
-    // The domain is looked up only where a join would act on the answer.
-    NameHost("node01", "198.51.100.5\tnode01\n");
-    check = CheckHostnameForDomain("Corp.Example");
-    EXPECT_EQ("node01.Corp.Example|", check.fullyQualifiedName + "|" + check.Problem());
-    EXPECT_TRUE(check.fullyQualifiedNameMatches && !check.domainLookedUp && !check.blacklisted);
-    NameHost("Node01", "198.51.100.5\tnode01.lab.example node01\n");
-    check = CheckHostnameForDomain("corp.example");
-    EXPECT_FALSE(check.shortNameMatches || check.domainLookedUp);
-    EXPECT_EQ("shortname does not match FQDN", check.Problem());
 }
 
 }  // namespace

@@ -26,8 +26,6 @@ public:
     ~WithoutPermissionOverride() {
         if (syscall(SYS_capset, &header, saved) != 0) ADD_FAILURE() << "capset restore";
     }
-    WithoutPermissionOverride(WithoutPermissionOverride const&) = delete;
-    WithoutPermissionOverride& operator=(WithoutPermissionOverride const&) = delete;
 
 private:
     [[noreturn]] static void Fail(char const* what) {

@@ -1,7 +1,5 @@
-// The test programs stand in for syslog(3) and sleep(3): log lines are captured instead of
-// reaching the host's log, and the join retries' pauses are recorded instead of waited for.
-// pthread_create passes through, unless a test asked for the next creation to fail.
-// Test executables export these symbols, so the library and its plug-ins bind to them.
+// Stand-ins the test programs export, so that the library and its plug-ins bind to them: log
+// lines captured, pauses recorded not waited for, a thread creation failed when asked.
 #include <dlfcn.h>
 #include <pthread.h>
 #include <syslog.h>

@@ -1,9 +1,8 @@
 #ifndef TESTS_SUPPORT_PRIVATE_HOST_H
 #define TESTS_SUPPORT_PRIVATE_HOST_H
 
-// The private host the tests, fuzz targets, benchmarks and tours (sandbox-run) run in: private
-// namespaces, a scratch tmpfs and overlays over the library's fixed paths, so nothing under the
-// real /etc, /usr or /dev changes. No GoogleTest here: the fuzz targets link it too.
+// The private host of the tests, fuzz targets, benchmarks and tours (sandbox-run): nothing under
+// the real /etc, /usr or /dev changes. No GoogleTest here: the fuzz targets link it too.
 #include <sys/types.h>
 
 #include <string>
@@ -37,8 +36,7 @@ void MountOverlayWithLargeInodes(std::string const& directory);
 void RemountReadOnly(std::string const& directory);
 void SetHostName(std::string const& name);
 
-// The stand-ins for syslog(3), sleep(3) and pthread_create(3) (interpose.cpp), in programs
-// that link them and export their symbols.
+// The stand-ins for syslog(3), sleep(3) and pthread_create(3) of interpose.cpp.
 struct LogLine {
     int priority;  // LOG_PRI of what was passed: 4 warning, 6 informational, ...
     std::string text;
