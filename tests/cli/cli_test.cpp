@@ -1,14 +1,100 @@
 // The tslauth command against the demo directory: exit statuses, the password's way in, the
 // machine-readable outputs and the PAM views. The tour (tools/tour.sh) shows the plain outputs.
+#include <authentication/exceptions.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
 
-#include "cli_fixture.h"
+#include "sandbox.h"
 
 using namespace ostrel::authentication;
 
 namespace {
+
+char const kDirectoryFile[] = "/etc/ostrel/tslauth/demo-directory.conf";
+char const kPAMFile[] = "/etc/pam.d/system-auth-generic";
+std::string const kPassword = "Demo-Passw0rd";
+std::string const kPAMText =
+    "auth required /lib/security/$ISA/pam_env.so\n"
+    "auth sufficient /lib/security/$ISA/pam_unix.so likeauth nullok\n"
+    "account required /lib/security/$ISA/pam_unix.so\n"
+    "account required /lib/security/$ISA/pam_access.so\n"
+    "session required /lib/security/$ISA/pam_unix.so\n";
+
+struct ToolResult {
+    int status = -1;  // the exit status, or 128 + signal
+    std::string out, err;
+};
+
+// Runs tslauth with the input on a pipe; `started` sees the process first.
+ToolResult RunTool(std::vector<std::string> arguments, std::string const& input = "",
+                   std::function<void(pid_t)> const& started = nullptr) {
+    auto output = [](int fd) {
+        return sandbox::ScratchDirectory() + "/tool." + std::to_string(fd);
+    };
+    int pipe[2];
+    EXPECT_EQ(0, ::pipe2(pipe, O_CLOEXEC));
+    std::vector<char*> argv;
+    arguments.insert(arguments.begin(), TSLAUTH_TOOL);
+    for (std::string& word : arguments) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    pid_t const pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipe[0], 0);
+        for (int fd : {1, 2})
+            ::dup2(::open(output(fd).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), fd);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipe[0]);
+    if (started) started(pid);
+    if (!input.empty() && ::write(pipe[1], input.data(), input.size()) < 0) ADD_FAILURE();
+    ::close(pipe[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            sandbox::ReadFile(output(1)), sandbox::ReadFile(output(2))};
+}
+
+std::string Error(ostrel::authentication::Exception const& e) {
+    return std::string("tslauth: ") + e.what() + "\n";
+}
+
+// What a run shows, compared at once: "status|standard output|standard error".
+std::string Shown(ToolResult const& result) {
+    return std::to_string(result.status) + "|" + result.out + "|" + result.err;
+}
+
+class CliTest : public sandbox::SandboxTest {
+protected:
+    void SetUp() override {
+        sandbox::SandboxTest::SetUp();
+        for (char const* plugin : {DEMO_DIRECTORY_PLUGIN, DEMO_PROXY_PLUGIN}) {
+            std::string const name = plugin;
+            sandbox::WriteFile("/usr/libexec/tslauth/lib/" + name.substr(name.rfind('/') + 1),
+                               sandbox::ReadFile(plugin), 0755);
+        }
+        sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf", "provider = demodirectory\n");
+        sandbox::WriteFile("/etc/ostrel/tslauth/qapprovider.conf", "provider = demoproxy\n");
+        sandbox::WriteFile("/etc/ostrel/tslauth/authentication.conf",
+                           "remote-authentication-store = None\n");
+        sandbox::WriteFile(kDirectoryFile, sandbox::ReadFile(DEMO_EXAMPLE_DIRECTORY), 0600);
+        sandbox::WriteFile(kPAMFile, kPAMText);
+    }
+    // Replaced by rename as the plug-ins do, so that a waiting query never sees it missing.
+    static void EditDirectory(std::string const& from, std::string const& to) {
+        std::string text = sandbox::ReadFile(kDirectoryFile);
+        text.replace(text.find(from), from.size(), to);
+        sandbox::WriteFile(std::string(kDirectoryFile) + ".test", text, 0600);
+        ASSERT_EQ(0, ::rename((std::string(kDirectoryFile) + ".test").c_str(), kDirectoryFile));
+    }
+};
 
 std::string const kPAMCanonical =
     "#%PAM-1.0\n\n"
@@ -67,6 +153,12 @@ TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
          "\"active\": true}]\n|"},
         {{"proxy-domain", "192.0.2.1", "--json"},
          "0|{\"server\": \"192.0.2.1\", \"domain\": \"corp.example\"}\n|"},
+        // A failing check, with its hint; preflight writes nothing (checked after the rows).
+        {{"preflight", "corp.example"},
+         "1|FAIL  host name resolves: The current hostname is invalid: Host name lookup failure\n"
+         "      hint: add the line \"ADDRESS\tsandbox-host.corp.example sandbox-host\" to "
+         "/etc/hosts\nFAIL  domain resolves: corp.example\n      hint: make corp.example "
+         "resolvable: point /etc/resolv.conf at the domain's DNS servers\n|"},
         {{}, Usage("no command given")},
         {{"frobnicate"}, Usage("unknown command 'frobnicate'")},
         {{"leave", "--password-file", "/dev/null"}, Usage("--password-file needs --user")},
@@ -96,6 +188,8 @@ TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
         if (!row.file.empty()) sandbox::WriteFile(row.file, row.text);
         EXPECT_EQ(row.shown, Shown(RunTool(row.words, row.input)));
     }
+    EXPECT_EQ("127.0.0.1\tlocalhost\n::1\tlocalhost\n|nameserver 127.0.0.1\n",
+              sandbox::ReadFile("/etc/hosts") + "|" + sandbox::ReadFile("/etc/resolv.conf"));
 }
 
 TEST_F(CliTest, PasswordFromAPipeNeverOnTheCommandLine) {
@@ -187,27 +281,6 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
     EXPECT_EQ(
         "{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": false, \"diff\": \"\"}\n",
         RunTool({"pam", "preview", "--json"}).out);
-}
-
-// A failing check gives status 1 and changes no file (the tour passes every check).
-TEST_F(CliTest, PreflightReportsEachCheck) {
-    sandbox::SetHostName("sandbox-host-016");  // cut by the directory
-    std::string const hosts =
-        "127.0.0.1\tlocalhost\n192.0.2.10\tsandbox-host-016.lab.example sandbox-host-016\n";
-    sandbox::WriteFile("/etc/hosts", hosts);
-    ToolResult const text = RunTool({"preflight", "corp.example"});
-    EXPECT_EQ(1, text.status);
-    EXPECT_NE(std::string::npos,
-              text.out.find("\nFAIL  short name fits a computer account name: sandbox-host-016 "
-                            "(16 characters, at most 15)\n      hint: shorten"))
-        << text.out;
-    EXPECT_EQ(0u,
-              RunTool({"preflight", "corp.example", "--json"})
-                  .out.find("[{\"check\": \"host name resolves\", \"passed\": true, \"detail\": "
-                            "\"sandbox-host-016 resolves to sandbox-host-016.lab.example\", "
-                            "\"hint\": \"\"},\n"));
-    EXPECT_EQ(hosts + "|nameserver 127.0.0.1\n",
-              sandbox::ReadFile("/etc/hosts") + "|" + sandbox::ReadFile("/etc/resolv.conf"));
 }
 
 // The host-name repair in --json and on standard error.

@@ -66,7 +66,7 @@ TEST_F(CredentialsJoinTest, DomainAndContainerSplitAtTheFirstSlash) {
                 kResolver);
 }
 
-TEST_F(CredentialsJoinTest, NoRetryOfALogonFailureAndLeaving) {
+TEST_F(CredentialsJoinTest, NoRetryOfALogonFailure) {
     script->SetStatus(kJoinDomain, 1326);
     EXPECT_EQ(Named(typeid(LogonFailureException),
                     "Exception 0x0000052e: The attempted logon is invalid. This is due to either "
@@ -74,15 +74,6 @@ TEST_F(CredentialsJoinTest, NoRetryOfALogonFailureAndLeaving) {
               Join("corp.example", admin, true));
     EXPECT_EQ(1u, script->Calls(kJoinDomain));
     EXPECT_TRUE(sandbox::RecordedSleeps().empty());
-
-    store->PartDomain();
-    Credentials const empty = {nullptr, nullptr};
-    store->PartDomain(empty);
-    std::vector<ReceivedCall> const parted = script->Received(kPartDomain);
-    ASSERT_EQ(2u, parted.size());
-    EXPECT_EQ(nullptr, parted[0].credentials);
-    EXPECT_EQ(&empty, parted[1].credentials);
-    EXPECT_EQ((Strings{std::nullopt, std::nullopt}), parted[1].strings);
 }
 
 using HostnameTest = JoinTest;
