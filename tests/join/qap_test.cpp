@@ -1,7 +1,6 @@
 // The proxy client over the scripted plug-in, joining through the authentication proxy, and
 // importing a proxy server's certificate (made here; thumbprints in OpenSSL's own hex form).
 #include <authentication/qap_proxy.h>
-#include <authentication/qap_thumbprint_store.h>
 #include <authentication/status_mapping.h>
 #include <openssl/err.h>
 
@@ -140,7 +139,6 @@ TEST_F(QAPJoinTest, DomainQueryNeverVerifiesTheCertificate) {
     EXPECT_EQ((Strings{"192.0.2.1", ""}), script->Received(kGetDomainInfo)[0].strings);
     EXPECT_EQ(0, script->Received(kGetDomainInfo)[0].verifyCertificate);
     EXPECT_FALSE(IsLoaded(proxyPlugin));
-    EXPECT_EQ(BadAddress("proxy"), WhatThrown([&] { store->GetDomainForQAPService("proxy"); }));
 }
 
 class QAPProxyTest : public StoreTest {
@@ -191,20 +189,13 @@ TEST_F(QAPProxyTest, CallsFailuresAndTheRelease) {
     // Success without a value is refused, and the strings that came are released.
     script->SetStatus(kGetDomainInfo, 0);
     script->SetAnswer(kGetDomainInfo, Strings{"CORP", std::nullopt, "S-1-5-21-1"});
-    std::size_t const returned = script->Returned().size(), kept = script->Outstanding();
+    std::size_t const returned = script->Returned().size();
     EXPECT_EQ(InvalidProvider("qap", ": GetDomainInfo returned no value for the DNS domain name"),
               WhatThrown([&] { proxy->GetDNSDomainName(); }));
     std::vector<void const*> const handed = script->Returned();
     std::vector<void const*> freed = script->Deallocated();
     freed.erase(freed.begin(), freed.begin() + released);
     EXPECT_EQ((std::vector<void const*>{handed[returned], handed[returned + 2]}), freed);
-    script->SetStatus(kCreateMachineAccount, 0);
-    script->SetAnswer(kCreateMachineAccount, Strings{std::nullopt, std::nullopt});
-    EXPECT_EQ(InvalidProvider("qap",
-                              ": CreateMachineAccount returned no value for the first "
-                              "account string"),
-              WhatThrown([&] { proxy->CreateMachineAccount("node01", ""); }));
-    EXPECT_EQ(kept, script->Outstanding());
 }
 
 std::string Scratch(std::string const& name, std::string const& content) {
@@ -232,8 +223,6 @@ TEST_F(CertificateTest, ThumbprintIsRecordedAndOtherEntriesStay) {
     EXPECT_EQ("192.0.2.1 = \"" + first.thumbprint + "\"\n192.0.2.9 = \"00:11\"\n",
               sandbox::ReadFile(kServers));
     EXPECT_EQ(0640u, sandbox::FileMode(kServers));
-    EXPECT_EQ(first.thumbprint, QAPThumbprintStore(kServers).LookupThumbprint("192.0.2.1"));
-    EXPECT_EQ("", QAPThumbprintStore(kServers).LookupThumbprint("192.0.2.2"));
 
     // The first certificate of a file counts; other servers' entries stay.
     EXPECT_EQ("(returned)", Import(bothFile, "192.0.2.1"));
