@@ -10,14 +10,13 @@
 
 namespace sandbox {
 
-// Private mount, UTS and network namespaces (and a user namespace when not root), loopback up,
-// a scratch tmpfs; exits the process when a step fails. First in main, while single-threaded.
+// Private namespaces (a user namespace when not root), loopback up, a scratch tmpfs; exits the
+// process when a step fails. First in main, while single-threaded.
 void EnterSandbox();
 std::string const& ScratchDirectory();
 
-// Fresh overlays over /etc and /usr/libexec, empty /etc/ostrel/tslauth, /etc/pam.d and
-// /usr/libexec/tslauth/lib, a hosts file and resolver that never leave the machine, the host
-// name. UnmountPrivateHost takes every mount made below /etc and /usr/libexec since.
+// Fresh overlays over /etc and /usr/libexec, empty library directories, a local-only hosts file
+// and resolver. UnmountPrivateHost takes every mount made below /etc and /usr/libexec since.
 void MountPrivateHost(std::string const& hostName = "sandbox-host");
 void UnmountPrivateHost();
 
