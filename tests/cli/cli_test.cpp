@@ -239,27 +239,20 @@ TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
                   "lab.example sandbox-host\"\n",
               Shown(join));
 
-    std::string const domain = "{\"dns_name\": \"corp.example\", \"netbios_name\": \"CORP\"}";
-    EXPECT_EQ("{\"active_store\": \"None\", \"domain\": " + domain +
-                  ", \"machine_account\": \"CN=SANDBOX-HOST,CN=Computers,DC=corp,DC=example\", "
-                  "\"preferred_controllers\": [], \"trust_state\": 1, \"trust_state_name\": "
-                  "\"trusted\", \"trusted_domains\": ["
-                  "{\"dns_name\": \"lab.example\", \"netbios_name\": \"LAB\"}, "
-                  "{\"dns_name\": \"partner.example\", \"netbios_name\": \"PARTNER\"}], "
-                  "\"answers\": {\"configuration\": {\"source\": \"fresh\"}, \"trusted_domains\": "
-                  "{\"source\": \"fresh\"}, \"trust_state\": {\"source\": \"fresh\"}}, "
-                  "\"timed_out\": []}\n",
-              RunTool({"status", "--json"}).out);
+    // The rest of the joined status in --json is the real-directory suite's.
+    EXPECT_NE(std::string::npos,
+              RunTool({"status", "--json"})
+                  .out.find("\"trusted_domains\": [{\"dns_name\": \"lab.example\", "
+                            "\"netbios_name\": \"LAB\"}, {\"dns_name\": \"partner.example\", "
+                            "\"netbios_name\": \"PARTNER\"}]"));
 
-    // The directory stops answering: the queries time out and say so; a leave fails at once.
+    // The directory stops answering: the queries time out and say so.
     EditDirectory("unresponsive = no", "unresponsive = yes");
     ToolResult json = RunTool({"status", "--json", "--timeout", "1"});
     std::string const timedOut =
         "\"timed_out\": [\"configuration\", \"trusted domains\", \"trust state\"]}\n";
     EXPECT_EQ(5, json.status);
     EXPECT_EQ(json.out.size() - timedOut.size(), json.out.rfind(timedOut)) << json.out;
-    EXPECT_EQ("4||" + Error(NoSuchDomainException()),
-              Shown(RunTool({"leave", "--user", "administrator"}, kPassword)));
 }
 
 TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
