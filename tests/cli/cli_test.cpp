@@ -96,13 +96,6 @@ protected:
     }
 };
 
-std::string const kPAMCanonical =
-    "#%PAM-1.0\n\n"
-    "account\trequired\t/lib/security/$ISA/pam_unix.so\t\n"
-    "account\trequired\t/lib/security/$ISA/pam_access.so\t\n\n"
-    "auth\trequired\t/lib/security/$ISA/pam_env.so\t\n"
-    "auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok \n\n"
-    "session\trequired\t/lib/security/$ISA/pam_unix.so\t\n\n";
 std::vector<std::string> const kJoin = {"join", "corp.example", "--user", "administrator"};
 
 std::vector<std::string> Join(std::vector<std::string> const& words) {
@@ -113,16 +106,6 @@ std::vector<std::string> Join(std::vector<std::string> const& words) {
 
 std::string Usage(std::string const& message) {
     return "2||tslauth: " + message + "\nTry 'tslauth --help'.\n";
-}
-
-// Each line of the text behind the mark.
-std::string Marked(char mark, std::string const& text) {
-    std::string marked;
-    for (std::string::size_type start = 0, end; start < text.size(); start = end) {
-        end = text.find('\n', start) + 1;
-        marked += mark + text.substr(start, end - start);
-    }
-    return marked;
 }
 
 // The arguments the tool was started with. Under a user-mode emulator (a 32-bit build on a
@@ -255,8 +238,9 @@ TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
     EXPECT_EQ(json.out.size() - timedOut.size(), json.out.rfind(timedOut)) << json.out;
 }
 
+// The plain views and the preview's diff are the tour's; here the --json forms, and a preview
+// writes nothing.
 TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
-    EXPECT_EQ(kPAMCanonical, RunTool({"pam", "show"}).out);
     auto entry = [](std::string control, std::string module, std::string parameters = "") {
         return "{\"control\": \"" + control + "\", \"module\": \"/lib/security/$ISA/" + module +
                "\", \"parameters\": [" + parameters + "]}";
@@ -268,30 +252,18 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
                   "], \"session\": [" + entry("required", "pam_unix.so") + "]}}\n",
               RunTool({"pam", "show", "--json"}).out);
 
-    // After the leading required entries (pam_env) in auth, after pam_access in account.
-    std::string activated = kPAMCanonical;
-    std::string const module =
-        "sufficient\t/lib/security/$ISA/pam_demodirectory.so\ttry_first_pass \n";
-    activated.insert(activated.find("\nauth\tsufficient") + 1, "auth\t" + module);
-    activated.insert(activated.find("\n\nauth") + 1, "account\t" + module);
     std::vector<std::string> const pamFiles = sandbox::ListDirectory("/etc/pam.d");
     std::vector<std::string> const configFiles = sandbox::ListDirectory("/etc/ostrel/tslauth");
-    // The file's own bytes against the bytes activation writes: every line differs here.
-    EXPECT_EQ(
-        "0|--- a/etc/pam.d/system-auth-generic\n+++ b/etc/pam.d/system-auth-generic\n"
-        "@@ -1,5 +1,12 @@\n" +
-            Marked('+', activated) + Marked('-', kPAMText) + "|",
-        Shown(RunTool({"pam", "preview"})));
+    EXPECT_EQ(0u, RunTool({"pam", "preview", "--json"})
+                      .out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
+                                "true, \"diff\": \"--- a/etc/pam.d/system-auth-generic\\n"));
     // Nothing written: the same bytes, no new files, the store not recorded.
     EXPECT_EQ(
         kPAMText + "remote-authentication-store = None\n",
         sandbox::ReadFile(kPAMFile) + sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
     EXPECT_EQ(pamFiles, sandbox::ListDirectory("/etc/pam.d"));
     EXPECT_EQ(configFiles, sandbox::ListDirectory("/etc/ostrel/tslauth"));
-
-    // Activation does exactly what the preview showed.
     ASSERT_EQ(0, RunTool({"activate", "Active Directory"}).status);
-    EXPECT_EQ(activated, sandbox::ReadFile(kPAMFile));
     EXPECT_EQ(
         "{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": false, \"diff\": \"\"}\n",
         RunTool({"pam", "preview", "--json"}).out);
