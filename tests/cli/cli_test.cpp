@@ -62,7 +62,7 @@ ToolResult RunTool(std::vector<std::string> arguments, std::string const& input 
             sandbox::ReadFile(output(1)), sandbox::ReadFile(output(2))};
 }
 
-std::string Error(ostrel::authentication::Exception const& e) {
+std::string Error(Exception const& e) {
     return std::string("tslauth: ") + e.what() + "\n";
 }
 
@@ -96,10 +96,9 @@ protected:
     }
 };
 
-std::vector<std::string> const kJoin = {"join", "corp.example", "--user", "administrator"};
-
+// tslauth join corp.example --user administrator, then the words.
 std::vector<std::string> Join(std::vector<std::string> const& words) {
-    std::vector<std::string> joined = kJoin;
+    std::vector<std::string> joined = {"join", "corp.example", "--user", "administrator"};
     joined.insert(joined.end(), words.begin(), words.end());
     return joined;
 }
