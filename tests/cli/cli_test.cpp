@@ -1,81 +1,245 @@
-// The tslauth command: usage, stores, activation and the PAM views.
-#include "cli_fixture.h"
+// The tslauth command against the demo directory: exit statuses, the password's way in, the
+// machine-readable outputs and the PAM views. The tour (tools/tour.sh) shows the plain outputs.
+#include <authentication/exceptions.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "sandbox.h"
 
 using namespace ostrel::authentication;
 
 namespace {
 
-std::string const kPAMCanonical =
-    "#%PAM-1.0\n\n"
-    "account\trequired\t/lib/security/$ISA/pam_unix.so\t\n"
-    "account\trequired\t/lib/security/$ISA/pam_access.so\t\n\n"
-    "auth\trequired\t/lib/security/$ISA/pam_env.so\t\n"
-    "auth\tsufficient\t/lib/security/$ISA/pam_unix.so\tlikeauth nullok \n\n"
-    "session\trequired\t/lib/security/$ISA/pam_unix.so\t\n\n";
+char const kDirectoryFile[] = "/etc/ostrel/tslauth/demo-directory.conf";
+char const kPAMFile[] = "/etc/pam.d/system-auth-generic";
+std::string const kPassword = "Demo-Passw0rd";
+std::string const kPAMText =
+    "auth required /lib/security/$ISA/pam_env.so\n"
+    "auth sufficient /lib/security/$ISA/pam_unix.so likeauth nullok\n"
+    "account required /lib/security/$ISA/pam_unix.so\n"
+    "account required /lib/security/$ISA/pam_access.so\n"
+    "session required /lib/security/$ISA/pam_unix.so\n";
 
-// Each line of the text behind the mark.
-std::string Marked(char mark, std::string const& text) {
-    std::string marked;
-    for (std::string::size_type start = 0, end; start < text.size(); start = end) {
-        end = text.find('\n', start) + 1;
-        marked += mark + text.substr(start, end - start);
+struct ToolResult {
+    int status = -1;  // the exit status, or 128 + signal
+    std::string out, err;
+};
+
+// Runs tslauth with the input on a pipe; `started` sees the process first.
+ToolResult RunTool(std::vector<std::string> arguments, std::string const& input = "",
+                   std::function<void(pid_t)> const& started = nullptr) {
+    auto output = [](int fd) {
+        return sandbox::ScratchDirectory() + "/tool." + std::to_string(fd);
+    };
+    int pipe[2];
+    EXPECT_EQ(0, ::pipe2(pipe, O_CLOEXEC));
+    std::vector<char*> argv;
+    arguments.insert(arguments.begin(), TSLAUTH_TOOL);
+    for (std::string& word : arguments) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    pid_t const pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipe[0], 0);
+        for (int fd : {1, 2})
+            ::dup2(::open(output(fd).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), fd);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
     }
-    return marked;
+    ::close(pipe[0]);
+    if (started) started(pid);
+    if (!input.empty() && ::write(pipe[1], input.data(), input.size()) < 0) ADD_FAILURE();
+    ::close(pipe[1]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            sandbox::ReadFile(output(1)), sandbox::ReadFile(output(2))};
+}
+
+std::string Error(Exception const& e) {
+    return std::string("tslauth: ") + e.what() + "\n";
+}
+
+// What a run shows, compared at once: "status|standard output|standard error".
+std::string Shown(ToolResult const& result) {
+    return std::to_string(result.status) + "|" + result.out + "|" + result.err;
+}
+
+class CliTest : public sandbox::SandboxTest {
+protected:
+    void SetUp() override {
+        sandbox::SandboxTest::SetUp();
+        for (char const* plugin : {DEMO_DIRECTORY_PLUGIN, DEMO_PROXY_PLUGIN}) {
+            std::string const name = plugin;
+            sandbox::WriteFile("/usr/libexec/tslauth/lib/" + name.substr(name.rfind('/') + 1),
+                               sandbox::ReadFile(plugin), 0755);
+        }
+        sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf", "provider = demodirectory\n");
+        sandbox::WriteFile("/etc/ostrel/tslauth/qapprovider.conf", "provider = demoproxy\n");
+        sandbox::WriteFile("/etc/ostrel/tslauth/authentication.conf",
+                           "remote-authentication-store = None\n");
+        sandbox::WriteFile(kDirectoryFile, sandbox::ReadFile(DEMO_EXAMPLE_DIRECTORY), 0600);
+        sandbox::WriteFile(kPAMFile, kPAMText);
+    }
+    // Replaced by rename as the plug-ins do, so that a waiting query never sees it missing.
+    static void EditDirectory(std::string const& from, std::string const& to) {
+        std::string text = sandbox::ReadFile(kDirectoryFile);
+        text.replace(text.find(from), from.size(), to);
+        sandbox::WriteFile(std::string(kDirectoryFile) + ".test", text, 0600);
+        ASSERT_EQ(0, ::rename((std::string(kDirectoryFile) + ".test").c_str(), kDirectoryFile));
+    }
+};
+
+// tslauth join corp.example --user administrator, then the words.
+std::vector<std::string> Join(std::vector<std::string> const& words) {
+    std::vector<std::string> joined = {"join", "corp.example", "--user", "administrator"};
+    joined.insert(joined.end(), words.begin(), words.end());
+    return joined;
+}
+
+std::string Usage(std::string const& message) {
+    return "2||tslauth: " + message + "\nTry 'tslauth --help'.\n";
+}
+
+// The arguments the tool was started with. Under a user-mode emulator (a 32-bit build on a
+// host that runs 32-bit programs only that way) the emulator comes first; it is dropped.
+std::string CommandLine(pid_t pid) {
+    std::string const proc = "/proc/" + std::to_string(pid);
+    std::string words = sandbox::ReadFile(proc + "/cmdline");
+    char exe[4096];
+    ssize_t const length = ::readlink((proc + "/exe").c_str(), exe, sizeof exe - 1);
+    std::string const emulator = std::string(exe, length > 0 ? length : 0) + '\0';
+    if (length > 0 && emulator != std::string(TSLAUTH_TOOL) + '\0' &&
+        words.compare(0, emulator.size(), emulator) == 0) {
+        words.erase(0, emulator.size());
+    }
+    return words;
 }
 
 }  // namespace
 
-TEST_F(CliTest, HelpAndUsageErrors) {
-    EXPECT_EQ(0u, RunTool({"--help"}).out.find("Usage: tslauth COMMAND [ARGUMENTS]\n"));
+// One row per way a run ends, on an unjoined host; a row's file is written before it runs.
+TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
     struct {
         std::vector<std::string> words;
-        std::string message;
-    } const misuses[] = {
-        {{}, "no command given"},
-        {{"frobnicate"}, "unknown command 'frobnicate'"},
-        {{"stores", "extra"}, "unexpected argument 'extra'"},
-        {{"stores", "--verbose"}, "unknown option --verbose"},
-        {{"status", "--timeout", "0"}, "--timeout takes a number of seconds from 1 to 3600"},
-        {{"status", "--timeout"}, "option --timeout needs a value"},
-        {{"join", "corp.example"}, "join needs --user NAME"},
-        {{"leave", "--password-file", "/dev/null"}, "--password-file needs --user"},
-        {{"import-certificate", "cert.pem"}, "missing argument"},
-        {{"pam", "edit"}, "unknown command 'pam edit'"},
+        std::string shown, input = "", file = "", text = "";
+    } const rows[] = {
+        {{"stores", "--json"},
+         "0|[{\"name\": \"Active Directory\", \"active\": false}, {\"name\": \"None\", "
+         "\"active\": true}]\n|"},
+        {{"proxy-domain", "192.0.2.1", "--json"},
+         "0|{\"server\": \"192.0.2.1\", \"domain\": \"corp.example\"}\n|"},
+        // A failing check, with its hint; preflight writes nothing (checked after the rows).
+        {{"preflight", "corp.example"},
+         "1|FAIL  host name resolves: The current hostname is invalid: Host name lookup failure\n"
+         "      hint: add the line \"ADDRESS\tsandbox-host.corp.example sandbox-host\" to "
+         "/etc/hosts\nFAIL  domain resolves: corp.example\n      hint: make corp.example "
+         "resolvable: point /etc/resolv.conf at the domain's DNS servers\n|"},
+        {{}, Usage("no command given")},
+        {{"frobnicate"}, Usage("unknown command 'frobnicate'")},
+        {{"leave", "--password-file", "/dev/null"}, Usage("--password-file needs --user")},
+        {Join({"--password", kPassword}), Usage("unknown option --password")},
+        {{"activate", "Kerberos"},
+         "3||" + Error(UnknownRemoteAuthenticationStoreException("Kerberos"))},
+        {Join({"--skip-hostname-check"}), "4||" + Error(LogonFailureException()),
+         "demo-passw0rd\n"},
+        {{"leave"}, "4||" + Error(SetupNotJoinedException())},
+        {Join({"--password-file", "/nonexistent"}),
+         "6||tslauth: Cannot open '/nonexistent': No such file or directory\n"},
+        {{"pam", "preview"},
+         "6||tslauth: /etc/pam.d/system-auth-generic, line 2: Invalid Control: requird\n",
+         "",
+         kPAMFile,
+         "auth required pam_env.so\nauth requird pam_unix.so\n"},
+        // A malformed configuration file is named; a comment line gets a hint.
+        {{"status"},
+         "6||tslauth: /etc/ostrel/tslauth/provider.conf: Error parsing configuration on line 1: "
+         "no delimiter found (the library's configuration files have no comment lines: every "
+         "line that is not blank is \"key = value\")\n",
+         "",
+         "/etc/ostrel/tslauth/provider.conf",
+         "# the directory\nprovider = demodirectory\n"},
     };
-    for (auto const& misuse : misuses) {
-        EXPECT_EQ("2||tslauth: " + misuse.message + "\nTry 'tslauth --help'.\n",
-                  Shown(RunTool(misuse.words)));
+    for (auto const& row : rows) {
+        if (!row.file.empty()) sandbox::WriteFile(row.file, row.text);
+        EXPECT_EQ(row.shown, Shown(RunTool(row.words, row.input)));
     }
+    EXPECT_EQ("127.0.0.1\tlocalhost\n::1\tlocalhost\n|nameserver 127.0.0.1\n",
+              sandbox::ReadFile("/etc/hosts") + "|" + sandbox::ReadFile("/etc/resolv.conf"));
 }
 
-TEST_F(CliTest, StoresAndActivation) {
-    EXPECT_EQ("  Active Directory\n* None\n", RunTool({"stores"}).out);
-    EXPECT_EQ(
-        "[{\"name\": \"Active Directory\", \"active\": false}, "
-        "{\"name\": \"None\", \"active\": true}]\n",
-        RunTool({"stores", "--json"}).out);
-    EXPECT_EQ("0|Active store: Active Directory\n|",
-              Shown(RunTool({"activate", "Active Directory"})));
-    EXPECT_EQ("* Active Directory\n  None\n", RunTool({"stores"}).out);
-    EXPECT_EQ("3||" + Error(UnknownRemoteAuthenticationStoreException("Kerberos")),
-              Shown(RunTool({"activate", "Kerberos"})));
-    EXPECT_EQ(0, RunTool({"activate", "None"}).status);
-    EXPECT_EQ(kPAMCanonical, sandbox::ReadFile(kPAMFile));
+// The password from a pipe: the arguments, read while the command waits for it, hold none of
+// it. The directory is busy once: one line (no terminal) says which attempt comes next. The
+// host-name repair shows in --json and on standard error.
+TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
+    sandbox::MakeDirectory("/etc/ostrel/hostctl");
+    sandbox::WriteFile("/etc/ostrel/hostctl/management-interface", "cmgmt0\n");
+    ASSERT_EQ(0, std::system("ip link add cmgmt0 type veth peer name cmgmt1 && "
+                             "ip addr add 192.0.2.10/24 dev cmgmt0 && ip link set cmgmt0 up"));
+    struct Link {  // deleting one end takes its peer along
+        ~Link() { EXPECT_EQ(0, std::system("ip link del cmgmt0")); }
+    } const link;
+    sandbox::WriteFile("/etc/hosts",
+                       "127.0.0.1\tlocalhost\n198.51.100.5\tsandbox-host.lab.example "
+                       "sandbox-host\n192.0.2.20\tcorp.example\n");
+    EditDirectory("lockout-threshold", "busy-joins = 1\nlockout-threshold");
+    std::string const fifo = sandbox::ScratchDirectory() + "/password-fifo";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    setenv("LD_PRELOAD", INSTANT_SLEEP, 1);
+    std::string const asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+    setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
+    std::vector<std::string> const words = Join({"--password-file", fifo, "--json"});
+    ToolResult join = RunTool(words, "", [&](pid_t pid) {
+        int const writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the tool
+        ASSERT_GE(writer, 0);
+        std::string expected = std::string(TSLAUTH_TOOL) + '\0';  // read while the tool waits
+        for (std::string const& word : words) expected += word + '\0';
+        EXPECT_EQ(expected, CommandLine(pid));
+        std::string const lines = kPassword + "\nignored\n";
+        EXPECT_EQ(static_cast<ssize_t>(lines.size()), ::write(writer, lines.data(), lines.size()));
+        ::close(writer);
+    });
+    unsetenv("LD_PRELOAD");
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+    std::string const warning =
+        "The fully qualified hostname sandbox-host.lab.example does not match the expected "
+        "value sandbox-host.corp.example";
+    EXPECT_EQ("0|{\"joined\": \"corp.example\", \"warnings\": [\"" + warning +
+                  "\"], \"changes\": [{\"file\": \"/etc/resolv.conf\", \"search_domain_added\": "
+                  "\"corp.example\"}, {\"file\": \"/etc/hosts\", \"line\": "
+                  "\"192.0.2.10\\tsandbox-host.lab.example sandbox-host\"}]}\n|tslauth: attempt 1 "
+                  "of 8 failed; attempt 2 of 8, retrying in 30 s\ntslauth: warning: " +
+                  warning +
+                  "\ntslauth: changed /etc/resolv.conf: added corp.example to the DNS search "
+                  "list\ntslauth: changed /etc/hosts: wrote the line \"192.0.2.10\tsandbox-host."
+                  "lab.example sandbox-host\"\n",
+              Shown(join));
 
-    // A malformed configuration file is named, and a comment line gets a hint.
-    sandbox::WriteFile("/etc/ostrel/tslauth/provider.conf",
-                       "# the directory\nprovider = demodirectory\n");
-    std::string const named =
-        "/etc/ostrel/tslauth/provider.conf: Error parsing configuration on line 1: no delimiter "
-        "found (the library's configuration files have no comment lines: every line that is "
-        "not blank is \"key = value\")";
-    EXPECT_EQ("6||tslauth: " + named + "\n", Shown(RunTool({"status"})));
-    EXPECT_EQ("  Active Directory  (state unknown: " + named + ")\n* None\n",
-              RunTool({"stores"}).out);
+    // The rest of the joined status in --json is the real-directory suite's.
+    EXPECT_NE(std::string::npos,
+              RunTool({"status", "--json"})
+                  .out.find("\"trusted_domains\": [{\"dns_name\": \"lab.example\", "
+                            "\"netbios_name\": \"LAB\"}, {\"dns_name\": \"partner.example\", "
+                            "\"netbios_name\": \"PARTNER\"}]"));
+
+    // The directory stops answering: the queries time out and say so.
+    EditDirectory("unresponsive = no", "unresponsive = yes");
+    ToolResult json = RunTool({"status", "--json", "--timeout", "1"});
+    std::string const timedOut =
+        "\"timed_out\": [\"configuration\", \"trusted domains\", \"trust state\"]}\n";
+    EXPECT_EQ(5, json.status);
+    EXPECT_EQ(json.out.size() - timedOut.size(), json.out.rfind(timedOut)) << json.out;
 }
 
+// The plain views and the preview's diff are the tour's; here the --json forms, and a preview
+// writes nothing.
 TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
-    EXPECT_EQ("0|" + kPAMCanonical + "|", Shown(RunTool({"pam", "show"})));
     auto entry = [](std::string control, std::string module, std::string parameters = "") {
         return "{\"control\": \"" + control + "\", \"module\": \"/lib/security/$ISA/" + module +
                "\", \"parameters\": [" + parameters + "]}";
@@ -87,20 +251,8 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
                   "], \"session\": [" + entry("required", "pam_unix.so") + "]}}\n",
               RunTool({"pam", "show", "--json"}).out);
 
-    // After the leading required entries (pam_env) in auth, after pam_access in account.
-    std::string activated = kPAMCanonical;
-    std::string const module =
-        "sufficient\t/lib/security/$ISA/pam_demodirectory.so\ttry_first_pass \n";
-    activated.insert(activated.find("\nauth\tsufficient") + 1, "auth\t" + module);
-    activated.insert(activated.find("\n\nauth") + 1, "account\t" + module);
     std::vector<std::string> const pamFiles = sandbox::ListDirectory("/etc/pam.d");
     std::vector<std::string> const configFiles = sandbox::ListDirectory("/etc/ostrel/tslauth");
-    // The file's own bytes against the bytes activation writes: every line differs here.
-    EXPECT_EQ(
-        "0|--- a/etc/pam.d/system-auth-generic\n+++ b/etc/pam.d/system-auth-generic\n"
-        "@@ -1,5 +1,12 @@\n" +
-            Marked('+', activated) + Marked('-', kPAMText) + "|",
-        Shown(RunTool({"pam", "preview"})));
     EXPECT_EQ(0u, RunTool({"pam", "preview", "--json"})
                       .out.find("{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": "
                                 "true, \"diff\": \"--- a/etc/pam.d/system-auth-generic\\n"));
@@ -110,27 +262,8 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
         sandbox::ReadFile(kPAMFile) + sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
     EXPECT_EQ(pamFiles, sandbox::ListDirectory("/etc/pam.d"));
     EXPECT_EQ(configFiles, sandbox::ListDirectory("/etc/ostrel/tslauth"));
-
-    // Activation does exactly what the preview showed.
     ASSERT_EQ(0, RunTool({"activate", "Active Directory"}).status);
-    EXPECT_EQ(activated, sandbox::ReadFile(kPAMFile));
-    EXPECT_EQ("Activation would not change /etc/pam.d/system-auth-generic.\n",
-              RunTool({"pam", "preview"}).out);
     EXPECT_EQ(
         "{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": false, \"diff\": \"\"}\n",
         RunTool({"pam", "preview", "--json"}).out);
-
-    // A missing file is an I/O failure; a statement the model refuses is named by file and line.
-    ASSERT_EQ(0, ::unlink(kPAMFile));
-    for (char const* command : {"show", "preview"}) {
-        EXPECT_EQ(
-            "6||tslauth: Cannot open '/etc/pam.d/system-auth-generic': No such file or "
-            "directory\n",
-            Shown(RunTool({"pam", command})));
-    }
-    sandbox::WriteFile(kPAMFile, "auth required pam_env.so\nauth requird pam_unix.so\n");
-    for (char const* command : {"show", "preview"}) {
-        EXPECT_EQ("6||tslauth: /etc/pam.d/system-auth-generic, line 2: Invalid Control: requird\n",
-                  Shown(RunTool({"pam", command})));
-    }
 }

@@ -10,8 +10,7 @@ warnings=$(groff -man -Tascii -ww -z "$page" 2>&1)
 text=$(groff -man -Tascii -P-cbou -rLL=200n "$page" 2>/dev/null) || exit 1
 help=$("$tool" --help) || { echo "$tool --help failed" >&2; exit 1; }
 # One synopsis line per command in --help: "  tslauth join DOMAIN...", "  tslauth pam show ...".
-names=$(printf '%s\n' "$help" | sed -n 's/^  tslauth //p' |
-    awk '{ if ($1 == "pam") print $1 "_" $2; else print $1 }')
+names=$(printf '%s\n' "$help" | awk '/^  tslauth / {print ($2 == "pam" ? $2 "_" $3 : $2)}')
 [ -n "$names" ] || { echo "no commands in '$tool --help'" >&2; exit 1; }
 status=0
 for name in $names; do

@@ -1,8 +1,8 @@
 #ifndef TESTS_SUPPORT_CAPABILITIES_H
 #define TESTS_SUPPORT_CAPABILITIES_H
 
-// Root, also root of a user namespace, passes every permission check on files. While this
-// object lives, the calling thread's effective set lacks the capabilities that bypass them.
+// While this object lives, the calling thread lacks the capabilities that let root (also in a
+// user namespace) pass every permission check on files.
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -26,8 +26,6 @@ public:
     ~WithoutPermissionOverride() {
         if (syscall(SYS_capset, &header, saved) != 0) ADD_FAILURE() << "capset restore";
     }
-    WithoutPermissionOverride(WithoutPermissionOverride const&) = delete;
-    WithoutPermissionOverride& operator=(WithoutPermissionOverride const&) = delete;
 
 private:
     [[noreturn]] static void Fail(char const* what) {

@@ -1,7 +1,5 @@
-// The test programs stand in for syslog(3) and sleep(3): log lines are captured instead of
-// reaching the host's log, and the join retries' pauses are recorded instead of waited for.
-// pthread_create passes through, unless a test asked for the next creation to fail.
-// Test executables export these symbols, so the library and its plug-ins bind to them.
+// Stand-ins the test programs export, so that the library and its plug-ins bind to them: log
+// lines captured, pauses recorded not waited for, a thread creation failed when asked.
 #include <dlfcn.h>
 #include <pthread.h>
 #include <syslog.h>
@@ -57,46 +55,39 @@ void ClearRecordedSleeps() {
 
 }  // namespace sandbox
 
-extern "C" {
+#define EXPORTED extern "C" __attribute__((visibility("default")))
+#define CAPTURE_ARGUMENTS                          \
+    va_list arguments;                             \
+    va_start(arguments, format);                   \
+    sandbox::Capture(priority, format, arguments); \
+    va_end(arguments)
 
-__attribute__((visibility("default"))) void syslog(int priority, char const* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    sandbox::Capture(priority, format, arguments);
-    va_end(arguments);
+EXPORTED void syslog(int priority, char const* format, ...) {
+    CAPTURE_ARGUMENTS;
 }
 
-__attribute__((visibility("default"))) void vsyslog(int priority, char const* format,
-                                                    va_list arguments) {
-    sandbox::Capture(priority, format, arguments);
-}
-
-__attribute__((visibility("default"))) void __syslog_chk(int priority, int, char const* format,
-                                                         ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    sandbox::Capture(priority, format, arguments);
-    va_end(arguments);
-}
-
-__attribute__((visibility("default"))) void __vsyslog_chk(int priority, int, char const* format,
-                                                          va_list arguments) {
+EXPORTED void vsyslog(int priority, char const* format, va_list arguments) {
     sandbox::Capture(priority, format, arguments);
 }
 
-__attribute__((visibility("default"))) unsigned int sleep(unsigned int seconds) {
+EXPORTED void __syslog_chk(int priority, int, char const* format, ...) {
+    CAPTURE_ARGUMENTS;
+}
+
+EXPORTED void __vsyslog_chk(int priority, int, char const* format, va_list arguments) {
+    sandbox::Capture(priority, format, arguments);
+}
+
+EXPORTED unsigned int sleep(unsigned int seconds) {
     std::lock_guard<std::mutex> hold(sandbox::mutex);
     sandbox::sleeps.push_back(seconds);
     return 0;
 }
 
-__attribute__((visibility("default"))) int pthread_create(pthread_t* thread,
-                                                          pthread_attr_t const* attributes,
-                                                          void* (*start)(void*), void* argument) {
+EXPORTED int pthread_create(pthread_t* thread, pthread_attr_t const* attributes,
+                            void* (*start)(void*), void* argument) {
     typedef int (*Create)(pthread_t*, pthread_attr_t const*, void* (*)(void*), void*);
     static Create const real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
     if (int rc = sandbox::nextThreadFailure.exchange(0)) return rc;
     return real(thread, attributes, start, argument);
 }
-
-}  // extern "C"

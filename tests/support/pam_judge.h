@@ -1,7 +1,7 @@
 #ifndef TESTS_SUPPORT_PAM_JUDGE_H
 #define TESTS_SUPPORT_PAM_JUDGE_H
-// Runs a PAM service file through the machine's PAM library (pam_start_confdir: no file under
-// /etc/pam.d needed), with a recorder to run under pam_exec.so. Needs TSLAUTH_TEST_PAM.
+// Runs a PAM service file through the machine's PAM library (pam_start_confdir), with a
+// recorder for pam_exec.so. Needs TSLAUTH_TEST_PAM.
 #include <security/pam_appl.h>
 
 #include <cstdlib>

@@ -39,24 +39,6 @@ void Fail(std::string const& what) {
     throw std::runtime_error(text);
 }
 
-void WriteProcFile(char const* path, std::string const& content) {
-    int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0 || write(fd, content.data(), content.size()) != ssize_t(content.size())) {
-        Die(std::string("write ") + path);
-    }
-    close(fd);
-}
-
-void BringLoopbackUp() {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    struct ifreq request = {};
-    std::strcpy(request.ifr_name, "lo");
-    if (fd < 0 || ioctl(fd, SIOCGIFFLAGS, &request) != 0) Die("SIOCGIFFLAGS lo");
-    request.ifr_flags |= IFF_UP;
-    if (ioctl(fd, SIOCSIFFLAGS, &request) != 0) Die("SIOCSIFFLAGS lo");
-    close(fd);
-}
-
 // Only a single-threaded process may enter a user namespace. Under a user-mode emulator (a
 // 32-bit build on a host that runs 32-bit programs only that way) the emulator's threads exist
 // before main: the program runs itself again under unshare(1), mapped to root in a new user
@@ -66,16 +48,13 @@ void BringLoopbackUp() {
     char self[4096];
     ssize_t const length = readlink("/proc/self/exe", self, sizeof self - 1);
     if (length <= 0) Die("readlink /proc/self/exe");
-    std::vector<std::string> words = {"unshare", "--user", "--map-root-user", "--",
-                                      std::string(self, length)};
-    for (std::size_t start = arguments.find('\0');
-         start != std::string::npos && start + 1 < arguments.size();) {
-        std::size_t const end = arguments.find('\0', start + 1);  // past the program's name
-        words.push_back(arguments.substr(start + 1, end - start - 1));
-        start = end;
+    self[length] = '\0';
+    std::vector<char*> argv = {const_cast<char*>("unshare"), const_cast<char*>("--user"),
+                               const_cast<char*>("--map-root-user"), const_cast<char*>("--"), self};
+    for (std::size_t at = arguments.find('\0') + 1; at < arguments.size();  // past the name
+         at = arguments.find('\0', at) + 1) {
+        argv.push_back(const_cast<char*>(&arguments[at]));
     }
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(&word[0]);
     argv.push_back(nullptr);
     std::fflush(nullptr);
     execvp(argv[0], argv.data());
@@ -113,9 +92,15 @@ void EnterSandbox() {
         Die("unshare");
     }
     if (uid != 0) {
-        WriteProcFile("/proc/self/setgroups", "deny");
-        WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-        WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+        for (auto const& [path, content] :
+             {std::pair<char const*, std::string>{"setgroups", "deny"},
+              {"uid_map", "0 " + std::to_string(uid) + " 1"},
+              {"gid_map", "0 " + std::to_string(gid) + " 1"}}) {
+            int fd = open((std::string("/proc/self/") + path).c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd < 0 || write(fd, content.data(), content.size()) != ssize_t(content.size()))
+                Die(std::string("write /proc/self/") + path);
+            close(fd);
+        }
     }
     // Nothing mounted from here on propagates back to the host.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) Die("make / private");
@@ -129,7 +114,13 @@ void EnterSandbox() {
         umount2(scratch.c_str(), MNT_DETACH);
         rmdir(scratch.c_str());
     });
-    BringLoopbackUp();
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);  // loopback up
+    struct ifreq request = {};
+    std::strcpy(request.ifr_name, "lo");
+    if (fd < 0 || ioctl(fd, SIOCGIFFLAGS, &request) != 0) Die("SIOCGIFFLAGS lo");
+    request.ifr_flags |= IFF_UP;
+    if (ioctl(fd, SIOCSIFFLAGS, &request) != 0) Die("SIOCSIFFLAGS lo");
+    close(fd);
 }
 
 std::string const& ScratchDirectory() {
@@ -171,8 +162,7 @@ void WriteFile(std::string const& path, std::string const& content, mode_t mode)
     if (fd < 0) Fail("create " + path);
     bool const written = write(fd, content.data(), content.size()) == ssize_t(content.size());
     close(fd);
-    if (!written) Fail("write " + path);
-    if (chmod(path.c_str(), mode) != 0) Fail("chmod " + path);
+    if (!written || chmod(path.c_str(), mode) != 0) Fail("write " + path);
 }
 
 std::string ReadFile(std::string const& path) {

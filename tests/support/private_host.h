@@ -1,9 +1,8 @@
 #ifndef TESTS_SUPPORT_PRIVATE_HOST_H
 #define TESTS_SUPPORT_PRIVATE_HOST_H
 
-// The private host the tests, fuzz targets, benchmarks and tours (sandbox-run) run in: private
-// namespaces, a scratch tmpfs and overlays over the library's fixed paths, so nothing under the
-// real /etc, /usr or /dev changes. No GoogleTest here: the fuzz targets link it too.
+// The private host of the tests, fuzz targets, benchmarks and tours (sandbox-run): nothing under
+// the real /etc, /usr or /dev changes. No GoogleTest here: the fuzz targets link it too.
 #include <sys/types.h>
 
 #include <string>
@@ -11,14 +10,13 @@
 
 namespace sandbox {
 
-// Private mount, UTS and network namespaces (and a user namespace when not root), loopback up,
-// a scratch tmpfs; exits the process when a step fails. First in main, while single-threaded.
+// Private namespaces (a user namespace when not root), loopback up, a scratch tmpfs; exits the
+// process when a step fails. First in main, while single-threaded.
 void EnterSandbox();
 std::string const& ScratchDirectory();
 
-// Fresh overlays over /etc and /usr/libexec, empty /etc/ostrel/tslauth, /etc/pam.d and
-// /usr/libexec/tslauth/lib, a hosts file and resolver that never leave the machine, the host
-// name. UnmountPrivateHost takes every mount made below /etc and /usr/libexec since.
+// Fresh overlays over /etc and /usr/libexec, empty library directories, a local-only hosts file
+// and resolver. UnmountPrivateHost takes every mount made below /etc and /usr/libexec since.
 void MountPrivateHost(std::string const& hostName = "sandbox-host");
 void UnmountPrivateHost();
 
@@ -37,8 +35,7 @@ void MountOverlayWithLargeInodes(std::string const& directory);
 void RemountReadOnly(std::string const& directory);
 void SetHostName(std::string const& name);
 
-// The stand-ins for syslog(3), sleep(3) and pthread_create(3) (interpose.cpp), in programs
-// that link them and export their symbols.
+// The stand-ins for syslog(3), sleep(3) and pthread_create(3) of interpose.cpp.
 struct LogLine {
     int priority;  // LOG_PRI of what was passed: 4 warning, 6 informational, ...
     std::string text;

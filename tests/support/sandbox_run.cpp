@@ -1,6 +1,5 @@
-// sandbox-run [--host NAME] -- COMMAND [ARGUMENT...]
-// Runs COMMAND in the tests' private host (private_host.h), named NAME (default
-// "sandbox-host"), its scratch tmpfs in $SANDBOX_SCRATCH; exits with COMMAND's status.
+// sandbox-run [--host NAME] -- COMMAND [ARGUMENT...]: COMMAND in the private host of
+// private_host.h, its scratch tmpfs in $SANDBOX_SCRATCH; exits with COMMAND's status.
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -6,18 +6,6 @@
 
 namespace test_certificate {
 
-namespace {
-
-std::string Take(BIO* bio) {
-    char* data = nullptr;
-    long const length = BIO_get_mem_data(bio, &data);
-    std::string text(data, static_cast<std::size_t>(length));
-    BIO_free(bio);
-    return text;
-}
-
-}  // namespace
-
 Certificate Make(char const* commonName) {
     EVP_PKEY* key = EVP_EC_gen("P-256");
     X509* x509 = X509_new();
@@ -31,12 +19,16 @@ Certificate Make(char const* commonName) {
     EXPECT_GT(X509_sign(x509, key, EVP_sha256()), 0);
 
     Certificate made;
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(bio, x509);
-    made.pem = Take(bio);
-    bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
-    made.keyPem = Take(bio);
+    for (std::string* text : {&made.pem, &made.keyPem}) {
+        BIO* bio = BIO_new(BIO_s_mem());
+        EXPECT_EQ(1, text == &made.pem ? PEM_write_bio_X509(bio, x509)
+                                       : PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0,
+                                                                  nullptr, nullptr));
+        char* data = nullptr;
+        long const length = BIO_get_mem_data(bio, &data);
+        text->assign(data, static_cast<std::size_t>(length));
+        BIO_free(bio);
+    }
     unsigned char* der = nullptr;
     int const length = i2d_X509(x509, &der);
     made.der.assign(reinterpret_cast<char*>(der), static_cast<std::size_t>(length));
