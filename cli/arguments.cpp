@@ -35,7 +35,8 @@ Arguments::Arguments(std::vector<std::string> const& words, OptionRules const& r
             if (values.count(name) != 0) throw UsageError("option --" + name + " given twice");
             values[name] = value;
         } else {
-            throw UsageError("unknown option " + word);
+            // The option's name only: a value given with "=" may be a secret.
+            throw UsageError("unknown option --" + name);
         }
     }
 }

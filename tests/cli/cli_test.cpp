@@ -145,6 +145,7 @@ TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
         {{"frobnicate"}, Usage("unknown command 'frobnicate'")},
         {{"leave", "--password-file", "/dev/null"}, Usage("--password-file needs --user")},
         {Join({"--password", kPassword}), Usage("unknown option --password")},
+        {Join({"--password=" + std::string(kPassword)}), Usage("unknown option --password")},
         {{"activate", "Kerberos"},
          "3||" + Error(UnknownRemoteAuthenticationStoreException("Kerberos"))},
         {Join({"--skip-hostname-check"}), "4||" + Error(LogonFailureException()),
@@ -235,6 +236,17 @@ TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
         "\"timed_out\": [\"configuration\", \"trusted domains\", \"trust state\"]}\n";
     EXPECT_EQ(5, json.status);
     EXPECT_EQ(json.out.size() - timedOut.size(), json.out.rfind(timedOut)) << json.out;
+
+    // A hosts file that cannot be written is an I/O failure (6), not an internal one.
+    EditDirectory("unresponsive = yes", "unresponsive = no");
+    ASSERT_EQ(0, RunTool({"leave"}).status);
+    std::string const hosts = "198.51.100.5\tsandbox-host.lab.example sandbox-host\n";
+    sandbox::WriteFile("/etc/hosts", hosts);
+    sandbox::RemountReadOnly("/etc");
+    ToolResult const readOnly = RunTool(Join({}), kPassword + "\n");
+    EXPECT_EQ(6, readOnly.status) << readOnly.err;
+    EXPECT_NE(std::string::npos, readOnly.err.find("/etc/hosts")) << readOnly.err;
+    EXPECT_EQ(hosts, sandbox::ReadFile("/etc/hosts"));
 }
 
 // The plain views and the preview's diff are the tour's; here the --json forms, and a preview

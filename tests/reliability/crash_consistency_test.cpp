@@ -121,12 +121,32 @@ TEST_F(CrashConsistencyTest, KilledRewritesLeaveCompleteVersionsWithTheirBits) {
     for (auto const& file : versions) EXPECT_LE(2u, seen[file.first].size()) << file.first;
 }
 
-// Eight threads import certificates at once: each read-edit-replace waits for the others.
-TEST_F(CrashConsistencyTest, ConcurrentImportsLoseNoUpdate) {
+// Two processes switch back and forth while eight threads import thumbprints: every
+// read-edit-replace waits for the others, across processes too, so no update is lost.
+TEST_F(CrashConsistencyTest, ConcurrentEditorsLoseNoUpdate) {
     sandbox::WriteFile(kThumbprints, "", 0600);
     std::string const certificate = kStoreDirectory + "/proxy.pem";
     test_certificate::Certificate const made = test_certificate::Make("proxy");
     sandbox::WriteFile(certificate, made.pem, 0644);
+    ActiveDirectoryStore(60).GetPAMEntryForProvider();  // the plug-in loads before the fork
+    std::vector<pid_t> switchers;
+    for (int i = 0; i < 2; ++i) {
+        pid_t const child = fork();
+        ASSERT_LE(0, child);
+        if (child == 0) {
+            try {
+                ActiveDirectoryStore store(60);
+                NoRemoteAuthenticationStore none;
+                for (unsigned round = 0; round < 500; ++round)
+                    store.MakeActive(), none.MakeActive();
+                _exit(0);
+            } catch (std::exception const& e) {
+                std::fprintf(stderr, "switching child: %s\n", e.what());
+            }
+            _exit(3);
+        }
+        switchers.push_back(child);
+    }
     auto const server = [](unsigned thread, unsigned i) {
         return "198.18." + std::to_string(thread) + "." + std::to_string(i + 1);
     };
@@ -141,12 +161,21 @@ TEST_F(CrashConsistencyTest, ConcurrentImportsLoseNoUpdate) {
         });
     }
     for (std::thread& importer : importers) importer.join();
+    for (pid_t child : switchers) {  // bounded: two minutes, then killed
+        int status = -1;
+        for (int wait = 0; wait < 1200 && waitpid(child, &status, WNOHANG) == 0; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (status == -1) ::kill(child, SIGKILL), waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
     EXPECT_EQ(failures, std::vector<std::string>(8, "(returned)"));
     QAPThumbprintStore const thumbprints(kThumbprints);
     for (unsigned t = 0; t < 8; ++t) {
         for (unsigned i = 0; i < 25; ++i)
             EXPECT_EQ(made.thumbprint, thumbprints.LookupThumbprint(server(t, i))) << server(t, i);
     }
+    bool const active = Configuration(kConf)["remote-authentication-store"] == "Active Directory";
+    EXPECT_EQ(active, sandbox::ReadFile(kPAM).find("pam_scripted.so") != std::string::npos);
     EXPECT_TRUE(Temporaries().empty());
 }
 
