@@ -294,12 +294,20 @@ TEST_F(QAPJoinTest, AddressAndOptionComeBeforeTheHostAndTheFiles) {
 
 TEST_F(QAPJoinTest, ConfigurationAndProxyFailuresInOrder) {
     NameHost("node01", "198.51.100.5\tnode01.corp.example node01\n");
-    ::unlink(kServers);  // the provider's refusals are the provider and store tests'
+    ::unlink(kServers);
+    ::unlink(kProviderFile);
+    EXPECT_EQ(InvalidProvider("(none installed)"), Join("192.0.2.1", true));
+    sandbox::WriteFile(kProviderFile, "provider = \"\"\n");
+    EXPECT_EQ(InvalidProvider("(unset)"), Join("192.0.2.1", true));
+    WriteQAPProviderConfiguration("qap");
     EXPECT_EQ(kInvalidStore, Join("192.0.2.1", true));
+    sandbox::WriteFile(kServers, "");
+    WriteQAPProviderConfiguration("absent");
+    EXPECT_EQ(InvalidProvider("absent"), Join("192.0.2.1", true));
     EXPECT_EQ(0u, script->Calls(kGetDomainInfo) + script->Calls(kCreateMachineAccount));
 
     // The proxy's and the provider's own errors reach the caller as they are.
-    sandbox::WriteFile(kServers, "");
+    WriteQAPProviderConfiguration("qap");
     script->SetStatus(kCreateMachineAccount, 0x80090325u);
     EXPECT_EQ(kCertificateRefused, Join("192.0.2.1", true));
     EXPECT_EQ(0u, script->Calls(kJoinDomainWithMachineAccount));
