@@ -179,13 +179,7 @@ TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
 // it. The directory is busy once: one line (no terminal) says which attempt comes next. The
 // host-name repair shows in --json and on standard error.
 TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
-    sandbox::MakeDirectory("/etc/ostrel/hostctl");
-    sandbox::WriteFile("/etc/ostrel/hostctl/management-interface", "cmgmt0\n");
-    ASSERT_EQ(0, std::system("ip link add cmgmt0 type veth peer name cmgmt1 && "
-                             "ip addr add 192.0.2.10/24 dev cmgmt0 && ip link set cmgmt0 up"));
-    struct Link {  // deleting one end takes its peer along
-        ~Link() { EXPECT_EQ(0, std::system("ip link del cmgmt0")); }
-    } const link;
+    sandbox::ManagementInterface const management;
     sandbox::WriteFile("/etc/hosts",
                        "127.0.0.1\tlocalhost\n198.51.100.5\tsandbox-host.lab.example "
                        "sandbox-host\n192.0.2.20\tcorp.example\n");

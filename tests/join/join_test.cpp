@@ -31,20 +31,17 @@ std::string const kInvalidStore =
     Named(typeid(InvalidThumbprintStoreException),
           std::string("The specified thumbprint store '") + kServers + "' is invalid");
 
-// A store over the scripted provider and the management interface "jmgmt0" (192.0.2.10/24).
+// A store over the scripted provider and the management interface (192.0.2.10/24).
 class JoinTest : public StoreTest {
 protected:
     void SetUp() override {
         StoreTest::SetUp();
-        sandbox::MakeDirectory("/etc/ostrel/hostctl");
-        sandbox::WriteFile("/etc/ostrel/hostctl/management-interface", "jmgmt0\n");
-        ASSERT_EQ(0, std::system("ip link add jmgmt0 type veth peer name jmgmt1 && "
-                                 "ip addr add 192.0.2.10/24 dev jmgmt0 && ip link set jmgmt0 up"));
+        management.reset(new sandbox::ManagementInterface);
         store.reset(new ActiveDirectoryStore(60));
     }
     void TearDown() override {
         store.reset();
-        EXPECT_EQ(0, std::system("ip link del jmgmt0"));  // takes its peer along
+        management.reset();
         StoreTest::TearDown();
     }
     // Names the host; /etc/hosts becomes the sandbox's lines plus `lines`.
@@ -62,6 +59,7 @@ protected:
         return lines;
     }
 
+    std::unique_ptr<sandbox::ManagementInterface> management;
     std::unique_ptr<ActiveDirectoryStore> store;
 };
 

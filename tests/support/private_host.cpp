@@ -227,4 +227,19 @@ void SetHostName(std::string const& name) {
     if (sethostname(name.data(), name.size()) != 0) Fail("sethostname " + name);
 }
 
+ManagementInterface::ManagementInterface() {
+    MakeDirectory("/etc/ostrel/hostctl");
+    WriteFile("/etc/ostrel/hostctl/management-interface", "mgmt0\n");
+    if (std::system("ip link add mgmt0 type veth peer name mgmt1 && "
+                    "ip addr add 192.0.2.10/24 dev mgmt0 && ip link set mgmt0 up") != 0) {
+        Fail("add the veth mgmt0");
+    }
+}
+
+// A link left behind makes the next one fail to be added, loudly.
+ManagementInterface::~ManagementInterface() {
+    if (std::system("ip link del mgmt0") != 0)
+        std::fputs("sandbox: ip link del mgmt0 failed\n", stderr);
+}
+
 }  // namespace sandbox

@@ -35,6 +35,15 @@ void MountOverlayWithLargeInodes(std::string const& directory);
 void RemountReadOnly(std::string const& directory);
 void SetHostName(std::string const& name);
 
+// libquorctl's management interface: the veth "mgmt0" up with 192.0.2.10/24, named in
+// /etc/ostrel/hostctl/management-interface; deleted with its peer when the object goes.
+struct ManagementInterface {
+    ManagementInterface();
+    ~ManagementInterface();
+    ManagementInterface(ManagementInterface const&) = delete;
+    ManagementInterface& operator=(ManagementInterface const&) = delete;
+};
+
 // The stand-ins for syslog(3), sleep(3) and pthread_create(3) of interpose.cpp.
 struct LogLine {
     int priority;  // LOG_PRI of what was passed: 4 warning, 6 informational, ...
