@@ -22,10 +22,12 @@ std::string const kServer = "192.0.2.1", kProfile = kPAMDirectory + "/profiles/s
 // Every file the library owns or edits is replaced at least once; `step` runs after each.
 void SwitchBackAndForth(
     unsigned round, std::function<void()> const& step = [] {}) {
-    ActiveDirectoryStore(60).MakeActive(), step();
+    ActiveDirectoryStore(60).MakeActive();
+    step();
     QAPThumbprintStore(kThumbprints).ImportThumbprint(round % 2 ? "FF:EE:DD" : "0A:1B:2C", kServer);
     step();
-    NoRemoteAuthenticationStore().MakeActive(), step();
+    NoRemoteAuthenticationStore().MakeActive();
+    step();
 }
 
 std::pair<uid_t, gid_t> OwnerOf(std::string const& path) {
@@ -137,8 +139,10 @@ TEST_F(CrashConsistencyTest, ConcurrentEditorsLoseNoUpdate) {
             try {
                 ActiveDirectoryStore store(60);
                 NoRemoteAuthenticationStore none;
-                for (unsigned round = 0; round < 500; ++round)
-                    store.MakeActive(), none.MakeActive();
+                for (unsigned round = 0; round < 500; ++round) {
+                    store.MakeActive();
+                    none.MakeActive();
+                }
                 _exit(0);
             } catch (std::exception const& e) {
                 std::fprintf(stderr, "switching child: %s\n", e.what());

@@ -102,7 +102,10 @@ void Deallocate(void* pointer) {
 }
 
 std::uint32_t Answer(TestCall const& call) {
-    if (call.slot == 19) return Deallocate(const_cast<char*>(call.in[0])), 0;
+    if (call.slot == 19) {
+        Deallocate(const_cast<char*>(call.in[0]));
+        return 0;
+    }
     ReceivedCall received;
     for (int i = 0; i < call.strings; ++i) received.strings.push_back(FromC(call.in[i]));
     if (call.credentials != nullptr) {
@@ -130,7 +133,9 @@ std::uint32_t Answer(TestCall const& call) {
     if (call.list != nullptr) *call.list = HandOutArray(row.answer, Copy, std::free);
     if (call.domains != nullptr) {
         *call.domains = HandOutArray(row.domains, MakeDomain, [](ADDomainNames* domain) {
-            std::free(domain->dnsName), std::free(domain->netbiosName), std::free(domain);
+            std::free(domain->dnsName);
+            std::free(domain->netbiosName);
+            std::free(domain);
         });
     }
     if (call.deallocator != nullptr && row.deallocator) *call.deallocator = Deallocate;
@@ -146,7 +151,9 @@ void Reset() {
     table.changed.notify_all();
     table.changed.wait(lock, [] { return table.active == 0; });
     for (auto& entry : table.outstanding) entry.second();
-    table.outstanding.clear(), table.returned.clear(), table.deallocated.clear();
+    table.outstanding.clear();
+    table.returned.clear();
+    table.deallocated.clear();
     table.rows.fill(Behaviour());
     for (auto& calls : table.received) calls.clear();
 }
