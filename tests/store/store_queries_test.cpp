@@ -146,7 +146,7 @@ TEST_F(StoreTest, TrustStateValues) {
 
 // Operations the plug-in lacks give fixed answers; the ones it has get their arguments.
 TEST_F(StoreTest, MissingOperationsAndForwardedArguments) {
-    Install(Plugin::kEmptyProvider, "empty");
+    std::string const emptyPath = Install(Plugin::kEmptyProvider, "empty");
     WriteProviderConfiguration("empty");
     {
         ActiveDirectoryStore store(60);
@@ -167,6 +167,9 @@ TEST_F(StoreTest, MissingOperationsAndForwardedArguments) {
                 "4 Setting of preferred domain controllers is not implemented."},
             Log());
     }
+    // Both plug-ins export one table name and are loaded globally: the scripted one must not
+    // bind to the empty one's while a finishing worker still holds it.
+    ASSERT_TRUE(Eventually([&] { return !IsLoaded(emptyPath); }));
 
     WriteProviderConfiguration("scripted");
     ActiveDirectoryStore store(60);
