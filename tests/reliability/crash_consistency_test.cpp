@@ -3,6 +3,7 @@
 #include <authentication/qap_thumbprint_store.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -139,9 +140,12 @@ TEST_F(CrashConsistencyTest, ConcurrentEditorsLoseNoUpdate) {
             try {
                 ActiveDirectoryStore store(60);
                 NoRemoteAuthenticationStore none;
+                // One ends each round active, the other inactive: whichever ends last, the
+                // configuration and the PAM file must agree.
+                AuthenticationStore* const order[2][2] = {{&store, &none}, {&none, &store}};
                 for (unsigned round = 0; round < 500; ++round) {
-                    store.MakeActive();
-                    none.MakeActive();
+                    order[i][0]->MakeActive();
+                    order[i][1]->MakeActive();
                 }
                 _exit(0);
             } catch (std::exception const& e) {
@@ -164,22 +168,45 @@ TEST_F(CrashConsistencyTest, ConcurrentEditorsLoseNoUpdate) {
                     WhatThrown([&] { store.ImportCertificateForQAP(certificate, server(t, i)); });
         });
     }
-    for (std::thread& importer : importers) importer.join();
-    for (pid_t child : switchers) {  // bounded: two minutes, then killed
+    // Whoever holds the files' lock (a flock on the directory) finds the record and the PAM
+    // file in agreement, while the switchers run and after.
+    auto const agree = [] {
+        bool const active =
+            Configuration(kConf)["remote-authentication-store"] == "Active Directory";
+        return active == (sandbox::ReadFile(kPAM).find("pam_scripted.so") != std::string::npos);
+    };
+    int const directory = ::open(kStoreDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_LE(0, directory);  // else no sample is taken
+    unsigned samples = 0, disagreements = 0;
+    auto const deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    for (pid_t child : switchers) {  // bounded: killed after two minutes
         int status = -1;
-        for (int wait = 0; wait < 1200 && waitpid(child, &status, WNOHANG) == 0; ++wait)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (status == -1) ::kill(child, SIGKILL), waitpid(child, &status, 0);
+        while (waitpid(child, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                break;
+            }
+            if (::flock(directory, LOCK_EX | LOCK_NB) == 0) {
+                ++samples;
+                disagreements += agree() ? 0 : 1;
+                ::flock(directory, LOCK_UN);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     }
+    ::close(directory);
+    EXPECT_LT(0u, samples);
+    EXPECT_EQ(0u, disagreements) << "of " << samples;
+    EXPECT_TRUE(agree());
+    for (std::thread& importer : importers) importer.join();
     EXPECT_EQ(failures, std::vector<std::string>(8, "(returned)"));
     QAPThumbprintStore const thumbprints(kThumbprints);
     for (unsigned t = 0; t < 8; ++t) {
         for (unsigned i = 0; i < 25; ++i)
             EXPECT_EQ(made.thumbprint, thumbprints.LookupThumbprint(server(t, i))) << server(t, i);
     }
-    bool const active = Configuration(kConf)["remote-authentication-store"] == "Active Directory";
-    EXPECT_EQ(active, sandbox::ReadFile(kPAM).find("pam_scripted.so") != std::string::npos);
     EXPECT_TRUE(Temporaries().empty());
 }
 
