@@ -32,7 +32,7 @@ std::auto_ptr<AuthenticationStore> CreateStore(std::string const& name) {
 // With "None" recorded, a provider module may still be in the PAM file (a switch that failed
 // half-way in an older version, or an administrator's edit): it comes out. Nothing is loaded
 // when no provider is named; a provider that cannot be loaded cannot name its module.
-void RemoveLeftoverProviderModule() {
+void RemoveLeftoverProviderModule(std::string const& none) {
     try {
         if (ProviderConfiguration()["provider"].empty()) return;
     } catch (Exception const&) {
@@ -49,8 +49,12 @@ void RemoveLeftoverProviderModule() {
         syslog(LOG_WARNING, "Cannot check the PAM file for a provider module: %s", failure.what());
         return;
     }
-    if (auto* remote = dynamic_cast<RemoteAuthenticationStore*>(store.get()))
-        remote->MakeInactive();
+    auto* remote = dynamic_cast<RemoteAuthenticationStore*>(store.get());
+    if (remote == nullptr) return;
+    // "None" was read unlocked: an activation that came since keeps its module, or the record
+    // would name a store the PAM file no longer consults.
+    FilesLock lock;
+    if (AuthenticationConfiguration()[kKey] == none) remote->MakeInactive();
 }
 
 }  // namespace
@@ -73,7 +77,7 @@ void NoRemoteAuthenticationStore::MakeActive() {
     std::string const name = GetDisplayName();
     std::string const previous = AuthenticationConfiguration()[kKey];
     if (previous == name) {
-        RemoveLeftoverProviderModule();
+        RemoveLeftoverProviderModule(name);
         return;
     }
     // The previous store is made (its plug-in loaded) before anything changes and before the

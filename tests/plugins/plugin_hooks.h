@@ -1,5 +1,5 @@
-/* The scripted plug-in hands every call to TEST_CALL_HOOK, which the test program exports
- * (tests/support/test_plugins.cpp). */
+/* The scripted plug-in hands every call to TEST_CALL_HOOK, and its loading to TEST_LOAD_HOOK,
+ * which the test program exports (tests/support/test_plugins.cpp). */
 #ifndef TESTS_PLUGINS_PLUGIN_HOOKS_H
 #define TESTS_PLUGINS_PLUGIN_HOOKS_H
 
@@ -28,6 +28,10 @@ typedef struct TestCall {
 
 #define TEST_CALL_HOOK "TslauthTestCall"
 typedef uint32_t (*TestCallHook)(TestCall* call);
+
+/* Every build calls it from its constructor, inside dlopen. */
+#define TEST_LOAD_HOOK "TslauthTestLoaded"
+typedef void (*TestLoadHook)(void);
 
 #ifdef __cplusplus
 }

@@ -42,6 +42,11 @@ PROVIDER_EXPORTED const ADProviderMetadata ActiveDirectoryClientMetadata = {
     PLUGIN_API_VERSION, "pam_scripted.so", "  try_first_pass \t unknown_ok  ", "scripted", "cache"};
 #endif
 
+__attribute__((constructor)) static void Loaded(void) {
+    TestLoadHook hook = (TestLoadHook)dlsym(RTLD_DEFAULT, TEST_LOAD_HOOK);
+    if (hook != NULL) hook();
+}
+
 #ifndef PLUGIN_NO_OPERATIONS
 
 static uint32_t Call(TestCall call) {

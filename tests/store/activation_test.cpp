@@ -1,4 +1,5 @@
 #include <authentication/configuration.h>
+#include <authentication/no_remote_authentication_store.h>
 #include <systemconfiguration/pam_policy.h>
 
 #include <regex>
@@ -145,6 +146,23 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
     WriteFile(kPAM, "# only a comment\nsession required pam_limits.so\n");
     store.MakeInactive();
     EXPECT_EQ("# only a comment\nsession required pam_limits.so\n", ReadFile(kPAM));
+}
+
+// With None recorded, None's activation takes a leftover module out; an activation that came
+// after it read the record (here: while it loads the plug-in) keeps its module.
+TEST_F(ActivationTest, NoneRemovesALeftoverModuleOnlyWhileNoneIsRecorded) {
+    std::string const active = Version(kRedHatActive, true);
+    WriteFile(kPAM, active, 0640);
+    NoRemoteAuthenticationStore().MakeActive();
+    EXPECT_EQ(Describe(kPAM, 0640, Version(kRedHatActive, false)) +
+                  Describe(kConf, 0644, "remote-authentication-store = None\n"),
+              Files());
+
+    ASSERT_TRUE(Eventually([&] { return !test_plugins::IsLoaded(pluginPath); }));
+    WriteFile(kPAM, active, 0640);
+    test_plugins::OnNextLoad([] { WriteFile(kConf, kActive); });
+    NoRemoteAuthenticationStore().MakeActive();
+    EXPECT_EQ(Describe(kPAM, 0640, active) + Describe(kConf, 0644, kActive), Files());
 }
 
 // Each failure leaves every file as it was (the PAM file is put back when the record fails).

@@ -230,9 +230,20 @@ bool IsLoaded(std::string const& path) {
     return handle != nullptr && dlclose(handle) == 0;
 }
 
+static std::function<void()> nextLoad;
+void OnNextLoad(std::function<void()> action) {
+    nextLoad = std::move(action);
+}
+
 }  // namespace test_plugins
 
 // Found by the scripted plug-in with dlsym(RTLD_DEFAULT, ...).
+extern "C" __attribute__((visibility("default"))) void TslauthTestLoaded() {
+    std::function<void()> action;
+    action.swap(test_plugins::nextLoad);
+    if (action) action();
+}
+
 extern "C" __attribute__((visibility("default"))) std::uint32_t TslauthTestCall(TestCall* call) {
     return test_plugins::Answer(*call);
 }

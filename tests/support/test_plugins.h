@@ -113,6 +113,8 @@ std::string InstallPlugin(Plugin plugin, std::string const& name,
 void WriteProviderConfiguration(std::string const& name);
 void WriteQAPProviderConfiguration(std::string const& name);
 bool IsLoaded(std::string const& path);  // dlopen with RTLD_NOLOAD
+// Runs once, at the next load of a scripted plug-in build, inside dlopen.
+void OnNextLoad(std::function<void()> action);
 
 }  // namespace test_plugins
 
