@@ -158,7 +158,7 @@ TEST_F(ActivationTest, NoneRemovesALeftoverModuleOnlyWhileNoneIsRecorded) {
                   Describe(kConf, 0644, "remote-authentication-store = None\n"),
               Files());
 
-    ASSERT_TRUE(Eventually([&] { return !test_plugins::IsLoaded(pluginPath); }));
+    ASSERT_TRUE(Unloaded(pluginPath));
     WriteFile(kPAM, active, 0640);
     test_plugins::OnNextLoad([] { WriteFile(kConf, kActive); });
     NoRemoteAuthenticationStore().MakeActive();

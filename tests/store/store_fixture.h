@@ -37,11 +37,14 @@ protected:
     void TearDown() override {
         for (int slot = 1; slot <= 16; ++slot)
             script->Release(static_cast<test_plugins::Slot>(slot));
-        for (std::string const& path : installed) {
-            EXPECT_TRUE(Eventually([&] { return !test_plugins::IsLoaded(path); })) << path;
-        }
+        for (std::string const& path : installed) EXPECT_TRUE(Unloaded(path)) << path;
         script.reset();
         sandbox::SandboxTest::TearDown();
+    }
+
+    // Waits, boundedly, until no store or finishing worker holds the plug-in.
+    static bool Unloaded(std::string const& path) {
+        return Eventually([&] { return !test_plugins::IsLoaded(path); });
     }
 
     std::string Install(test_plugins::Plugin plugin, std::string const& name) {

@@ -169,7 +169,7 @@ TEST_F(StoreTest, MissingOperationsAndForwardedArguments) {
     }
     // Both plug-ins export one table name and are loaded globally: the scripted one must not
     // bind to the empty one's while a finishing worker still holds it.
-    ASSERT_TRUE(Eventually([&] { return !IsLoaded(emptyPath); }));
+    ASSERT_TRUE(Unloaded(emptyPath));
 
     WriteProviderConfiguration("scripted");
     ActiveDirectoryStore store(60);
@@ -190,7 +190,7 @@ TEST_F(StoreTest, WorkersOutliveTheStoreAndFailedThreadsFreeTheQueryKind) {
     ActiveDirectoryStore(1).GetTrustedDomains();
     EXPECT_TRUE(IsLoaded(pluginPath));
     script->Release(kGetTrustedDomains);
-    EXPECT_TRUE(Eventually([&] { return !IsLoaded(pluginPath); }));
+    EXPECT_TRUE(Unloaded(pluginPath));
 
     ActiveDirectoryStore store(60);
     sandbox::FailNextThreadCreation(EAGAIN);
