@@ -97,6 +97,35 @@ typedef struct ADProviderOperations {
     ADStatus (*GetSmartCardEnabledServices)(char*** services, ADDeallocator* deallocator);
 } ADProviderOperations;
 
+/* Optional capabilities added after the table above was fixed. A plug-in may also export
+ *
+ *     const ADProviderExtensions ActiveDirectoryClientExtensions;
+ *
+ * The library reads only the first `count` slots; a slot beyond them, or NULL, is not
+ * implemented, and the library then behaves as with a plug-in that exports no such table.
+ * New slots are only ever appended. */
+
+/* Flags of JoinDomainWithOptions. */
+#define AD_JOIN_REUSE_ACCOUNT 0x1u /* join over an existing computer account of the host's name */
+
+typedef struct ADProviderExtensions {
+    int32_t count; /* number of slots below that the plug-in knows of */
+    /* E1: the plug-in's own words on the last failed operation of the calling thread, or
+     * NULL when it has none; the deallocator is called once with the returned pointer. */
+    ADStatus (*GetLastErrorText)(char** text, ADDeallocator* deallocator);
+    /* E2: slot 1 with flags (AD_JOIN_...). */
+    ADStatus (*JoinDomainWithOptions)(const char* domain,
+                                      const char* computerContainer /* NULL when empty */,
+                                      const Credentials* credentials, uint32_t flags);
+    /* E3: looks an account or group name up in the directory: its canonical name, its SID
+     * and whether it is a group (1) or a user (0). */
+    ADStatus (*LookupAccount)(const char* name, char** canonical, char** sid, uint32_t* isGroup,
+                              ADDeallocator* deallocator);
+    /* E4: what the last join, leave or change of settings of the calling thread changed on the
+     * host, one line each (a NULL-terminated array, "" never among them). */
+    ADStatus (*GetLastChanges)(char*** changes, ADDeallocator* deallocator);
+} ADProviderExtensions;
+
 #ifdef __cplusplus
 }
 #endif

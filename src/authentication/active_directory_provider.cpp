@@ -69,6 +69,18 @@ void AppendWords(char const* words, std::list<std::string>& list) {
     while (stream >> word) list.push_back(word);
 }
 
+// A slot of the plug-in's optional extension table (the index-th, from 1), or nullptr when the
+// plug-in exports no such table or one too short to hold it. Looked up at each call, so that
+// the class keeps its layout.
+template <typename Slot>
+Slot FindExtension(void* handle, std::int32_t index, Slot ADProviderExtensions::*slot) {
+    dlerror();
+    auto const* table = static_cast<ADProviderExtensions const*>(
+        dlsym(handle, "ActiveDirectoryClientExtensions"));
+    if (table == nullptr || table->count < index) return nullptr;
+    return table->*slot;
+}
+
 template <typename Slot>
 Slot Require(Slot slot) {
     if (slot == nullptr) throw CallNotImplementedException();

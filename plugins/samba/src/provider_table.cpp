@@ -9,6 +9,7 @@ extern "C" {
 
 SAMBA_PROVIDER_EXPORTED extern ADProviderMetadata const ActiveDirectoryClientMetadata;
 SAMBA_PROVIDER_EXPORTED extern ADProviderOperations const ActiveDirectoryClientOperations;
+SAMBA_PROVIDER_EXPORTED extern ADProviderExtensions const ActiveDirectoryClientExtensions;
 
 ADProviderMetadata const ActiveDirectoryClientMetadata = {
     3, "pam_winbind.so", "try_first_pass", "winbind", nullptr,
@@ -32,6 +33,14 @@ ADProviderOperations const ActiveDirectoryClientOperations = {
     sambaprovider::GetDomainTrustRelationship,
     nullptr,  // smart-card services: Samba has no such setting
     nullptr,
+};
+
+ADProviderExtensions const ActiveDirectoryClientExtensions = {
+    4,
+    nullptr,  // E1 GetLastErrorText
+    nullptr,  // E2 JoinDomainWithOptions
+    nullptr,  // E3 LookupAccount
+    nullptr,  // E4 GetLastChanges
 };
 
 }  // extern "C"
