@@ -34,14 +34,17 @@ log=build/run-build.log
 status=0
 cmake -S . -B build -G Ninja -DTSLAUTH_WERROR=ON >>"$log" 2>&1 || status=$?
 if [ "$status" = 0 ]; then
+    [ -t 1 ] || echo "Building the tour's programs..."
     # One progress line while it builds; the whole log only when the build fails.
     NINJA_STATUS='[%f/%t] ' cmake --build build --target "${targets[@]}" 2>&1 | tee -a "$log" |
         while IFS= read -r line; do
             [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]] || continue
-            [ -t 1 ] && printf '\rBuilding the tour: %s of %s steps' "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
+            if [ -t 1 ]; then
+                printf '\rBuilding the tour: %s of %s steps' "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
+            fi
         done
     status=${PIPESTATUS[0]}
-    [ -t 1 ] && printf '\r\033[K'
+    if [ -t 1 ]; then printf '\r\033[K'; fi
 fi
 if [ "$status" != 0 ]; then
     cat "$log" >&2
