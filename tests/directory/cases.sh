@@ -87,6 +87,10 @@ threw ostrel::authentication::NoSuchDomainException: Exception 0x0000054b: The s
 pauses: none" "$(probe m2 join "$DNS_DOMAIN" "$ADMIN_USER" "$LAB/wrong-password"
         probe m2 join nosuch.example "$ADMIN_USER" "$LAB/admin-password")"
     expect "no account was left behind for HV02" absent "$(dc_account HV02)"
+    # The command: its words first, the KDC's after them, and the credentials' exit status.
+    check "wrong password, the command's message" 7 "tslauth: wrong user name or password for $ADMIN_USER in $DNS_DOMAIN: check both and try again (a wrong password is never tried twice: each try counts towards the account's lockout) (status 1326)
+tslauth: the provider says: the KDC of $REALM refused the credentials of '$ADMIN_USER'" \
+        m2 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$LAB/wrong-password"
 }
 
 case_status() {
@@ -155,6 +159,13 @@ case_leave() {
     check "join --reuse-account" 0 "Joined $DNS_DOMAIN." m1 join "$DNS_DOMAIN" --reuse-account "${admin[@]}"
     expect "the same account, enabled" "$dn1 uac=4096" "$(dc_account HV01)"
     check_member_joined m1 HV01
+    # An account of a host's name that is not a member's computer account (a user's) never is.
+    dc_delete_accounts "(sAMAccountName=web01\$)"
+    on dc env SMB_CONF_PATH="$TARGET/etc/smb.conf" samba-tool user add 'web01$' "$ADMIN_PASSWORD" \
+        -H "$TARGET/private/sam.ldb" >/dev/null || bad "cannot add the user web01\$"
+    local before && before=$(dc_attribute web01 pwdLastSet)
+    tool m3:web01 join "$DNS_DOMAIN" --reuse-account --skip-hostname-check "${admin[@]}"
+    expect "a user's account is not taken over" "9 $before" "$status $(dc_attribute web01 pwdLastSet)"
     # With credentials: the account goes too.
     "$lab_sh" winbindd-stop "$LAB" m2
     check "leave with credentials" 0 "Left the domain." m2 leave "${admin[@]}"

@@ -100,9 +100,14 @@ uint32_t FindWritableDC(std::string const& domain, DomainController& dc, Fields&
 // for a DC it cannot reach, and says which only on standard output. The KDC tells.
 uint32_t ConnectionFailure(NetapiSession& session, NET_API_STATUS status, std::string const& realm,
                            Fields& answer) {
-    answer["error"] = session.ErrorText(status);
     uint32_t checked = CheckCredentials(session.User(), session.Password(), realm);
-    return checked != 0 ? checked : kNoLogonServers;
+    if (checked != 0) {
+        answer["error"] =
+            "the KDC of " + realm + " refused the credentials of '" + session.User() + "'";
+        return checked;
+    }
+    answer["error"] = session.ErrorText(status);
+    return kNoLogonServers;
 }
 
 // The account flags that tell a member's computer account from a DC's and from a user's.
