@@ -83,6 +83,24 @@ std::string RepairJson(HostnameRepair const& repair) {
     return "\"warnings\": " + JsonStrings(repair.warnings) + ", \"changes\": [" + changes + "]";
 }
 
+// Runs a call of the store; when it fails, the plug-in's own words on why go with the
+// command's message.
+template <class Run>
+void WithProviderWords(ActiveDirectoryStore const& store, Run run) {
+    try {
+        run();
+    } catch (...) {
+        CurrentErrorContext().providerText = store.GetLastErrorText();
+        throw;
+    }
+}
+
+// The error messages name the domain and the account.
+void Remember(std::string const& domain, std::string const& user) {
+    CurrentErrorContext().domain = domain.substr(0, domain.find('/'));
+    CurrentErrorContext().user = user;
+}
+
 // Runs a join with its progress line and retry display, then reports the repair.
 template <class Run>
 void RunJoin(std::string const& what, HostnameRepair& repair, Run run) {
@@ -108,8 +126,15 @@ int Join(Arguments const& arguments) {
     Secret const password(ReadPassword(user, arguments.Value("password-file")));
     Credentials const credentials = {user.c_str(), password.c_str()};
     HostnameRepair repair;
+    JoinOptions options;
+    if (arguments.Flag("reuse-account")) options.flags |= JoinOptions::kReuseAccount;
+    Remember(domain, user);
+    CurrentErrorContext().reuseAccount = arguments.Flag("reuse-account");
     RunJoin("Joining " + domain, repair, [&] {
-        store->JoinDomain(domain, credentials, arguments.Flag("skip-hostname-check"), repair);
+        WithProviderWords(*store, [&] {
+            store->JoinDomain(domain, credentials, arguments.Flag("skip-hostname-check"), repair,
+                              options);
+        });
     });
     if (arguments.Flag("json")) {
         std::cout << "{\"joined\": " << JsonString(domain) << ", " << RepairJson(repair) << "}\n";
@@ -126,12 +151,18 @@ int Leave(Arguments const& arguments) {
         std::string const user = arguments.Value("user");
         Secret const password(ReadPassword(user, arguments.Value("password-file")));
         Credentials const credentials = {user.c_str(), password.c_str()};
+        Remember("", user);
         ElapsedProgress progress("Leaving the domain");
-        store->PartDomain(credentials);
+        WithProviderWords(*store, [&] { store->PartDomain(credentials); });
     } else {
         if (arguments.Has("password-file")) throw UsageError("--password-file needs --user");
-        ElapsedProgress progress("Leaving the domain");
-        store->PartDomain();
+        {
+            ElapsedProgress progress("Leaving the domain");
+            WithProviderWords(*store, [&] { store->PartDomain(); });
+        }
+        std::cerr
+            << "tslauth: note: this host's computer account stays on the domain controller; delete "
+               "it there, or join this host again with --reuse-account\n";
     }
     std::cout << "Left the domain.\n";
     return kSuccess;
@@ -164,8 +195,10 @@ int JoinProxy(Arguments const& arguments) {
     std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
     HostnameRepair repair;
     RunJoin("Joining through " + server, repair, [&] {
-        store->JoinDomainWithQAP(server, arguments.Value("container"),
-                                 arguments.Flag("skip-hostname-check"), repair);
+        WithProviderWords(*store, [&] {
+            store->JoinDomainWithQAP(server, arguments.Value("container"),
+                                     arguments.Flag("skip-hostname-check"), repair);
+        });
     });
     if (arguments.Flag("json")) {
         std::cout << "{\"joined_through\": " << JsonString(server) << ", " << RepairJson(repair)

@@ -23,9 +23,13 @@ char const kExitCodes[] =
     "  1   preflight: at least one check failed\n"
     "  2   usage error: unknown command or option, missing or extra argument\n"
     "  3   invalid input: the library refused a name, address, credential or file\n"
-    "  4   directory failure: the directory or its plug-in reported an error\n"
+    "  4   directory failure: another error of the directory or its plug-in\n"
     "  5   time-out: the directory did not answer in time (status: cached answers shown)\n"
     "  6   I/O error: a file is missing or could not be read or written\n"
+    "  7   credentials refused: wrong user name or password, account locked out, disabled\n"
+    "      or its password expired\n"
+    "  8   domain unreachable: no domain controller found, or none answered\n"
+    "  9   membership: already joined, not joined, or the computer account exists\n"
     "  70  internal error\n";
 
 char const kPasswordNote[] =
@@ -57,7 +61,7 @@ std::vector<Command> const& Commands() {
          Options({"json"}, {"timeout"}), Status},
         {"join",
          "join DOMAIN[/CONTAINER] --user NAME [--password-file FILE] "
-         "[--skip-hostname-check] [--json]",
+         "[--skip-hostname-check] [--reuse-account] [--json]",
          std::string("Joins the host to DOMAIN with an account allowed to add computers; the\n"
                      "computer account goes into CONTAINER, or the domain's default. The\n"
                      "host-name checks (see preflight) are skipped with --skip-hostname-check.\n"
@@ -65,12 +69,18 @@ std::vector<Command> const& Commands() {
                      "/etc/resolv.conf is printed on standard error (and with --json in the\n"
                      "output). A wrong password is not tried again; a transient failure is, up\n"
                      "to 8 attempts 30 s apart. On a terminal an elapsed-time line shows while\n"
-                     "the join runs, and which attempt comes next while it waits.\n") +
+                     "the join runs, and which attempt comes next while it waits.\n"
+                     "A computer account of the host's name that the domain already has is\n"
+                     "refused; with --reuse-account the join takes it over (resetting its\n"
+                     "password) when it is a computer account: use it only when it is this\n"
+                     "host's own, e.g. after a leave without --user.\n") +
              kPasswordNote,
-         Options({"skip-hostname-check", "json"}, {"user", "password-file"}), Join},
+         Options({"skip-hostname-check", "reuse-account", "json"}, {"user", "password-file"}),
+         Join},
         {"leave", "leave [--user NAME [--password-file FILE]]",
          std::string("Leaves the domain. With --user the computer account is deleted too, with\n"
-                     "that account's password.\n") +
+                     "that account's password; without, it stays in the domain (a note says so)\n"
+                     "and a later join of this host needs --reuse-account.\n") +
              kPasswordNote,
          Options({}, {"user", "password-file"}), Leave},
         {"proxy-domain", "proxy-domain SERVER [--json]",
@@ -116,7 +126,8 @@ void Overview(std::ostream& out) {
            "membership, the authentication proxy and the PAM configuration.\n\nCommands:\n";
     for (Command const& command : Commands()) out << "  tslauth " << command.synopsis << "\n";
     out << "\n'tslauth COMMAND --help' describes one command. Queries take --json for\n"
-           "scripts. Errors go to standard error as the library reports them.\n\n"
+           "scripts. Errors go to standard error: what failed and what to do next, then the\n"
+           "provider's status and, where it has them, the provider's own words.\n\n"
         << kExitCodes;
 }
 
@@ -163,6 +174,7 @@ int Run(std::vector<std::string> words) {
     }
     Command const* command = Find(name);
     if (command == nullptr) throw UsageError("unknown command '" + name + "'");
+    CurrentErrorContext().command = name;
     Arguments const arguments(std::vector<std::string>(words.begin() + taken, words.end()),
                               command->options);
     if (arguments.Flag("help")) {
@@ -184,7 +196,7 @@ int main(int argc, char** argv) {
         std::cerr << "Try 'tslauth --help'.\n";
         return tslauth::kUsage;
     } catch (std::exception const& e) {
-        std::cerr << "tslauth: " << tslauth::Describe(e) << "\n";
+        std::cerr << "tslauth: " << tslauth::Explain(e, tslauth::CurrentErrorContext()) << "\n";
         return tslauth::ExitCodeFor(e);
     }
 }

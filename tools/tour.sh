@@ -93,8 +93,8 @@ run 0 tslauth pam show
 step "The host's membership"
 run 0 tslauth status
 run 0 tslauth status --json
-step "A second join is refused by the directory (exit status 4)"
-run 4 tslauth join corp.example --user administrator --password-file "$scratch/password"
+step "A second join is refused: the host is already joined (exit status 9)"
+run 9 tslauth join corp.example --user administrator --password-file "$scratch/password"
 step "Leave, deleting the computer account"
 run 0 tslauth leave --user administrator --password-file "$scratch/password"
 step "Join through the authentication proxy: trust its certificate, then join"

@@ -28,6 +28,16 @@ typedef void (*JoinRetryListener)(int failedAttempt, int attempts, unsigned paus
 // listener removes it. Not called after the last attempt, which is never followed by a pause.
 TSLAUTH_EXPORT void SetJoinRetryListener(JoinRetryListener listener, void* context);
 
+// How a join with credentials treats what it finds in the domain. A word of flags, so that
+// later options keep the record's size.
+struct JoinOptions {
+    // Join over an existing computer account of the host's name (its password is reset)
+    // instead of refusing it; the plug-in still refuses an account that is not a computer's.
+    static constexpr std::uint32_t kReuseAccount = AD_JOIN_REUSE_ACCOUNT;
+
+    std::uint32_t flags = 0;
+};
+
 // A loaded Active Directory provider plug-in. Each method calls one operation of the
 // plug-in; a missing operation raises CallNotImplementedException and a non-zero status the
 // exception that ThrowMappedException maps it to. Nothing changes after construction, so
@@ -56,6 +66,13 @@ public:
     // container is passed as NULL.
     void JoinDomain(std::string const& domain, std::string const& computerContainer,
                     Credentials const& credentials) const;
+    // The same with options. Options other than none need the plug-in's JoinDomainWithOptions
+    // (extension E2): without it CallNotImplementedException, before the plug-in is asked.
+    // No options: exactly the join above.
+    void JoinDomain(std::string const& domain, std::string const& computerContainer,
+                    Credentials const& credentials, JoinOptions const& options) const;
+    // Whether the plug-in takes join options (extension E2).
+    bool CanJoinWithOptions() const;
     // The same retries, also after 1326 (the new account may not have reached every domain
     // controller yet), each attempt logged. Needs operations table version 2 or more.
     void JoinDomainWithMachineAccount(QAP::DirectoryDomainInfo const& domainInfo,
@@ -80,6 +97,11 @@ public:
     std::uint32_t GetDomainTrustRelationship(std::string const& domain) const;
     void SetSmartCardEnabledServices(std::vector<std::string> const& services) const;
     std::vector<std::string> GetSmartCardEnabledServices() const;
+
+    // The plug-in's own words on why the last operation of the calling thread failed
+    // (extension E1), e.g. what the directory answered; empty when the plug-in has none or
+    // cannot tell. Never raises. Read it on the thread that made the failed call.
+    std::string GetLastErrorText() const;
 
 private:
     void* handle;

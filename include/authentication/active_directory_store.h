@@ -18,7 +18,7 @@
 namespace SystemConfiguration {
 class PAMEntry;
 class PAMPolicy;
-}
+}  // namespace SystemConfiguration
 
 namespace ostrel {
 namespace authentication {
@@ -135,9 +135,17 @@ public:
     // The same, telling what the host-name repair changed in `repair`.
     void JoinDomain(std::string const& domain, Credentials const& credentials,
                     bool skipHostnameCheck, HostnameRepair& repair);
+    // The same with options (JoinOptions). When the plug-in cannot take the options, throws
+    // CallNotImplementedException after the credentials are checked and before the host name
+    // is: nothing has changed then.
+    void JoinDomain(std::string const& domain, Credentials const& credentials,
+                    bool skipHostnameCheck, HostnameRepair& repair, JoinOptions const& options);
     // Leaves the domain without credentials, or with the caller's (passed on unchecked).
     void PartDomain();
     void PartDomain(Credentials const& credentials);
+    // The plug-in's own words on why the last operation of the calling thread failed (a
+    // join, a leave, a forwarder's call), or empty; see ActiveDirectoryProvider.
+    std::string GetLastErrorText() const;
 
     // Records the SHA-1 thumbprint of the first PEM certificate in the file for the proxy
     // server at that IPv4 address in "/etc/ostrel/tslauth/qapservers.conf", which must exist.

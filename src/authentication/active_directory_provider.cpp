@@ -75,8 +75,8 @@ void AppendWords(char const* words, std::list<std::string>& list) {
 template <typename Slot>
 Slot FindExtension(void* handle, std::int32_t index, Slot ADProviderExtensions::*slot) {
     dlerror();
-    auto const* table = static_cast<ADProviderExtensions const*>(
-        dlsym(handle, "ActiveDirectoryClientExtensions"));
+    auto const* table =
+        static_cast<ADProviderExtensions const*>(dlsym(handle, "ActiveDirectoryClientExtensions"));
     if (table == nullptr || table->count < index) return nullptr;
     return table->*slot;
 }
@@ -204,6 +204,24 @@ void ActiveDirectoryProvider::JoinDomain(std::string const& domain,
     JoinWithRetries(IsTransientCredentialJoinFailure, [&](int) {
         return join(domain.c_str(), OrNull(computerContainer), &credentials);
     });
+}
+
+void ActiveDirectoryProvider::JoinDomain(std::string const& domain,
+                                         std::string const& computerContainer,
+                                         Credentials const& credentials,
+                                         JoinOptions const& options) const {
+    if (options.flags == 0) {
+        JoinDomain(domain, computerContainer, credentials);
+        return;
+    }
+    auto join = Require(FindExtension(handle, 2, &ADProviderExtensions::JoinDomainWithOptions));
+    JoinWithRetries(IsTransientCredentialJoinFailure, [&](int) {
+        return join(domain.c_str(), OrNull(computerContainer), &credentials, options.flags);
+    });
+}
+
+bool ActiveDirectoryProvider::CanJoinWithOptions() const {
+    return FindExtension(handle, 2, &ADProviderExtensions::JoinDomainWithOptions) != nullptr;
 }
 
 void ActiveDirectoryProvider::JoinDomainWithMachineAccount(
@@ -334,6 +352,16 @@ std::vector<std::string> ActiveDirectoryProvider::GetSmartCardEnabledServices() 
     Check(get(&services, &deallocator));
     ReleaseOnExit release(deallocator, services);
     return FromArray<std::vector<std::string>>(services);
+}
+
+std::string ActiveDirectoryProvider::GetLastErrorText() const {
+    auto get = FindExtension(handle, 1, &ADProviderExtensions::GetLastErrorText);
+    if (get == nullptr) return std::string();
+    char* text = nullptr;
+    ADDeallocator deallocator = nullptr;
+    if (get(&text, &deallocator) != 0) return std::string();
+    ReleaseOnExit release(deallocator, text);
+    return Text(text);
 }
 
 }  // namespace authentication

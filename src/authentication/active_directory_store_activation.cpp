@@ -35,6 +35,9 @@ char const* const kModuleDirectory = paths::kPAMModuleDirectory;
 char const* const kReplacedModule = paths::kReplacedPAMModule;
 char const* const kAccessModule = paths::kAccessPAMModule;
 PAMFacility::Facility const kEditedFacilities[] = {PAMFacility::Auth, PAMFacility::Account};
+// Deactivation also takes the provider's module out of the stacks an administrator may have
+// added it to.
+PAMFacility::Facility const kOtherFacilities[] = {PAMFacility::Password, PAMFacility::Session};
 
 void Parse(std::string const& content, PAMPolicy& policy) {
     std::istringstream in(content);
@@ -86,7 +89,10 @@ std::string Text(PAMPolicy const& policy) {
 // A bracketed control's numeric actions ("success=2") jump over that many following entries
 // of the stack. An entry inserted into or removed from the stretch a jump passes over would
 // move where the jump lands; each such count changes by `delta` so that every jump still lands
-// on the entry it landed on before. A count that drops to 0 becomes "ok", its equivalent.
+// on the entry it landed on before. A count that drops to 0 becomes "ignore": like a jump, and
+// unlike "ok", it leaves the stack's result as it was (the PAM library refuses a jump of 0 and
+// names "ignore" in its place). "ok" would count the entry's success, so that a stack that
+// only jumped over the removed entry to its end would turn from a denial into a success.
 void KeepJumpsLanding(PAMStack& stack, std::size_t position, int delta) {
     for (std::size_t i = 0; i < position && i < stack.size(); ++i) {
         PAMEntry& entry = stack[i];
@@ -102,7 +108,7 @@ void KeepJumpsLanding(PAMStack& stack, std::size_t position, int delta) {
             bool const passes = delta > 0 ? position <= i + jump + 1 : position <= i + jump;
             if (!passes) continue;
             unsigned long const moved = jump + delta;
-            std::string const replacement = moved == 0 ? "ok" : std::to_string(moved);
+            std::string const replacement = moved == 0 ? "ignore" : std::to_string(moved);
             text.replace(equals + 1, end - equals - 1, replacement);
             changed = true;
         }
@@ -211,11 +217,9 @@ void ActiveDirectoryStore::MakeInactive() {
     FilesLock lock;
     PAMPolicy policy = ReadPolicy(TakeSnapshot(kPAMFile).content);
     bool changed = false;
-    for (PAMFacility::Facility facility : kEditedFacilities) {
-        PAMStack& stack = policy[facility];
-        changed = RemoveReplacedModule(stack) || changed;
-        // Every entry of the provider's module goes, whatever an administrator made of its
-        // control or parameters: any one left lets domain users in.
+    // Every entry of the provider's module goes, whatever an administrator made of its control
+    // or parameters: any one left lets domain users in.
+    auto removeProvider = [&](PAMStack& stack) {
         for (PAMStack::iterator e = stack.begin(); e != stack.end();) {
             if (FileName(e->module()) != module) {
                 ++e;
@@ -224,6 +228,15 @@ void ActiveDirectoryStore::MakeInactive() {
             e = Erase(stack, e);
             changed = true;
         }
+    };
+    for (PAMFacility::Facility facility : kEditedFacilities) {
+        PAMStack& stack = policy[facility];
+        changed = RemoveReplacedModule(stack) || changed;
+        removeProvider(stack);
+    }
+    // Stacks the file does not have stay absent.
+    for (PAMFacility::Facility facility : kOtherFacilities) {
+        if (policy.stacks().count(facility) != 0) removeProvider(policy[facility]);
     }
     // A file that holds none of them is left alone: nothing to write, nothing that can fail.
     if (changed) ReplaceFile(kPAMFile, Text(policy));

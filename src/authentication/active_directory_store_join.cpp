@@ -15,6 +15,12 @@ void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials con
 
 void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials const& credentials,
                                       bool skipHostnameCheck, HostnameRepair& repair) {
+    JoinDomain(domain, credentials, skipHostnameCheck, repair, JoinOptions());
+}
+
+void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials const& credentials,
+                                      bool skipHostnameCheck, HostnameRepair& repair,
+                                      JoinOptions const& options) {
     // An empty user name may be meaningful to the plug-in; an empty password never is.
     if (credentials.userName == nullptr) {
         throw InvalidCredentialsException("no username was specified");
@@ -31,8 +37,12 @@ void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials con
     std::string const computerContainer =
         slash == std::string::npos ? std::string() : domain.substr(slash + 1);
 
+    // Refused before the host-name repair changes any file.
+    if (options.flags != 0 && !provider->CanJoinWithOptions()) {
+        throw CallNotImplementedException();
+    }
     if (!skipHostnameCheck) SanitiseHostnameForDomain(domainName, repair);
-    provider->JoinDomain(domainName, computerContainer, credentials);
+    provider->JoinDomain(domainName, computerContainer, credentials, options);
 }
 
 void ActiveDirectoryStore::PartDomain() {
@@ -41,6 +51,10 @@ void ActiveDirectoryStore::PartDomain() {
 
 void ActiveDirectoryStore::PartDomain(Credentials const& credentials) {
     provider->PartDomain(credentials);
+}
+
+std::string ActiveDirectoryStore::GetLastErrorText() const {
+    return provider->GetLastErrorText();
 }
 
 }  // namespace authentication

@@ -148,9 +148,26 @@ TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
         {Join({"--password=" + std::string(kPassword)}), Usage("unknown option --password")},
         {{"activate", "Kerberos"},
          "3||" + Error(UnknownRemoteAuthenticationStoreException("Kerberos"))},
-        {Join({"--skip-hostname-check"}), "4||" + Error(LogonFailureException()),
+        // Words and a next step first, the status after them; each kind its own exit status.
+        {Join({"--skip-hostname-check"}),
+         "7||tslauth: wrong user name or password for administrator in corp.example: check both "
+         "and try again (a wrong password is never tried twice: each try counts towards the "
+         "account's lockout) (status 1326)\n",
          "demo-passw0rd\n"},
-        {{"leave"}, "4||" + Error(SetupNotJoinedException())},
+        {{"join", "nosuch.example", "--user", "CORP\\administrator", "--skip-hostname-check"},
+         "8||tslauth: no domain controller of nosuch.example was found: check DNS: the host must "
+         "resolve the domain's service records (_ldap._tcp.nosuch.example); /etc/resolv.conf "
+         "names 127.0.0.1 (status 1355)\n",
+         kPassword + "\n"},
+        {{"leave"},
+         "9||tslauth: this host is not joined to a domain: there is nothing to leave (status "
+         "2692)\n"},
+        // A plug-in without the option refuses it before the host name is checked.
+        {Join({"--reuse-account"}),
+         "4||tslauth: the provider plug-in cannot join over an existing account "
+         "(--reuse-account): delete the account in the domain and join without --reuse-account "
+         "(status 120)\n",
+         kPassword + "\n"},
         {Join({"--password-file", "/nonexistent"}),
          "6||tslauth: Cannot open '/nonexistent': No such file or directory\n"},
         {{"pam", "preview"},
@@ -233,7 +250,10 @@ TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
 
     // A hosts file that cannot be written is an I/O failure (6), not an internal one.
     EditDirectory("unresponsive = yes", "unresponsive = no");
-    ASSERT_EQ(0, RunTool({"leave"}).status);
+    ASSERT_EQ(
+        "0|Left the domain.\n|tslauth: note: this host's computer account stays on the domain "
+        "controller; delete it there, or join this host again with --reuse-account\n",
+        Shown(RunTool({"leave"})));
     std::string const hosts = "198.51.100.5\tsandbox-host.lab.example sandbox-host\n";
     sandbox::WriteFile("/etc/hosts", hosts);
     sandbox::RemountReadOnly("/etc");

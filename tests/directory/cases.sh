@@ -87,6 +87,10 @@ threw ostrel::authentication::NoSuchDomainException: Exception 0x0000054b: The s
 pauses: none" "$(probe m2 join "$DNS_DOMAIN" "$ADMIN_USER" "$LAB/wrong-password"
         probe m2 join nosuch.example "$ADMIN_USER" "$LAB/admin-password")"
     expect "no account was left behind for HV02" absent "$(dc_account HV02)"
+    # The command: its words first, the KDC's after them, and the credentials' exit status.
+    check "wrong password, the command's message" 7 "tslauth: wrong user name or password for $ADMIN_USER in $DNS_DOMAIN: check both and try again (a wrong password is never tried twice: each try counts towards the account's lockout) (status 1326)
+tslauth: the provider says: the KDC of $REALM refused the credentials of '$ADMIN_USER'" \
+        m2 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$LAB/wrong-password"
 }
 
 case_status() {
@@ -145,11 +149,23 @@ thawed: $dn1 trust 1" "$(probe m1 frozen-dc 2 "$lab_sh freeze $LAB" "$lab_sh tha
 case_leave() {
     ensure_joined m1
     ensure_joined m2 "OU=$OU_NAME,$BASE_DN"
-    # Without credentials the DC keeps the account, which then refuses a join of the same name.
+    # Without credentials the DC keeps the account, which then refuses a join of the same name,
+    # naming the way out; this host's own account is then taken over with --reuse-account.
     "$lab_sh" winbindd-stop "$LAB" m1
     check leave 0 "Left the domain." m1 leave
+    expect "leave without credentials: the note" "tslauth: note: this host's computer account stays on the domain controller; delete it there, or join this host again with --reuse-account" "$err"
     expect "the account is kept, m1 no longer joined" "$dn1 uac=4096" "$(dc_account HV01; joined m1 && echo joined)"
-    check "join over a kept account" 4 "$taken" m1 join "$DNS_DOMAIN" "${admin[@]}"
+    check "join over a kept account" 9 "$taken_join" m1 join "$DNS_DOMAIN" "${admin[@]}"
+    check "join --reuse-account" 0 "Joined $DNS_DOMAIN." m1 join "$DNS_DOMAIN" --reuse-account "${admin[@]}"
+    expect "the same account, enabled" "$dn1 uac=4096" "$(dc_account HV01)"
+    check_member_joined m1 HV01
+    # An account of a host's name that is not a member's computer account (a user's) never is.
+    dc_delete_accounts "(sAMAccountName=web01\$)"
+    on dc env SMB_CONF_PATH="$TARGET/etc/smb.conf" samba-tool user add 'web01$' "$ADMIN_PASSWORD" \
+        -H "$TARGET/private/sam.ldb" >/dev/null || bad "cannot add the user web01\$"
+    local before && before=$(dc_attribute web01 pwdLastSet)
+    tool m3:web01 join "$DNS_DOMAIN" --reuse-account --skip-hostname-check "${admin[@]}"
+    expect "a user's account is not taken over" "9 $before" "$status $(dc_attribute web01 pwdLastSet)"
     # With credentials: the account goes too.
     "$lab_sh" winbindd-stop "$LAB" m2
     check "leave with credentials" 0 "Left the domain." m2 leave "${admin[@]}"
@@ -200,7 +216,7 @@ case_proxy_refusals() {
     # An address the service does not serve: refused at the first request.
     proxy_client m4
     mark
-    check "address not allowed" 4 "tslauth: Exception 0x00000005: Access is denied." \
+    check "address not allowed" 4 "tslauth: the authentication proxy or the directory refused access: check that the proxy serves this host's address and may add computers to the domain (status 5)" \
         m4 join-proxy "$PROXY_IP"
     expect "address not allowed: refused by the service" "$IP_M4 GET /v1/domain host -: 403 status 5" \
         "$(requests)"
@@ -209,7 +225,7 @@ case_proxy_refusals() {
     proxy_client m3
     before=$(dc_attribute HV02 pwdLastSet)
     mark
-    check "name taken" 4 "$taken" m3:hv02 join-proxy "$PROXY_IP"
+    check "name taken" 9 "$taken" m3:hv02 join-proxy "$PROXY_IP"
     expect "name taken: refused by the service" \
         "$IP_M3 POST /v1/machine-accounts host hv02.$DNS_DOMAIN: 409 status 1316" "$(requests | grep POST)"
     expect "name taken: the account's password was not reset, m2's trust holds" "$before trusted" \
@@ -223,9 +239,9 @@ case_proxy_refusals() {
     frozen="$status $err" late=$((elapsed - PROXY_DC_TIMEOUT * 1000))
     # The name is held until the provisioning, which runs on, has ended and been undone.
     tool m3 join-proxy "$PROXY_IP"
-    expect "DC frozen: the name is held while its provisioning runs on" "4 $taken" "$status $err"
+    expect "DC frozen: the name is held while its provisioning runs on" "9 $taken" "$status $err"
     "$lab_sh" thaw "$LAB"
-    expect "DC frozen: exit status (timed out) and message" "5 tslauth: Exception 0x0000274c: A connection attempt failed because the connected party did not properly respond after a period of time, or established connection failed because connected host has failed to respond." "$frozen"
+    expect "DC frozen: exit status (timed out) and message" "5 tslauth: the domain controller of the domain did not answer in time: check that it runs and is reachable, then try again (status 10060)" "$frozen"
     expect "DC frozen: the service timed the request out, then refused the name" \
         "$IP_M3 POST /v1/machine-accounts host hv03.$DNS_DOMAIN: 504 status 10060
 $IP_M3 POST /v1/machine-accounts host hv03.$DNS_DOMAIN: 409 status 1316" "$(requests | grep POST)"
@@ -292,6 +308,8 @@ user="$NETBIOS_DOMAIN\\$USER_NAME"
 dn1="CN=HV01,CN=Computers,$BASE_DN" dn2="CN=HV02,OU=$OU_NAME,$BASE_DN"
 granted="authenticate 0 (Success)
 account 0 (Success)
-user $user" taken="tslauth: Exception 0x00000524: The specified account already exists."
+user $user" taken="tslauth: the domain already has a computer account of this host's name: it belongs to another host of that name, or to an earlier join of this host; if it is this host's, delete it in the domain and try again (status 1316)"
+taken_join="tslauth: the domain $DNS_DOMAIN already has a computer account of this host's name: it belongs to another host of that name, or to an earlier join of this host that left without credentials. If it is this host's, run the join again with --reuse-account (its password is reset); if not, give this host another name or delete that account (status 1316)
+tslauth: the provider says: the domain already has a computer account 'HV01\$'; it belongs to another host or to an earlier join of this one"
 "case_${1//-/_}"
 finish

@@ -112,6 +112,13 @@ TEST_F(CredentialsJoinTest, DomainAndContainerSplitAndNoRetryOfALogonFailure) {
         EXPECT_EQ(c.second, script->Received(kJoinDomain).back().strings) << c.first;
         EXPECT_EQ(&admin, script->Received(kJoinDomain).back().credentials);  // the caller's own
     }
+    // Options go to the plug-in's join with options, split and checked the same way.
+    HostnameRepair repair;
+    store->JoinDomain("corp.example/OU=Hosts", admin, true, repair,
+                      JoinOptions{JoinOptions::kReuseAccount});
+    EXPECT_EQ(Strings({"corp.example", "OU=Hosts", "admin", "secret"}),
+              script->Received(kJoinDomainWithOptions).at(0).strings);
+    EXPECT_EQ(AD_JOIN_REUSE_ACCOUNT, script->Received(kJoinDomainWithOptions).at(0).flags);
     // The host-name check sees the domain name alone.
     NameHost("node01", "198.51.100.5\tnode01\n");
     EXPECT_EQ("(returned)", Join("corp.example/OU=Hosts", admin, false));

@@ -10,7 +10,8 @@
 extern "C" {
 #endif
 
-/* Slots 1 to 16 are the provider's; the proxy client's words 1 to 3 come as slots 17 to 19. */
+/* Slots 1 to 16 are the provider's; the proxy client's words 1 to 3 come as slots 17 to 19;
+ * the provider's extensions E1 and E2 as slots 20 and 21. */
 typedef struct TestCall {
     int slot;
     const char* in[9];        /* the string arguments, in order */
@@ -24,6 +25,7 @@ typedef struct TestCall {
     char*** list;             /* slots 5 and 16 */
     ADDomainNames*** domains; /* slot 8 */
     ADDeallocator* deallocator;
+    uint32_t flags; /* E2 */
 } TestCall;
 
 #define TEST_CALL_HOOK "TslauthTestCall"

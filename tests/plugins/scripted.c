@@ -134,6 +134,18 @@ static ADStatus GetSmartCardEnabledServices(char*** services, ADDeallocator* dea
     return CALL(16, .list = services, .deallocator = deallocator);
 }
 
+static ADStatus GetLastErrorText(char** text, ADDeallocator* deallocator) {
+    return CALL(20, .out = {text}, .outs = 1, .deallocator = deallocator);
+}
+static ADStatus JoinDomainWithOptions(const char* domain, const char* container,
+                                      const Credentials* who, uint32_t flags) {
+    return CALL(21, .in = {domain, container}, .strings = 2, .credentials = who, .flags = flags);
+}
+
+/* Knows of E1 and E2 only: the library must not read the slots after them. */
+PROVIDER_EXPORTED const ADProviderExtensions ActiveDirectoryClientExtensions = {
+    2, GetLastErrorText, JoinDomainWithOptions, NULL, NULL};
+
 /* clang-format off */
 PROVIDER_EXPORTED const ADProviderOperations ActiveDirectoryClientOperations = {
     PLUGIN_TABLE_VERSION, JoinDomain, PartDomain, GetActiveDomain, SetPreferredDomainControllers,

@@ -83,6 +83,8 @@ protected:
             {kSetSmartCardEnabledServices,
              [&] { return ad.SetSmartCardEnabledServices({"sshd"}), none; }},
             {kGetSmartCardEnabledServices, [&] { return Text(ad.GetSmartCardEnabledServices()); }},
+            {kGetLastErrorText, [&] { return ad.GetLastErrorText(); }},
+            {kJoinDomainWithOptions, [&] { return ad.JoinDomain("ad", "", admin, reuse), none; }},
         };
         auto const found = calls.find(slot);
         return found != calls.end() ? found->second() : "no slot " + std::to_string(slot);
@@ -93,6 +95,7 @@ protected:
     Credentials const admin = {"admin", "secret"};
     QAP::DirectoryDomainInfo const domainInfo{"", "AD", "ad.example.com", "S-1-5-21-1"};
     QAP::MachineAccountInfo const accountInfo{"sandbox-host", "ad.example.com", "", "1", "2"};
+    JoinOptions const reuse{JoinOptions::kReuseAccount};
 };
 
 TEST_F(ProviderTest, LoadsFromTheLibSubdirectoryFirstAndRefusesBrokenPlugins) {
@@ -143,12 +146,16 @@ TEST_F(ProviderTest, EachSlotReceivesItsArgumentsInThePluginsForm) {
           kConvertCanonicalUsername, kGetHostPrincipalForDomain, kGetDomainTrustRelationship})
         Call(slot);
     ad.JoinDomain("", "OU=Hosts,DC=ad", partial);
+    ad.JoinDomain("ad", "", admin, JoinOptions());  // no options: slot 1 as ever
+    ad.JoinDomain("ad", "OU=Hosts", admin, reuse);
     ad.PartDomain(admin);
     ad.GetAnyDomainController("writable", "");
     std::pair<Slot, std::vector<Strings>> const cases[] = {
         {kJoinDomain,
          {{"ad.example.com", std::nullopt, "admin", "secret"},
-          {"", "OU=Hosts,DC=ad", std::nullopt, ""}}},
+          {"", "OU=Hosts,DC=ad", std::nullopt, ""},
+          {"ad", std::nullopt, "admin", "secret"}}},
+        {kJoinDomainWithOptions, {{"ad", "OU=Hosts", "admin", "secret"}}},
         {kPartDomain, {{}, {"admin", "secret"}}},
         {kJoinDomainWithMachineAccount,
          {{"", "AD", "ad.example.com", "S-1-5-21-1", "sandbox-host", "ad.example.com", "", "1",
@@ -168,6 +175,8 @@ TEST_F(ProviderTest, EachSlotReceivesItsArgumentsInThePluginsForm) {
     EXPECT_EQ(Pointers({joins[0].credentials, joins[1].credentials, parts[0].credentials,
                         parts[1].credentials}),
               Pointers({&admin, &partial, nullptr, &admin}));
+    EXPECT_EQ(AD_JOIN_REUSE_ACCOUNT, script.Received(kJoinDomainWithOptions)[0].flags);
+    EXPECT_EQ(&admin, script.Received(kJoinDomainWithOptions)[0].credentials);
     // Arrays end in NULL; an empty list is an array, not NULL.
     for (auto const& list : {std::vector<std::string>{"dc1.ad", "", "dc3.ad"}, {}}) {
         ad.SetPreferredDomainControllers(std::deque<std::string>(list.begin(), list.end()));
@@ -199,6 +208,13 @@ TEST_F(ProviderTest, ResultsAreConvertedAndEachReleasedOnceFailuresRaise) {
         {kGetMachineAccountDN,
          {{0x80090325}, Strings{"x"}},
          Named(typeid(UnknownException), "Exception 0x80090325: Unknown exception [2148074277]")},
+        // The plug-in's words on a failure; none, or none it can give, read as empty.
+        {kGetLastErrorText, {{0}, Strings{"the DC said no"}}, "the DC said no"},
+        {kGetLastErrorText, {}, ""},
+        {kJoinDomainWithOptions,
+         {{1316}},
+         Named(typeid(AccountExistsException),
+               "Exception 0x00000524: The specified account already exists. [1316]")},
     };
     // Lists end at their first NULL entry; a NULL list or string reads as empty.
     for (Slot slot : {kGetPreferredDomainControllers, kGetSmartCardEnabledServices}) {
@@ -253,6 +269,10 @@ TEST_F(ProviderTest, MissingSlotsAreNotImplemented) {
     for (int slot = 1; slot <= 16; ++slot)
         EXPECT_EQ(slot == 6 ? "(returned)" : notImplemented, Thrown([&] { Call(slot); })) << slot;
     EXPECT_EQ(notImplemented, Thrown([&] { ad.PartDomain(admin); }));
+    // Without an extension table: no options, no words.
+    EXPECT_EQ(notImplemented, Thrown([&] { Call(kJoinDomainWithOptions); }));
+    EXPECT_EQ("(returned) false", Thrown([&] { Call(kGetLastErrorText); }) + " " +
+                                      (ad.CanJoinWithOptions() ? "true" : "false"));
 }
 
 }  // namespace

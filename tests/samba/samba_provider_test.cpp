@@ -98,10 +98,14 @@ TEST_F(SambaProviderTest, AnswersFromTheJoinedDomainsSecretOnly) {
               Named(typeid(NoTrustSAMAccountException),
                     "Exception 0x000006fb: The domain controller does not have an account for "
                     "this workstation."));
-    // Through the helper process: nothing to leave.
+    // Through the helper process: nothing to leave, in the helper's words for this thread only.
     EXPECT_EQ(WhatThrown([&] { provider->PartDomain(); }),
               Named(typeid(SetupNotJoinedException),
                     "Exception 0x00000a84: This machine is not currently joined to a domain."));
+    std::string otherThread = "unset";
+    std::thread([&] { otherThread = provider->GetLastErrorText(); }).join();
+    EXPECT_EQ(provider->GetLastErrorText() + "|" + otherThread,
+              "this host holds no machine password of a domain|");
 
     StoreMachineSecret("SECRETS/MACHINE_PASSWORD/CORP");
     Domain const domain = provider->GetActiveDomain();
@@ -117,10 +121,16 @@ TEST_F(SambaProviderTest, AnswersFromTheJoinedDomainsSecretOnly) {
         });
     for (std::thread& worker : workers) worker.join();
     EXPECT_EQ(notJoined, 0);
-    // A second join is refused before the helper asks any DC.
-    EXPECT_EQ(WhatThrown([&] { provider->JoinDomain("corp.example", "", admin); }),
-              Named(typeid(SetupAlreadyJoinedException),
-                    "Exception 0x00000a83: This machine is already joined to a domain."));
+    // A second join is refused before the helper asks any DC, also one over an existing
+    // account; an option the plug-in does not know is refused, and the words start afresh.
+    for (std::uint32_t flags : {0u, AD_JOIN_REUSE_ACCOUNT}) {
+        EXPECT_EQ(WhatThrown([&] { provider->JoinDomain("corp.example", "", admin, {flags}); }),
+                  Named(typeid(SetupAlreadyJoinedException),
+                        "Exception 0x00000a83: This machine is already joined to a domain."));
+        EXPECT_EQ(provider->GetLastErrorText(), "this host is already a member of corp.example");
+    }
+    EXPECT_THROW(provider->JoinDomain("corp.example", "", admin, {0x4}), InvalidParameterException);
+    EXPECT_EQ(provider->GetLastErrorText(), "");
 }
 
 TEST_F(SambaProviderTest, ChangesTheConfigurationOnlyWithValidInput) {

@@ -107,12 +107,17 @@ TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
          "#%PAM-1.0\n\n+account@\n"
          "+account\tsufficient\t/lib/security/$ISA/pam_scripted.so\ttry_first_pass \n\n"
          "auth\trequired\tpam_env.so\t\n+auth@\n\n"},
-        {"Debian common-auth",
+        // Deactivation takes the module out of password and session too; activation leaves them.
+        {"Debian common-auth, module in password and session",
          "auth [success=1 default=ignore] pam_unix.so nullok\n"
-         "auth requisite pam_deny.so\nauth required pam_permit.so\n",
+         "auth requisite pam_deny.so\nauth required pam_permit.so\n"
+         "password sufficient /lib/security/$ISA/pam_scripted.so try_first_pass\n"
+         "session optional pam_scripted.so\n",
          "#%PAM-1.0\n\n+account@\n\n+auth@\nauth\t[success=1 default=ignore]\tpam_unix.so\tnullok "
          "\n"
-         "auth\trequisite\tpam_deny.so\t\nauth\trequired\tpam_permit.so\t\n\n"},
+         "auth\trequisite\tpam_deny.so\t\nauth\trequired\tpam_permit.so\t\n\n"
+         "+password\tsufficient\t/lib/security/$ISA/pam_scripted.so\ttry_first_pass \n\n"
+         "+session\toptional\tpam_scripted.so\t\n\n"},
     };
     for (auto const& row : rows) {
         SCOPED_TRACE(row.name);
@@ -216,6 +221,14 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
         // A jump over the place of the provider's entry still lands where it did.
         "auth [success=2 default=ignore] @ ok\nauth optional /lib/security/$ISA/pam_access.so\n"
         "auth requisite pam_deny.so\nauth required pam_permit.so\n",
+        // A jump over nothing but the provider's entry, to the end: denied, also once the
+        // entry is gone (a success in its place would let everyone in).
+        "auth [success=1 default=ignore] @ ok\n"
+        "auth sufficient /lib/security/$ISA/pam_scripted.so try_first_pass unknown_ok\n"
+        "account [success=1 default=ignore] @ ok\n"
+        "account sufficient /lib/security/$ISA/pam_scripted.so try_first_pass unknown_ok\n"
+        "password [success=1 default=ignore] @ ok\npassword sufficient pam_scripted.so\n"
+        "session [success=1 default=ignore] @ ok\nsession optional pam_scripted.so\n",
     };
     for (std::string file : files) {
         file = std::regex_replace(file, std::regex("@"), recorder);

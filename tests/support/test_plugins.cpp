@@ -23,8 +23,8 @@ namespace {
 struct Table {
     std::mutex mutex;
     std::condition_variable changed;
-    std::array<Behaviour, 19> rows;
-    std::array<std::vector<ReceivedCall>, 19> received;
+    std::array<Behaviour, 24> rows;  // by slot; room for the four extensions
+    std::array<std::vector<ReceivedCall>, 24> received;
     unsigned active = 0;
     std::vector<void const*> returned, deallocated;
     std::map<void const*, std::function<void()>> outstanding;
@@ -118,6 +118,7 @@ std::uint32_t Answer(TestCall const& call) {
         for (auto entry = call.array; *entry != nullptr; ++entry) received.array->push_back(*entry);
     }
     received.verifyCertificate = call.verify;
+    received.flags = call.flags;
     for (int i = 0; i < call.outs; ++i) received.outputsPresetNull &= *call.out[i] == nullptr;
     if (call.names != nullptr)
         received.outputsPresetNull = !call.names->dnsName && !call.names->netbiosName;

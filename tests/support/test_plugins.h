@@ -18,7 +18,7 @@ using CString = std::optional<std::string>;
 using Strings = std::vector<CString>;
 using Pairs = std::vector<std::pair<CString, CString>>;
 
-// The provider's slots, then the proxy client's words 1 and 2.
+// The provider's slots, the proxy client's words 1 and 2, then the provider's extensions.
 // clang-format off
 enum Slot : int {
     kJoinDomain = 1, kPartDomain, kGetActiveDomain, kSetPreferredDomainControllers,
@@ -26,7 +26,7 @@ enum Slot : int {
     kGetMachineAccountDN, kGetAnyDomainController, kConvertCanonicalUsername,
     kJoinDomainWithMachineAccount, kGetHostPrincipalForDomain, kGetDomainTrustRelationship,
     kSetSmartCardEnabledServices, kGetSmartCardEnabledServices, kGetDomainInfo,
-    kCreateMachineAccount
+    kCreateMachineAccount, kGetLastErrorText = 20, kJoinDomainWithOptions
 };
 // clang-format on
 
@@ -40,13 +40,14 @@ struct Behaviour {
 };
 
 // strings: the string arguments in order, then user name and password when credentials came
-// (slots 1, 2); slot 12: the four domain and five account strings.
+// (slots 1, 2, E2); slot 12: the four domain and five account strings.
 struct ReceivedCall {
     Strings strings;
     std::optional<std::vector<std::string>> array;  // slots 4 and 15; nullopt when NULL
     void const* credentials = nullptr;
     std::int32_t verifyCertificate = 0;
     bool outputsPresetNull = true;  // every out-parameter was NULL on entry
+    std::uint32_t flags = 0;        // E2's
 };
 
 // One at a time. Its destructor releases every hang and waits for the calls in flight.
@@ -88,7 +89,8 @@ private:
 };
 
 enum class Plugin {
-    kScriptedProvider,  // API 3, table 2; PAM "pam_scripted.so" "  try_first_pass \t unknown_ok  ",
+    kScriptedProvider,  // API 3, table 2, extensions E1 and E2 (count 2);
+                        // PAM "pam_scripted.so" "  try_first_pass \t unknown_ok  ",
                         // NSS "scripted" "cache"
     kEmptyProvider,     // every slot and proxy word 2 NULL, NULL parameter strings
     kVersion1Provider,  // table version 1

@@ -100,27 +100,69 @@ uint32_t FindWritableDC(std::string const& domain, DomainController& dc, Fields&
 // for a DC it cannot reach, and says which only on standard output. The KDC tells.
 uint32_t ConnectionFailure(NetapiSession& session, NET_API_STATUS status, std::string const& realm,
                            Fields& answer) {
-    answer["error"] = session.ErrorText(status);
     uint32_t checked = CheckCredentials(session.User(), session.Password(), realm);
-    return checked != 0 ? checked : kNoLogonServers;
+    if (checked != 0) {
+        answer["error"] =
+            "the KDC of " + realm + " refused the credentials of '" + session.User() + "'";
+        return checked;
+    }
+    answer["error"] = session.ErrorText(status);
+    return kNoLogonServers;
 }
 
-// Whether the DC already has a computer account of this name. Provisioning would silently
-// reset that account's password and break the host that owns it.
-uint32_t CheckAccountIsNew(NetapiSession& session, std::string const& dc,
-                           std::string const& account, std::string const& realm, Fields& answer) {
+// The account flags that tell a member's computer account from a DC's and from a user's.
+uint32_t const kWorkstationTrustAccount = 0x1000;
+uint32_t const kServerTrustAccount = 0x2000;
+
+// What the DC holds under an account name.
+enum class ExistingAccount { kNone, kComputer, kOther };
+
+// Whether the DC already has an account of this name, and whose kind it is. Provisioning over
+// it would silently reset its password and break the host that owns it.
+uint32_t FindExistingAccount(NetapiSession& session, std::string const& dc,
+                             std::string const& account, std::string const& realm, Fields& answer,
+                             ExistingAccount& existing) {
     uint8_t* buffer = nullptr;
-    NET_API_STATUS status = NetUserGetInfo(dc.c_str(), account.c_str(), 0, &buffer);
+    NET_API_STATUS status = NetUserGetInfo(dc.c_str(), account.c_str(), 1, &buffer);
+    uint32_t flags = 0;
+    if (status == 0 && buffer != nullptr)
+        flags = reinterpret_cast<USER_INFO_1*>(buffer)->usri1_flags;
     if (buffer != nullptr) NetApiBufferFree(buffer);
     if (status == 0) {
-        answer["error"] = "the domain already has a computer account '" + account +
-                          "'; it belongs to another host or to an earlier join of this one";
-        return kAccountExists;
+        existing = (flags & kWorkstationTrustAccount) != 0 && (flags & kServerTrustAccount) == 0
+                       ? ExistingAccount::kComputer
+                       : ExistingAccount::kOther;
+        return 0;
     }
+    existing = ExistingAccount::kNone;
     if (status == kNetUserNotFound || status == kNoneMapped || status == kNoSuchUser) return 0;
     if (status == kNetConnectFailed) return ConnectionFailure(session, status, realm, answer);
     answer["error"] = session.ErrorText(status);
     return status;
+}
+
+// A new account is made; an existing one is taken over only when asked to and only when it
+// is a member's computer account (never a DC's or a user's).
+uint32_t CheckAccountMayBeUsed(NetapiSession& session, std::string const& dc,
+                               std::string const& account, std::string const& realm, bool reuse,
+                               Fields& answer, bool& reused) {
+    ExistingAccount existing = ExistingAccount::kNone;
+    reused = false;
+    uint32_t const status = FindExistingAccount(session, dc, account, realm, answer, existing);
+    if (status != 0 || existing == ExistingAccount::kNone) return status;
+    if (existing == ExistingAccount::kOther) {
+        answer["error"] = "the domain already has an account '" + account +
+                          "' that is not a member's computer account (a user's or a domain "
+                          "controller's); it is never taken over";
+        return kAccountExists;
+    }
+    if (!reuse) {
+        answer["error"] = "the domain already has a computer account '" + account +
+                          "'; it belongs to another host or to an earlier join of this one";
+        return kAccountExists;
+    }
+    reused = true;
+    return 0;
 }
 
 // NetRequestOfflineDomainJoin takes what a provisioning file holds: a byte-order mark and
@@ -200,18 +242,21 @@ void AnswerDomainController(DomainController const& dc, Fields& answer) {
 }
 
 // Creates the computer account NAME in the container, unless the DC already has one of that
-// name, and gives back the text an offline join of that account takes.
+// name (with `reuse`: unless it has an account of that name that is not a member's computer
+// account, which is then taken over with a new password), and gives back the text an offline
+// join of that account takes. `reused` tells whether the account was there before.
 uint32_t ProvisionAccount(NetapiSession& session, DomainController const& dc,
-                          std::string const& name, std::string const& container, Fields& answer,
-                          std::string& provisioning) {
+                          std::string const& name, std::string const& container, bool reuse,
+                          Fields& answer, std::string& provisioning, bool& reused) {
     std::string const realm = Upper(dc.dnsDomain);
-    uint32_t status = CheckAccountIsNew(session, dc.name, name + "$", realm, answer);
+    uint32_t status =
+        CheckAccountMayBeUsed(session, dc.name, name + "$", realm, reuse, answer, reused);
     if (status != 0) return status;
     std::string const ou = CompleteContainer(container, dc.dnsDomain);
     char const* text = nullptr;
     NET_API_STATUS provisioned = NetProvisionComputerAccount(
-        dc.dnsDomain.c_str(), name.c_str(), ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(), 0,
-        nullptr, nullptr, &text);
+        dc.dnsDomain.c_str(), name.c_str(), ou.empty() ? nullptr : ou.c_str(), dc.name.c_str(),
+        reused ? NETSETUP_PROVISION_REUSE_ACCOUNT : 0, nullptr, nullptr, &text);
     if (text != nullptr) {
         if (provisioned == 0) provisioning = text;
         NetApiBufferFree(const_cast<char*>(text));
@@ -248,9 +293,13 @@ uint32_t Join(Fields const& request, Fields& answer) {
         return kInvalidComputerName;
     }
     std::string const account = name + "$";
+    bool const reuse = Field(request, "reuse-account") == "yes";
     ConfigLock lock;
     MemberConfig current = ReadMemberConfig();
-    if (current.IsMember() && HoldsMachineSecret(current.workgroup)) return kAlreadyJoined;
+    if (current.IsMember() && HoldsMachineSecret(current.workgroup)) {
+        answer["error"] = "this host is already a member of " + current.DnsDomain();
+        return kAlreadyJoined;
+    }
     std::string const savedConfig = SaveMemberConfigText();
     EnsureConfigExists(savedConfig, name);
 
@@ -275,7 +324,8 @@ uint32_t Join(Fields const& request, Fields& answer) {
     session.Restart();
 
     std::string provisioning;
-    status = ProvisionAccount(session, dc, name, container, answer, provisioning);
+    bool reused = false;
+    status = ProvisionAccount(session, dc, name, container, reuse, answer, provisioning, reused);
     if (status != 0) {
         RestoreMemberConfigText(savedConfig);
         return status;
@@ -283,7 +333,9 @@ uint32_t Join(Fields const& request, Fields& answer) {
     status = RequestJoin(session, provisioning, answer);
     if (status == 0) status = CreateKeytab(session, config, dc.name, answer);
     if (status != 0) {
-        Undo(session, dc.name, account, savedConfig);
+        // An account that was there before stays (with its new password): it is not ours to
+        // delete.
+        Undo(session, reused ? std::string() : dc.name, account, savedConfig);
         return status;
     }
     AnswerDomainController(dc, answer);
@@ -307,7 +359,10 @@ uint32_t OfflineJoin(Fields const& request, Fields& answer) {
     }
     ConfigLock lock;
     MemberConfig current = ReadMemberConfig();
-    if (current.IsMember() && HoldsMachineSecret(current.workgroup)) return kAlreadyJoined;
+    if (current.IsMember() && HoldsMachineSecret(current.workgroup)) {
+        answer["error"] = "this host is already a member of " + current.DnsDomain();
+        return kAlreadyJoined;
+    }
     std::string const savedConfig = SaveMemberConfigText();
     MemberConfig config;
     config.workgroup = workgroup;
@@ -336,7 +391,10 @@ uint32_t Leave(Fields const& request, Fields& answer) {
     std::string const password = Field(request, "password");
     ConfigLock lock;
     MemberConfig config = ReadMemberConfig();
-    if (!config.IsMember() || !HoldsMachineSecret(config.workgroup)) return kNotJoined;
+    if (!config.IsMember() || !HoldsMachineSecret(config.workgroup)) {
+        answer["error"] = "this host holds no machine password of a domain";
+        return kNotJoined;
+    }
     NetapiSession session;
     if (!session.Ready()) return kInternalError;
     if (request.count("user") != 0) {
@@ -386,7 +444,9 @@ uint32_t Provision(Fields const& request, Fields& answer) {
     uint32_t status = FindWritableDC(Field(request, "domain"), dc, answer);
     if (status != 0) return status;
     std::string provisioning;
-    status = ProvisionAccount(session, dc, name, Field(request, "container"), answer, provisioning);
+    bool reused = false;
+    status = ProvisionAccount(session, dc, name, Field(request, "container"), false, answer,
+                              provisioning, reused);
     if (status != 0) return status;
     answer["provisioning"] = provisioning;
     answer["account"] = name + "$";

@@ -98,6 +98,7 @@ ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& ans
     close(sockets[1]);
     if (pid < 0) {
         close(sockets[0]);
+        answer["error"] = "the join helper '" + path + "' could not be run";
         return kInternalError;
     }
     bool sent = SendAll(sockets[0], EncodeFields(request));
@@ -129,6 +130,8 @@ ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& ans
     if (timedOut) {
         syslog(LOG_ERR, "Samba provider: the join helper did not finish in %d s; stopped",
                deadlineSeconds);
+        answer["error"] = "no answer from the domain controller within " +
+                          std::to_string(deadlineSeconds) + " s; the attempt was stopped";
         return kTimedOut;
     }
     Fields fields;
@@ -136,6 +139,7 @@ ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& ans
         syslog(LOG_ERR, "Samba provider: the join helper ended without an answer (%s %d)",
                WIFSIGNALED(wstatus) ? "signal" : "exit status",
                WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : WEXITSTATUS(wstatus));
+        answer["error"] = "the join helper ended without an answer";
         return kInternalError;
     }
     answer = fields;

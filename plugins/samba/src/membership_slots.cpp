@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "helper_client.h"
+#include "last_error.h"
 #include "member_config.h"
 #include "results.h"
 #include "slots.h"
@@ -15,12 +16,15 @@ namespace sambaprovider {
 
 namespace {
 
+// The helper's words on a refusal go to the log and to the calling thread's last error.
 ADStatus Run(char const* what, Fields const& request) {
+    ClearLastError();
     Fields answer;
     ADStatus status = RunHelper(request, answer);
     if (status != 0 && !answer["error"].empty()) {
         syslog(LOG_WARNING, "Samba provider: %s failed (%u): %s", what, status,
                answer["error"].c_str());
+        SetLastError(answer["error"]);
     }
     return status;
 }
@@ -29,8 +33,14 @@ ADStatus Run(char const* what, Fields const& request) {
 
 ADStatus JoinDomain(char const* domain, char const* computerContainer,
                     Credentials const* credentials) {
+    return JoinDomainWithOptions(domain, computerContainer, credentials, 0);
+}
+
+ADStatus JoinDomainWithOptions(char const* domain, char const* computerContainer,
+                               Credentials const* credentials, uint32_t flags) {
+    ClearLastError();
     if (domain == nullptr || credentials == nullptr || credentials->userName == nullptr ||
-        credentials->password == nullptr) {
+        credentials->password == nullptr || (flags & ~AD_JOIN_REUSE_ACCOUNT) != 0) {
         return kInvalidParameter;
     }
     Fields request = {{"op", "join"},
@@ -38,10 +48,12 @@ ADStatus JoinDomain(char const* domain, char const* computerContainer,
                       {"user", credentials->userName},
                       {"password", credentials->password}};
     if (computerContainer != nullptr) request["container"] = computerContainer;
+    if ((flags & AD_JOIN_REUSE_ACCOUNT) != 0) request["reuse-account"] = "yes";
     return Run("joining the domain", request);
 }
 
 ADStatus PartDomain(Credentials const* credentials) {
+    ClearLastError();
     Fields request = {{"op", "leave"}};
     if (credentials != nullptr && credentials->userName != nullptr) {
         if (credentials->password == nullptr) return kInvalidParameter;
@@ -53,6 +65,7 @@ ADStatus PartDomain(Credentials const* credentials) {
 
 ADStatus JoinDomainWithMachineAccount(ADDirectoryDomainInfo const* domain,
                                       ADMachineAccountInfo const* account) {
+    ClearLastError();
     if (domain == nullptr || account == nullptr || domain->netBIOSDomainName == nullptr ||
         domain->dnsDomainName == nullptr || account->accountData2 == nullptr) {
         return kInvalidParameter;
@@ -67,6 +80,7 @@ ADStatus JoinDomainWithMachineAccount(ADDirectoryDomainInfo const* domain,
 }
 
 ADStatus SetPreferredDomainControllers(char const* const* names) {
+    ClearLastError();
     if (names == nullptr) return kInvalidParameter;
     std::vector<std::string> servers;
     for (; *names != nullptr; ++names) {
@@ -84,6 +98,7 @@ ADStatus SetPreferredDomainControllers(char const* const* names) {
         return 0;
     } catch (std::exception const& error) {
         syslog(LOG_ERR, "Samba provider: %s", error.what());
+        SetLastError(error.what());
         return kAccessDenied;
     }
 }

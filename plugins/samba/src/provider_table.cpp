@@ -1,6 +1,7 @@
 // The two symbols by which the library finds the Samba provider.
 #include <tslauth/active_directory_client.h>
 
+#include "last_error.h"
 #include "slots.h"
 
 #define SAMBA_PROVIDER_EXPORTED __attribute__((visibility("default")))
@@ -36,9 +37,7 @@ ADProviderOperations const ActiveDirectoryClientOperations = {
 };
 
 ADProviderExtensions const ActiveDirectoryClientExtensions = {
-    4,
-    nullptr,  // E1 GetLastErrorText
-    nullptr,  // E2 JoinDomainWithOptions
+    4,       sambaprovider::GetLastErrorText, sambaprovider::JoinDomainWithOptions,
     nullptr,  // E3 LookupAccount
     nullptr,  // E4 GetLastChanges
 };

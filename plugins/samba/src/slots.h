@@ -32,6 +32,10 @@ ADStatus GetHostPrincipalForDomain(char const* domain, char** principal,
                                    ADDeallocator* deallocator);  // 13
 uint32_t GetDomainTrustRelationship(char const* domain);         // 14
 
+// Extension E2: slot 1 with AD_JOIN_... flags; an unknown flag is refused (87).
+ADStatus JoinDomainWithOptions(char const* domain, char const* computerContainer,
+                               Credentials const* credentials, uint32_t flags);
+
 }  // namespace sambaprovider
 
 #endif
