@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "change_record.h"
 #include "plugin_loader.h"
 
 namespace ostrel {
@@ -75,8 +76,8 @@ void AppendWords(char const* words, std::list<std::string>& list) {
 template <typename Slot>
 Slot FindExtension(void* handle, std::int32_t index, Slot ADProviderExtensions::*slot) {
     dlerror();
-    auto const* table = static_cast<ADProviderExtensions const*>(
-        dlsym(handle, "ActiveDirectoryClientExtensions"));
+    auto const* table =
+        static_cast<ADProviderExtensions const*>(dlsym(handle, "ActiveDirectoryClientExtensions"));
     if (table == nullptr || table->count < index) return nullptr;
     return table->*slot;
 }
@@ -135,6 +136,22 @@ Container FromArray(char** array) {
         for (char** entry = array; *entry != nullptr; ++entry) strings.push_back(*entry);
     }
     return strings;
+}
+
+// Adds what the plug-in says its last operation changed to the thread's list of changes.
+// Called after each plug-in call that can change the host, whatever its status; a plug-in that
+// cannot tell (no slot E4, or E4 fails) adds nothing.
+void NoteProviderChanges(void* handle) {
+    auto get = FindExtension(handle, 4, &ADProviderExtensions::GetLastChanges);
+    if (get == nullptr) return;
+    char** changes = nullptr;
+    ADDeallocator deallocator = nullptr;
+    ADStatus const status = get(&changes, &deallocator);
+    ReleaseOnExit release(deallocator, changes);
+    if (status != 0) return;
+    for (std::string const& change : FromArray<std::vector<std::string>>(changes)) {
+        NoteHostChange(change);
+    }
 }
 
 template <typename Attempt>
@@ -201,8 +218,11 @@ void ActiveDirectoryProvider::JoinDomain(std::string const& domain,
                                          std::string const& computerContainer,
                                          Credentials const& credentials) const {
     auto join = Require(operations->JoinDomain);
+    ChangeRecord record;
     JoinWithRetries(IsTransientCredentialJoinFailure, [&](int) {
-        return join(domain.c_str(), OrNull(computerContainer), &credentials);
+        ADStatus const status = join(domain.c_str(), OrNull(computerContainer), &credentials);
+        NoteProviderChanges(handle);
+        return status;
     });
 }
 
@@ -218,18 +238,29 @@ void ActiveDirectoryProvider::JoinDomainWithMachineAccount(
         machineAccountInfo.hostName.c_str(), machineAccountInfo.dnsDomainName.c_str(),
         machineAccountInfo.reserved.c_str(), machineAccountInfo.accountData1.c_str(),
         machineAccountInfo.accountData2.c_str()};
+    ChangeRecord record;
     JoinWithRetries(IsTransientMachineAccountJoinFailure, [&](int number) {
         syslog(LOG_INFO, "Adding host to domain: Attempt (%d/%d)", number, kJoinAttempts);
-        return join(&domain, &account);
+        ADStatus const status = join(&domain, &account);
+        NoteProviderChanges(handle);
+        return status;
     });
 }
 
 void ActiveDirectoryProvider::PartDomain() const {
-    Check(Require(operations->PartDomain)(nullptr));
+    auto part = Require(operations->PartDomain);
+    ChangeRecord record;
+    ADStatus const status = part(nullptr);
+    NoteProviderChanges(handle);
+    Check(status);
 }
 
 void ActiveDirectoryProvider::PartDomain(Credentials const& credentials) const {
-    Check(Require(operations->PartDomain)(&credentials));
+    auto part = Require(operations->PartDomain);
+    ChangeRecord record;
+    ADStatus const status = part(&credentials);
+    NoteProviderChanges(handle);
+    Check(status);
 }
 
 Domain ActiveDirectoryProvider::GetActiveDomain() const {
@@ -247,7 +278,10 @@ void ActiveDirectoryProvider::SetPreferredDomainControllers(
     std::deque<std::string> const& controllers) const {
     auto set = Require(operations->SetPreferredDomainControllers);
     std::vector<char const*> const array = ToArray(controllers);
-    Check(set(array.data()));
+    ChangeRecord record;
+    ADStatus const status = set(array.data());
+    NoteProviderChanges(handle);
+    Check(status);
 }
 
 std::deque<std::string> ActiveDirectoryProvider::GetPreferredDomainControllers() const {
@@ -334,6 +368,15 @@ std::vector<std::string> ActiveDirectoryProvider::GetSmartCardEnabledServices() 
     Check(get(&services, &deallocator));
     ReleaseOnExit release(deallocator, services);
     return FromArray<std::vector<std::string>>(services);
+}
+
+std::vector<std::string> ActiveDirectoryProvider::GetLastChanges() const {
+    auto get = Require(FindExtension(handle, 4, &ADProviderExtensions::GetLastChanges));
+    char** changes = nullptr;
+    ADDeallocator deallocator = nullptr;
+    Check(get(&changes, &deallocator));
+    ReleaseOnExit release(deallocator, changes);
+    return FromArray<std::vector<std::string>>(changes);
 }
 
 }  // namespace authentication

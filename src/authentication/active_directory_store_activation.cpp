@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "change_record.h"
 #include "files_lock.h"
 #include "paths.h"
 #include "store_switch.h"
@@ -185,8 +186,10 @@ PAMPolicy ActiveDirectoryStore::ActivatedPolicy() const {
 }
 
 void ActiveDirectoryStore::MakeActive() {
+    ChangeRecord changes;
     PAMEntry const entry = GetPAMEntryForProvider();
     FilesLock lock;
+    WatchedFiles const watched{kPAMFile, kRecordFile};
     AuthenticationConfiguration configuration;
     FileSnapshot const record = TakeSnapshot(kRecordFile);
     FileSnapshot const pam = TakeSnapshot(kPAMFile);
@@ -207,8 +210,10 @@ void ActiveDirectoryStore::MakeActive() {
 }
 
 void ActiveDirectoryStore::MakeInactive() {
+    ChangeRecord changes;
     std::string const module = FileName(GetPAMEntryForProvider().module());
     FilesLock lock;
+    WatchedFiles const watched{kPAMFile};
     PAMPolicy policy = ReadPolicy(TakeSnapshot(kPAMFile).content);
     bool changed = false;
     for (PAMFacility::Facility facility : kEditedFacilities) {

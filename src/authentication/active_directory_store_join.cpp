@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "change_record.h"
+
 namespace ostrel {
 namespace authentication {
 
@@ -15,6 +17,7 @@ void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials con
 
 void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials const& credentials,
                                       bool skipHostnameCheck, HostnameRepair& repair) {
+    ChangeRecord record;
     // An empty user name may be meaningful to the plug-in; an empty password never is.
     if (credentials.userName == nullptr) {
         throw InvalidCredentialsException("no username was specified");
@@ -36,10 +39,12 @@ void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials con
 }
 
 void ActiveDirectoryStore::PartDomain() {
+    ChangeRecord record;
     provider->PartDomain();
 }
 
 void ActiveDirectoryStore::PartDomain(Credentials const& credentials) {
+    ChangeRecord record;
     provider->PartDomain(credentials);
 }
 
