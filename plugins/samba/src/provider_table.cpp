@@ -40,7 +40,7 @@ ADProviderExtensions const ActiveDirectoryClientExtensions = {
     nullptr,  // E1 GetLastErrorText
     nullptr,  // E2 JoinDomainWithOptions
     nullptr,  // E3 LookupAccount
-    nullptr,  // E4 GetLastChanges
+    sambaprovider::GetLastChanges,
 };
 
 }  // extern "C"
