@@ -91,10 +91,13 @@ std::string AnswerJson(QueryAnswer const& answer) {
     return out.str();
 }
 
-// Whether this run's answer to a query holds the directory's answer for a field: the plug-in
-// call that fills the field returned (the store configuration answers field by field).
+// Whether the directory answered for a field in this run: the plug-in call that fills it
+// returned (the store configuration answers field by field). A failure is an answer too; its
+// error is shown with the field.
 bool Answered(QueryAnswer const& answer, char const* call = nullptr) {
-    if (answer.source == QueryAnswer::kFresh) return true;
+    if (answer.source == QueryAnswer::kFresh || answer.source == QueryAnswer::kCachedAfterFailure) {
+        return true;
+    }
     if (answer.source != QueryAnswer::kCachedAfterTimeout || call == nullptr) return false;
     for (std::string const& pending : answer.unansweredCalls) {
         if (pending == call) return false;
@@ -105,14 +108,10 @@ bool Answered(QueryAnswer const& answer, char const* call = nullptr) {
 // What a field shows that got no answer in this run and had nothing cached: what is not known
 // is never shown as empty ("not joined", "none").
 std::string Unknown(QueryAnswer const& answer) {
-    switch (answer.source) {
-        case QueryAnswer::kCachedAfterTimeout:
-            return "(no answer within " + std::to_string(answer.timeout) + " s)";
-        case QueryAnswer::kCachedInFlight:
-            return "(no answer yet: an earlier query still waits)";
-        default:
-            return "(unknown: the query failed)";
+    if (answer.source == QueryAnswer::kCachedInFlight) {
+        return "(no answer yet: an earlier query still waits)";
     }
+    return "(no answer within " + std::to_string(answer.timeout) + " s)";
 }
 
 // Nothing for a fresh answer; otherwise where the answer shown comes from.
