@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "changes.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "output.h"
@@ -54,33 +55,12 @@ private:
     }
 };
 
-// What the host-name repair of a join warned of and changed, on standard error, also when the
-// join failed after it: the administrator must know which files a join touched.
-void ReportRepair(HostnameRepair const& repair) {
+// What the host-name checks of a join warned of, on standard error, also when the join failed
+// after them; what the join changed follows.
+void ReportWarnings(HostnameRepair const& repair) {
     for (std::string const& warning : repair.warnings) {
         std::cerr << "tslauth: warning: " << warning << "\n";
     }
-    if (!repair.searchDomainAdded.empty()) {
-        std::cerr << "tslauth: changed /etc/resolv.conf: added " << repair.searchDomainAdded
-                  << " to the DNS search list\n";
-    }
-    if (!repair.hostsEntry.empty()) {
-        std::cerr << "tslauth: changed /etc/hosts: wrote the line \"" << repair.hostsEntry
-                  << "\"\n";
-    }
-}
-
-std::string RepairJson(HostnameRepair const& repair) {
-    std::string changes;
-    if (!repair.searchDomainAdded.empty()) {
-        changes += "{\"file\": \"/etc/resolv.conf\", \"search_domain_added\": " +
-                   JsonString(repair.searchDomainAdded) + "}";
-    }
-    if (!repair.hostsEntry.empty()) {
-        changes += std::string(changes.empty() ? "" : ", ") +
-                   "{\"file\": \"/etc/hosts\", \"line\": " + JsonString(repair.hostsEntry) + "}";
-    }
-    return "\"warnings\": " + JsonStrings(repair.warnings) + ", \"changes\": [" + changes + "]";
 }
 
 // Runs a call of the store; when it fails, the plug-in's own words on why go with the
@@ -101,18 +81,20 @@ void Remember(std::string const& domain, std::string const& user) {
     CurrentErrorContext().user = user;
 }
 
-// Runs a join with its progress line and retry display, then reports the repair.
+// Runs a join with its progress line and retry display, then reports the warnings and the
+// changes: the "warnings" and "changes" members of --json.
 template <class Run>
-void RunJoin(std::string const& what, HostnameRepair& repair, Run run) {
-    try {
-        ElapsedProgress progress(what);
-        RetryDisplay retries(progress);
-        run();
-    } catch (...) {
-        ReportRepair(repair);
-        throw;
-    }
-    ReportRepair(repair);
+std::string RunJoin(std::string const& what, bool json, HostnameRepair& repair, Run run) {
+    std::vector<std::string> const changes = RunChangingHost(
+        json,
+        [&] {
+            ElapsedProgress progress(what);
+            RetryDisplay retries(progress);
+            run();
+        },
+        [&] { ReportWarnings(repair); }, &repair);
+    return "\"warnings\": " + JsonStrings(repair.warnings) +
+           ", \"changes\": " + ChangesJson(changes, &repair);
 }
 
 }  // namespace
@@ -130,14 +112,15 @@ int Join(Arguments const& arguments) {
     if (arguments.Flag("reuse-account")) options.flags |= JoinOptions::kReuseAccount;
     Remember(domain, user);
     CurrentErrorContext().reuseAccount = arguments.Flag("reuse-account");
-    RunJoin("Joining " + domain, repair, [&] {
+    bool const json = arguments.Flag("json");
+    std::string const reported = RunJoin("Joining " + domain, json, repair, [&] {
         WithProviderWords(*store, [&] {
             store->JoinDomain(domain, credentials, arguments.Flag("skip-hostname-check"), repair,
                               options);
         });
     });
-    if (arguments.Flag("json")) {
-        std::cout << "{\"joined\": " << JsonString(domain) << ", " << RepairJson(repair) << "}\n";
+    if (json) {
+        std::cout << "{\"joined\": " << JsonString(domain) << ", " << reported << "}\n";
     } else {
         std::cout << "Joined " << domain << ".\n";
     }
@@ -146,25 +129,33 @@ int Join(Arguments const& arguments) {
 
 int Leave(Arguments const& arguments) {
     arguments.ExpectPositionals(0, 0);
+    bool const json = arguments.Flag("json");
     std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
+    std::vector<std::string> changes;
     if (arguments.Has("user")) {
         std::string const user = arguments.Value("user");
         Secret const password(ReadPassword(user, arguments.Value("password-file")));
         Credentials const credentials = {user.c_str(), password.c_str()};
         Remember("", user);
-        ElapsedProgress progress("Leaving the domain");
-        WithProviderWords(*store, [&] { store->PartDomain(credentials); });
+        changes = RunChangingHost(json, [&] {
+            ElapsedProgress progress("Leaving the domain");
+            WithProviderWords(*store, [&] { store->PartDomain(credentials); });
+        });
     } else {
         if (arguments.Has("password-file")) throw UsageError("--password-file needs --user");
-        {
+        changes = RunChangingHost(json, [&] {
             ElapsedProgress progress("Leaving the domain");
             WithProviderWords(*store, [&] { store->PartDomain(); });
-        }
+        });
         std::cerr
             << "tslauth: note: this host's computer account stays on the domain controller; delete "
                "it there, or join this host again with --reuse-account\n";
     }
-    std::cout << "Left the domain.\n";
+    if (json) {
+        std::cout << "{\"left\": true, \"changes\": " << ChangesJson(changes) << "}\n";
+    } else {
+        std::cout << "Left the domain.\n";
+    }
     return kSuccess;
 }
 
@@ -194,15 +185,15 @@ int JoinProxy(Arguments const& arguments) {
     std::string const& server = arguments.Positionals()[0];
     std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
     HostnameRepair repair;
-    RunJoin("Joining through " + server, repair, [&] {
+    bool const json = arguments.Flag("json");
+    std::string const reported = RunJoin("Joining through " + server, json, repair, [&] {
         WithProviderWords(*store, [&] {
             store->JoinDomainWithQAP(server, arguments.Value("container"),
                                      arguments.Flag("skip-hostname-check"), repair);
         });
     });
-    if (arguments.Flag("json")) {
-        std::cout << "{\"joined_through\": " << JsonString(server) << ", " << RepairJson(repair)
-                  << "}\n";
+    if (json) {
+        std::cout << "{\"joined_through\": " << JsonString(server) << ", " << reported << "}\n";
     } else {
         std::cout << "Joined through the authentication proxy " << server << ".\n";
     }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "changes.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "output.h"
@@ -90,6 +91,29 @@ std::string AnswerJson(QueryAnswer const& answer) {
     return out.str();
 }
 
+// Whether the directory answered for a field in this run: the plug-in call that fills it
+// returned (the store configuration answers field by field). A failure is an answer too; its
+// error is shown with the field.
+bool Answered(QueryAnswer const& answer, char const* call = nullptr) {
+    if (answer.source == QueryAnswer::kFresh || answer.source == QueryAnswer::kCachedAfterFailure) {
+        return true;
+    }
+    if (answer.source != QueryAnswer::kCachedAfterTimeout || call == nullptr) return false;
+    for (std::string const& pending : answer.unansweredCalls) {
+        if (pending == call) return false;
+    }
+    return true;
+}
+
+// What a field shows that got no answer in this run and had nothing cached: what is not known
+// is never shown as empty ("not joined", "none").
+std::string Unknown(QueryAnswer const& answer) {
+    if (answer.source == QueryAnswer::kCachedInFlight) {
+        return "(no answer yet: an earlier query still waits)";
+    }
+    return "(no answer within " + std::to_string(answer.timeout) + " s)";
+}
+
 // Nothing for a fresh answer; otherwise where the answer shown comes from.
 void AnswerText(char const* query, QueryAnswer const& answer, std::ostream& out) {
     char const cached[] = "shown is what this process had cached (nothing before its first answer)";
@@ -97,8 +121,18 @@ void AnswerText(char const* query, QueryAnswer const& answer, std::ostream& out)
         case QueryAnswer::kFresh:
             break;
         case QueryAnswer::kCachedAfterTimeout:
-            out << "Note: no answer to the " << query << " query within " << answer.timeout
-                << " s; " << cached << ".\n";
+            out << "Note: no answer to the " << query << " query within " << answer.timeout << " s";
+            if (answer.unansweredCalls.empty()) {
+                out << "; " << cached << ".\n";
+            } else {
+                // The configuration answers call by call: only these fields are the cache's.
+                out << " from ";
+                for (std::size_t i = 0; i < answer.unansweredCalls.size(); ++i) {
+                    out << (i == 0 ? "" : ", ") << answer.unansweredCalls[i];
+                }
+                out << "; their fields show what this process had cached (nothing before its "
+                       "first answer).\n";
+            }
             break;
         case QueryAnswer::kCachedInFlight:
             out << "Note: the " << query << " query was still waiting for the directory; " << cached
@@ -155,10 +189,16 @@ int Stores(Arguments const& arguments) {
 int Activate(Arguments const& arguments) {
     arguments.ExpectPositionals(1, 1);
     std::string const& name = arguments.Positionals()[0];
+    bool const json = arguments.Flag("json");
     std::auto_ptr<AuthenticationStore> store = Factory().CreateInstance(name);
     if (store.get() == nullptr) throw UnknownRemoteAuthenticationStoreException(name);
-    store->MakeActive();
-    std::cout << "Active store: " << store->GetDisplayName() << "\n";
+    std::vector<std::string> const changes = RunChangingHost(json, [&] { store->MakeActive(); });
+    if (json) {
+        std::cout << "{\"active_store\": " << JsonString(store->GetDisplayName())
+                  << ", \"changes\": " << ChangesJson(changes) << "}\n";
+    } else {
+        std::cout << "Active store: " << store->GetDisplayName() << "\n";
+    }
     return kSuccess;
 }
 
@@ -229,6 +269,25 @@ int Status(Arguments const& arguments) {
     bool const joined = !ad->activeDomain.dnsName.empty();
     std::vector<std::string> const controllers(ad->preferredDomainControllers.begin(),
                                                ad->preferredDomainControllers.end());
+    // The fields the directory gave no answer for in this run, by their JSON keys.
+    struct Field {
+        char const* key;
+        bool answered;
+    };
+    Field const fields[] = {
+        {"domain", Answered(configurationAnswer, "GetActiveDomain")},
+        {"machine_account", Answered(configurationAnswer, "GetMachineAccountDN")},
+        {"preferred_controllers", Answered(configurationAnswer, "GetPreferredDomainControllers")},
+        {"trust_state", Answered(trustStateAnswer)},
+        {"trusted_domains", Answered(trustedAnswer)}};
+    std::vector<std::string> unanswered;
+    for (Field const& field : fields) {
+        if (!field.answered) unanswered.push_back(field.key);
+    }
+    auto shown = [&](bool empty, std::string const& value, bool answered, std::string const& none,
+                     QueryAnswer const& answer) {
+        return !empty ? value : answered ? none : Unknown(answer);
+    };
 
     if (json) {
         std::ostringstream out;
@@ -247,22 +306,35 @@ int Status(Arguments const& arguments) {
             out << (i == 0 ? "" : ", ") << "\"" << queries[i].key
                 << "\": " << AnswerJson(queries[i].answer);
         }
-        out << "}, \"timed_out\": " << JsonStrings(timedOut) << "}\n";
+        out << "}, \"timed_out\": " << JsonStrings(timedOut)
+            << ", \"unanswered_fields\": " << JsonStrings(unanswered) << "}\n";
         std::cout << out.str();
     } else {
+        std::string controllerList;
+        for (std::size_t i = 0; i < controllers.size(); ++i) {
+            controllerList += (i == 0 ? "" : " ") + controllers[i];
+        }
         std::cout << "Active store:          " << active << "\n"
                   << "Domain:                "
-                  << (joined ? DomainText(ad->activeDomain) : std::string("(not joined)")) << "\n"
+                  << shown(!joined, joined ? DomainText(ad->activeDomain) : "", fields[0].answered,
+                           "(not joined)", configurationAnswer)
+                  << "\n"
                   << "Machine account:       "
-                  << (ad->machineAccountDN.empty() ? "(none)" : ad->machineAccountDN) << "\n"
-                  << "Preferred controllers: ";
-        for (std::size_t i = 0; i < controllers.size(); ++i) {
-            std::cout << (i == 0 ? "" : " ") << controllers[i];
-        }
-        std::cout << (controllers.empty() ? "(none)\n" : "\n")
-                  << "Trust state:           " << trustState << " (" << TrustStateName(trustState)
+                  << shown(ad->machineAccountDN.empty(), ad->machineAccountDN, fields[1].answered,
+                           "(none)", configurationAnswer)
+                  << "\n"
+                  << "Preferred controllers: "
+                  << shown(controllers.empty(), controllerList, fields[2].answered, "(none)",
+                           configurationAnswer)
+                  << "\n"
+                  << "Trust state:           " << trustState << " ("
+                  << (trustStateAnswer.source == QueryAnswer::kCachedAfterTimeout
+                          ? "no answer within " + std::to_string(trustStateAnswer.timeout) + " s"
+                          : TrustStateName(trustState))
                   << ")\n"
-                  << "Trusted domains:       " << (trusted.empty() ? "(none)\n" : "\n");
+                  << "Trusted domains:       "
+                  << shown(trusted.empty(), "", fields[4].answered, "(none)", trustedAnswer)
+                  << "\n";
         for (Domain const& domain : trusted) std::cout << "  " << DomainText(domain) << "\n";
         for (Query const& query : queries) AnswerText(query.text, query.answer, std::cout);
     }

@@ -37,6 +37,11 @@ char const kPasswordNote[] =
     "without echo when standard input is a terminal, else from the first line of standard\n"
     "input. It is never taken from the command line.\n";
 
+char const kChangesNote[] =
+    "Each file and service it changes on the host is printed on standard error as\n"
+    "\"tslauth: changed: ...\", also when it then fails; with --json the output's\n"
+    "\"changes\" lists them (after a failure standard output holds only that list).\n";
+
 int Help(Arguments const&);
 
 }  // namespace
@@ -46,11 +51,12 @@ std::vector<Command> const& Commands() {
         {"stores", "stores [--json]",
          "Lists the registered authentication stores; the active one is marked '*'.\n",
          Options({"json"}), Stores},
-        {"activate", "activate NAME",
-         "Makes the store NAME (\"None\" or \"Active Directory\") the active one. Activating\n"
-         "\"Active Directory\" adds its PAM module to /etc/pam.d/system-auth-generic;\n"
-         "activating \"None\" takes it out again.\n",
-         Options({}), Activate},
+        {"activate", "activate NAME [--json]",
+         std::string("Makes the store NAME (\"None\" or \"Active Directory\") the active one.\n"
+                     "Activating \"Active Directory\" adds its PAM module to\n"
+                     "/etc/pam.d/system-auth-generic; activating \"None\" takes it out again.\n") +
+             kChangesNote,
+         Options({"json"}), Activate},
         {"status", "status [--json] [--timeout SECONDS]",
          "Shows the active store, the joined domain, the preferred domain controllers, the\n"
          "machine account, the trust state (with its name) and the trusted domains. The\n"
@@ -64,25 +70,24 @@ std::vector<Command> const& Commands() {
          "[--skip-hostname-check] [--reuse-account] [--json]",
          std::string("Joins the host to DOMAIN with an account allowed to add computers; the\n"
                      "computer account goes into CONTAINER, or the domain's default. The\n"
-                     "host-name checks (see preflight) are skipped with --skip-hostname-check.\n"
-                     "Each warning of the checks and each change they make to /etc/hosts and\n"
-                     "/etc/resolv.conf is printed on standard error (and with --json in the\n"
-                     "output). A wrong password is not tried again; a transient failure is, up\n"
-                     "to 8 attempts 30 s apart. On a terminal an elapsed-time line shows while\n"
-                     "the join runs, and which attempt comes next while it waits.\n"
+                     "host-name checks (see preflight) are skipped with --skip-hostname-check;\n"
+                     "each of their warnings is printed on standard error (and with --json in\n"
+                     "the output). A wrong password is not tried again; a transient failure is,\n"
+                     "up to 8 attempts 30 s apart. On a terminal an elapsed-time line shows\n"
+                     "while the join runs, and which attempt comes next while it waits.\n"
                      "A computer account of the host's name that the domain already has is\n"
                      "refused; with --reuse-account the join takes it over (resetting its\n"
                      "password) when it is a computer account: use it only when it is this\n"
                      "host's own, e.g. after a leave without --user.\n") +
-             kPasswordNote,
+             kChangesNote + kPasswordNote,
          Options({"skip-hostname-check", "reuse-account", "json"}, {"user", "password-file"}),
          Join},
-        {"leave", "leave [--user NAME [--password-file FILE]]",
+        {"leave", "leave [--user NAME [--password-file FILE]] [--json]",
          std::string("Leaves the domain. With --user the computer account is deleted too, with\n"
                      "that account's password; without, it stays in the domain (a note says so)\n"
                      "and a later join of this host needs --reuse-account.\n") +
-             kPasswordNote,
-         Options({}, {"user", "password-file"}), Leave},
+             kChangesNote + kPasswordNote,
+         Options({"json"}, {"user", "password-file"}), Leave},
         {"proxy-domain", "proxy-domain SERVER [--json]",
          "Prints the DNS domain that the authentication proxy at the IPv4 address SERVER\n"
          "serves (asked without certificate verification).\n",
@@ -96,7 +101,7 @@ std::vector<Command> const& Commands() {
          "proxy creates the computer account (in container C, or its default) and the host\n"
          "joins with it. The proxy's certificate is verified when\n"
          "UserVars.ActiveDirectoryVerifyQAPCertificate is set. Warnings and changes to the\n"
-         "host's files are shown as for join.\n",
+         "host are shown as for join.\n",
          Options({"skip-hostname-check", "json"}, {"container"}), JoinProxy},
         {"preflight", "preflight DOMAIN [--json]",
          "Runs the checks a join to DOMAIN would make, changing nothing: the host name\n"

@@ -103,7 +103,7 @@ run 0 tslauth import-certificate $conf/demo-proxy.pem 192.0.2.1
 run 0 tslauth join-proxy 192.0.2.1
 run 0 tslauth status --timeout 5
 step "The directory stops answering: each query waits 2 s, then the store answers from its cache"
-echo "(A new process has nothing cached yet, so the answers are empty; the exit status is 5.)"
+echo "(A new process has nothing cached yet: each field says it got no answer; the exit status is 5.)"
 directory yes
 run 5 tslauth status --timeout 2
 directory no

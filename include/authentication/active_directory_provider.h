@@ -97,6 +97,10 @@ public:
     std::uint32_t GetDomainTrustRelationship(std::string const& domain) const;
     void SetSmartCardEnabledServices(std::vector<std::string> const& services) const;
     std::vector<std::string> GetSmartCardEnabledServices() const;
+    // What the plug-in's last join, leave or change of settings on the calling thread changed
+    // on the host, one line each (extension slot E4); the joins, leaves and
+    // SetPreferredDomainControllers above add these lines to GetLastHostChanges themselves.
+    std::vector<std::string> GetLastChanges() const;
 
     // The plug-in's own words on why the last operation of the calling thread failed
     // (extension E1), e.g. what the directory answered; empty when the plug-in has none or

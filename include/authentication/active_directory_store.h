@@ -57,6 +57,12 @@ struct TSLAUTH_EXPORT QueryAnswer {
     // The store configuration only: its worker leaves a field empty when the call for it
     // fails (e.g. GetActiveDomain with 2692 on a host that is not joined).
     std::vector<FailedCall> failedCalls;
+    // The store configuration after a time-out only: the plug-in calls that had not returned
+    // when the wait ended ("GetActiveDomain", "GetPreferredDomainControllers",
+    // "GetMachineAccountDN"). Their fields are the cache's; the fields of the other calls are
+    // what those calls answered within the time-out (empty after a failure, in failedCalls).
+    // So a configuration the host's own files give is not lost to a directory that hangs.
+    std::vector<std::string> unansweredCalls;
 };
 
 // The store registered as "Active Directory". It owns the provider plug-in named in

@@ -11,6 +11,7 @@
 #include <authentication/domain.h>
 #include <authentication/exceptions.h>
 #include <authentication/export.h>
+#include <authentication/host_changes.h>
 #include <authentication/hostname_check.h>
 #include <authentication/join_preflight.h>
 #include <authentication/no_remote_authentication_store.h>

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "change_record.h"
 #include "plugin_loader.h"
 
 namespace ostrel {
@@ -137,6 +138,22 @@ Container FromArray(char** array) {
     return strings;
 }
 
+// Adds what the plug-in says its last operation changed to the thread's list of changes.
+// Called after each plug-in call that can change the host, whatever its status; a plug-in that
+// cannot tell (no slot E4, or E4 fails) adds nothing.
+void NoteProviderChanges(void* handle) {
+    auto get = FindExtension(handle, 4, &ADProviderExtensions::GetLastChanges);
+    if (get == nullptr) return;
+    char** changes = nullptr;
+    ADDeallocator deallocator = nullptr;
+    ADStatus const status = get(&changes, &deallocator);
+    ReleaseOnExit release(deallocator, changes);
+    if (status != 0) return;
+    for (std::string const& change : FromArray<std::vector<std::string>>(changes)) {
+        NoteHostChange(change);
+    }
+}
+
 template <typename Attempt>
 void JoinWithRetries(bool (*isTransient)(ADStatus), Attempt attempt) {
     ADStatus status = 0;
@@ -201,8 +218,11 @@ void ActiveDirectoryProvider::JoinDomain(std::string const& domain,
                                          std::string const& computerContainer,
                                          Credentials const& credentials) const {
     auto join = Require(operations->JoinDomain);
+    ChangeRecord record;
     JoinWithRetries(IsTransientCredentialJoinFailure, [&](int) {
-        return join(domain.c_str(), OrNull(computerContainer), &credentials);
+        ADStatus const status = join(domain.c_str(), OrNull(computerContainer), &credentials);
+        NoteProviderChanges(handle);
+        return status;
     });
 }
 
@@ -215,8 +235,12 @@ void ActiveDirectoryProvider::JoinDomain(std::string const& domain,
         return;
     }
     auto join = Require(FindExtension(handle, 2, &ADProviderExtensions::JoinDomainWithOptions));
+    ChangeRecord record;
     JoinWithRetries(IsTransientCredentialJoinFailure, [&](int) {
-        return join(domain.c_str(), OrNull(computerContainer), &credentials, options.flags);
+        ADStatus const status =
+            join(domain.c_str(), OrNull(computerContainer), &credentials, options.flags);
+        NoteProviderChanges(handle);
+        return status;
     });
 }
 
@@ -236,18 +260,29 @@ void ActiveDirectoryProvider::JoinDomainWithMachineAccount(
         machineAccountInfo.hostName.c_str(), machineAccountInfo.dnsDomainName.c_str(),
         machineAccountInfo.reserved.c_str(), machineAccountInfo.accountData1.c_str(),
         machineAccountInfo.accountData2.c_str()};
+    ChangeRecord record;
     JoinWithRetries(IsTransientMachineAccountJoinFailure, [&](int number) {
         syslog(LOG_INFO, "Adding host to domain: Attempt (%d/%d)", number, kJoinAttempts);
-        return join(&domain, &account);
+        ADStatus const status = join(&domain, &account);
+        NoteProviderChanges(handle);
+        return status;
     });
 }
 
 void ActiveDirectoryProvider::PartDomain() const {
-    Check(Require(operations->PartDomain)(nullptr));
+    auto part = Require(operations->PartDomain);
+    ChangeRecord record;
+    ADStatus const status = part(nullptr);
+    NoteProviderChanges(handle);
+    Check(status);
 }
 
 void ActiveDirectoryProvider::PartDomain(Credentials const& credentials) const {
-    Check(Require(operations->PartDomain)(&credentials));
+    auto part = Require(operations->PartDomain);
+    ChangeRecord record;
+    ADStatus const status = part(&credentials);
+    NoteProviderChanges(handle);
+    Check(status);
 }
 
 Domain ActiveDirectoryProvider::GetActiveDomain() const {
@@ -265,7 +300,10 @@ void ActiveDirectoryProvider::SetPreferredDomainControllers(
     std::deque<std::string> const& controllers) const {
     auto set = Require(operations->SetPreferredDomainControllers);
     std::vector<char const*> const array = ToArray(controllers);
-    Check(set(array.data()));
+    ChangeRecord record;
+    ADStatus const status = set(array.data());
+    NoteProviderChanges(handle);
+    Check(status);
 }
 
 std::deque<std::string> ActiveDirectoryProvider::GetPreferredDomainControllers() const {
@@ -362,6 +400,15 @@ std::string ActiveDirectoryProvider::GetLastErrorText() const {
     if (get(&text, &deallocator) != 0) return std::string();
     ReleaseOnExit release(deallocator, text);
     return Text(text);
+}
+
+std::vector<std::string> ActiveDirectoryProvider::GetLastChanges() const {
+    auto get = Require(FindExtension(handle, 4, &ADProviderExtensions::GetLastChanges));
+    char** changes = nullptr;
+    ADDeallocator deallocator = nullptr;
+    Check(get(&changes, &deallocator));
+    ReleaseOnExit release(deallocator, changes);
+    return FromArray<std::vector<std::string>>(changes);
 }
 
 }  // namespace authentication

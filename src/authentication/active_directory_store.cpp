@@ -3,6 +3,8 @@
 #include <authentication/exceptions.h>
 #include <syslog.h>
 
+#include "change_record.h"
+
 namespace ostrel {
 namespace authentication {
 
@@ -35,6 +37,7 @@ std::string ActiveDirectoryStore::GetDisplayName() const {
 
 void ActiveDirectoryStore::SetPreferredDomainControllers(
     std::deque<std::string> const& controllers) {
+    ChangeRecord record;
     try {
         provider->SetPreferredDomainControllers(controllers);
     } catch (CallNotImplementedException const&) {

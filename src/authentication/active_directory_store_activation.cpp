@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "change_record.h"
 #include "files_lock.h"
 #include "paths.h"
 #include "store_switch.h"
@@ -191,8 +192,10 @@ PAMPolicy ActiveDirectoryStore::ActivatedPolicy() const {
 }
 
 void ActiveDirectoryStore::MakeActive() {
+    ChangeRecord changes;
     PAMEntry const entry = GetPAMEntryForProvider();
     FilesLock lock;
+    WatchedFiles const watched{kPAMFile, kRecordFile};
     AuthenticationConfiguration configuration;
     FileSnapshot const record = TakeSnapshot(kRecordFile);
     FileSnapshot const pam = TakeSnapshot(kPAMFile);
@@ -213,8 +216,10 @@ void ActiveDirectoryStore::MakeActive() {
 }
 
 void ActiveDirectoryStore::MakeInactive() {
+    ChangeRecord changes;
     std::string const module = FileName(GetPAMEntryForProvider().module());
     FilesLock lock;
+    WatchedFiles const watched{kPAMFile};
     PAMPolicy policy = ReadPolicy(TakeSnapshot(kPAMFile).content);
     bool changed = false;
     // Every entry of the provider's module goes, whatever an administrator made of its control

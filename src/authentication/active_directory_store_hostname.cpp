@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "change_record.h"
 #include "file_content.h"
 #include "paths.h"
 
@@ -51,6 +52,7 @@ void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain) 
 
 void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain,
                                                      HostnameRepair& repair) const {
+    ChangeRecord record;
     QuorCtl::Network::HostsFile hostsFile;
     QuorCtl::Network::NetworkInfoImpl networkInfo;
 
@@ -65,7 +67,11 @@ void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain,
         if (check.domainResolves) {
             std::string const before = Snapshot(kResolverFile);
             AddSearchDomain(domain);
-            if (Snapshot(kResolverFile) != before) repair.searchDomainAdded = domain;
+            if (Snapshot(kResolverFile) != before) {
+                repair.searchDomainAdded = domain;
+                NoteHostChange(std::string("wrote ") + kResolverFile + ": added " + domain +
+                               " to the DNS search list");
+            }
         }
     }
     if (check.blacklisted) throw InvalidHostNameException(check.Problem());
@@ -78,6 +84,8 @@ void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain,
                                 std::vector<std::string>(1, check.shortName));
     if (Snapshot(kHostsFile) != before) {
         repair.hostsEntry = address + "\t" + check.fullyQualifiedName + " " + check.shortName;
+        NoteHostChange(std::string("wrote ") + kHostsFile + ": the line \"" + repair.hostsEntry +
+                       "\"");
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "change_record.h"
+
 namespace ostrel {
 namespace authentication {
 
@@ -21,6 +23,7 @@ void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials con
 void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials const& credentials,
                                       bool skipHostnameCheck, HostnameRepair& repair,
                                       JoinOptions const& options) {
+    ChangeRecord record;
     // An empty user name may be meaningful to the plug-in; an empty password never is.
     if (credentials.userName == nullptr) {
         throw InvalidCredentialsException("no username was specified");
@@ -46,10 +49,12 @@ void ActiveDirectoryStore::JoinDomain(std::string const& domain, Credentials con
 }
 
 void ActiveDirectoryStore::PartDomain() {
+    ChangeRecord record;
     provider->PartDomain();
 }
 
 void ActiveDirectoryStore::PartDomain(Credentials const& credentials) {
+    ChangeRecord record;
     provider->PartDomain(credentials);
 }
 

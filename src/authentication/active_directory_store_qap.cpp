@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "change_record.h"
 #include "host_names.h"
 #include "qap_server.h"
 
@@ -87,6 +88,7 @@ void ActiveDirectoryStore::JoinDomainWithQAP(std::string const& server,
 void ActiveDirectoryStore::JoinDomainWithQAP(std::string const& server,
                                              std::string const& computerContainer,
                                              bool skipHostnameCheck, HostnameRepair& repair) {
+    ChangeRecord record;
     RequireQAPServerAddress(server);
     std::unique_ptr<HostCtl::Adv::AdvancedOption> const option = ReadVerifyOption();
     std::int64_t const verify =

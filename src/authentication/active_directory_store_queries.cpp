@@ -5,9 +5,12 @@
 #include <authentication/worker_calls.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <boost/make_shared.hpp>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 #include "locked.h"
 
@@ -86,27 +89,82 @@ void AwaitAnswer(RequestState& state, int timeout, QueryAnswer& answer) {
     }
 }
 
-// Asks the plug-in for each field of the configuration; a failed call leaves its field empty
-// and, when `failed` is given, is noted there.
+// What a configuration worker has got so far, call by call, for a caller that stops waiting
+// before the last call returns.
+struct ConfigurationProgress {
+    std::mutex lock;
+    ActiveDirectoryStoreConfiguration fields;  // those of the calls in `answered`
+    std::vector<std::string> answered;         // the calls that returned, failed or not
+    std::vector<QueryAnswer::FailedCall> failed;
+};
+
+char const kGetActiveDomain[] = "GetActiveDomain";
+char const kGetPreferredDomainControllers[] = "GetPreferredDomainControllers";
+char const kGetMachineAccountDN[] = "GetMachineAccountDN";
+
+// Asks the plug-in for each field of the configuration; a failed call leaves its field empty.
+// With `progress`, each call's field and failure go there as soon as the call returns.
 void CollectConfiguration(ActiveDirectoryProvider const& provider,
                           ActiveDirectoryStoreConfiguration& fresh,
-                          std::vector<QueryAnswer::FailedCall>* failed) {
-    auto attempt = [failed](char const* call, std::function<void()> const& get) {
+                          ConfigurationProgress* progress) {
+    auto attempt = [&](char const* call, std::function<void()> const& get,
+                       std::function<void(ActiveDirectoryStoreConfiguration&)> const& publish) {
+        bool ok = false;
+        QueryAnswer::FailedCall failure{call, 0, "unknown error"};
         try {
             get();
+            ok = true;
         } catch (Exception const& e) {
-            if (failed != nullptr) failed->push_back({call, e.GetCode(), e.what()});
+            failure = {call, e.GetCode(), e.what()};
         } catch (std::exception const& e) {
-            if (failed != nullptr) failed->push_back({call, 0, e.what()});
+            failure.message = e.what();
         } catch (...) {
-            if (failed != nullptr) failed->push_back({call, 0, "unknown error"});
         }
+        if (progress == nullptr) return;
+        std::lock_guard<std::mutex> hold(progress->lock);
+        if (ok) publish(progress->fields);
+        if (!ok) progress->failed.push_back(failure);
+        progress->answered.push_back(call);
     };
-    attempt("GetActiveDomain", [&] { fresh.activeDomain = provider.GetActiveDomain(); });
-    attempt("GetPreferredDomainControllers",
-            [&] { fresh.preferredDomainControllers = provider.GetPreferredDomainControllers(); });
-    attempt("GetMachineAccountDN",
-            [&] { fresh.machineAccountDN = provider.GetMachineAccountDN(); });
+    attempt(
+        kGetActiveDomain, [&] { fresh.activeDomain = provider.GetActiveDomain(); },
+        [&](ActiveDirectoryStoreConfiguration& to) { to.activeDomain = fresh.activeDomain; });
+    attempt(
+        kGetPreferredDomainControllers,
+        [&] { fresh.preferredDomainControllers = provider.GetPreferredDomainControllers(); },
+        [&](ActiveDirectoryStoreConfiguration& to) {
+            to.preferredDomainControllers = fresh.preferredDomainControllers;
+        });
+    attempt(
+        kGetMachineAccountDN, [&] { fresh.machineAccountDN = provider.GetMachineAccountDN(); },
+        [&](ActiveDirectoryStoreConfiguration& to) {
+            to.machineAccountDN = fresh.machineAccountDN;
+        });
+}
+
+// The cached configuration with the fields that the worker's calls answered within the
+// time-out laid over it; the calls still out go to `answer`.
+ActiveDirectoryStoreConfiguration* AfterTimeout(ActiveDirectoryStoreConfiguration const& cached,
+                                                ConfigurationProgress& progress,
+                                                QueryAnswer& answer) {
+    std::unique_ptr<ActiveDirectoryStoreConfiguration> shown(
+        new ActiveDirectoryStoreConfiguration(cached));
+    std::lock_guard<std::mutex> hold(progress.lock);
+    auto const answered = [&](char const* call) {
+        if (std::find(progress.answered.begin(), progress.answered.end(), call) !=
+            progress.answered.end()) {
+            return true;
+        }
+        answer.unansweredCalls.push_back(call);
+        return false;
+    };
+    if (answered(kGetActiveDomain)) shown->activeDomain = progress.fields.activeDomain;
+    if (answered(kGetPreferredDomainControllers)) {
+        shown->preferredDomainControllers = progress.fields.preferredDomainControllers;
+    }
+    if (answered(kGetMachineAccountDN)) shown->machineAccountDN = progress.fields.machineAccountDN;
+    answer.failedCalls = progress.failed;
+    return shown.release();
 }
 
 // Hands a failure to the waiting caller as a member of the library's family.
@@ -253,13 +311,13 @@ StoreConfiguration* ActiveDirectoryStore::GetStoreConfiguration(QueryAnswer& ans
     } else {
         boost::shared_ptr<ActiveDirectoryProvider> p = provider;
         boost::shared_ptr<ActiveDirectoryStoreConfiguration> cache = configurationCache;
-        // The worker's own list: after a time-out the caller no longer reads it.
-        auto failed = boost::make_shared<std::vector<QueryAnswer::FailedCall> >();
+        // Shared with the worker, which may still be filling it after a time-out.
+        auto progress = boost::make_shared<ConfigurationProgress>();
         boost::shared_ptr<RequestState> state =
             StartWorker(_lock, _isGetStoreConfigThreadActive,
-                        [p, cache, failed](boost::shared_ptr<RequestState> requestState) {
+                        [p, cache, progress](boost::shared_ptr<RequestState> requestState) {
                             ActiveDirectoryStoreConfiguration fresh;
-                            CollectConfiguration(*p, fresh, failed.get());
+                            CollectConfiguration(*p, fresh, progress.get());
                             {
                                 Locked hold(_lock);
                                 _isGetStoreConfigThreadActive = false;
@@ -270,9 +328,15 @@ StoreConfiguration* ActiveDirectoryStore::GetStoreConfiguration(QueryAnswer& ans
         AwaitAnswer(*state, timeout, answer);
         if (answer.source == QueryAnswer::kCachedAfterTimeout) {
             syslog(LOG_WARNING, "GetStoreConfiguration call timedout. Returning cached value.");
-        } else {
-            answer.failedCalls = *failed;  // the worker is done with it
+            std::unique_ptr<ActiveDirectoryStoreConfiguration> cached;
+            {
+                Locked hold(_lock);
+                cached.reset(new ActiveDirectoryStoreConfiguration(*configurationCache));
+            }
+            return AfterTimeout(*cached, *progress, answer);
         }
+        std::lock_guard<std::mutex> hold(progress->lock);
+        answer.failedCalls = progress->failed;
     }
     Locked hold(_lock);
     return new ActiveDirectoryStoreConfiguration(*configurationCache);

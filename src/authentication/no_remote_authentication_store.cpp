@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <typeinfo>
 
+#include "change_record.h"
 #include "file_content.h"
 #include "files_lock.h"
 #include "store_switch.h"
@@ -74,6 +75,8 @@ std::string NoRemoteAuthenticationStore::GetDisplayName() const {
 }
 
 void NoRemoteAuthenticationStore::MakeActive() {
+    ChangeRecord changes;
+    WatchedFiles const watched{kRecordFile, kPAMFile};
     std::string const name = GetDisplayName();
     std::string const previous = AuthenticationConfiguration()[kKey];
     if (previous == name) {

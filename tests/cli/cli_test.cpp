@@ -222,15 +222,18 @@ TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
     std::string const warning =
         "The fully qualified hostname sandbox-host.lab.example does not match the expected "
         "value sandbox-host.corp.example";
+    std::string const resolverChange =
+        "wrote /etc/resolv.conf: added corp.example to the DNS search list";
+    std::string const hostsLine = "192.0.2.10\tsandbox-host.lab.example sandbox-host";
     EXPECT_EQ("0|{\"joined\": \"corp.example\", \"warnings\": [\"" + warning +
-                  "\"], \"changes\": [{\"file\": \"/etc/resolv.conf\", \"search_domain_added\": "
-                  "\"corp.example\"}, {\"file\": \"/etc/hosts\", \"line\": "
-                  "\"192.0.2.10\\tsandbox-host.lab.example sandbox-host\"}]}\n|tslauth: attempt 1 "
-                  "of 8 failed; attempt 2 of 8, retrying in 30 s\ntslauth: warning: " +
-                  warning +
-                  "\ntslauth: changed /etc/resolv.conf: added corp.example to the DNS search "
-                  "list\ntslauth: changed /etc/hosts: wrote the line \"192.0.2.10\tsandbox-host."
-                  "lab.example sandbox-host\"\n",
+                  "\"], \"changes\": [{\"change\": \"" + resolverChange +
+                  "\", \"file\": \"/etc/resolv.conf\", \"search_domain_added\": "
+                  "\"corp.example\"}, {\"change\": \"wrote /etc/hosts: the line \\\"192.0.2.10\\t"
+                  "sandbox-host.lab.example sandbox-host\\\"\", \"file\": \"/etc/hosts\", "
+                  "\"line\": \"192.0.2.10\\tsandbox-host.lab.example sandbox-host\"}]}\n|tslauth: "
+                  "attempt 1 of 8 failed; attempt 2 of 8, retrying in 30 s\ntslauth: warning: " +
+                  warning + "\ntslauth: changed: " + resolverChange +
+                  "\ntslauth: changed: wrote /etc/hosts: the line \"" + hostsLine + "\"\n",
               Shown(join));
 
     // The rest of the joined status in --json is the real-directory suite's.
@@ -240,20 +243,54 @@ TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
                             "\"netbios_name\": \"LAB\"}, {\"dns_name\": \"partner.example\", "
                             "\"netbios_name\": \"PARTNER\"}]"));
 
-    // The directory stops answering: the queries time out and say so.
+    // The directory stops answering: the queries time out and say so, and each field without
+    // an answer says that, never "not joined" or "none".
     EditDirectory("unresponsive = no", "unresponsive = yes");
     ToolResult json = RunTool({"status", "--json", "--timeout", "1"});
     std::string const timedOut =
-        "\"timed_out\": [\"configuration\", \"trusted domains\", \"trust state\"]}\n";
+        "\"timed_out\": [\"configuration\", \"trusted domains\", \"trust state\"], "
+        "\"unanswered_fields\": [\"domain\", \"machine_account\", \"preferred_controllers\", "
+        "\"trust_state\", \"trusted_domains\"]}\n";
     EXPECT_EQ(5, json.status);
     EXPECT_EQ(json.out.size() - timedOut.size(), json.out.rfind(timedOut)) << json.out;
+    std::string const none = "(no answer within 1 s)\n";
+    std::string const note =
+        "Note: no answer to the %s query within 1 s; shown is what this "
+        "process had cached (nothing before its first answer).\n";
+    auto noted = [&](std::string const& query) {
+        std::string line = note;
+        return line.replace(line.find("%s"), 2, query);
+    };
+    EXPECT_EQ(
+        "5|Active store:          None\nDomain:                " + none +
+            "Machine account:       " + none + "Preferred controllers: " + none +
+            "Trust state:           2 (no answer within 1 s)\nTrusted domains:       " + none +
+            "Note: no answer to the configuration query within 1 s from GetActiveDomain, "
+            "GetPreferredDomainControllers, GetMachineAccountDN; their fields show what this "
+            "process had cached (nothing before its first answer).\n" +
+            noted("trusted domains") + noted("trust state") + "|",
+        Shown(RunTool({"status", "--timeout", "1"})));
+
+    // A join that fails still tells what it changed, in --json too.
+    EditDirectory("unresponsive = yes", "unresponsive = no");
+    EXPECT_EQ(
+        "0|{\"left\": true, \"changes\": []}\n|tslauth: note: this host's computer account stays "
+        "on the domain controller; delete it there, or join this host again with --reuse-account\n",
+        Shown(RunTool({"leave", "--json"})));
+    sandbox::WriteFile("/etc/hosts", "198.51.100.5\tsandbox-host.corp.example sandbox-host\n");
+    std::string const hostsChange =
+        "wrote /etc/hosts: the line \"192.0.2.10\tsandbox-host.corp.example sandbox-host\"";
+    EXPECT_EQ(
+        "7|{\"changes\": [{\"change\": \"wrote /etc/hosts: the line \\\"192.0.2.10\\t"
+        "sandbox-host.corp.example sandbox-host\\\"\", \"file\": \"/etc/hosts\", \"line\": "
+        "\"192.0.2.10\\tsandbox-host.corp.example sandbox-host\"}]}\n|tslauth: changed: " +
+            hostsChange +
+            "\ntslauth: wrong user name or password for administrator in corp.example: check both "
+            "and try again (a wrong password is never tried twice: each try counts towards the "
+            "account's lockout) (status 1326)\n",
+        Shown(RunTool(Join({"--json"}), "not-" + kPassword + "\n")));
 
     // A hosts file that cannot be written is an I/O failure (6), not an internal one.
-    EditDirectory("unresponsive = yes", "unresponsive = no");
-    ASSERT_EQ(
-        "0|Left the domain.\n|tslauth: note: this host's computer account stays on the domain "
-        "controller; delete it there, or join this host again with --reuse-account\n",
-        Shown(RunTool({"leave"})));
     std::string const hosts = "198.51.100.5\tsandbox-host.lab.example sandbox-host\n";
     sandbox::WriteFile("/etc/hosts", hosts);
     sandbox::RemountReadOnly("/etc");
@@ -288,8 +325,19 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
         sandbox::ReadFile(kPAMFile) + sandbox::ReadFile("/etc/ostrel/tslauth/authentication.conf"));
     EXPECT_EQ(pamFiles, sandbox::ListDirectory("/etc/pam.d"));
     EXPECT_EQ(configFiles, sandbox::ListDirectory("/etc/ostrel/tslauth"));
-    ASSERT_EQ(0, RunTool({"activate", "Active Directory"}).status);
+    // Activation tells the files it wrote, the switch back to "None" too.
+    std::string const pam = "wrote /etc/pam.d/system-auth-generic";
+    std::string const record = "wrote /etc/ostrel/tslauth/authentication.conf";
+    EXPECT_EQ("0|{\"active_store\": \"Active Directory\", \"changes\": [{\"change\": \"" + pam +
+                  "\", \"file\": \"/etc/pam.d/system-auth-generic\"}, {\"change\": \"" + record +
+                  "\", \"file\": \"/etc/ostrel/tslauth/authentication.conf\"}]}\n|tslauth: "
+                  "changed: " +
+                  pam + "\ntslauth: changed: " + record + "\n",
+              Shown(RunTool({"activate", "Active Directory", "--json"})));
     EXPECT_EQ(
         "{\"file\": \"/etc/pam.d/system-auth-generic\", \"changes\": false, \"diff\": \"\"}\n",
         RunTool({"pam", "preview", "--json"}).out);
+    EXPECT_EQ(
+        "0|Active store: None\n|tslauth: changed: " + pam + "\ntslauth: changed: " + record + "\n",
+        Shown(RunTool({"activate", "None"})));
 }

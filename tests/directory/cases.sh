@@ -60,7 +60,11 @@ check_member_joined() { # HOST ACCOUNT-NAME: smb.conf settings, the keytab, a tr
 }
 logins() { # HOST PASSWORD...: the domain user's PAM conversation with each password
     local p && for p in "${@:2}"; do probe "$1" pam tslauth-probe "$user" "$p"; done 2>/dev/null; }
-status_json() { printf '{"active_store": "None", "domain": {"dns_name": "%s", "netbios_name": "%s"}, "machine_account": "%s", "preferred_controllers": [], "trust_state": 1, "trust_state_name": "trusted", "trusted_domains": [], "answers": {"configuration": {"source": "fresh"}, "trusted_domains": {"source": "fresh"}, "trust_state": {"source": "fresh"}}, "timed_out": []}' "$DNS_DOMAIN" "$NETBIOS_DOMAIN" "$1"; } # MACHINE-DN
+changed() { # WHAT: the Samba files the last command said it changed, one a line
+    grep '^tslauth: changed: [a-z]* /' <<<"$err" | grep -v -e ' /etc/hosts' -e ' /etc/resolv.conf' |
+        sed 's/^tslauth: changed: //'
+}
+status_json() { printf '{"active_store": "None", "domain": {"dns_name": "%s", "netbios_name": "%s"}, "machine_account": "%s", "preferred_controllers": [], "trust_state": 1, "trust_state_name": "trusted", "trusted_domains": [], "answers": {"configuration": {"source": "fresh"}, "trusted_domains": {"source": "fresh"}, "trust_state": {"source": "fresh"}}, "timed_out": [], "unanswered_fields": []}' "$DNS_DOMAIN" "$NETBIOS_DOMAIN" "$1"; } # MACHINE-DN
 
 case_preflight() {
     # All six checks pass; the domain's goes through the DC's DNS (the members resolve nothing else).
@@ -72,6 +76,9 @@ join_into() { # HOST NAME DOMAIN DN: a fresh join, and the account where DN says
     ensure_left "$1"
     expect "no account for $2 before the join" absent "$(dc_account "$2")"
     check "join $3" 0 "Joined $3." "$1" join "$3" "${admin[@]}"
+    expect "join $3: the Samba files it says it changed" "wrote /etc/samba/smb.conf
+wrote /var/lib/samba/private/secrets.tdb
+wrote /etc/krb5.keytab" "$(changed)"
     expect "the DC has the account" "$4 uac=4096" "$(dc_account "$2")"
     check_member_joined "$1" "$2"
 }
@@ -134,12 +141,21 @@ case_frozen_dc() {
     ensure_joined m1
     trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1' EXIT # the DC runs again whatever happens
     "$lab_sh" freeze "$LAB"
+    tool m1 status --json --timeout 2
+    local json=$out
     tool m1 status --timeout 2
     "$lab_sh" thaw "$LAB"
-    # Exit 5 (timed out), two queries noted (the text is the command tests' business); they wait
-    # side by side: one time-out for the lot, plus starting the command.
+    # Exit 5 (timed out), two queries noted; they wait side by side: one time-out for the lot,
+    # plus starting the command.
     expect "status with the DC frozen" "5 2" "$status $(grep -c '^Note: no answer to the' <<<"$out")"
     [ "$elapsed" -ge 2000 ] && [ "$elapsed" -le 3500 ] || bad "status should answer within about 2 s"
+    # A new process: the domain from the host's own files, what the DC did not answer marked.
+    expect "status with the DC frozen: the joined domain, the unanswered fields" "Domain:                $DNS_DOMAIN ($NETBIOS_DOMAIN)
+Machine account:       (no answer within 2 s)
+Trust state:           2 (no answer within 2 s)" "$(grep -e '^Domain:' -e '^Machine account:' -e '^Trust state:' <<<"$out")"
+    expect "status --json with the DC frozen" "\"domain\": {\"dns_name\": \"$DNS_DOMAIN\", \"netbios_name\": \"$NETBIOS_DOMAIN\"}
+\"unanswered_fields\": [\"machine_account\", \"trust_state\"]" \
+        "$(grep -o -e '"domain": {[^}]*}' -e '"unanswered_fields": \[[^]]*\]' <<<"$json")"
     # In one process: a 2 s store; the freeze and thaw come from the probe's own calls.
     expect "one store: cached answers while frozen, fresh ones after the thaw" "healthy: $dn1 trust 1
 frozen: $dn1 trust 2
@@ -153,7 +169,9 @@ case_leave() {
     # naming the way out; this host's own account is then taken over with --reuse-account.
     "$lab_sh" winbindd-stop "$LAB" m1
     check leave 0 "Left the domain." m1 leave
-    expect "leave without credentials: the note" "tslauth: note: this host's computer account stays on the domain controller; delete it there, or join this host again with --reuse-account" "$err"
+    expect "leave without credentials: the note" "tslauth: note: this host's computer account stays on the domain controller; delete it there, or join this host again with --reuse-account" "$(grep "^tslauth: note" <<<"$err")"
+    expect "leave: the Samba files it says it changed" "wrote /etc/samba/smb.conf
+wrote /var/lib/samba/private/secrets.tdb" "$(changed)"
     expect "the account is kept, m1 no longer joined" "$dn1 uac=4096" "$(dc_account HV01; joined m1 && echo joined)"
     check "join over a kept account" 9 "$taken_join" m1 join "$DNS_DOMAIN" "${admin[@]}"
     check "join --reuse-account" 0 "Joined $DNS_DOMAIN." m1 join "$DNS_DOMAIN" --reuse-account "${admin[@]}"
@@ -168,7 +186,11 @@ case_leave() {
     expect "a user's account is not taken over" "9 $before" "$status $(dc_attribute web01 pwdLastSet)"
     # With credentials: the account goes too.
     "$lab_sh" winbindd-stop "$LAB" m2
-    check "leave with credentials" 0 "Left the domain." m2 leave "${admin[@]}"
+    tool m2 leave "${admin[@]}" --json
+    expect "leave with credentials --json: left, the Samba files it changed" '0 {"left": true,
+{"change": "wrote /etc/samba/smb.conf", "file": "/etc/samba/smb.conf"}
+{"change": "wrote /var/lib/samba/private/secrets.tdb", "file": "/var/lib/samba/private/secrets.tdb"}' \
+        "$status $(grep -o -e '^{"left": true,' -e '{"change": "[a-z]* /[^"]*", "file": "[^"]*"}' <<<"$out")"
     expect "the account is deleted, m2 no longer joined" absent "$(dc_account HV02; joined m2 && echo joined)"
 }
 
@@ -198,6 +220,9 @@ case_proxy_join() {
     mark
     # No credentials: the member holds none, and the service's account makes the computer.
     check join-proxy 0 "Joined through the authentication proxy $PROXY_IP." m2 join-proxy "$PROXY_IP"
+    expect "join-proxy: the Samba files it says it changed" "wrote /etc/samba/smb.conf
+wrote /var/lib/samba/private/secrets.tdb
+wrote /etc/krb5.keytab" "$(changed)"
     expect "the service answered the domain question once and created one account" \
         "$IP_M2 GET /v1/domain host -: 200 status 0
 $IP_M2 POST /v1/machine-accounts host hv02.$DNS_DOMAIN: 201 status 0" "$(requests)"

@@ -138,6 +138,10 @@ TEST_F(SambaProviderTest, ChangesTheConfigurationOnlyWithValidInput) {
         {"dc2.corp.example", "dc1"});  // read back from the file
     EXPECT_EQ(provider->GetPreferredDomainControllers(),
               (std::deque<std::string>{"dc2.corp.example", "dc1"}));
+    // Told as a change, once; the same list again changes no byte.
+    EXPECT_EQ(provider->GetLastChanges(), std::vector<std::string>{"wrote /etc/samba/smb.conf"});
+    provider->SetPreferredDomainControllers({"dc2.corp.example", "dc1"});
+    EXPECT_EQ(provider->GetLastChanges(), std::vector<std::string>());
     std::string before = sandbox::ReadFile(kSambaConfig);
     for (std::string bad : {"two words", "", "*", "a,b"})
         EXPECT_THROW(provider->SetPreferredDomainControllers({"dc1", bad}),

@@ -17,7 +17,8 @@ std::string const kConfigurationTimeout =
 std::string const kTrustedDomainsTimeout =
     "4 GetTrustedDomains call timedout. Returning cached value.";
 
-// "source timeout code message", then "; call code message" for each failed call.
+// "source timeout code message", then "; call code message" for each failed call and
+// "; no answer: call" for each call still out.
 std::string Told(QueryAnswer const& answer) {
     char const* const sources[] = {"fresh", "timeout", "in flight", "failure"};
     std::string told = std::string(sources[answer.source]) + " " + std::to_string(answer.timeout) +
@@ -25,6 +26,7 @@ std::string Told(QueryAnswer const& answer) {
     for (auto const& call : answer.failedCalls) {
         told += "; " + call.call + " " + std::to_string(call.code) + " " + call.message;
     }
+    for (auto const& call : answer.unansweredCalls) told += "; no answer: " + call;
     return told;
 }
 
@@ -95,6 +97,20 @@ TEST_F(StoreTest, AnswersSayHowTheyCameAbout) {
     Snapshot(dynamic_cast<ActiveDirectoryStoreConfiguration*>(store.GetStoreConfiguration(answer)));
     EXPECT_EQ("fresh 0 0 ; GetMachineAccountDN 5 Exception 0x00000005: Access is denied.",
               Told(answer));
+    // One call hangs: the fields the others answered are theirs (what the host's own files say
+    // is not lost to a directory that hangs); the hanging call's field is the cache's.
+    script->SetActiveDomain(CString("corp.example"), CString("CORP"));
+    script->SetStatus(kGetPreferredDomainControllers, 5);
+    script->Hang(kGetMachineAccountDN);
+    Snapshot const partial(
+        dynamic_cast<ActiveDirectoryStoreConfiguration*>(store.GetStoreConfiguration(answer)));
+    EXPECT_EQ(
+        "timeout 1 0 ; GetPreferredDomainControllers 5 Exception 0x00000005: Access is "
+        "denied.; no answer: GetMachineAccountDN|corp.example CORP",
+        Told(answer) + "|" + partial->activeDomain.dnsName + " " +
+            partial->activeDomain.netbiosName);
+    EXPECT_EQ("", Configuration(store)->activeDomain.dnsName);  // the cache waits for the worker
+    script->Release(kGetMachineAccountDN);
     script->SetTrustedDomains(
         std::vector<std::pair<CString, CString>>{{CString("a"), CString("A")}});
     EXPECT_EQ(1u, store.GetTrustedDomains(answer).size());

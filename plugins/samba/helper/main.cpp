@@ -6,7 +6,10 @@
 #include <exception>
 #include <map>
 #include <string>
+#include <vector>
 
+#include "changed_files.h"
+#include "host_changes.h"
 #include "operations.h"
 
 // Samba's utility library: the configuration file every Samba library reads.
@@ -55,12 +58,25 @@ int main() {
     } else if (operation == operations.end()) {
         answer["error"] = "unknown request";
     } else {
+        // What this host's own join or leave changed goes back with the answer, also after a
+        // failure: the files first, then what the operation noted itself.
+        bool const changesHost =
+            request["op"] == "join" || request["op"] == "offline-join" || request["op"] == "leave";
+        sambaprovider::StartChangeRecord();
+        sambaprovider::ChangedFiles const files(changesHost ? sambaprovider::MembershipFiles()
+                                                            : std::vector<std::string>());
         try {
             status = operation->second(request, answer);
         } catch (std::exception const& error) {
             answer["error"] = error.what();
             status = 1359;
         }
+        std::vector<std::string> changes = files.Changes();
+        for (std::string const& change : sambaprovider::RecordedChanges())
+            changes.push_back(change);
+        std::string lines;
+        for (std::string const& change : changes) lines += change + "\n";
+        if (!lines.empty()) answer["changes"] = lines;
     }
     answer["status"] = std::to_string(status);
     std::string reply = sambaprovider::EncodeFields(answer);

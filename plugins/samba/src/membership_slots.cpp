@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "changed_files.h"
 #include "helper_client.h"
+#include "host_changes.h"
 #include "last_error.h"
 #include "member_config.h"
 #include "results.h"
@@ -16,11 +18,26 @@ namespace sambaprovider {
 
 namespace {
 
-// The helper's words on a refusal go to the log and to the calling thread's last error.
+// Runs the helper and notes what it changed on the host: what its answer says, or, when it
+// gave none (killed at its deadline, crashed), what the files themselves show. Its words on a
+// refusal go to the log and to the calling thread's last error.
 ADStatus Run(char const* what, Fields const& request) {
     ClearLastError();
     Fields answer;
+    ChangedFiles const files(MembershipFiles());
     ADStatus status = RunHelper(request, answer);
+    if (answer.count("status") != 0) {
+        std::string const& lines = answer["changes"];
+        std::size_t start = 0;
+        while (start < lines.size()) {
+            std::size_t end = lines.find('\n', start);
+            if (end == std::string::npos) end = lines.size();
+            NoteChange(lines.substr(start, end - start));
+            start = end + 1;
+        }
+    } else {
+        for (std::string const& change : files.Changes()) NoteChange(change);
+    }
     if (status != 0 && !answer["error"].empty()) {
         syslog(LOG_WARNING, "Samba provider: %s failed (%u): %s", what, status,
                answer["error"].c_str());
@@ -39,6 +56,7 @@ ADStatus JoinDomain(char const* domain, char const* computerContainer,
 ADStatus JoinDomainWithOptions(char const* domain, char const* computerContainer,
                                Credentials const* credentials, uint32_t flags) {
     ClearLastError();
+    StartChangeRecord();
     if (domain == nullptr || credentials == nullptr || credentials->userName == nullptr ||
         credentials->password == nullptr || (flags & ~AD_JOIN_REUSE_ACCOUNT) != 0) {
         return kInvalidParameter;
@@ -54,6 +72,7 @@ ADStatus JoinDomainWithOptions(char const* domain, char const* computerContainer
 
 ADStatus PartDomain(Credentials const* credentials) {
     ClearLastError();
+    StartChangeRecord();
     Fields request = {{"op", "leave"}};
     if (credentials != nullptr && credentials->userName != nullptr) {
         if (credentials->password == nullptr) return kInvalidParameter;
@@ -66,6 +85,7 @@ ADStatus PartDomain(Credentials const* credentials) {
 ADStatus JoinDomainWithMachineAccount(ADDirectoryDomainInfo const* domain,
                                       ADMachineAccountInfo const* account) {
     ClearLastError();
+    StartChangeRecord();
     if (domain == nullptr || account == nullptr || domain->netBIOSDomainName == nullptr ||
         domain->dnsDomainName == nullptr || account->accountData2 == nullptr) {
         return kInvalidParameter;
@@ -81,6 +101,7 @@ ADStatus JoinDomainWithMachineAccount(ADDirectoryDomainInfo const* domain,
 
 ADStatus SetPreferredDomainControllers(char const* const* names) {
     ClearLastError();
+    StartChangeRecord();
     if (names == nullptr) return kInvalidParameter;
     std::vector<std::string> servers;
     for (; *names != nullptr; ++names) {
@@ -92,9 +113,16 @@ ADStatus SetPreferredDomainControllers(char const* const* names) {
     }
     try {
         ConfigLock lock;
+        ChangedFiles const files({kSambaConfig});
         MemberConfig config = ReadMemberConfig();
         config.passwordServers = servers;
-        WriteMemberConfig(config);
+        try {
+            WriteMemberConfig(config);
+        } catch (...) {
+            for (std::string const& change : files.Changes()) NoteChange(change);
+            throw;
+        }
+        for (std::string const& change : files.Changes()) NoteChange(change);
         return 0;
     } catch (std::exception const& error) {
         syslog(LOG_ERR, "Samba provider: %s", error.what());
@@ -114,6 +142,13 @@ ADStatus GetPreferredDomainControllers(char*** names, ADDeallocator* deallocator
         *names = nullptr;
         return kAccessDenied;
     }
+}
+
+ADStatus GetLastChanges(char*** changes, ADDeallocator* deallocator) {
+    if (changes == nullptr || deallocator == nullptr) return kInvalidParameter;
+    *deallocator = FreeStrings;
+    *changes = CopyStrings(RecordedChanges());
+    return *changes == nullptr ? 8 : 0;
 }
 
 }  // namespace sambaprovider

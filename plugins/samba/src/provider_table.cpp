@@ -39,7 +39,7 @@ ADProviderOperations const ActiveDirectoryClientOperations = {
 ADProviderExtensions const ActiveDirectoryClientExtensions = {
     4,       sambaprovider::GetLastErrorText, sambaprovider::JoinDomainWithOptions,
     nullptr,  // E3 LookupAccount
-    nullptr,  // E4 GetLastChanges
+    sambaprovider::GetLastChanges,
 };
 
 }  // extern "C"

@@ -29,8 +29,9 @@ ADStatus ConvertCanonicalUsername(char const* name, char** canonical,
 ADStatus JoinDomainWithMachineAccount(ADDirectoryDomainInfo const* domain,
                                       ADMachineAccountInfo const* account);  // 12
 ADStatus GetHostPrincipalForDomain(char const* domain, char** principal,
-                                   ADDeallocator* deallocator);  // 13
-uint32_t GetDomainTrustRelationship(char const* domain);         // 14
+                                   ADDeallocator* deallocator);        // 13
+uint32_t GetDomainTrustRelationship(char const* domain);               // 14
+ADStatus GetLastChanges(char*** changes, ADDeallocator* deallocator);  // E4
 
 // Extension E2: slot 1 with AD_JOIN_... flags; an unknown flag is refused (87).
 ADStatus JoinDomainWithOptions(char const* domain, char const* computerContainer,
