@@ -178,6 +178,7 @@ int Status(Arguments const& arguments) {
         store.reset(new ActiveDirectoryStore(timeout));
     }
 
+    LoginPermissions const permitted = LoginPermissions::Load();
     std::string active = "(none)";
     for (std::string const& name : Factory().GetRegisteredStores()) {
         std::auto_ptr<AuthenticationStore> candidate = Factory().CreateInstance(name);
@@ -233,6 +234,7 @@ int Status(Arguments const& arguments) {
     if (json) {
         std::ostringstream out;
         out << "{\"active_store\": " << JsonString(active)
+            << ", \"login_permissions\": " << LoginPermissionsJson(permitted)
             << ", \"domain\": " << (joined ? DomainJson(ad->activeDomain) : "null")
             << ", \"machine_account\": " << JsonString(ad->machineAccountDN)
             << ", \"preferred_controllers\": " << JsonStrings(controllers)
@@ -251,6 +253,7 @@ int Status(Arguments const& arguments) {
         std::cout << out.str();
     } else {
         std::cout << "Active store:          " << active << "\n"
+                  << "May log in:            " << LoginPermissionsText(permitted)
                   << "Domain:                "
                   << (joined ? DomainText(ad->activeDomain) : std::string("(not joined)")) << "\n"
                   << "Machine account:       "

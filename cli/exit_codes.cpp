@@ -23,7 +23,8 @@ bool Is(std::exception const& error) {
 
 char const* const kConfigurationFiles[] = {
     "/etc/ostrel/tslauth/authentication.conf", "/etc/ostrel/tslauth/provider.conf",
-    "/etc/ostrel/tslauth/qapprovider.conf", "/etc/ostrel/tslauth/qapservers.conf"};
+    "/etc/ostrel/tslauth/qapprovider.conf", "/etc/ostrel/tslauth/qapservers.conf",
+    "/etc/ostrel/tslauth/login-permissions.conf"};
 
 // The number after "line " in a parse error, or 0.
 unsigned long LineOf(std::string const& message) {
@@ -94,7 +95,8 @@ ExitCode ExitCodeFor(std::exception const& error) {
         Is<a::InvalidCertificateException>(error) ||
         Is<a::InvalidVerifyQAPCertificateOptionException>(error) ||
         Is<a::InvalidComputerNameException>(error) || Is<a::InvalidParameterException>(error) ||
-        Is<a::InvalidAccountNameException>(error) || Is<a::InvalidDomainNameException>(error)) {
+        Is<a::InvalidAccountNameException>(error) || Is<a::InvalidDomainNameException>(error) ||
+        Is<a::UnknownAccountException>(error)) {
         return kInvalidInput;
     }
     // A thread the library could not start is the host's trouble, not the directory's.

@@ -75,8 +75,8 @@ void AppendWords(char const* words, std::list<std::string>& list) {
 template <typename Slot>
 Slot FindExtension(void* handle, std::int32_t index, Slot ADProviderExtensions::*slot) {
     dlerror();
-    auto const* table = static_cast<ADProviderExtensions const*>(
-        dlsym(handle, "ActiveDirectoryClientExtensions"));
+    auto const* table =
+        static_cast<ADProviderExtensions const*>(dlsym(handle, "ActiveDirectoryClientExtensions"));
     if (table == nullptr || table->count < index) return nullptr;
     return table->*slot;
 }
@@ -304,6 +304,24 @@ std::string ActiveDirectoryProvider::ConvertCanonicalUsername(std::string const&
     Check(convert(name.c_str(), &canonical, &deallocator));
     ReleaseOnExit release(deallocator, canonical);
     return Text(canonical);
+}
+
+DirectoryAccount ActiveDirectoryProvider::LookupAccount(std::string const& name) const {
+    auto lookUp = Require(FindExtension(handle, 3, &ADProviderExtensions::LookupAccount));
+    char* canonical = nullptr;
+    char* sid = nullptr;
+    std::uint32_t isGroup = 0;
+    ADDeallocator deallocator = nullptr;
+    ADStatus const status = lookUp(name.c_str(), &canonical, &sid, &isGroup, &deallocator);
+    // Like slot 3: each string released on its own, only when there is one.
+    ReleaseOnExit releaseSid(deallocator, sid, false);
+    ReleaseOnExit releaseCanonical(deallocator, canonical, false);
+    Check(status);
+    DirectoryAccount account;
+    account.name = Text(canonical);
+    account.sid = Text(sid);
+    account.isGroup = isGroup != 0;
+    return account;
 }
 
 std::string ActiveDirectoryProvider::GetHostPrincipalForDomain(std::string const& domain) const {

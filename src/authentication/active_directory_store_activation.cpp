@@ -13,6 +13,7 @@
 
 #include "files_lock.h"
 #include "paths.h"
+#include "permit_entry.h"
 #include "store_switch.h"
 
 using SystemConfiguration::InvalidControlException;
@@ -35,6 +36,8 @@ char const* const kModuleDirectory = paths::kPAMModuleDirectory;
 char const* const kReplacedModule = paths::kReplacedPAMModule;
 char const* const kAccessModule = paths::kAccessPAMModule;
 PAMFacility::Facility const kEditedFacilities[] = {PAMFacility::Auth, PAMFacility::Account};
+char const* const kPermitModule = paths::kPermitPAMModule;
+char const* const kPermitModuleName = paths::kPermitPAMModuleName;
 
 void Parse(std::string const& content, PAMPolicy& policy) {
     std::istringstream in(content);
@@ -156,13 +159,30 @@ PAMStack::iterator InsertionPoint(PAMStack& stack) {
     return point;
 }
 
+// The login-permission check goes into the account stack right before the provider's first
+// entry there (after the stack's leading entries when it has none): "requisite", so that a
+// refusal ends the stack before the provider's "sufficient" entry can grant the account.
+// Returns whether it was missing.
+bool AddPermitEntry(PAMStack& account, std::string const& providerModule) {
+    for (PAMEntry const& entry : account) {
+        if (FileName(entry.module()) == kPermitModuleName) return false;
+    }
+    PAMStack::iterator point = account.begin();
+    while (point != account.end() && FileName(point->module()) != providerModule) ++point;
+    if (point == account.end()) point = InsertionPoint(account);
+    Insert(account, point, PAMEntry(PAMControl(PAMControl::Requisite), kPermitModule));
+    return true;
+}
+
 // The one activation edit, shared by MakeActive and the preview of it.
 PAMPolicy Activated(PAMPolicy policy, PAMEntry const& entry, bool log) {
     for (PAMFacility::Facility facility : kEditedFacilities) {
         PAMStack& stack = policy[facility];
         RemoveReplacedModule(stack, log);
-        if (std::find(stack.begin(), stack.end(), entry) != stack.end()) continue;
-        Insert(stack, InsertionPoint(stack), entry);
+        if (std::find(stack.begin(), stack.end(), entry) == stack.end()) {
+            Insert(stack, InsertionPoint(stack), entry);
+        }
+        if (facility == PAMFacility::Account) AddPermitEntry(stack, FileName(entry.module()));
     }
     return policy;
 }
@@ -215,9 +235,11 @@ void ActiveDirectoryStore::MakeInactive() {
         PAMStack& stack = policy[facility];
         changed = RemoveReplacedModule(stack) || changed;
         // Every entry of the provider's module goes, whatever an administrator made of its
-        // control or parameters: any one left lets domain users in.
+        // control or parameters: any one left lets domain users in. The login-permission
+        // check goes with it.
         for (PAMStack::iterator e = stack.begin(); e != stack.end();) {
-            if (FileName(e->module()) != module) {
+            std::string const name = FileName(e->module());
+            if (name != module && name != kPermitModuleName) {
                 ++e;
                 continue;
             }
@@ -227,6 +249,16 @@ void ActiveDirectoryStore::MakeInactive() {
     }
     // A file that holds none of them is left alone: nothing to write, nothing that can fail.
     if (changed) ReplaceFile(kPAMFile, Text(policy));
+}
+
+bool AddPermitEntryWhileActive(ActiveDirectoryStore const& store) {
+    PAMEntry const entry = store.GetPAMEntryForProvider();
+    FilesLock lock;
+    if (!store.IsActive()) return false;
+    PAMPolicy policy = ReadPolicy(TakeSnapshot(kPAMFile).content);
+    if (!AddPermitEntry(policy[PAMFacility::Account], FileName(entry.module()))) return false;
+    ReplaceFile(kPAMFile, Text(policy));
+    return true;
 }
 
 }  // namespace authentication

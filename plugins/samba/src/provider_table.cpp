@@ -37,10 +37,10 @@ ADProviderOperations const ActiveDirectoryClientOperations = {
 
 ADProviderExtensions const ActiveDirectoryClientExtensions = {
     4,
-    nullptr,  // E1 GetLastErrorText
-    nullptr,  // E2 JoinDomainWithOptions
-    nullptr,  // E3 LookupAccount
-    nullptr,  // E4 GetLastChanges
+    nullptr,                       // E1 GetLastErrorText
+    nullptr,                       // E2 JoinDomainWithOptions
+    sambaprovider::LookupAccount,  // E3
+    nullptr,                       // E4 GetLastChanges
 };
 
 }  // extern "C"
