@@ -19,6 +19,7 @@ namespace {
 std::string const kPAM = "/etc/pam.d/system-auth-generic";
 std::string const kConf = "/etc/ostrel/tslauth/authentication.conf";
 std::string const kActive = "remote-authentication-store = \"Active Directory\"\n";
+std::string const kPermit = "/lib/security/$ISA/pam_tslauth_permit.so";
 std::string const kRemoved =
     "6 Update PAM Config: Removing existing PAM entry: /lib/security/$ISA/pam_zodad.so";
 
@@ -51,6 +52,8 @@ std::string Version(std::string const& marked, bool active) {
         if (line[0] != '+') {
             file += line + "\n";
         } else if (active) {
+            // The login-permission check comes right before the provider's account entry.
+            if (line == "+account@") file += "account\trequisite\t" + kPermit + "\t\n";
             file += line.substr(1, line.find('@') - 1) +
                     (line.back() == '@' ? "\tsufficient\t/lib/security/$ISA/pam_scripted.so\t"
                                           "try_first_pass unknown_ok \n"
@@ -199,6 +202,14 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
 
 // The provider's module is not loadable: edited files must make the PAM library act as before.
 #ifdef TSLAUTH_TEST_PAM
+// The edited file with the check's module path leading to the module just built.
+static std::string WithBuiltPermitModule(std::string file) {
+    for (std::size_t at = file.find(kPermit); at != std::string::npos; at = file.find(kPermit)) {
+        file.replace(at, kPermit.size(), PERMIT_PAM_MODULE);
+    }
+    return file;
+}
+
 TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
     std::string const recorder = pam_judge::Recorder();
     // "@" stands for the recorder.
@@ -226,8 +237,9 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
         ActiveDirectoryStore store(60);
         for (bool const active : {true, false}) {
             active ? store.MakeActive() : store.MakeInactive();
-            std::string const edited = sandbox::ReadFile(kPAM);
+            std::string const edited = WithBuiltPermitModule(sandbox::ReadFile(kPAM));
             EXPECT_EQ(active, edited.find("pam_scripted.so") != std::string::npos) << edited;
+            EXPECT_EQ(active, edited.find(PERMIT_PAM_MODULE) != std::string::npos) << edited;
             EXPECT_EQ(
                 original,
                 pam_judge::Run(sandbox::ScratchDirectory() + "/" + std::to_string(active), edited))
@@ -235,6 +247,41 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
                 << edited;
         }
     }
+
+    // The login-permission check of an active store: no list, or a list that permits all,
+    // changes nothing; a list refuses a directory user (here one no name service knows) in
+    // the account stack, and refuses everyone but local users when the list file is one
+    // that others could have written. A local user is never refused.
+    ActiveDirectoryStore store(60);
+    std::string const list = "/etc/ostrel/tslauth/login-permissions.conf";
+    WriteFile(kPAM, "auth required pam_permit.so\naccount required pam_permit.so\n");
+    store.MakeActive();
+    std::string const edited = WithBuiltPermitModule(ReadFile(kPAM));
+    struct {
+        char const* text;
+        unsigned mode;
+        bool local;
+        int account;
+    } const rows[] = {
+        {nullptr, 0, false, PAM_SUCCESS},
+        {"permit = \"all\"\n", 0644, false, PAM_SUCCESS},
+        {"permit = \"listed\"\ngroup.001 = \"- - CORP\\admins\"\n", 0644, false,
+         PAM_USER_UNKNOWN},
+        {"permit = \"all\"\n", 0664, false, PAM_PERM_DENIED},
+        {"permit = \"listed\"\n", 0666, true, PAM_SUCCESS},
+        {"permit = \"sometimes\"\n", 0644, true, PAM_SUCCESS},
+    };
+    std::string const passwd = ReadFile("/etc/passwd");
+    for (auto const& row : rows) {
+        ::unlink(list.c_str());
+        if (row.text != nullptr) WriteFile(list, row.text, row.mode);
+        WriteFile("/etc/passwd", passwd + (row.local ? "user:x:4242:4242::/:/bin/sh\n" : ""));
+        std::string const judged = pam_judge::Run(sandbox::ScratchDirectory() + "/list", edited);
+        EXPECT_EQ(" account " + std::to_string(row.account),
+                  judged.substr(judged.find(" account "), 9 + std::to_string(row.account).size()))
+            << (row.text ? row.text : "(no list)") << judged;
+    }
+    WriteFile("/etc/passwd", passwd);
 }
 
 #endif
