@@ -178,7 +178,16 @@ int Status(Arguments const& arguments) {
         store.reset(new ActiveDirectoryStore(timeout));
     }
 
-    LoginPermissions const permitted = LoginPermissions::Load();
+    // A list that cannot be read is shown as such; the rest of the status still is.
+    std::string permittedText, permittedJson;
+    try {
+        LoginPermissions const permitted = LoginPermissions::Load();
+        permittedText = LoginPermissionsText(permitted);
+        permittedJson = LoginPermissionsJson(permitted);
+    } catch (std::exception const& e) {
+        permittedText = "(unknown: " + Describe(e) + ")\n";
+        permittedJson = "{\"error\": " + JsonString(Describe(e)) + "}";
+    }
     std::string active = "(none)";
     for (std::string const& name : Factory().GetRegisteredStores()) {
         std::auto_ptr<AuthenticationStore> candidate = Factory().CreateInstance(name);
@@ -234,7 +243,7 @@ int Status(Arguments const& arguments) {
     if (json) {
         std::ostringstream out;
         out << "{\"active_store\": " << JsonString(active)
-            << ", \"login_permissions\": " << LoginPermissionsJson(permitted)
+            << ", \"login_permissions\": " << permittedJson
             << ", \"domain\": " << (joined ? DomainJson(ad->activeDomain) : "null")
             << ", \"machine_account\": " << JsonString(ad->machineAccountDN)
             << ", \"preferred_controllers\": " << JsonStrings(controllers)
@@ -253,8 +262,7 @@ int Status(Arguments const& arguments) {
         std::cout << out.str();
     } else {
         std::cout << "Active store:          " << active << "\n"
-                  << "May log in:            " << LoginPermissionsText(permitted)
-                  << "Domain:                "
+                  << "May log in:            " << permittedText << "Domain:                "
                   << (joined ? DomainText(ad->activeDomain) : std::string("(not joined)")) << "\n"
                   << "Machine account:       "
                   << (ad->machineAccountDN.empty() ? "(none)" : ad->machineAccountDN) << "\n"

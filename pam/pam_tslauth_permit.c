@@ -103,7 +103,8 @@ static char const* split_value(char* value, long* id) {
     return name;
 }
 
-/* Whether the user may log in by the list in text; BROKEN for a list that does not parse. */
+/* Whether the user may log in by the list in text (which it cuts into lines); BROKEN for a
+ * list that does not parse. Without a user only the verdict is made, nothing is matched. */
 static enum verdict judge(char* text, struct passwd const* user, gid_t const* groups, int count,
                           int* allowed) {
     int listed = 0, all = 0, seen_permit = 0;
@@ -135,16 +136,17 @@ static enum verdict judge(char* text, struct passwd const* user, gid_t const* gr
         } else if (strncmp(key, "user.", 5) == 0) {
             char const* name = split_value(value, &id);
             if (name == NULL) return BROKEN;
-            if (id >= 0 ? (uid_t)id == user->pw_uid : strcasecmp(name, user->pw_name) == 0)
+            if (user != NULL &&
+                (id >= 0 ? (uid_t)id == user->pw_uid : strcasecmp(name, user->pw_name) == 0))
                 *allowed = 1;
         } else if (strncmp(key, "group.", 6) == 0) {
             char const* name = split_value(value, &id);
             if (name == NULL) return BROKEN;
-            if (id < 0) {
+            if (user != NULL && id < 0) {
                 struct group const* group = getgrnam(name);
                 if (group != NULL) id = (long)group->gr_gid;
             }
-            if (id >= 0 && among(groups, count, (gid_t)id)) *allowed = 1;
+            if (user != NULL && id >= 0 && among(groups, count, (gid_t)id)) *allowed = 1;
         } else {
             return BROKEN;
         }
@@ -200,6 +202,19 @@ __attribute__((visibility("default"))) int pam_sm_acct_mgmt(pam_handle_t* pamh, 
                    read == -2 ? "is not a file that root alone can write, or is too large"
                               : "cannot be read");
         free(text);
+        return PAM_PERM_DENIED;
+    }
+
+    /* A list that permits all, or one that does not parse, needs no name service. */
+    char* verdict_text = strdup(text);
+    int unused = 0;
+    enum verdict const verdict =
+        verdict_text == NULL ? BROKEN : judge(verdict_text, NULL, NULL, 0, &unused);
+    free(verdict_text);
+    if (verdict != LISTED) {
+        free(text);
+        if (verdict == PERMIT_ALL) return PAM_IGNORE;
+        pam_syslog(pamh, LOG_ERR, "refusing %s: " LIST_FILE " does not parse", name);
         return PAM_PERM_DENIED;
     }
 

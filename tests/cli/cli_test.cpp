@@ -141,6 +141,10 @@ TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
          "      hint: add the line \"ADDRESS\tsandbox-host.corp.example sandbox-host\" to "
          "/etc/hosts\nFAIL  domain resolves: corp.example\n      hint: make corp.example "
          "resolvable: point /etc/resolv.conf at the domain's DNS servers\n|"},
+        {{"permit"}, "0|May log in: every directory user\n|"},
+        {{"permit", "--all", "--groups", "g"},
+         Usage("permit takes one of --all, --users, --groups")},
+        {{"permit", "--users"}, Usage("permit --users needs at least one name")},
         {{}, Usage("no command given")},
         {{"frobnicate"}, Usage("unknown command 'frobnicate'")},
         {{"leave", "--password-file", "/dev/null"}, Usage("--password-file needs --user")},

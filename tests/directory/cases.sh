@@ -123,18 +123,20 @@ remote-authentication-store = \"Active Directory\"" "$(on m1 cat -A $file; on m1
     expect "$user, right then wrong password" "$granted
 $denied" "$(logins m1 "$USER_PASSWORD" "not-$USER_PASSWORD")"
     # Who may log in: checked in the account stack, also after a good password; a group's
-    # members (Domain Users: alice's primary group) get in, a non-member is refused.
+    # members (Domain Users: alice's primary group) get in, a non-member is refused. Names as
+    # winbindd spells them. Names as
+    # winbindd spells them.
     local list=/etc/ostrel/tslauth/login-permissions.conf refused="authenticate 0 (Success)
 account 6 (Permission denied)
 user $user" sid before
     tool m1 permit --groups "Domain Admins" --json
     sid=$(on m1 wbinfo --name-to-sid "$NETBIOS_DOMAIN\\Domain Admins" | cut -d' ' -f1)
-    expect "permit --groups: the list, what changed" "0 {\"login_permissions\": {\"permit\": \"listed\", \"users\": [], \"groups\": [{\"name\": \"$NETBIOS_DOMAIN\\\\Domain Admins\", \"sid\": \"$sid\", \"id\": $(on m1 wbinfo --sid-to-gid "$sid")}]}, \"warnings\": [], \"changes\": [{\"file\": \"$list\", \"change\": \"wrote the list of who may log in\"}]}
+    expect "permit --groups: the list, what changed" "0 {\"login_permissions\": {\"permit\": \"listed\", \"users\": [], \"groups\": [{\"name\": \"$NETBIOS_DOMAIN\\\\domain admins\", \"sid\": \"$sid\", \"id\": $(on m1 wbinfo --sid-to-gid "$sid")}]}, \"warnings\": [], \"changes\": [{\"file\": \"$list\", \"change\": \"wrote the list of who may log in\"}]}
 tslauth: changed $list: wrote the list of who may log in" "$status $out
 $err"
     expect "$user, not in Domain Admins: refused by the account stack" "$refused" "$(logins m1 "$USER_PASSWORD")"
     check "permit --groups Domain Users" 0 "May log in: only
-  group $NETBIOS_DOMAIN\\Domain Users ($(on m1 wbinfo --name-to-sid "$NETBIOS_DOMAIN\\Domain Users" |
+  group $NETBIOS_DOMAIN\\domain users ($(on m1 wbinfo --name-to-sid "$NETBIOS_DOMAIN\\Domain Users" |
         cut -d' ' -f1), GID $(on m1 getent group "$NETBIOS_DOMAIN\\Domain Users" | cut -d: -f3))" \
         m1 permit --groups "domain users"
     expect "$user, in Domain Users" "$granted" "$(logins m1 "$USER_PASSWORD")"

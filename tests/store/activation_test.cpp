@@ -1,4 +1,5 @@
 #include <authentication/configuration.h>
+#include <authentication/login_permissions.h>
 #include <authentication/no_remote_authentication_store.h>
 #include <systemconfiguration/pam_policy.h>
 
@@ -200,6 +201,53 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     }
 }
 
+// The list of who may log in: its bytes and mode; a name the directory cannot be asked about
+// is kept with a warning; it survives switches of the store; saving it while the store is
+// active puts a missing check back into the PAM file.
+TEST_F(ActivationTest, LoginPermissionsSurviveSwitchesAndPutTheirCheckBack) {
+    std::string const list = "/etc/ostrel/tslauth/login-permissions.conf";
+    WriteFile(kPAM, kRedHatStyle, 0640);
+    ActiveDirectoryStore store(60);
+    EXPECT_TRUE(LoginPermissions::Load().PermitsEveryone());
+    EXPECT_EQ(Named(typeid(InvalidAccountNameException), InvalidAccountNameException().what()),
+              WhatThrown([&] {
+                  std::vector<std::string> warnings;
+                  LoginPermissions::Only(store, LoginPermissions::kUser, {"a\tb"}, warnings);
+              }));
+    std::vector<std::string> warnings;
+    LoginPermissions const admins = LoginPermissions::Only(
+        store, LoginPermissions::kGroup, {"CORP\\linux admins", "root"}, warnings);
+    std::string const unasked = std::string(" (") + CallNotImplementedException().what() +
+                                "): kept as given, matched by name only";
+    EXPECT_EQ((std::vector<std::string>{
+                  "the directory could not be asked about group 'CORP\\linux admins'" + unasked,
+                  "the directory could not be asked about group 'root'" + unasked}),
+              warnings);
+    std::string const bytes =
+        "group.001 = \"- - CORP\\linux admins\"\ngroup.002 = \"0 - root\"\npermit = \"listed\"\n";
+    EXPECT_EQ(LoginPermissions::Changes{list}, admins.Save(store));
+    EXPECT_EQ(LoginPermissions::Changes{}, admins.Save(store));
+    EXPECT_EQ(bytes, ReadFile(list));
+    EXPECT_EQ(0644u, sandbox::FileMode(list));
+    EXPECT_EQ(2u, LoginPermissions::Load().Accounts().size());
+
+    store.MakeActive();
+    NoRemoteAuthenticationStore().MakeActive();
+    EXPECT_EQ(Version(kRedHatActive, false), ReadFile(kPAM));
+    store.MakeActive();
+    std::string const active = ReadFile(kPAM);
+    std::string const permitLine = "account\trequisite\t" + kPermit + "\t\n";
+    std::string withoutCheck = active;
+    withoutCheck.erase(withoutCheck.find(permitLine), permitLine.size());
+    WriteFile(kPAM, withoutCheck, 0640);
+    EXPECT_EQ(LoginPermissions::Changes{kPAM}, admins.Save(store));
+    EXPECT_EQ(Describe(kPAM, 0640, Version(kRedHatActive, true)) + Describe(kConf, 0644, kActive) +
+                  Describe(list, 0644, bytes),
+              Files());
+    EXPECT_EQ(LoginPermissions::Changes{list}, LoginPermissions().Save(store));
+    EXPECT_EQ("permit = \"all\"\n", ReadFile(list));
+}
+
 // The provider's module is not loadable: edited files must make the PAM library act as before.
 #ifdef TSLAUTH_TEST_PAM
 // The edited file with the check's module path leading to the module just built.
@@ -265,8 +313,7 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
     } const rows[] = {
         {nullptr, 0, false, PAM_SUCCESS},
         {"permit = \"all\"\n", 0644, false, PAM_SUCCESS},
-        {"permit = \"listed\"\ngroup.001 = \"- - CORP\\admins\"\n", 0644, false,
-         PAM_USER_UNKNOWN},
+        {"permit = \"listed\"\ngroup.001 = \"- - CORP\\admins\"\n", 0644, false, PAM_USER_UNKNOWN},
         {"permit = \"all\"\n", 0664, false, PAM_PERM_DENIED},
         {"permit = \"listed\"\n", 0666, true, PAM_SUCCESS},
         {"permit = \"sometimes\"\n", 0644, true, PAM_SUCCESS},
