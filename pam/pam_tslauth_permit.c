@@ -8,6 +8,7 @@
  * directory group keeps its members), else by name. A list file that is not a regular file
  * owned by root and writable by root alone, that is too large or that does not parse refuses
  * every directory user. Provider-neutral: it asks nothing but the name service. */
+#define _GNU_SOURCE /* getgrouplist, O_NOFOLLOW, O_CLOEXEC */
 #define PAM_SM_ACCOUNT
 #include <errno.h>
 #include <fcntl.h>
@@ -105,8 +106,8 @@ static char const* split_value(char* value, long* id) {
 
 /* Whether the user may log in by the list in text (which it cuts into lines); BROKEN for a
  * list that does not parse. Without a user only the verdict is made, nothing is matched. */
-static enum verdict judge(char* text, struct passwd const* user, gid_t const* groups, int count,
-                          int* allowed) {
+static enum verdict judge(char* text, char const* login, struct passwd const* user,
+                          gid_t const* groups, int count, int* allowed) {
     int listed = 0, all = 0, seen_permit = 0;
     *allowed = 0;
     for (char* line = text; line != NULL && *line != '\0';) {
@@ -136,8 +137,10 @@ static enum verdict judge(char* text, struct passwd const* user, gid_t const* gr
         } else if (strncmp(key, "user.", 5) == 0) {
             char const* name = split_value(value, &id);
             if (name == NULL) return BROKEN;
+            /* Unchecked, the name may be the one the user logs in with or the service's. */
             if (user != NULL &&
-                (id >= 0 ? (uid_t)id == user->pw_uid : strcasecmp(name, user->pw_name) == 0))
+                (id >= 0 ? (uid_t)id == user->pw_uid
+                         : strcasecmp(name, user->pw_name) == 0 || strcasecmp(name, login) == 0))
                 *allowed = 1;
         } else if (strncmp(key, "group.", 6) == 0) {
             char const* name = split_value(value, &id);
@@ -209,7 +212,7 @@ __attribute__((visibility("default"))) int pam_sm_acct_mgmt(pam_handle_t* pamh, 
     char* verdict_text = strdup(text);
     int unused = 0;
     enum verdict const verdict =
-        verdict_text == NULL ? BROKEN : judge(verdict_text, NULL, NULL, 0, &unused);
+        verdict_text == NULL ? BROKEN : judge(verdict_text, name, NULL, NULL, 0, &unused);
     free(verdict_text);
     if (verdict != LISTED) {
         free(text);
@@ -239,7 +242,7 @@ __attribute__((visibility("default"))) int pam_sm_acct_mgmt(pam_handle_t* pamh, 
     if (user_name != NULL && groups != NULL && count <= MOST_GROUPS) {
         copy.pw_name = user_name;
         int allowed = 0;
-        switch (judge(text, &copy, groups, count, &allowed)) {
+        switch (judge(text, name, &copy, groups, count, &allowed)) {
             case PERMIT_ALL:
                 result = PAM_IGNORE;
                 break;
