@@ -38,8 +38,9 @@ public:
     // does not know, or of the other kind, is refused with UnknownAccountException. When the
     // directory cannot be asked (no answer, not running, the plug-in cannot look names up),
     // the name is kept as given and a warning saying so goes to `warnings`: the module then
-    // matches it by name alone. Throws InvalidAccountNameException for an empty list or a name
-    // with a line feed, tab or control character.
+    // matches it by name alone. Throws InvalidAccountNameException for an empty list, more
+    // than 100 names, or a name that is empty, longer than 256 bytes, begins or ends with a
+    // blank or holds a control character.
     static LoginPermissions Only(ActiveDirectoryStore const& store, Kind kind,
                                  std::vector<std::string> const& names,
                                  std::vector<std::string>& warnings);
@@ -55,7 +56,7 @@ public:
     // to trust it); and while "Active Directory" is the active store, the module's entry is
     // put into the PAM file when it is missing (a host activated by an older version).
     // Returns the changed files; throws IOError / FilePermissionError, changing nothing more
-    // after a failure.
+    // after a failure, and ConfigurationError, changing nothing, for a text of 64 KiB or more.
     Changes Save(ActiveDirectoryStore const& store) const;
 
     // The file's text for this list.

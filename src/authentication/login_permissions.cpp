@@ -32,9 +32,11 @@ namespace authentication {
 namespace {
 
 char const* const kFile = paths::kLoginPermissionsFile;
-// The module reads at most 64 KiB and names of at most 256 bytes; the library stays within.
-std::size_t const kMostAccounts = 200;
+// The module reads at most 64 KiB less one byte: 100 names of 256 bytes with their SIDs stay
+// well within, and a longer text is refused before anything is written.
+std::size_t const kMostAccounts = 100;
 std::size_t const kLongestName = 256;
+std::size_t const kLongestText = 65535;
 
 char const* KindWord(LoginPermissions::Kind kind) {
     return kind == LoginPermissions::kGroup ? "group" : "user";
@@ -220,6 +222,11 @@ std::string LoginPermissions::Text() const {
 LoginPermissions::Changes LoginPermissions::Save(ActiveDirectoryStore const& store) const {
     Changes changes;
     std::string const text = Text();
+    if (text.size() >= kLongestText) {
+        throw ConfigurationError(std::string("Unable to write '") + kFile +
+                                 "': the list is longer than " + std::to_string(kLongestText - 1) +
+                                 " bytes");
+    }
     FilesLock lock;
     std::string current;
     int error = 0;
