@@ -299,34 +299,49 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
     // The login-permission check of an active store: no list, or a list that permits all,
     // changes nothing; a list refuses a directory user (here one no name service knows) in
     // the account stack, and refuses everyone but local users when the list file is one
-    // that others could have written. A local user is never refused.
+    // that others could have written or does not parse; each refusal is logged. A local user
+    // is never refused.
     ActiveDirectoryStore store(60);
     std::string const list = "/etc/ostrel/tslauth/login-permissions.conf";
     WriteFile(kPAM, "auth required pam_permit.so\naccount required pam_permit.so\n");
     store.MakeActive();
     std::string const edited = WithBuiltPermitModule(ReadFile(kPAM));
+    std::string const refusing = " pam_tslauth_permit(judged:account): refusing user: ";
     struct {
         char const* text;
         unsigned mode;
         bool local;
         int account;
+        std::string log = "";  // each refusal is logged
     } const rows[] = {
         {nullptr, 0, false, PAM_SUCCESS},
         {"permit = \"all\"\n", 0644, false, PAM_SUCCESS},
-        {"permit = \"listed\"\ngroup.001 = \"- - CORP\\admins\"\n", 0644, false, PAM_USER_UNKNOWN},
-        {"permit = \"all\"\n", 0664, false, PAM_PERM_DENIED},
+        {"permit = \"listed\"\ngroup.001 = \"- - CORP\\admins\"\n", 0644, false, PAM_USER_UNKNOWN,
+         "5" + refusing + "unknown to the name service\n"},
+        {"permit = \"all\"\n", 0664, false, PAM_PERM_DENIED,
+         "3" + refusing + list + " is not a file that root alone can write, or is too large\n"},
         {"permit = \"listed\"\n", 0666, true, PAM_SUCCESS},
         {"permit = \"sometimes\"\n", 0644, true, PAM_SUCCESS},
+        {"permit = \"sometimes\"\n", 0644, false, PAM_PERM_DENIED,
+         "3" + refusing + list + " does not parse\n"},
     };
     std::string const passwd = ReadFile("/etc/passwd");
     for (auto const& row : rows) {
         ::unlink(list.c_str());
         if (row.text != nullptr) WriteFile(list, row.text, row.mode);
         WriteFile("/etc/passwd", passwd + (row.local ? "user:x:4242:4242::/:/bin/sh\n" : ""));
+        sandbox::ClearCapturedLog();
         std::string const judged = pam_judge::Run(sandbox::ScratchDirectory() + "/list", edited);
         EXPECT_EQ(" account " + std::to_string(row.account),
                   judged.substr(judged.find(" account "), 9 + std::to_string(row.account).size()))
             << (row.text ? row.text : "(no list)") << judged;
+        std::string refusals;
+        for (std::string const& line : Log()) {
+            if (line.find(" pam_tslauth_permit(judged:account): ") != std::string::npos) {
+                refusals += line + "\n";
+            }
+        }
+        EXPECT_EQ(row.log, refusals);
     }
     WriteFile("/etc/passwd", passwd);
 }
