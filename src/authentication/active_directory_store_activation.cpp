@@ -160,9 +160,11 @@ PAMStack::iterator InsertionPoint(PAMStack& stack) {
 }
 
 // The login-permission check goes into the account stack right before the provider's first
-// entry there (after the stack's leading entries when it has none): "requisite", so that a
-// refusal ends the stack before the provider's "sufficient" entry can grant the account.
-// Returns whether it was missing.
+// entry there (after the stack's leading entries when it has none). Its refusal ends the
+// stack at once, before the provider's "sufficient" entry could grant the account; its
+// PAM_IGNORE (local users, everyone permitted) counts for nothing. A module that cannot be
+// loaded (PAM logs it) is ignored too: a broken installation must not lock local accounts
+// out of a host. Returns whether it was missing.
 bool AddPermitEntry(PAMStack& account, std::string const& providerModule) {
     for (PAMEntry const& entry : account) {
         if (FileName(entry.module()) == kPermitModuleName) return false;
@@ -170,7 +172,8 @@ bool AddPermitEntry(PAMStack& account, std::string const& providerModule) {
     PAMStack::iterator point = account.begin();
     while (point != account.end() && FileName(point->module()) != providerModule) ++point;
     if (point == account.end()) point = InsertionPoint(account);
-    Insert(account, point, PAMEntry(PAMControl(PAMControl::Requisite), kPermitModule));
+    Insert(account, point,
+           PAMEntry(PAMControl(PAMControl::Complex, paths::kPermitPAMControl), kPermitModule));
     return true;
 }
 

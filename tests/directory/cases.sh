@@ -108,7 +108,7 @@ pam_policy() { # with-winbind|without: the library's policy, stacks in the order
 auth\trequired\tP/pam_env.so\t\n%sauth\tsufficient\tP/pam_unix.so\tlikeauth nullok \nauth\trequired\tP/pam_deny.so\t
 \npassword\trequired\tP/pam_unix.so\tnullok use_authtok md5 shadow \n
 session\trequired\tP/pam_limits.so\t\nsession\trequired\tP/pam_unix.so\t\n\n' \
-        "${w:+account$'\trequisite\tP/pam_tslauth_permit.so\t\n'account$w}" "${w:+auth$w}" |
+        "${w:+account$'\t[success=ok ignore=ignore module_unknown=ignore default=die]\tP/pam_tslauth_permit.so\t\n'account$w}" "${w:+auth$w}" |
         sed 's|\bP/|/lib/security/$ISA/|g'
 }
 

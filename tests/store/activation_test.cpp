@@ -21,6 +21,7 @@ std::string const kPAM = "/etc/pam.d/system-auth-generic";
 std::string const kConf = "/etc/ostrel/tslauth/authentication.conf";
 std::string const kActive = "remote-authentication-store = \"Active Directory\"\n";
 std::string const kPermit = "/lib/security/$ISA/pam_tslauth_permit.so";
+std::string const kPermitControl = "[success=ok ignore=ignore module_unknown=ignore default=die]";
 std::string const kRemoved =
     "6 Update PAM Config: Removing existing PAM entry: /lib/security/$ISA/pam_zodad.so";
 
@@ -54,7 +55,7 @@ std::string Version(std::string const& marked, bool active) {
             file += line + "\n";
         } else if (active) {
             // The login-permission check comes right before the provider's account entry.
-            if (line == "+account@") file += "account\trequisite\t" + kPermit + "\t\n";
+            if (line == "+account@") file += "account\t" + kPermitControl + "\t" + kPermit + "\t\n";
             file += line.substr(1, line.find('@') - 1) +
                     (line.back() == '@' ? "\tsufficient\t/lib/security/$ISA/pam_scripted.so\t"
                                           "try_first_pass unknown_ok \n"
@@ -236,7 +237,7 @@ TEST_F(ActivationTest, LoginPermissionsSurviveSwitchesAndPutTheirCheckBack) {
     EXPECT_EQ(Version(kRedHatActive, false), ReadFile(kPAM));
     store.MakeActive();
     std::string const active = ReadFile(kPAM);
-    std::string const permitLine = "account\trequisite\t" + kPermit + "\t\n";
+    std::string const permitLine = "account\t" + kPermitControl + "\t" + kPermit + "\t\n";
     std::string withoutCheck = active;
     withoutCheck.erase(withoutCheck.find(permitLine), permitLine.size());
     WriteFile(kPAM, withoutCheck, 0640);
@@ -293,6 +294,11 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
                 pam_judge::Run(sandbox::ScratchDirectory() + "/" + std::to_string(active), edited))
                 << file << "--\n"
                 << edited;
+            // Nor when the check's module is missing: a broken installation locks nobody out.
+            if (active) {
+                EXPECT_EQ(original, pam_judge::Run(sandbox::ScratchDirectory() + "/missing",
+                                                   sandbox::ReadFile(kPAM)));
+            }
         }
     }
 
