@@ -6,6 +6,12 @@
 
 #include "arguments.h"
 
+namespace ostrel {
+namespace authentication {
+class LoginPermissions;
+}
+}  // namespace ostrel
+
 namespace tslauth {
 
 // One subcommand: its name, the synopsis and text of its --help, its options, and what it
@@ -32,6 +38,11 @@ int JoinProxy(Arguments const& arguments);
 int Preflight(Arguments const& arguments);
 int PamShow(Arguments const& arguments);
 int PamPreview(Arguments const& arguments);
+int Permit(Arguments const& arguments);
+
+// Who may log in, as permit and status show it: a JSON object, or text after "May log in: ".
+std::string LoginPermissionsJson(ostrel::authentication::LoginPermissions const& permissions);
+std::string LoginPermissionsText(ostrel::authentication::LoginPermissions const& permissions);
 
 // Writes both standard streams out and ends the process at once: after a time-out a worker
 // thread may still be inside the plug-in, which must not be unloaded under it.

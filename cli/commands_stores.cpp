@@ -218,6 +218,16 @@ int Status(Arguments const& arguments) {
         store.reset(new ActiveDirectoryStore(timeout));
     }
 
+    // A list that cannot be read is shown as such; the rest of the status still is.
+    std::string permittedText, permittedJson;
+    try {
+        LoginPermissions const permitted = LoginPermissions::Load();
+        permittedText = LoginPermissionsText(permitted);
+        permittedJson = LoginPermissionsJson(permitted);
+    } catch (std::exception const& e) {
+        permittedText = "(unknown: " + Describe(e) + ")\n";
+        permittedJson = "{\"error\": " + JsonString(Describe(e)) + "}";
+    }
     std::string active = "(none)";
     for (std::string const& name : Factory().GetRegisteredStores()) {
         std::auto_ptr<AuthenticationStore> candidate = Factory().CreateInstance(name);
@@ -292,6 +302,7 @@ int Status(Arguments const& arguments) {
     if (json) {
         std::ostringstream out;
         out << "{\"active_store\": " << JsonString(active)
+            << ", \"login_permissions\": " << permittedJson
             << ", \"domain\": " << (joined ? DomainJson(ad->activeDomain) : "null")
             << ", \"machine_account\": " << JsonString(ad->machineAccountDN)
             << ", \"preferred_controllers\": " << JsonStrings(controllers)
@@ -315,7 +326,7 @@ int Status(Arguments const& arguments) {
             controllerList += (i == 0 ? "" : " ") + controllers[i];
         }
         std::cout << "Active store:          " << active << "\n"
-                  << "Domain:                "
+                  << "May log in:            " << permittedText << "Domain:                "
                   << shown(!joined, joined ? DomainText(ad->activeDomain) : "", fields[0].answered,
                            "(not joined)", configurationAnswer)
                   << "\n"

@@ -25,7 +25,8 @@ bool Is(std::exception const& error) {
 
 char const* const kConfigurationFiles[] = {
     "/etc/ostrel/tslauth/authentication.conf", "/etc/ostrel/tslauth/provider.conf",
-    "/etc/ostrel/tslauth/qapprovider.conf", "/etc/ostrel/tslauth/qapservers.conf"};
+    "/etc/ostrel/tslauth/qapprovider.conf", "/etc/ostrel/tslauth/qapservers.conf",
+    "/etc/ostrel/tslauth/login-permissions.conf"};
 
 // The number after "line " in a parse error, or 0.
 unsigned long LineOf(std::string const& message) {
@@ -193,7 +194,7 @@ Row const kRows[] = {
            a::InvalidRemoteAuthenticationStoreException, a::InvalidCertificateException,
            a::InvalidVerifyQAPCertificateOptionException, a::InvalidComputerNameException,
            a::InvalidParameterException, a::InvalidAccountNameException,
-           a::InvalidDomainNameException>,
+           a::InvalidDomainNameException, a::UnknownAccountException>,
      kInvalidInput, nullptr, nullptr, nullptr, Reuse::kAny},
     // A thread the library could not start is the host's trouble, not the directory's.
     {IsAny<a::ThreadErrorException>, kInternal, nullptr, nullptr, nullptr, Reuse::kAny},

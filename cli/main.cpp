@@ -53,17 +53,18 @@ std::vector<Command> const& Commands() {
          Options({"json"}), Stores},
         {"activate", "activate NAME [--json]",
          std::string("Makes the store NAME (\"None\" or \"Active Directory\") the active one.\n"
-                     "Activating \"Active Directory\" adds its PAM module to\n"
-                     "/etc/pam.d/system-auth-generic; activating \"None\" takes it out again.\n") +
+                     "Activating \"Active Directory\" adds its PAM module, and the login-permission\n"
+                     "check of permit, to /etc/pam.d/system-auth-generic; activating \"None\" takes\n"
+                     "them out again.\n") +
              kChangesNote,
          Options({"json"}), Activate},
         {"status", "status [--json] [--timeout SECONDS]",
-         "Shows the active store, the joined domain, the preferred domain controllers, the\n"
-         "machine account, the trust state (with its name) and the trusted domains. The\n"
-         "membership queries wait at the same time, together at most SECONDS (default 60)\n"
-         "for the directory. A query that gets no answer in time, or fails, shows what this\n"
-         "process had cached and says so (or its error); the exit status is then 5 after a\n"
-         "time-out, else 4 after a failure.\n",
+         "Shows the active store, who may log in (see permit), the joined domain, the\n"
+         "preferred domain controllers, the machine account, the trust state (with its name)\n"
+         "and the trusted domains. The membership queries wait at the same time, together at\n"
+         "most SECONDS (default 60) for the directory. A query that gets no answer in time, or\n"
+         "fails, shows what this process had cached and says so (or its error); the exit\n"
+         "status is then 5 after a time-out, else 4 after a failure.\n",
          Options({"json"}, {"timeout"}), Status},
         {"join",
          "join DOMAIN[/CONTAINER] --user NAME [--password-file FILE] "
@@ -110,6 +111,17 @@ std::vector<Command> const& Commands() {
          "the 15 characters of a computer account name. Each check prints pass or FAIL, and\n"
          "a failure a hint on what to fix. The exit status is 1 when a check fails.\n",
          Options({"json"}), Preflight},
+        {"permit", "permit [--all | --users NAME... | --groups NAME...] [--json]",
+         "Sets which directory users may log in: --all (the default) lets every user of the\n"
+         "domain in; --users and --groups only the users named and the members of the groups\n"
+         "named, replacing the list. Without an option it shows the list. Local accounts are\n"
+         "never restricted. Each name is looked up in the directory (waiting at most 30 s)\n"
+         "and an unknown name is refused; when the directory cannot be asked the name is kept\n"
+         "as given, with a warning. The list is kept in\n"
+         "/etc/ostrel/tslauth/login-permissions.conf and checked at every login by\n"
+         "pam_tslauth_permit.so in the account stack of /etc/pam.d/system-auth-generic; each\n"
+         "file changed is printed on standard error (and with --json in the output).\n",
+         Options({"all", "users", "groups", "json"}), Permit},
         {"pam show", "pam show [--json]",
          "Prints the policy of /etc/pam.d/system-auth-generic as the library reads it.\n",
          Options({"json"}), PamShow},

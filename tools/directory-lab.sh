@@ -14,11 +14,13 @@
 # network namespace; there is no default route and the DC's DNS has no forwarder. Everything
 # lives in a private tmpfs under ${TMPDIR:-/tmp}, and every process is stopped by its PID.
 #
-# usage: directory-lab.sh up [--plugin FILE]... [--proxyd FILE] [--multiarch TRIPLET]
+# usage: directory-lab.sh up [--plugin FILE]... [--pam-module FILE]... [--proxyd FILE]
+#                           [--multiarch TRIPLET]
 #                                         builds a lab and prints its directory (LAB); the files
 #                                         go into the members' and the proxy's
 #                                         /usr/libexec/tslauth/lib, the PAM modules are the
-#                                         TRIPLET's (default: the machine's); --proxyd is the
+#                                         TRIPLET's (default: the machine's) and those given
+#                                         with --pam-module; --proxyd is the
 #                                         enrolment service the proxy host runs;
 #                                         exits 77 when namespaces or overlays cannot be made here
 #        directory-lab.sh down LAB
@@ -173,6 +175,8 @@ EOF
     # Debian's libpam tries "/lib/security/$ISA/x.so" and then "/lib/security//lib/security/x.so";
     # neither exists, so the members get the link that makes the library-style paths load.
     ln -s "../$MULTIARCH/security" "$r/usrlib/security/\$ISA"
+    mkdir -p "$r/usrlib/$MULTIARCH/security"
+    for file in "${PAM_MODULES[@]}"; do install -m 0644 "$file" "$r/usrlib/$MULTIARCH/security/"; done
     printf 'passwd:\tfiles winbind\ngroup:\tfiles winbind\nshadow:\tfiles\nhosts:\tfiles dns\n' \
         >"$r/etc/nsswitch.conf"
     # Written the way the library writes policies, so that activating and deactivating the
@@ -323,6 +327,7 @@ enrolment_account() {
 cmd_up() {
     local start t i c id samba_pid
     PLUGINS=()
+    PAM_MODULES=()
     PROXYD=
     MULTIARCH=
     while [ $# -gt 0 ]; do
@@ -330,6 +335,11 @@ cmd_up() {
             --plugin)
                 [ -f "${2:-}" ] || fail "no plug-in file ${2:-}"
                 PLUGINS+=("$(readlink -f "$2")")
+                shift 2
+                ;;
+            --pam-module)
+                [ -f "${2:-}" ] || fail "no PAM module ${2:-}"
+                PAM_MODULES+=("$(readlink -f "$2")")
                 shift 2
                 ;;
             --multiarch)

@@ -26,7 +26,7 @@ for group in "$@"; do
         foreign_architecture=i386
         packages+=(g++-multilib libssl-dev:i386 libgtest-dev:i386
                    samba-dev:i386 libwbclient-dev:i386 libldap-dev:i386 libkrb5-dev:i386
-                   libtdb-dev:i386 libtalloc-dev:i386 libcpp-httplib-dev:i386)
+                   libtdb-dev:i386 libtalloc-dev:i386 libcpp-httplib-dev:i386 libpam0g-dev:i386)
         ;;
     packaging) packages+=(build-essential debhelper dpkg-dev lintian) ;;
     *)

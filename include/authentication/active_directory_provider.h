@@ -19,6 +19,13 @@ namespace authentication {
 using ::Credentials;
 using ::TrustState;
 
+// An account or group as the directory knows it.
+struct DirectoryAccount {
+    std::string name;  // canonical, e.g. "CORP\\linux-admins"
+    std::string sid;   // "S-1-5-21-...", empty when the plug-in has none
+    bool isGroup = false;
+};
+
 // Told on the joining thread before each pause between two join attempts: the attempt that
 // failed (from 1), the number of attempts, the pause in seconds and the failed status.
 typedef void (*JoinRetryListener)(int failedAttempt, int attempts, unsigned pauseSeconds,
@@ -91,6 +98,8 @@ public:
     std::string GetAnyDomainController(std::string const& qualifier,
                                        std::string const& domain) const;
     std::string ConvertCanonicalUsername(std::string const& name) const;
+    // Looks a user or group name up in the directory (extension slot E3).
+    DirectoryAccount LookupAccount(std::string const& name) const;
     // Needs operations table version 2 or more.
     std::string GetHostPrincipalForDomain(std::string const& domain) const;
     // The plug-in's value as it is; never raises for the value.

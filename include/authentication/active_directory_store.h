@@ -122,6 +122,10 @@ public:
     void SetSmartCardEnabledServices(std::vector<std::string> const& services) const;
     std::vector<std::string> GetSmartCardEnabledServices() const;
     std::string ConvertCanonicalUsername(std::string const& name) const;
+    // The directory's record of a user or group name (the plug-in's extension slot E3), run
+    // on a worker and waited for at most the store's time-out (then
+    // ProviderCallTimedOutException). CallNotImplementedException when the plug-in cannot.
+    DirectoryAccount LookupAccount(std::string const& name) const;
 
     // Checks that the host's name fits the domain (see CheckHostnameForDomain), then makes
     // the fully qualified name resolve: when it differs from the expected name the domain goes

@@ -14,6 +14,7 @@
 #include <authentication/host_changes.h>
 #include <authentication/hostname_check.h>
 #include <authentication/join_preflight.h>
+#include <authentication/login_permissions.h>
 #include <authentication/no_remote_authentication_store.h>
 #include <authentication/qap_proxy.h>
 #include <authentication/qap_records.h>

@@ -81,6 +81,8 @@ TSLAUTH_DETAIL_EXCEPTION(InvalidCredentialsException, detail)
 TSLAUTH_DETAIL_EXCEPTION(InvalidHostNameException, detail)
 TSLAUTH_DETAIL_EXCEPTION(InvalidIPAddressException, detail)
 TSLAUTH_DETAIL_EXCEPTION(InvalidVerifyQAPCertificateOptionException, detail)
+// A name the directory does not know, or of the wrong kind (a user given as a group).
+TSLAUTH_DETAIL_EXCEPTION(UnknownAccountException, detail)
 
 // One class per provider status number, each with its fixed code and text.
 TSLAUTH_FIXED_EXCEPTION(FileNotFoundException)

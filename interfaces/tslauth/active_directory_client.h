@@ -118,7 +118,9 @@ typedef struct ADProviderExtensions {
                                       const char* computerContainer /* NULL when empty */,
                                       const Credentials* credentials, uint32_t flags);
     /* E3: looks an account or group name up in the directory: its canonical name, its SID
-     * and whether it is a group (1) or a user (0). */
+     * and whether it is a group (1) or a user (0). The library presets both strings to NULL
+     * and releases each non-NULL one separately with the deallocator, also after a failure.
+     * An unknown name is 1317 (no such user), a directory that cannot be asked 1311 or 1062. */
     ADStatus (*LookupAccount)(const char* name, char** canonical, char** sid, uint32_t* isGroup,
                               ADDeallocator* deallocator);
     /* E4: what the last join, leave or change of settings of the calling thread changed on the

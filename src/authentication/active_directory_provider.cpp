@@ -362,6 +362,24 @@ std::string ActiveDirectoryProvider::ConvertCanonicalUsername(std::string const&
     return Text(canonical);
 }
 
+DirectoryAccount ActiveDirectoryProvider::LookupAccount(std::string const& name) const {
+    auto lookUp = Require(FindExtension(handle, 3, &ADProviderExtensions::LookupAccount));
+    char* canonical = nullptr;
+    char* sid = nullptr;
+    std::uint32_t isGroup = 0;
+    ADDeallocator deallocator = nullptr;
+    ADStatus const status = lookUp(name.c_str(), &canonical, &sid, &isGroup, &deallocator);
+    // Like slot 3: each string released on its own, only when there is one.
+    ReleaseOnExit releaseSid(deallocator, sid, false);
+    ReleaseOnExit releaseCanonical(deallocator, canonical, false);
+    Check(status);
+    DirectoryAccount account;
+    account.name = Text(canonical);
+    account.sid = Text(sid);
+    account.isGroup = isGroup != 0;
+    return account;
+}
+
 std::string ActiveDirectoryProvider::GetHostPrincipalForDomain(std::string const& domain) const {
     if (operations->version < 2) throw CallNotImplementedException();
     auto get = Require(operations->GetHostPrincipalForDomain);

@@ -14,6 +14,7 @@
 #include "change_record.h"
 #include "files_lock.h"
 #include "paths.h"
+#include "permit_entry.h"
 #include "store_switch.h"
 
 using SystemConfiguration::InvalidControlException;
@@ -39,6 +40,8 @@ PAMFacility::Facility const kEditedFacilities[] = {PAMFacility::Auth, PAMFacilit
 // Deactivation also takes the provider's module out of the stacks an administrator may have
 // added it to.
 PAMFacility::Facility const kOtherFacilities[] = {PAMFacility::Password, PAMFacility::Session};
+char const* const kPermitModule = paths::kPermitPAMModule;
+char const* const kPermitModuleName = paths::kPermitPAMModuleName;
 
 void Parse(std::string const& content, PAMPolicy& policy) {
     std::istringstream in(content);
@@ -163,13 +166,33 @@ PAMStack::iterator InsertionPoint(PAMStack& stack) {
     return point;
 }
 
+// The login-permission check goes into the account stack right before the provider's first
+// entry there (after the stack's leading entries when it has none). Its refusal ends the
+// stack at once, before the provider's "sufficient" entry could grant the account; its
+// PAM_IGNORE (local users, everyone permitted) counts for nothing. A module that cannot be
+// loaded (PAM logs it) is ignored too: a broken installation must not lock local accounts
+// out of a host. Returns whether it was missing.
+bool AddPermitEntry(PAMStack& account, std::string const& providerModule) {
+    for (PAMEntry const& entry : account) {
+        if (FileName(entry.module()) == kPermitModuleName) return false;
+    }
+    PAMStack::iterator point = account.begin();
+    while (point != account.end() && FileName(point->module()) != providerModule) ++point;
+    if (point == account.end()) point = InsertionPoint(account);
+    Insert(account, point,
+           PAMEntry(PAMControl(PAMControl::Complex, paths::kPermitPAMControl), kPermitModule));
+    return true;
+}
+
 // The one activation edit, shared by MakeActive and the preview of it.
 PAMPolicy Activated(PAMPolicy policy, PAMEntry const& entry, bool log) {
     for (PAMFacility::Facility facility : kEditedFacilities) {
         PAMStack& stack = policy[facility];
         RemoveReplacedModule(stack, log);
-        if (std::find(stack.begin(), stack.end(), entry) != stack.end()) continue;
-        Insert(stack, InsertionPoint(stack), entry);
+        if (std::find(stack.begin(), stack.end(), entry) == stack.end()) {
+            Insert(stack, InsertionPoint(stack), entry);
+        }
+        if (facility == PAMFacility::Account) AddPermitEntry(stack, FileName(entry.module()));
     }
     return policy;
 }
@@ -223,10 +246,11 @@ void ActiveDirectoryStore::MakeInactive() {
     PAMPolicy policy = ReadPolicy(TakeSnapshot(kPAMFile).content);
     bool changed = false;
     // Every entry of the provider's module goes, whatever an administrator made of its control
-    // or parameters: any one left lets domain users in.
+    // or parameters: any one left lets domain users in. The login-permission check goes with it.
     auto removeProvider = [&](PAMStack& stack) {
         for (PAMStack::iterator e = stack.begin(); e != stack.end();) {
-            if (FileName(e->module()) != module) {
+            std::string const name = FileName(e->module());
+            if (name != module && name != kPermitModuleName) {
                 ++e;
                 continue;
             }
@@ -245,6 +269,16 @@ void ActiveDirectoryStore::MakeInactive() {
     }
     // A file that holds none of them is left alone: nothing to write, nothing that can fail.
     if (changed) ReplaceFile(kPAMFile, Text(policy));
+}
+
+bool AddPermitEntryWhileActive(ActiveDirectoryStore const& store) {
+    PAMEntry const entry = store.GetPAMEntryForProvider();
+    FilesLock lock;
+    if (!store.IsActive()) return false;
+    PAMPolicy policy = ReadPolicy(TakeSnapshot(kPAMFile).content);
+    if (!AddPermitEntry(policy[PAMFacility::Account], FileName(entry.module()))) return false;
+    ReplaceFile(kPAMFile, Text(policy));
+    return true;
 }
 
 }  // namespace authentication

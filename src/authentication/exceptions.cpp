@@ -87,6 +87,7 @@ TSLAUTH_DETAIL_EXCEPTION(InvalidHostNameException, "The current hostname is inva
 TSLAUTH_DETAIL_EXCEPTION(InvalidIPAddressException, "The IP Address is invalid: ", "")
 TSLAUTH_DETAIL_EXCEPTION(InvalidVerifyQAPCertificateOptionException,
                          "The VerifyQAPCertificate option is invalid: ", "")
+TSLAUTH_DETAIL_EXCEPTION(UnknownAccountException, "", "")
 
 // Status classes carry their status code and fixed text.
 #define X(Name, status, text)                 \

@@ -19,6 +19,11 @@ constexpr char const kPAMServiceName[] = "system-auth-generic";
 constexpr char const kPAMModuleDirectory[] = "/lib/security/$ISA/";
 constexpr char const kReplacedPAMModule[] = "/lib/security/$ISA/pam_zodad.so";
 constexpr char const kAccessPAMModule[] = "/lib/security/$ISA/pam_access.so";
+constexpr char const kPermitPAMModule[] = "/lib/security/$ISA/pam_tslauth_permit.so";
+constexpr char const kPermitPAMModuleName[] = "pam_tslauth_permit.so";
+constexpr char const kPermitPAMControl[] =
+    "[success=ok ignore=ignore module_unknown=ignore default=die]";
+constexpr char const kLoginPermissionsFile[] = "/etc/ostrel/tslauth/login-permissions.conf";
 constexpr char const kHostsFile[] = "/etc/hosts";
 constexpr char const kResolverFile[] = "/etc/resolv.conf";
 

@@ -141,6 +141,10 @@ TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
          "      hint: add the line \"ADDRESS\tsandbox-host.corp.example sandbox-host\" to "
          "/etc/hosts\nFAIL  domain resolves: corp.example\n      hint: make corp.example "
          "resolvable: point /etc/resolv.conf at the domain's DNS servers\n|"},
+        {{"permit"}, "0|May log in: every directory user\n|"},
+        {{"permit", "--all", "--groups", "g"},
+         Usage("permit takes one of --all, --users, --groups")},
+        {{"permit", "--users"}, Usage("permit --users needs at least one name")},
         {{}, Usage("no command given")},
         {{"frobnicate"}, Usage("unknown command 'frobnicate'")},
         {{"leave", "--password-file", "/dev/null"}, Usage("--password-file needs --user")},
@@ -262,7 +266,8 @@ TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
         return line.replace(line.find("%s"), 2, query);
     };
     EXPECT_EQ(
-        "5|Active store:          None\nDomain:                " + none +
+        "5|Active store:          None\nMay log in:            every directory user\n"
+        "Domain:                " + none +
             "Machine account:       " + none + "Preferred controllers: " + none +
             "Trust state:           2 (no answer within 1 s)\nTrusted domains:       " + none +
             "Note: no answer to the configuration query within 1 s from GetActiveDomain, "

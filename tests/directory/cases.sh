@@ -64,7 +64,7 @@ changed() { # WHAT: the Samba files the last command said it changed, one a line
     grep '^tslauth: changed: [a-z]* /' <<<"$err" | grep -v -e ' /etc/hosts' -e ' /etc/resolv.conf' |
         sed 's/^tslauth: changed: //'
 }
-status_json() { printf '{"active_store": "None", "domain": {"dns_name": "%s", "netbios_name": "%s"}, "machine_account": "%s", "preferred_controllers": [], "trust_state": 1, "trust_state_name": "trusted", "trusted_domains": [], "answers": {"configuration": {"source": "fresh"}, "trusted_domains": {"source": "fresh"}, "trust_state": {"source": "fresh"}}, "timed_out": [], "unanswered_fields": []}' "$DNS_DOMAIN" "$NETBIOS_DOMAIN" "$1"; } # MACHINE-DN
+status_json() { printf '{"active_store": "None", "login_permissions": {"permit": "all", "users": [], "groups": []}, "domain": {"dns_name": "%s", "netbios_name": "%s"}, "machine_account": "%s", "preferred_controllers": [], "trust_state": 1, "trust_state_name": "trusted", "trusted_domains": [], "answers": {"configuration": {"source": "fresh"}, "trusted_domains": {"source": "fresh"}, "trust_state": {"source": "fresh"}}, "timed_out": [], "unanswered_fields": []}' "$DNS_DOMAIN" "$NETBIOS_DOMAIN" "$1"; } # MACHINE-DN
 
 case_preflight() {
     # All six checks pass; the domain's goes through the DC's DNS (the members resolve nothing else).
@@ -118,7 +118,8 @@ pam_policy() { # with-winbind|without: the library's policy, stacks in the order
     printf '#%%PAM-1.0\n\naccount\trequired\tP/pam_unix.so\t\naccount\trequired\tP/pam_access.so\t\n%s
 auth\trequired\tP/pam_env.so\t\n%sauth\tsufficient\tP/pam_unix.so\tlikeauth nullok \nauth\trequired\tP/pam_deny.so\t
 \npassword\trequired\tP/pam_unix.so\tnullok use_authtok md5 shadow \n
-session\trequired\tP/pam_limits.so\t\nsession\trequired\tP/pam_unix.so\t\n\n' "${w:+account$w}" "${w:+auth$w}" |
+session\trequired\tP/pam_limits.so\t\nsession\trequired\tP/pam_unix.so\t\n\n' \
+        "${w:+account$'\t[success=ok ignore=ignore module_unknown=ignore default=die]\tP/pam_tslauth_permit.so\t\n'account$w}" "${w:+auth$w}" |
         sed 's|\bP/|/lib/security/$ISA/|g'
 }
 
@@ -132,9 +133,36 @@ case_pam() {
 remote-authentication-store = \"Active Directory\"" "$(on m1 cat -A $file; on m1 cat /etc/ostrel/tslauth/authentication.conf)"
     expect "$user, right then wrong password" "$granted
 $denied" "$(logins m1 "$USER_PASSWORD" "not-$USER_PASSWORD")"
+    # Who may log in: checked in the account stack, also after a good password; a group's
+    # members (Domain Users: alice's primary group) get in, a non-member is refused. Names as
+    # winbindd spells them. Names as
+    # winbindd spells them.
+    local list=/etc/ostrel/tslauth/login-permissions.conf refused="authenticate 0 (Success)
+account 6 (Permission denied)
+user $user" sid before
+    tool m1 permit --groups "Domain Admins" --json
+    sid=$(on m1 wbinfo --name-to-sid "$NETBIOS_DOMAIN\\Domain Admins" | cut -d' ' -f1)
+    expect "permit --groups: the list, what changed" "0 {\"login_permissions\": {\"permit\": \"listed\", \"users\": [], \"groups\": [{\"name\": \"$NETBIOS_DOMAIN\\\\domain admins\", \"sid\": \"$sid\", \"id\": $(on m1 wbinfo --sid-to-gid "$sid")}]}, \"warnings\": [], \"changes\": [{\"change\": \"wrote $list\", \"file\": \"$list\"}]}
+tslauth: changed: wrote $list" "$status $out
+$err"
+    expect "$user, not in Domain Admins: refused by the account stack" "$refused" "$(logins m1 "$USER_PASSWORD")"
+    check "permit --groups Domain Users" 0 "May log in: only
+  group $NETBIOS_DOMAIN\\domain users ($(on m1 wbinfo --name-to-sid "$NETBIOS_DOMAIN\\Domain Users" |
+        cut -d' ' -f1), GID $(on m1 getent group "$NETBIOS_DOMAIN\\Domain Users" | cut -d: -f3))" \
+        m1 permit --groups "domain users"
+    expect "$user, in Domain Users" "$granted" "$(logins m1 "$USER_PASSWORD")"
+    check "an unknown group" 3 "tslauth: The directory has no group 'no-such-group'" m1 permit --groups no-such-group
+    check "a user given as a group" 3 "tslauth: '$user' is a user in the directory, not a group" m1 permit --groups "$USER_NAME"
+    # The list survives a None / "Active Directory" cycle.
+    before=$(on m1 cat $list)
     check "activate None" 0 "Active store: None" m1 activate None
     expect "PAM file as it was" "$(pam_policy without | cat -A)" "$(on m1 cat -A $file)"
     expect "$user, right password, store None" "$denied" "$(logins m1 "$USER_PASSWORD")"
+    tool m1 activate "Active Directory"
+    expect "the list after a None / Active Directory cycle" "$before" "$(on m1 cat $list)"
+    check "permit --all" 0 "May log in: every directory user" m1 permit --all
+    expect "$user, everyone permitted" "$granted" "$(logins m1 "$USER_PASSWORD")"
+    check "activate None again" 0 "Active store: None" m1 activate None
 }
 
 case_frozen_dc() {

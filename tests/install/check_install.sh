@@ -21,6 +21,7 @@ for link in libtslauth.so=libtslauth.so.1 libtslauth.so.1=libtslauth.so.1.0.0 \
     [ "$(readlink "$libdir/${link%=*}")" = "${link#*=}" ] || fail "${link%=*} is no link to ${link#*=}"
 done
 for file in "$4/libtslauth.so.1.0.0" "$4/libquorctl.so.1" "$4/pkgconfig/tslauth.pc" \
+    "$4/security/pam_tslauth_permit.so" \
     "$4/cmake/tslauth/tslauthConfig.cmake" "$7/tslauth/lib/libdemodirectory.so" \
     "$7/tslauth/lib/libdemoproxy.so" "$9/plugins/README.md" "$8/man1/tslauth.1" \
     "$5/authentication/authentication.h" "$5/systemconfiguration/systemconfiguration.h" \

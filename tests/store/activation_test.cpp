@@ -1,4 +1,5 @@
 #include <authentication/configuration.h>
+#include <authentication/login_permissions.h>
 #include <authentication/no_remote_authentication_store.h>
 #include <systemconfiguration/pam_policy.h>
 
@@ -19,6 +20,8 @@ namespace {
 std::string const kPAM = "/etc/pam.d/system-auth-generic";
 std::string const kConf = "/etc/ostrel/tslauth/authentication.conf";
 std::string const kActive = "remote-authentication-store = \"Active Directory\"\n";
+std::string const kPermit = "/lib/security/$ISA/pam_tslauth_permit.so";
+std::string const kPermitControl = "[success=ok ignore=ignore module_unknown=ignore default=die]";
 std::string const kRemoved =
     "6 Update PAM Config: Removing existing PAM entry: /lib/security/$ISA/pam_zodad.so";
 
@@ -51,6 +54,8 @@ std::string Version(std::string const& marked, bool active) {
         if (line[0] != '+') {
             file += line + "\n";
         } else if (active) {
+            // The login-permission check comes right before the provider's account entry.
+            if (line == "+account@") file += "account\t" + kPermitControl + "\t" + kPermit + "\t\n";
             file += line.substr(1, line.find('@') - 1) +
                     (line.back() == '@' ? "\tsufficient\t/lib/security/$ISA/pam_scripted.so\t"
                                           "try_first_pass unknown_ok \n"
@@ -202,8 +207,63 @@ TEST_F(ActivationTest, FailuresLeaveTheFilesAsTheyWere) {
     }
 }
 
+// The list of who may log in: its bytes and mode; a name the directory cannot be asked about
+// is kept with a warning; it survives switches of the store; saving it while the store is
+// active puts a missing check back into the PAM file.
+TEST_F(ActivationTest, LoginPermissionsSurviveSwitchesAndPutTheirCheckBack) {
+    std::string const list = "/etc/ostrel/tslauth/login-permissions.conf";
+    WriteFile(kPAM, kRedHatStyle, 0640);
+    ActiveDirectoryStore store(60);
+    EXPECT_TRUE(LoginPermissions::Load().PermitsEveryone());
+    EXPECT_EQ(Named(typeid(InvalidAccountNameException), InvalidAccountNameException().what()),
+              WhatThrown([&] {
+                  std::vector<std::string> warnings;
+                  LoginPermissions::Only(store, LoginPermissions::kUser, {"a\tb"}, warnings);
+              }));
+    std::vector<std::string> warnings;
+    LoginPermissions const admins = LoginPermissions::Only(
+        store, LoginPermissions::kGroup, {"CORP\\linux admins", "root"}, warnings);
+    std::string const unasked = std::string(" (") + CallNotImplementedException().what() +
+                                "): kept as given, matched by name only";
+    EXPECT_EQ((std::vector<std::string>{
+                  "the directory could not be asked about group 'CORP\\linux admins'" + unasked,
+                  "the directory could not be asked about group 'root'" + unasked}),
+              warnings);
+    std::string const bytes =
+        "group.001 = \"- - CORP\\linux admins\"\ngroup.002 = \"0 - root\"\npermit = \"listed\"\n";
+    EXPECT_EQ(LoginPermissions::Changes{list}, admins.Save(store));
+    EXPECT_EQ(LoginPermissions::Changes{}, admins.Save(store));
+    EXPECT_EQ(bytes, ReadFile(list));
+    EXPECT_EQ(0644u, sandbox::FileMode(list));
+    EXPECT_EQ(2u, LoginPermissions::Load().Accounts().size());
+
+    store.MakeActive();
+    NoRemoteAuthenticationStore().MakeActive();
+    EXPECT_EQ(Version(kRedHatActive, false), ReadFile(kPAM));
+    store.MakeActive();
+    std::string const active = ReadFile(kPAM);
+    std::string const permitLine = "account\t" + kPermitControl + "\t" + kPermit + "\t\n";
+    std::string withoutCheck = active;
+    withoutCheck.erase(withoutCheck.find(permitLine), permitLine.size());
+    WriteFile(kPAM, withoutCheck, 0640);
+    EXPECT_EQ(LoginPermissions::Changes{kPAM}, admins.Save(store));
+    EXPECT_EQ(Describe(kPAM, 0640, Version(kRedHatActive, true)) + Describe(kConf, 0644, kActive) +
+                  Describe(list, 0644, bytes),
+              Files());
+    EXPECT_EQ(LoginPermissions::Changes{list}, LoginPermissions().Save(store));
+    EXPECT_EQ("permit = \"all\"\n", ReadFile(list));
+}
+
 // The provider's module is not loadable: edited files must make the PAM library act as before.
 #ifdef TSLAUTH_TEST_PAM
+// The edited file with the check's module path leading to the module just built.
+static std::string WithBuiltPermitModule(std::string file) {
+    for (std::size_t at = file.find(kPermit); at != std::string::npos; at = file.find(kPermit)) {
+        file.replace(at, kPermit.size(), PERMIT_PAM_MODULE);
+    }
+    return file;
+}
+
 TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
     std::string const recorder = pam_judge::Recorder();
     // "@" stands for the recorder.
@@ -239,15 +299,70 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
         ActiveDirectoryStore store(60);
         for (bool const active : {true, false}) {
             active ? store.MakeActive() : store.MakeInactive();
-            std::string const edited = sandbox::ReadFile(kPAM);
+            std::string const edited = WithBuiltPermitModule(sandbox::ReadFile(kPAM));
             EXPECT_EQ(active, edited.find("pam_scripted.so") != std::string::npos) << edited;
+            EXPECT_EQ(active, edited.find(PERMIT_PAM_MODULE) != std::string::npos) << edited;
             EXPECT_EQ(
                 original,
                 pam_judge::Run(sandbox::ScratchDirectory() + "/" + std::to_string(active), edited))
                 << file << "--\n"
                 << edited;
+            // Nor when the check's module is missing: a broken installation locks nobody out.
+            if (active) {
+                EXPECT_EQ(original, pam_judge::Run(sandbox::ScratchDirectory() + "/missing",
+                                                   sandbox::ReadFile(kPAM)));
+            }
         }
     }
+
+    // The login-permission check of an active store: no list, or a list that permits all,
+    // changes nothing; a list refuses a directory user (here one no name service knows) in
+    // the account stack, and refuses everyone but local users when the list file is one
+    // that others could have written or does not parse; each refusal is logged. A local user
+    // is never refused.
+    ActiveDirectoryStore store(60);
+    std::string const list = "/etc/ostrel/tslauth/login-permissions.conf";
+    WriteFile(kPAM, "auth required pam_permit.so\naccount required pam_permit.so\n");
+    store.MakeActive();
+    std::string const edited = WithBuiltPermitModule(ReadFile(kPAM));
+    std::string const refusing = " pam_tslauth_permit(judged:account): refusing user: ";
+    struct {
+        char const* text;
+        unsigned mode;
+        bool local;
+        int account;
+        std::string log = "";  // each refusal is logged
+    } const rows[] = {
+        {nullptr, 0, false, PAM_SUCCESS},
+        {"permit = \"all\"\n", 0644, false, PAM_SUCCESS},
+        {"permit = \"listed\"\ngroup.001 = \"- - CORP\\admins\"\n", 0644, false, PAM_USER_UNKNOWN,
+         "5" + refusing + "unknown to the name service\n"},
+        {"permit = \"all\"\n", 0664, false, PAM_PERM_DENIED,
+         "3" + refusing + list + " is not a file that root alone can write, or is too large\n"},
+        {"permit = \"listed\"\n", 0666, true, PAM_SUCCESS},
+        {"permit = \"sometimes\"\n", 0644, true, PAM_SUCCESS},
+        {"permit = \"sometimes\"\n", 0644, false, PAM_PERM_DENIED,
+         "3" + refusing + list + " does not parse\n"},
+    };
+    std::string const passwd = ReadFile("/etc/passwd");
+    for (auto const& row : rows) {
+        ::unlink(list.c_str());
+        if (row.text != nullptr) WriteFile(list, row.text, row.mode);
+        WriteFile("/etc/passwd", passwd + (row.local ? "user:x:4242:4242::/:/bin/sh\n" : ""));
+        sandbox::ClearCapturedLog();
+        std::string const judged = pam_judge::Run(sandbox::ScratchDirectory() + "/list", edited);
+        EXPECT_EQ(" account " + std::to_string(row.account),
+                  judged.substr(judged.find(" account "), 9 + std::to_string(row.account).size()))
+            << (row.text ? row.text : "(no list)") << judged;
+        std::string refusals;
+        for (std::string const& line : Log()) {
+            if (line.find(" pam_tslauth_permit(judged:account): ") != std::string::npos) {
+                refusals += line + "\n";
+            }
+        }
+        EXPECT_EQ(row.log, refusals);
+    }
+    WriteFile("/etc/passwd", passwd);
 }
 
 #endif

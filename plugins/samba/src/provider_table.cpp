@@ -37,9 +37,11 @@ ADProviderOperations const ActiveDirectoryClientOperations = {
 };
 
 ADProviderExtensions const ActiveDirectoryClientExtensions = {
-    4,       sambaprovider::GetLastErrorText, sambaprovider::JoinDomainWithOptions,
-    nullptr,  // E3 LookupAccount
-    sambaprovider::GetLastChanges,
+    4,
+    sambaprovider::GetLastErrorText,       // E1
+    sambaprovider::JoinDomainWithOptions,  // E2
+    sambaprovider::LookupAccount,          // E3
+    sambaprovider::GetLastChanges,         // E4
 };
 
 }  // extern "C"

@@ -213,6 +213,77 @@ ADStatus ConvertCanonicalUsername(char const* name, char** canonical, ADDealloca
     return *canonical != nullptr ? 0 : 8;
 }
 
+ADStatus LookupAccount(char const* name, char** canonical, char** sid, uint32_t* isGroup,
+                       ADDeallocator* deallocator) {
+    if (name == nullptr || canonical == nullptr || sid == nullptr || isGroup == nullptr ||
+        deallocator == nullptr) {
+        return kInvalidParameter;
+    }
+    *deallocator = FreeString;
+    *canonical = nullptr;
+    *sid = nullptr;
+    *isGroup = 0;
+    // Group names may hold blanks ("Domain Admins"); control characters never.
+    std::string text = name, domain, account;
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '/') {
+            return kInvalidAccountName;
+        }
+    }
+    std::size_t at = text.rfind('@'), backslash = text.find('\\');
+    if (text.empty() || (at != std::string::npos && backslash != std::string::npos)) {
+        return kInvalidAccountName;
+    }
+    Membership membership;
+    if (!ReadMembership(membership)) return kAccessDenied;
+    if (!membership.joined) return kNoTrustSamAccount;
+    if (backslash != std::string::npos) {
+        domain = text.substr(0, backslash);
+        account = text.substr(backslash + 1);
+    } else if (at != std::string::npos) {
+        account = text.substr(0, at);
+        domain = text.substr(at + 1);
+    } else {
+        account = text;
+        domain = membership.config.workgroup;
+    }
+    if (account.empty() || domain.empty()) return kInvalidAccountName;
+    WinbindContext winbind;
+    if (winbind.context == nullptr) return 8;
+    wbcDomainSid found;
+    wbcSidType type;
+    wbcErr looked =
+        wbcCtxLookupName(winbind.context, domain.c_str(), account.c_str(), &found, &type);
+    if (looked == WBC_ERR_WINBIND_NOT_AVAILABLE) return kServiceNotActive;
+    // winbindd answers "domain not found" for an unknown name in a known domain too.
+    if (looked == WBC_ERR_DOMAIN_NOT_FOUND || looked == WBC_ERR_UNKNOWN_USER ||
+        looked == WBC_ERR_UNKNOWN_GROUP) {
+        return kNoSuchUser;
+    }
+    if (looked != WBC_ERR_SUCCESS) return kNoLogonServers;
+    WinbindMemory<char> foundDomain, foundName;
+    if (wbcCtxLookupSid(winbind.context, &found, &foundDomain.memory, &foundName.memory, &type) !=
+        WBC_ERR_SUCCESS) {
+        return kNoSuchUser;
+    }
+    char sidText[WBC_SID_STRING_BUFLEN];
+    wbcSidToStringBuf(&found, sidText, sizeof sidText);
+    switch (type) {
+        case WBC_SID_NAME_USER:
+            break;
+        case WBC_SID_NAME_DOM_GRP:
+        case WBC_SID_NAME_ALIAS:
+        case WBC_SID_NAME_WKN_GRP:
+            *isGroup = 1;
+            break;
+        default:  // a domain, a computer's trust or a deleted account: nobody who logs in
+            return kNoSuchUser;
+    }
+    *canonical = CopyString(std::string(foundDomain.memory) + "\\" + foundName.memory);
+    *sid = CopyString(sidText);
+    return *canonical != nullptr && *sid != nullptr ? 0 : 8;
+}
+
 ADStatus GetHostPrincipalForDomain(char const* domain, char** principal,
                                    ADDeallocator* deallocator) {
     if (domain == nullptr || principal == nullptr || deallocator == nullptr) {

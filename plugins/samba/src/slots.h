@@ -31,6 +31,8 @@ ADStatus JoinDomainWithMachineAccount(ADDirectoryDomainInfo const* domain,
 ADStatus GetHostPrincipalForDomain(char const* domain, char** principal,
                                    ADDeallocator* deallocator);        // 13
 uint32_t GetDomainTrustRelationship(char const* domain);               // 14
+ADStatus LookupAccount(char const* name, char** canonical, char** sid, uint32_t* isGroup,
+                       ADDeallocator* deallocator);                    // E3
 ADStatus GetLastChanges(char*** changes, ADDeallocator* deallocator);  // E4
 
 // Extension E2: slot 1 with AD_JOIN_... flags; an unknown flag is refused (87).
