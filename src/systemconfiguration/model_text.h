@@ -106,6 +106,7 @@ inline bool MayHoldSpaceOrMark(char const* data, std::size_t size) {
 }
 
 inline bool ContainsSpace(std::string const& text) {
+    if (!MayHoldSpaceOrMark(text.data(), text.size())) return false;
     for (char c : text) {
         if (IsSpace(c)) return true;
     }

@@ -301,7 +301,9 @@ std::ostream& operator<<(std::ostream& out, NSSConfiguration const& configuratio
     text.reserve(size);
     keptAfter(text, NSSDatabase());
     for (NSSConfiguration::Databases::value_type const& database : databases) {
-        text += static_cast<std::string>(database.first);
+        Word const* name = text::FindKind(kDatabaseWords, database.first);
+        if (name == nullptr) static_cast<void>(static_cast<std::string>(database.first));  // throws
+        text += name->text;
         text += ':';
         for (NSSService const& service : database.second) {
             text += ' ';
