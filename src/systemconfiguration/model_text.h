@@ -43,21 +43,21 @@ Word const* FindText(Word const (&table)[N], std::string_view text) {
     return nullptr;
 }
 
-// The same lookup for a word in any ASCII letter case (the tables hold lower-case words).
+// The same lookup for a word in any ASCII letter case (the tables hold lower-case words of
+// fewer than 16 letters).
 template <std::size_t N>
 Word const* FindTextIgnoringCase(Word const (&table)[N], std::string_view text) {
-    if (text.empty()) return nullptr;
-    char first = text[0];
-    if (first >= 'A' && first <= 'Z') first = static_cast<char>(first - 'A' + 'a');
+    if (text.empty() || text.size() >= 16) return nullptr;
+    char lower[16];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char const c = text[i];
+        lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
     for (Word const& word : table) {
-        if (word.text[0] != first) continue;
-        std::size_t i = 1;
-        for (; i < text.size() && word.text[i] != '\0'; ++i) {
-            char c = text[i];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c != word.text[i]) break;
+        if (word.text[0] == lower[0] && std::strlen(word.text) == text.size() &&
+            std::memcmp(word.text, lower, text.size()) == 0) {
+            return &word;
         }
-        if (i == text.size() && word.text[i] == '\0') return &word;
     }
     return nullptr;
 }
