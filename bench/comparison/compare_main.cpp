@@ -57,14 +57,6 @@ std::string FileSystemOf(std::string const& directory) {
     }
 }
 
-// The machine's load when the run starts: figures taken beside other work are noisier.
-std::string LoadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
 void PrintMachine(std::string const& diskDirectory) {
     struct utsname system;
     uname(&system);
@@ -77,7 +69,7 @@ void PrintMachine(std::string const& diskDirectory) {
                 sysconf(_SC_NPROCESSORS_ONLN), system.release);
     std::printf("disk:    %s (%s)\n", diskDirectory.c_str(), FileSystemOf(diskDirectory).c_str());
     std::printf("peer:    Augeas %s, lenses Pam and Nsswitch\n", probe.Version().c_str());
-    std::printf("run:     %s, load average %s\n", date, LoadAverage().c_str());
+    std::printf("run:     %s, load average %s\n", date, bench::LoadAverage().c_str());
     std::printf("         figures are medians and 99th percentiles of per-call times\n");
 }
 

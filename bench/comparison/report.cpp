@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include <cstdio>
+#include <fstream>
 
 namespace bench {
 
@@ -22,6 +23,13 @@ std::string FormatRatio(double ratio) {
     char text[32];
     std::snprintf(text, sizeof text, ratio >= 10 ? "%.0fx" : "%.2fx", ratio);
     return text;
+}
+
+std::string LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 void Report::Section(std::string const& title) {

@@ -15,6 +15,9 @@ namespace bench {
 std::string FormatDuration(double nanoseconds);
 // "48x", "1210x", "1.32x".
 std::string FormatRatio(double ratio);
+// The machine's load averages over 1, 5 and 15 minutes, "12.1 10.4 8.90": figures taken beside
+// other work are noisier.
+std::string LoadAverage();
 
 class Report {
 public:

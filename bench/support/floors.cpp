@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -63,6 +64,49 @@ void ReplaceAtomically(std::string const& path, std::string const& content) {
     }
     if (close(fd) != 0) Fail("close " + std::string(name.data()));
     if (rename(name.data(), path.c_str()) != 0) Fail("rename to " + path);
+    std::string const directory = path.substr(0, path.rfind('/'));
+    int dir = open(directory.empty() ? "/" : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) Fail("open " + directory);
+    if (fsync(dir) != 0 && errno != EINVAL) {
+        close(dir);
+        Fail("fsync " + directory);
+    }
+    close(dir);
+}
+
+void CopyWithGuarantees(std::string const& path) {
+    // Kept between calls: growing it is the caller's allocation, not a system call.
+    static std::vector<char> content(65536);
+    int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) Fail("open " + path);
+    std::size_t size = 0;
+    for (;;) {
+        if (content.size() - size < 65536) content.resize(content.size() * 2);
+        ssize_t const count = read(in, content.data() + size, content.size() - size);
+        if (count < 0) {
+            close(in);
+            Fail("read " + path);
+        }
+        if (count == 0) break;
+        size += static_cast<std::size_t>(count);
+    }
+    close(in);
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) Fail("lstat " + path);
+    std::string pattern = path + ".XXXXXX";
+    int fd = mkostemp(&pattern[0], O_CLOEXEC);
+    if (fd < 0) Fail("mkostemp " + pattern);
+    if (write(fd, content.data(), size) != static_cast<ssize_t>(size) ||
+        (fchown(fd, status.st_uid, status.st_gid) != 0 && errno != EPERM) ||
+        fchmod(fd, status.st_mode & 07777) != 0 || fsync(fd) != 0) {
+        int error = errno;
+        close(fd);
+        unlink(pattern.c_str());
+        errno = error;
+        Fail("write " + pattern);
+    }
+    if (close(fd) != 0) Fail("close " + pattern);
+    if (rename(pattern.c_str(), path.c_str()) != 0) Fail("rename to " + path);
     std::string const directory = path.substr(0, path.rfind('/'));
     int dir = open(directory.empty() ? "/" : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) Fail("open " + directory);

@@ -12,6 +12,12 @@ namespace bench {
 // directory. Throws std::runtime_error on failure.
 void ReplaceAtomically(std::string const& path, std::string const& content);
 
+// The system calls the library's replacement needs to keep its guarantees, in its order, with
+// the file's bytes copied unchanged: the whole file read (open, read to the end, close), lstat
+// (to follow a link and learn owner and bits), mkostemp, write, fchown, fchmod, fsync, close,
+// rename, and the directory's open, fsync and close. Throws std::runtime_error on failure.
+void CopyWithGuarantees(std::string const& path);
+
 // pthread_create of a detached thread that signals a condition variable, which the caller
 // waits for with a monotonic deadline.
 void ThreadRoundTrip();

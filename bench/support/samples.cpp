@@ -54,25 +54,35 @@ std::vector<double> Sample(SamplePlan const& plan, std::function<void()> const& 
     return samples;
 }
 
-PairedSamples SampleAlternately(SamplePlan const& plan, std::function<void()> const& first,
-                                std::function<void()> const& second,
-                                std::function<void()> const& prepareFirst,
-                                std::function<void()> const& prepareSecond) {
+std::vector<std::vector<double>> SampleInTurn(SamplePlan const& plan,
+                                              std::vector<Turn> const& turns) {
     SamplePlan one = plan;
     one.samples = 1;
     one.minSamples = 1;
     one.budgetSeconds = 0;
-    PairedSamples paired;
+    std::vector<std::vector<double>> samples(turns.size());
     double const start = Now();
     double const budget = plan.budgetSeconds * 1e9;
-    while (paired.first.size() < plan.samples &&
-           (paired.first.size() < plan.minSamples || Now() - start < budget)) {
-        std::vector<double> a = Sample(one, first, prepareFirst);
-        std::vector<double> b = Sample(one, second, prepareSecond);
-        paired.first.insert(paired.first.end(), a.begin(), a.end());
-        paired.second.insert(paired.second.end(), b.begin(), b.end());
+    while (samples[0].size() < plan.samples &&
+           (samples[0].size() < plan.minSamples || Now() - start < budget)) {
+        for (std::size_t i = 0; i < turns.size(); ++i) {
+            std::vector<double> const taken = Sample(one, turns[i].call, turns[i].prepare);
+            samples[i].insert(samples[i].end(), taken.begin(), taken.end());
+        }
         one.warmup = 0;
     }
+    return samples;
+}
+
+PairedSamples SampleAlternately(SamplePlan const& plan, std::function<void()> const& first,
+                                std::function<void()> const& second,
+                                std::function<void()> const& prepareFirst,
+                                std::function<void()> const& prepareSecond) {
+    std::vector<std::vector<double>> samples =
+        SampleInTurn(plan, {Turn{first, prepareFirst}, Turn{second, prepareSecond}});
+    PairedSamples paired;
+    paired.first.swap(samples[0]);
+    paired.second.swap(samples[1]);
     return paired;
 }
 

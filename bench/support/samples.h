@@ -41,7 +41,16 @@ struct SamplePlan {
 std::vector<double> Sample(SamplePlan const& plan, std::function<void()> const& call,
                            std::function<void()> const& prepare = nullptr);
 
-// Samples of two calls taken in turn, so that both meet the same noise of the machine.
+// Samples of several calls taken in turn, so that all meet the same noise of the machine; one
+// vector of samples per call, in the calls' order. Each call has its own `prepare` (or none).
+struct Turn {
+    std::function<void()> call;
+    std::function<void()> prepare;
+};
+std::vector<std::vector<double>> SampleInTurn(SamplePlan const& plan,
+                                              std::vector<Turn> const& turns);
+
+// Samples of two calls taken in turn.
 struct PairedSamples {
     std::vector<double> first;
     std::vector<double> second;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <istream>
 #include <ostream>
+#include <string_view>
+#include <utility>
 
 #include "model_text.h"
 
@@ -26,7 +28,7 @@ constexpr Word kDatabaseWords[] = {
     {NSSDatabase::Publickey, "publickey"}, {NSSDatabase::Automount, "automount"},
     {NSSDatabase::Aliases, "aliases"}};
 
-Word const* FindWord(std::string const& text) {
+Word const* FindWord(std::string_view text) {
     return FindText(kDatabaseWords, text);
 }
 
@@ -36,7 +38,7 @@ NSSDatabase::Database ParseDatabase(std::string const& text) {
     return static_cast<NSSDatabase::Database>(word->kind);
 }
 
-bool EqualsIgnoringCase(std::string const& text, std::string::size_type first,
+bool EqualsIgnoringCase(std::string_view text, std::string::size_type first,
                         std::string::size_type last, char const* word) {
     std::string::size_type i = first;
     for (; i < last && *word; ++i, ++word) {
@@ -48,21 +50,21 @@ bool EqualsIgnoringCase(std::string const& text, std::string::size_type first,
 }
 
 // The end of a word of a criterion: the C library stops at whitespace, "=" and "]".
-std::string::size_type WordEnd(std::string const& line, std::string::size_type pos) {
+std::string::size_type WordEnd(std::string_view line, std::string::size_type pos) {
     while (pos < line.size() && !IsSpace(line[pos]) && line[pos] != '=' && line[pos] != ']') {
         ++pos;
     }
     return pos;
 }
 
-void SkipSpace(std::string const& line, std::string::size_type& pos) {
+void SkipSpace(std::string_view line, std::string::size_type& pos) {
     while (pos < line.size() && IsSpace(line[pos])) ++pos;
 }
 
 // The criteria after "[" at pos, as the C library reads them, each as "[!]STATUS=ACTION" in
 // the file's spelling; pos ends after "]". False where the C library refuses the criteria,
 // which makes it refuse the whole file.
-bool ReadCriteria(std::string const& line, std::string::size_type& pos,
+bool ReadCriteria(std::string_view line, std::string::size_type& pos,
                   std::vector<std::string>& criteria) {
     ++pos;
     SkipSpace(line, pos);
@@ -80,7 +82,7 @@ bool ReadCriteria(std::string const& line, std::string::size_type& pos,
             !EqualsIgnoringCase(line, first, pos, "TRYAGAIN")) {
             return false;
         }
-        criterion.append(line, first, pos - first);
+        criterion.append(line.data() + first, pos - first);
         SkipSpace(line, pos);
         if (pos == line.size() || line[pos] != '=') return false;
         ++pos;
@@ -93,8 +95,8 @@ bool ReadCriteria(std::string const& line, std::string::size_type& pos,
             return false;
         }
         criterion += '=';
-        criterion.append(line, first, pos - first);
-        criteria.push_back(criterion);
+        criterion.append(line.data() + first, pos - first);
+        criteria.push_back(std::move(criterion));
         SkipSpace(line, pos);
     } while (pos < line.size() && line[pos] != ']');
     if (pos == line.size()) return false;
@@ -105,28 +107,29 @@ bool ReadCriteria(std::string const& line, std::string::size_type& pos,
 // The services of the rest of a database line, as the C library reads them: a service runs
 // to whitespace or "[", and a "[" where a service would start ends the list. False where the
 // C library refuses the line.
-bool ReadServices(std::string const& line, std::string::size_type pos,
+bool ReadServices(std::string_view line, std::string::size_type pos,
                   NSSConfiguration::Services& services) {
     for (;;) {
         SkipSpace(line, pos);
         std::string::size_type const first = pos;
         while (pos < line.size() && !IsSpace(line[pos]) && line[pos] != '[') ++pos;
         if (pos == first) return true;
-        NSSService service(line.substr(first, pos - first));
+        NSSService& service = services.emplace_back(std::string(line.substr(first, pos - first)));
         SkipSpace(line, pos);
         if (pos < line.size() && line[pos] == '[' &&
             !ReadCriteria(line, pos, service.parameters())) {
             return false;
         }
-        services.push_back(service);
     }
 }
 
 // One line; `after` is the database of the last line the model carried, updated here.
-void ReadLine(NSSConfiguration& configuration, std::string const& raw, NSSDatabase& after) {
+// `services` is scratch space, empty on entry and on return.
+void ReadLine(NSSConfiguration& configuration, std::string const& raw, NSSDatabase& after,
+              NSSConfiguration::Services& services) {
     typedef std::string::size_type Size;
     // The C library reads the line as a C string.
-    std::string const line = raw.substr(0, raw.find('\0'));
+    std::string_view const line(raw.data(), std::min(raw.find('\0'), raw.size()));
     Size pos = 0;
     SkipSpace(line, pos);
     if (pos == line.size() || line[pos] == '#') return;
@@ -139,13 +142,15 @@ void ReadLine(NSSConfiguration& configuration, std::string const& raw, NSSDataba
     }
     while (pos < line.size() && (IsSpace(line[pos]) || line[pos] == ':')) ++pos;
     NSSDatabase const kind(static_cast<NSSDatabase::Database>(database->kind));
-    NSSConfiguration::Services services;
-    if (!ReadServices(line, pos, services)) {
-        configuration.keepLine(after, raw);
-        return;
+    bool const read = ReadServices(line, pos, services);
+    if (read) {
+        // What an earlier line of the database gave is replaced, and its storage kept for the
+        // next line.
+        configuration[kind].swap(services);
+        after = kind;
     }
-    configuration[kind].swap(services);
-    after = kind;
+    services.clear();
+    if (!read) configuration.keepLine(after, raw);
 }
 
 void CheckService(NSSService const& service) {
@@ -248,10 +253,11 @@ std::istream& operator>>(std::istream& in, NSSConfiguration& configuration) {
     if (in.fail()) return in;
     std::string line;
     NSSDatabase after;
+    NSSConfiguration::Services services;
     // Stopping when only the end is left keeps a complete read from marking the stream as
     // failed; a stream that breaks while reading still stops the loop.
     while (!in.eof() && !Traits::eq_int_type(in.peek(), Traits::eof()) && std::getline(in, line)) {
-        ReadLine(configuration, line, after);
+        ReadLine(configuration, line, after, services);
     }
     return in;
 }
@@ -281,10 +287,23 @@ std::ostream& operator<<(std::ostream& out, NSSConfiguration const& configuratio
             text += '\n';
         }
     };
+    // About the written length, so that the text is assembled in one allocation.
+    std::string::size_type size = 0;
+    for (KeptLines::value_type const& line : kept) size += line.second.size() + 1;
+    for (NSSConfiguration::Databases::value_type const& database : databases) {
+        size += 16;
+        for (NSSService const& service : database.second) {
+            size += service.module().size() + 3;
+            for (std::string const& parameter : service.parameters()) size += parameter.size() + 1;
+        }
+    }
     std::string text;
+    text.reserve(size);
     keptAfter(text, NSSDatabase());
     for (NSSConfiguration::Databases::value_type const& database : databases) {
-        text += static_cast<std::string>(database.first);
+        Word const* name = text::FindKind(kDatabaseWords, database.first);
+        if (name == nullptr) static_cast<void>(static_cast<std::string>(database.first));  // throws
+        text += name->text;
         text += ':';
         for (NSSService const& service : database.second) {
             text += ' ';

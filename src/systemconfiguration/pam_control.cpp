@@ -13,15 +13,8 @@ using text::FindKind;
 using text::FindText;
 using text::Word;
 
-constexpr Word kControlWords[] = {
-    {PAMControl::Required, "required"},     {PAMControl::Requisite, "requisite"},
-    {PAMControl::Sufficient, "sufficient"}, {PAMControl::Optional, "optional"},
-    {PAMControl::Include, "include"},       {PAMControl::Substack, "substack"}};
-
-constexpr Word kFacilityWords[] = {{PAMFacility::Auth, "auth"},
-                                   {PAMFacility::Account, "account"},
-                                   {PAMFacility::Password, "password"},
-                                   {PAMFacility::Session, "session"}};
+constexpr auto& kControlWords = text::kPAMControlWords;
+constexpr auto& kFacilityWords = text::kPAMFacilityWords;
 
 bool IsBracketed(std::string const& text) {
     return !text.empty() && text[0] == '[' && text[text.size() - 1] == ']';

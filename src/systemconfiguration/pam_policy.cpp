@@ -1,6 +1,7 @@
 #include <systemconfiguration/pam_policy.h>
 
 #include <algorithm>
+#include <cstring>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -69,6 +70,10 @@ std::string_view::size_type BracketEnd(std::string_view text, std::string_view::
 // comment sign, a line feed or a NUL would cut it, and a bracketed field must close at its
 // last character. Outside brackets it must hold no whitespace at all.
 bool ReadsBackAsOneField(std::string const& text) {
+    // Most fields hold no byte that has a class at all.
+    if (!text::MayHoldSpaceOrMark(text.data(), text.size())) {
+        return text.empty() || text[0] != '[' || BracketEnd(text, 0) == text.size();
+    }
     unsigned classes = 0;
     for (char c : text) classes |= ClassOf(c);
     if ((classes & kCut) != 0) return false;
@@ -86,6 +91,18 @@ std::string ControlText(PAMControl const& control) {
         throw InvalidControlException("Invalid Control: " + text);
     }
     return text;
+}
+
+// The control's text as ControlText gives it (with its checks), without a copy for the six
+// words; a bracketed text is copied into `scratch`.
+std::string_view ControlView(PAMControl const& control, std::string& scratch) {
+    if (control != PAMControl::Complex) {
+        text::Word const* word =
+            text::FindKind(text::kPAMControlWords, static_cast<PAMControl::Control>(control));
+        if (word != nullptr) return word->text;
+    }
+    scratch = ControlText(control);
+    return scratch;
 }
 
 // Why a field would not read back as itself, in the words of the messages.
@@ -128,10 +145,10 @@ void CheckLastField(PAMEntry const& entry) {
 }
 
 // The writer's checks of an entry, in the order it makes them, and the length it gives the
-// entry with `control` as the control's text.
-std::string::size_type WrittenEntrySize(PAMEntry const& entry, std::string const& control) {
+// entry with a control text of `controlSize` characters.
+std::string::size_type WrittenEntrySize(PAMEntry const& entry, std::string::size_type controlSize) {
     CheckModule(entry.module());
-    std::string::size_type size = control.size() + 1 + entry.module().size() + 1;
+    std::string::size_type size = controlSize + 1 + entry.module().size() + 1;
     for (std::string const& parameter : entry.parameters()) {
         CheckParameter(entry.module(), parameter);
         size += parameter.size() + 1;
@@ -140,19 +157,57 @@ std::string::size_type WrittenEntrySize(PAMEntry const& entry, std::string const
     return size;
 }
 
+// Text written through a cursor into a string sized ahead, instead of appended piece by piece.
+class Output {
+public:
+    explicit Output(std::string::size_type estimate) { text.resize(estimate); }
+
+    // Room for `size` more characters; returns where they go.
+    char* Reserve(std::string::size_type size) {
+        if (used + size > text.size()) text.resize(std::max(text.size() * 2, used + size));
+        return &text[used];
+    }
+    void Advance(std::string::size_type size) { used += size; }
+    void Put(std::string_view piece) {
+        std::memcpy(Reserve(piece.size()), piece.data(), piece.size());
+        used += piece.size();
+    }
+    std::string& Finish() {
+        text.resize(used);
+        return text;
+    }
+
+private:
+    std::string text;
+    std::string::size_type used = 0;
+};
+
+char* Copy(char* out, std::string_view piece) {
+    std::memcpy(out, piece.data(), piece.size());
+    return out + piece.size();
+}
+
+// An entry as the writer puts it, `size` characters from WrittenEntrySize.
+char* WriteEntry(char* out, PAMEntry const& entry, std::string_view control) {
+    out = Copy(out, control);
+    *out++ = '\t';
+    out = Copy(out, entry.module());
+    *out++ = '\t';
+    for (std::string const& parameter : entry.parameters()) {
+        out = Copy(out, parameter);
+        *out++ = ' ';
+    }
+    return out;
+}
+
 // Text is assembled completely before anything reaches the stream, so a value that cannot
 // be written leaves the stream untouched.
-void AppendEntry(std::string& text, PAMEntry const& entry) {
-    std::string const control = ControlText(entry.control());
-    WrittenEntrySize(entry, control);
-    text += control;
-    text += '\t';
-    text += entry.module();
-    text += '\t';
-    for (std::string const& parameter : entry.parameters()) {
-        text += parameter;
-        text += ' ';
-    }
+void AppendEntry(Output& text, PAMEntry const& entry) {
+    std::string scratch;
+    std::string_view const control = ControlView(entry.control(), scratch);
+    std::string::size_type const size = WrittenEntrySize(entry, control.size());
+    WriteEntry(text.Reserve(size), entry, control);
+    text.Advance(size);
 }
 
 // The library reads a service file into a buffer of 1024 bytes. A line that does not fit is
@@ -165,18 +220,31 @@ std::string LongStatement() {
            " characters";
 }
 
-void AppendStack(std::string& text, PAMStack const& stack) {
+// The facility's word, or the exception its text conversion throws.
+std::string_view FacilityText(PAMFacility const& facility) {
+    text::Word const* word =
+        text::FindKind(text::kPAMFacilityWords, static_cast<PAMFacility::Facility>(facility));
+    if (word == nullptr) static_cast<void>(static_cast<std::string>(facility));  // throws
+    return word->text;
+}
+
+void AppendStack(Output& text, PAMStack const& stack) {
     if (stack.empty()) return;
-    std::string const facility = stack.Facility();
+    std::string_view const facility = FacilityText(stack.Facility());
+    std::string scratch;
     for (PAMEntry const& entry : stack) {
-        std::string::size_type const start = text.size();
-        if (entry.moduleMayBeMissing()) text += '-';
-        text += facility;
-        text += '\t';
-        AppendEntry(text, entry);
+        std::string_view const control = ControlView(entry.control(), scratch);
+        std::string::size_type const line = (entry.moduleMayBeMissing() ? 1 : 0) + facility.size() +
+                                            1 + WrittenEntrySize(entry, control.size()) + 1;
         // The library would cut a longer line into two statements.
-        if (text.size() - start + 1 > kLineLimit) throw InvalidEntryException(LongStatement());
-        text += '\n';
+        if (line > kLineLimit) throw InvalidEntryException(LongStatement());
+        char* out = text.Reserve(line);
+        if (entry.moduleMayBeMissing()) *out++ = '-';
+        out = Copy(out, facility);
+        *out++ = '\t';
+        out = WriteEntry(out, entry, control);
+        *out = '\n';
+        text.Advance(line);
     }
 }
 
@@ -271,8 +339,11 @@ bool ReadLogicalLine(Lines& lines, bool skipBlank, std::string_view& logical, st
         if (used + physical.size() + 1 > kLineLimit) {
             throw InvalidEntryException(LongStatement());
         }
-        std::string_view::size_type const first = physical.find_first_not_of(" \t");
-        if (first == std::string_view::npos || physical[first] == '#') {
+        std::string_view::size_type first = 0;
+        while (first < physical.size() && (physical[first] == ' ' || physical[first] == '\t')) {
+            ++first;
+        }
+        if (first == physical.size() || physical[first] == '#') {
             if (continued || skipBlank) continue;
             return true;
         }
@@ -282,7 +353,9 @@ bool ReadLogicalLine(Lines& lines, bool skipBlank, std::string_view& logical, st
         if (comment != std::string_view::npos) {
             part = physical.substr(0, comment);
         } else {
-            std::string_view::size_type const last = physical.find_last_not_of(" \t");
+            // Not before `first`, which is no blank.
+            std::string_view::size_type last = physical.size() - 1;
+            while (physical[last] == ' ' || physical[last] == '\t') --last;
             if (physical[last] == '\\') {
                 part = physical.substr(0, last);
                 used += last + 1;
@@ -308,8 +381,8 @@ bool ReadLogicalLine(Lines& lines, bool skipBlank, std::string_view& logical, st
 // separator. False when no field is left; `closed` is false for brackets that never close.
 // `plain` turns false for a bracketed field or one that holds whitespace other than separators:
 // only such a field can fail the writer's checks.
-bool NextField(std::string_view line, std::string_view::size_type& pos, std::string_view& field,
-               bool& closed, bool& plain) {
+inline bool NextField(std::string_view line, std::string_view::size_type& pos,
+                      std::string_view& field, bool& closed, bool& plain) {
     while (pos < line.size() && IsFieldSeparator(line[pos])) ++pos;
     if (pos == line.size()) return false;
     std::string_view::size_type const first = pos;
@@ -321,6 +394,16 @@ bool NextField(std::string_view line, std::string_view::size_type& pos, std::str
         plain = false;
     } else {
         unsigned classes = 0;
+        // Eight characters at a time up to the next one that has a class.
+        while (pos + 8 <= line.size()) {
+            std::string_view::size_type const next = text::FirstBelowDollar(line.data() + pos);
+            pos += next;
+            if (next == 8) continue;
+            unsigned const c = ClassOf(line[pos]);
+            if ((c & kSeparator) != 0) break;
+            classes |= c;
+            ++pos;
+        }
         for (; pos < line.size(); ++pos) {
             unsigned const c = ClassOf(line[pos]);
             if ((c & kSeparator) != 0) break;
@@ -328,17 +411,8 @@ bool NextField(std::string_view line, std::string_view::size_type& pos, std::str
         }
         if ((classes & kOtherSpace) != 0) plain = false;
     }
-    field = line.substr(first, pos - first);
+    field = std::string_view(line.data() + first, pos - first);
     return true;
-}
-
-// Words compare without regard to ASCII letter case, as the library compares them.
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
 }
 
 // A bracketed control with each run of whitespace inside reduced to one space; the library
@@ -355,33 +429,55 @@ std::string CompactControl(std::string_view text) {
     return compact;
 }
 
-PAMControl ParseControlField(std::string_view field, bool closed) {
+// The control field's kind, and for a bracketed control its text in `complex`.
+PAMControl::Control ParseControlField(std::string_view field, bool closed, std::string& complex) {
     if (!field.empty() && field[0] == '[') {
         if (!closed) throw InvalidControlException("Invalid Control: " + std::string(field));
-        return PAMControl(PAMControl::Complex, CompactControl(field));
+        complex = CompactControl(field);
+        return PAMControl::Complex;
     }
-    try {
-        return PAMControl(Lower(field));
-    } catch (InvalidControlException const&) {
-        throw InvalidControlException("Invalid Control: " + std::string(field));
-    }
+    // Words compare without regard to ASCII letter case, as the library compares them.
+    text::Word const* word = text::FindTextIgnoringCase(text::kPAMControlWords, field);
+    if (word == nullptr) throw InvalidControlException("Invalid Control: " + std::string(field));
+    return static_cast<PAMControl::Control>(word->kind);
 }
 
+// The statement after its facility as split from the logical line, before it becomes an entry.
+struct Statement {
+    // Fields as pointer and length: an array of them needs no construction. A logical line is
+    // shorter than kLineLimit, so it holds fewer fields than this.
+    struct Field {
+        char const* data;
+        std::size_t size;
+    };
+    static constexpr std::size_t kMaximumFields = 512;
+
+    PAMControl::Control kind = PAMControl::Unset;
+    std::string complex;  // the text of a bracketed control
+    std::string_view module;
+    std::string::size_type size = 0;  // the length the writer gives the entry
+    bool plain = true;                // false: the writer's checks must run
+    std::size_t count = 0;            // parameters
+    Field parameters[kMaximumFields];
+
+    PAMControl Control() const {
+        return kind == PAMControl::Complex ? PAMControl(kind, complex) : PAMControl(kind);
+    }
+};
+
 // The statement after its facility, from `pos` in the logical line: control, module and
-// parameters, each checked so that the writer puts it out as the library read it. The entry
-// keeps its parameters and whether its module may be missing; it is left in no particular
-// state when the statement is refused. Returns the length the writer gives the entry, so that
-// the caller can check the whole line.
-std::string::size_type ParseEntry(std::string_view line, std::string_view::size_type pos,
-                                  PAMEntry& entry) {
+// parameters, split as the library splits them. `hasParameters`: the entry read into holds
+// parameters already (they come first and are checked with the others).
+void SplitStatement(std::string_view line, std::string_view::size_type pos, bool hasParameters,
+                    Statement& statement) {
     std::string_view field;
     bool closed = true;
     bool plain = true;
     if (!NextField(line, pos, field, closed, plain)) {
         throw InvalidControlException("Invalid Control: ");
     }
-    PAMControl const control = ParseControlField(field, closed);
-    std::string::size_type size = field.size() + 1;
+    statement.kind = ParseControlField(field, closed, statement.complex);
+    statement.size = field.size() + 1;
     // Without a module the library installs a statement that always fails; the model has no
     // such statement, and taking the next line's first word instead would change the result.
     if (!NextField(line, pos, field, closed, plain)) {
@@ -389,33 +485,43 @@ std::string::size_type ParseEntry(std::string_view line, std::string_view::size_
     }
     std::string_view const module = field;
     bool moduleClosed = closed;
-    size += module.size() + 1;
-    std::vector<std::string> parameters;
-    parameters.swap(entry.parameters());
-    plain = plain && parameters.empty();
+    statement.module = module;
+    statement.size += module.size() + 1;
+    statement.count = 0;
+    plain = plain && !hasParameters;
     while (NextField(line, pos, field, closed, plain)) {
         if (!closed) {
             throw InvalidEntryException("Invalid Entry: the parameter '" + std::string(field) +
                                         "' of the module '" + std::string(module) +
                                         "' does not close its brackets");
         }
-        parameters.emplace_back(field);
-        size += field.size() + 1;
+        if (statement.count == Statement::kMaximumFields) {
+            throw InvalidEntryException(LongStatement());  // not reached: see kMaximumFields
+        }
+        statement.parameters[statement.count++] = Statement::Field{field.data(), field.size()};
+        statement.size += field.size() + 1;
     }
     if (!moduleClosed) {
         throw InvalidEntryException("Invalid Entry: the module '" + std::string(module) +
                                     "' does not close its brackets");
     }
-    bool const mayBeMissing = entry.moduleMayBeMissing();
-    entry = PAMEntry(control, std::string(module));
-    entry.parameters().swap(parameters);
-    entry.setModuleMayBeMissing(mayBeMissing);
-    // What the writer would refuse (whitespace the library keeps inside a field, a last
-    // field ending with a backslash) is refused here, before anything is kept. Plain fields
-    // split from a line pass all of it but the backslash.
-    if (!plain) return WrittenEntrySize(entry, ControlText(entry.control()));
+    statement.plain = plain;
+}
+
+// Appends the statement's parameters to the entry made of its control and module. What the
+// writer would refuse (whitespace the library keeps inside a field, a last field ending with
+// a backslash) is refused here, before anything is kept. Plain fields split from a line pass
+// all of it but the backslash. Returns the length the writer gives the entry, so that the
+// caller can check the whole line.
+std::string::size_type CompleteEntry(Statement const& statement, PAMEntry& entry) {
+    std::vector<std::string>& parameters = entry.parameters();
+    parameters.reserve(parameters.size() + statement.count);
+    for (std::size_t i = 0; i < statement.count; ++i) {
+        parameters.emplace_back(statement.parameters[i].data, statement.parameters[i].size);
+    }
+    if (!statement.plain) return WrittenEntrySize(entry, ControlText(entry.control()).size());
     CheckLastField(entry);
-    return size;
+    return statement.size;
 }
 
 // Everything the stream still holds, taken from its buffer in blocks rather than character by
@@ -538,10 +644,12 @@ std::istream& operator>>(std::istream& in, PAMEntry& entry) {
         std::string joined;
         ReadLogicalLine(lines, false, line, joined);
         // The entry changes only once the statement is accepted.
-        PAMEntry parsed;
+        Statement statement;
+        SplitStatement(line, 0, !entry.parameters().empty(), statement);
+        PAMEntry parsed(statement.Control(), std::string(statement.module));
         parsed.parameters() = entry.parameters();
         parsed.setModuleMayBeMissing(entry.moduleMayBeMissing());
-        ParseEntry(line, 0, parsed);
+        CompleteEntry(statement, parsed);
         entry = std::move(parsed);
     } catch (...) {
         MarkFailed(in);
@@ -562,6 +670,9 @@ std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
         TextLines lines(text, in, ended);
         std::string_view line;
         std::string joined;
+        Statement statement;
+        PAMFacility last;
+        PAMStack* stack = nullptr;
         while (ReadLogicalLine(lines, true, line, joined)) {
             std::string_view::size_type pos = 0;
             std::string_view field;
@@ -571,21 +682,26 @@ std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
             std::string_view word = field;
             bool const mayBeMissing = !word.empty() && word[0] == '-';
             if (mayBeMissing) word.remove_prefix(1);
-            PAMFacility facility;
-            try {
-                // A bracketed facility ("[auth]") never matches: the model cannot write it.
-                facility = PAMFacility(Lower(word));
-            } catch (InvalidFacilityException const&) {
+            // Words compare without regard to ASCII letter case, as the library compares them.
+            // A bracketed facility ("[auth]") never matches: the model cannot write it.
+            text::Word const* known = text::FindTextIgnoringCase(text::kPAMFacilityWords, word);
+            if (known == nullptr) {
                 throw InvalidFacilityException("Invalid Facility: " + std::string(field));
             }
-            PAMStack& stack = read[facility];
-            stack.emplace_back();
-            PAMEntry& entry = stack.back();
+            PAMFacility const facility(static_cast<PAMFacility::Facility>(known->kind));
+            // Statements of one facility mostly follow each other.
+            if (stack == nullptr || !(facility == last)) {
+                stack = &read[facility];
+                last = facility;
+            }
+            SplitStatement(line, pos, false, statement);
+            PAMEntry& entry =
+                stack->emplace_back(statement.Control(), std::string(statement.module));
             entry.setModuleMayBeMissing(mayBeMissing);
             // The written line may be longer than the read one (separators, a trailing
             // space); what could not be written is not read.
             std::string::size_type const written =
-                (mayBeMissing ? 1 : 0) + word.size() + 1 + ParseEntry(line, pos, entry);
+                (mayBeMissing ? 1 : 0) + word.size() + 1 + CompleteEntry(statement, entry);
             if (written + 1 > kLineLimit) throw InvalidEntryException(LongStatement());
         }
     } catch (...) {
@@ -609,15 +725,15 @@ std::istream& operator>>(std::istream& in, PAMPolicy& policy) {
 }
 
 std::ostream& operator<<(std::ostream& out, PAMEntry const& entry) {
-    std::string text;
+    Output text(64);
     AppendEntry(text, entry);
-    return WriteText(out, text);
+    return WriteText(out, text.Finish());
 }
 
 std::ostream& operator<<(std::ostream& out, PAMStack const& stack) {
-    std::string text;
+    Output text(WrittenSizeEstimate(stack));
     AppendStack(text, stack);
-    return WriteText(out, text);
+    return WriteText(out, text.Finish());
 }
 
 std::ostream& operator<<(std::ostream& out, PAMPolicy const& policy) {
@@ -625,14 +741,13 @@ std::ostream& operator<<(std::ostream& out, PAMPolicy const& policy) {
     for (PAMPolicy::Stacks::value_type const& stack : policy.stacks()) {
         size += WrittenSizeEstimate(stack.second) + 1;
     }
-    std::string text;
-    text.reserve(size);
-    text = "#%PAM-1.0\n\n";
+    Output text(size);
+    text.Put("#%PAM-1.0\n\n");
     for (PAMPolicy::Stacks::value_type const& stack : policy.stacks()) {
         AppendStack(text, stack.second);
-        text += '\n';
+        text.Put("\n");
     }
-    return WriteText(out, text);
+    return WriteText(out, text.Finish());
 }
 
 }  // namespace SystemConfiguration
