@@ -254,6 +254,10 @@ host_namespaces() {
                 -o "lowerdir=/usr/libexec,upperdir=$r/libexec,workdir=$r/libexec.work" /usr/libexec
             # The join writes smb.conf; the machine'"'"'s own must not be mistaken for it.
             rm -f /etc/krb5.keytab
+            # A member starts its services through its init scripts (its PID files are in its
+            # own /run/samba); were the machine run by systemd, a member would otherwise ask
+            # the machine'"'"'s service manager.
+            if [ -d /run/systemd/system ]; then mount -t tmpfs -o size=1m,mode=0755 none /run/systemd; fi
         ' host-setup "$host" "$LAB/$host" "${HOST_NAME[$host]}"
 }
 
@@ -482,6 +486,12 @@ cmd_winbindd_start() {
     t=$(now_ms)
     if [ -f "$file" ] && alive "$(cat "$file")"; then
         log "winbindd already runs on $host"
+        return 0
+    fi
+    # Started by the member's own service manager (a join starts it).
+    pid=$(cat "$LAB/$host/run-samba/winbindd.pid" 2>/dev/null)
+    if alive "$pid" && [ "$(cat "/proc/$pid/comm")" = winbindd ]; then
+        log "winbindd already runs on $host (PID $pid, started by its init script)"
         return 0
     fi
     setsid "$SELF" run "$LAB" "$host" winbindd -F --no-process-group \

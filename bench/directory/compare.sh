@@ -120,6 +120,7 @@ joins_and_frozen_dc() {
 
     # A joined host with winbindd for the frozen DC.
     timed t on $host "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$pw_file"
+    # The join started winbindd; this returns once it answers.
     "$lab_sh" winbindd-start "$LAB" $host >&2 || exit 1
     on $host "$tool" status --timeout 10 >/dev/null 2>&1
     "$lab_sh" freeze "$LAB" >&2

@@ -42,21 +42,26 @@ dc_delete_accounts() { # FILTER: deletes the accounts it matches, in one go
 }
 
 joined() { on "$1" net ads testjoin >/dev/null 2>&1; }
-winbindd_up() { "$lab_sh" winbindd-start "$LAB" "$1" || { bad "no winbindd on $1" && finish; }; }
-ensure_joined() { # HOST [CONTAINER]: joined (into CONTAINER) if it was not, and winbindd running
+ensure_joined() { # HOST [CONTAINER]: joined (into CONTAINER) if it was not; the join starts winbindd
     joined "$1" || { tool "$1" join "$DNS_DOMAIN${2:+/$2}" "${admin[@]}"; [ "$status" = 0 ]; } ||
         { bad "could not join $1: $err" && finish; }
-    winbindd_up "$1"
 }
-ensure_left() {
-    ! joined "$1" || { "$lab_sh" winbindd-stop "$LAB" "$1" && tool "$1" leave "${admin[@]}"; }
+ensure_left() { ! joined "$1" || tool "$1" leave "${admin[@]}"; }
+services() { # HOST: "NAME running|stopped enabled|disabled" of each service a join starts
+    on "$1" sh -c 'for s in winbind; do
+        /etc/init.d/$s status >/dev/null 2>&1 && r=running || r=stopped
+        ls /etc/rc2.d/S??$s >/dev/null 2>&1 && e=enabled || e=disabled
+        echo "$s $r $e"; done'
 }
 check_member_joined() { # HOST ACCOUNT-NAME: smb.conf settings, the keytab, a trust winbindd takes
     expect "$1 smb.conf" "$NETBIOS_DOMAIN $REALM ADS $2" "$(for p in workgroup realm security \
         'netbios name'; do on "$1" testparm -s --parameter-name="$p" 2>/dev/null; done | paste -sd ' ')"
     expect "$1 keytab holds host/$2 and $2\$" 2 "$(on "$1" klist -k /etc/krb5.keytab 2>/dev/null |
         awk 'NR > 3 { print $2 }' | sort -u | grep -c -x -e "host/$2@$REALM" -e "$2\$@$REALM")"
-    winbindd_up "$1"
+    # The join started the services itself, and waited for the DC to accept the machine.
+    expect "$1 services and trust state right after the join" "winbind running enabled
+trust_state 1" "$(services "$1"; tool "$1" status --json
+        sed -n 's/.*"trust_state": \([0-9]*\),.*/trust_state \1/p' <<<"$out")"
 }
 logins() { # HOST PASSWORD...: the domain user's PAM conversation with each password
     local p && for p in "${@:2}"; do probe "$1" pam tslauth-probe "$user" "$p"; done 2>/dev/null; }
@@ -113,6 +118,8 @@ session\trequired\tP/pam_limits.so\t\nsession\trequired\tP/pam_unix.so\t\n\n' "$
 
 case_pam() {
     local file=/etc/pam.d/system-auth-generic denied="authenticate 7 (Authentication failure)"
+    # A domain user logs in right after the join and the activation, nothing else in between.
+    ensure_left m1
     ensure_joined m1
     # Written the way the library writes policies: activating "None" must give back these bytes.
     pam_policy without | on m1 sh -c "cat >$file.new && mv $file.new $file"
@@ -146,12 +153,12 @@ case_leave() {
     ensure_joined m1
     ensure_joined m2 "OU=$OU_NAME,$BASE_DN"
     # Without credentials the DC keeps the account, which then refuses a join of the same name.
-    "$lab_sh" winbindd-stop "$LAB" m1
     check leave 0 "Left the domain." m1 leave
-    expect "the account is kept, m1 no longer joined" "$dn1 uac=4096" "$(dc_account HV01; joined m1 && echo joined)"
+    expect "the account is kept, m1 no longer joined, its services stopped and disabled" \
+        "$dn1 uac=4096
+winbind stopped disabled" "$(dc_account HV01; joined m1 && echo joined; services m1)"
     check "join over a kept account" 4 "$taken" m1 join "$DNS_DOMAIN" "${admin[@]}"
     # With credentials: the account goes too.
-    "$lab_sh" winbindd-stop "$LAB" m2
     check "leave with credentials" 0 "Left the domain." m2 leave "${admin[@]}"
     expect "the account is deleted, m2 no longer joined" absent "$(dc_account HV02; joined m2 && echo joined)"
 }

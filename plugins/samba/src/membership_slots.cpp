@@ -7,6 +7,8 @@
 
 #include "helper_client.h"
 #include "member_config.h"
+#include "member_services.h"
+#include "membership.h"
 #include "results.h"
 #include "slots.h"
 #include "statuses.h"
@@ -15,13 +17,46 @@ namespace sambaprovider {
 
 namespace {
 
+bool Joined() {
+    try {
+        return CurrentMembership().joined;
+    } catch (std::exception const&) {
+        return false;
+    }
+}
+
+// A join is complete once winbindd serves the domain; when it does not, the host's part of
+// the join is undone (and the account, when this join's credentials made it).
+ADStatus FollowJoin(Fields const& request) {
+    ADStatus const status = StartMemberServices();
+    if (status == 0) return 0;
+    Fields undo = {{"op", "leave"}};
+    if (request.at("op") == "join") {
+        undo["user"] = request.at("user");
+        undo["password"] = request.at("password");
+    }
+    Fields answer;
+    ADStatus const undone = RunHelper(undo, answer);
+    if (undone != 0) {
+        syslog(LOG_ERR, "Samba provider: undoing the join failed (%u): %s", undone,
+               answer["error"].c_str());
+    }
+    return status;
+}
+
 ADStatus Run(char const* what, Fields const& request) {
+    std::string const op = request.at("op");
+    // The services go before the membership: winbindd would go on using the machine secrets.
+    bool const stopped = op == "leave" && Joined() && StopMemberServices();
     Fields answer;
     ADStatus status = RunHelper(request, answer);
     if (status != 0 && !answer["error"].empty()) {
         syslog(LOG_WARNING, "Samba provider: %s failed (%u): %s", what, status,
                answer["error"].c_str());
     }
+    if (status == 0 && (op == "join" || op == "offline-join")) status = FollowJoin(request);
+    // A leave the DC refused leaves the host joined, and its services as they were.
+    if (status != 0 && stopped && Joined()) StartMemberServices();
     return status;
 }
 
