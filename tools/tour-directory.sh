@@ -14,7 +14,8 @@ build=$(readlink -f "${1:-$root/build}")
 lab_sh=$root/tools/directory-lab.sh
 
 tslauth=$build/cli/tslauth
-plugins=("$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper")
+plugins=("$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper"
+    "$build/plugins/samba/tslauth-dc-watch")
 for file in "$tslauth" "${plugins[@]}"; do
     [ -e "$file" ] || {
         echo "tour-directory: $file is missing; build first" >&2

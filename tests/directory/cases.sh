@@ -48,7 +48,7 @@ ensure_joined() { # HOST [CONTAINER]: joined (into CONTAINER) if it was not; the
 }
 ensure_left() { ! joined "$1" || tool "$1" leave "${admin[@]}"; }
 services() { # HOST: "NAME running|stopped enabled|disabled" of each service a join starts
-    on "$1" sh -c 'for s in winbind; do
+    on "$1" sh -c 'for s in winbind tslauth-dc-watch; do
         /etc/init.d/$s status >/dev/null 2>&1 && r=running || r=stopped
         ls /etc/rc2.d/S??$s >/dev/null 2>&1 && e=enabled || e=disabled
         echo "$s $r $e"; done'
@@ -60,6 +60,7 @@ check_member_joined() { # HOST ACCOUNT-NAME: smb.conf settings, the keytab, a tr
         awk 'NR > 3 { print $2 }' | sort -u | grep -c -x -e "host/$2@$REALM" -e "$2\$@$REALM")"
     # The join started the services itself, and waited for the DC to accept the machine.
     expect "$1 services and trust state right after the join" "winbind running enabled
+tslauth-dc-watch running enabled
 trust_state 1" "$(services "$1"; tool "$1" status --json
         sed -n 's/.*"trust_state": \([0-9]*\),.*/trust_state \1/p' <<<"$out")"
 }
@@ -107,7 +108,7 @@ canonical name of $USER_NAME: $user" "$(probe m1 answers "$DNS_DOMAIN" "$USER_NA
 }
 
 pam_policy() { # with-winbind|without: the library's policy, stacks in the order account, auth, ...
-    local w=$'\tsufficient\tP/pam_winbind.so\ttry_first_pass \n'
+    local w=$'\tsufficient\tP/pam_winbind.so\ttry_first_pass cached_login \n'
     [ "$1" = with-winbind ] || w=''
     printf '#%%PAM-1.0\n\naccount\trequired\tP/pam_unix.so\t\naccount\trequired\tP/pam_access.so\t\n%s
 auth\trequired\tP/pam_env.so\t\n%sauth\tsufficient\tP/pam_unix.so\tlikeauth nullok \nauth\trequired\tP/pam_deny.so\t
@@ -133,9 +134,56 @@ $denied" "$(logins m1 "$USER_PASSWORD" "not-$USER_PASSWORD")"
     expect "$user, right password, store None" "$denied" "$(logins m1 "$USER_PASSWORD")"
 }
 
+login() { # HOST USER PASSWORD [KILL-AFTER]: one PAM conversation; sets login (its first line), ms
+    local start=$(date +%s%N)
+    login=$(timeout -s KILL "${4:-60}" "$lab_sh" run "$LAB" "$1" "$DIRECTORY_PROBE" pam tslauth-probe \
+        "$2" "$3" 2>/dev/null | head -1) ms=$((($(date +%s%N) - start) / 1000000))
+}
+outage() { # frozen|unreachable: logins while no DC answers and once it answers again (times recorded)
+    local kind=$1 stop=freeze start=thaw fresh="n${1:0:1}$$" later="l${1:0:1}$$" onset waiting back i
+    [ "$kind" = frozen ] || stop=link-down start=link-up
+    # Users who never log in before the outage (winbindd keeps its failed lookup of the first
+    # for minutes: the second shows the return); the domain user logs in once (cached).
+    for i in "$fresh" "$later"; do
+        on dc samba-tool user create "$i" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1 ||
+            bad "$kind: cannot create the user $i"
+    done
+    expect "$kind: $user logs in while the DC answers" "$granted" "$(logins m1 "$USER_PASSWORD")"
+    "$lab_sh" "$stop" "$LAB" 2>/dev/null
+    onset=$(date +%s%N)
+    # A login that starts with the outage must end (within 20 s), whatever it answers.
+    (login m1 "$user" "$USER_PASSWORD" 45 && echo "$ms ${login:-killed after 45 s}" >"$LAB/waiting") &
+    sleep "$(awk -v t="$(( $(date +%s%N) - onset ))" 'BEGIN { s = 5 - t / 1e9; print (s > 0 ? s : 0) }')"
+    login m1 "$user" "$USER_PASSWORD"
+    expect "$kind: $user logs in from cache 5 s into the outage" "authenticate 0 (Success)" "$login"
+    local cached=$ms
+    login m1 "$NETBIOS_DOMAIN\\$fresh" "$USER_PASSWORD"
+    [[ "$login" == "authenticate "[1-9]* ]] || bad "$kind: $fresh, never logged in, was not refused: $login"
+    local never=$ms
+    login m1 tsl-local "$USER_PASSWORD"
+    expect "$kind: a local account logs in" "authenticate 0 (Success)" "$login"
+    local local_ms=$ms
+    wait
+    waiting=$(cat "$LAB/waiting" 2>/dev/null)
+    [[ "$waiting" != *killed* ]] || bad "$kind: a login waiting when the outage began did not end"
+    "$lab_sh" "$start" "$LAB" 2>/dev/null
+    onset=$(date +%s%N)
+    # Back online: a user never seen before logs in (tries until about 30 s, then gives up).
+    for ((i = 0; i < 60; i++)); do
+        login m1 "$NETBIOS_DOMAIN\\$later" "$USER_PASSWORD" 20
+        [ "$login" = "authenticate 0 (Success)" ] && break
+        sleep 0.5
+    done
+    back=$((($(date +%s%N) - onset) / 1000000))
+    expect "$kind: back online, $later logs in" "authenticate 0 (Success)" "$login"
+    echo "outage $kind: cached login ${cached} ms (5 s in); login waiting at the onset: ${waiting% *} ms (${waiting#* }); never logged in: refused in ${never} ms; local: ${local_ms} ms; after the DC answered again: ${back} ms to a new user's login (that login ${ms} ms)"
+}
+
 case_frozen_dc() {
+    local i
     ensure_joined m1
-    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1' EXIT # the DC runs again whatever happens
+    # the DC runs again whatever happens
+    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1; "$lab_sh" link-up "$LAB" >/dev/null 2>&1' EXIT
     "$lab_sh" freeze "$LAB"
     tool m1 status --timeout 2
     "$lab_sh" thaw "$LAB"
@@ -143,10 +191,19 @@ case_frozen_dc() {
     # side by side: one time-out for the lot, plus starting the command.
     expect "status with the DC frozen" "5 2" "$status $(grep -c '^Note: no answer to the' <<<"$out")"
     [ "$elapsed" -ge 2000 ] && [ "$elapsed" -le 3500 ] || bad "status should answer within about 2 s"
+    # The watcher switched winbindd offline: it is back once the trust check passes again.
+    for ((i = 0; i < 300; i++)); do on m1 wbinfo -t &>/dev/null && break || sleep 0.2; done
     # In one process: a 2 s store; the freeze and thaw come from the probe's own calls.
     expect "one store: cached answers while frozen, fresh ones after the thaw" "healthy: $dn1 trust 1
 frozen: $dn1 trust 2
 thawed: $dn1 trust 1" "$(probe m1 frozen-dc 2 "$lab_sh freeze $LAB" "$lab_sh thaw $LAB")"
+    # Logins: cached ones while the DC is frozen and while it is unreachable, and after it returns.
+    on m1 sh -c 'id tsl-local >/dev/null 2>&1 || useradd -M tsl-local && echo "tsl-local:$1" | chpasswd' \
+        sh "$USER_PASSWORD" || bad "no local account tsl-local"
+    check activate 0 "Active store: Active Directory" m1 activate "Active Directory"
+    outage frozen
+    outage unreachable
+    check "activate None" 0 "Active store: None" m1 activate None
 }
 
 case_leave() {
@@ -156,7 +213,8 @@ case_leave() {
     check leave 0 "Left the domain." m1 leave
     expect "the account is kept, m1 no longer joined, its services stopped and disabled" \
         "$dn1 uac=4096
-winbind stopped disabled" "$(dc_account HV01; joined m1 && echo joined; services m1)"
+winbind stopped disabled
+tslauth-dc-watch stopped disabled" "$(dc_account HV01; joined m1 && echo joined; services m1)"
     check "join over a kept account" 4 "$taken" m1 join "$DNS_DOMAIN" "${admin[@]}"
     # With credentials: the account goes too.
     check "leave with credentials" 0 "Left the domain." m2 leave "${admin[@]}"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "domain_controllers.h"
 #include "helper_client.h"
 #include "member_config.h"
 #include "member_services.h"
@@ -28,6 +29,7 @@ bool Joined() {
 // A join is complete once winbindd serves the domain; when it does not, the host's part of
 // the join is undone (and the account, when this join's credentials made it).
 ADStatus FollowJoin(Fields const& request) {
+    RecordDomainControllers();
     ADStatus const status = StartMemberServices();
     if (status == 0) return 0;
     Fields undo = {{"op", "leave"}};
@@ -115,6 +117,10 @@ ADStatus SetPreferredDomainControllers(char const* const* names) {
         ConfigLock lock;
         MemberConfig config = ReadMemberConfig();
         config.passwordServers = servers;
+        // Without preferred DCs, the domain's own go back in.
+        if (servers.empty() && config.IsMember() && config.domainControllers.empty()) {
+            config.domainControllers = DomainControllerAddresses(config.DnsDomain());
+        }
         WriteMemberConfig(config);
         return 0;
     } catch (std::exception const& error) {
