@@ -245,6 +245,33 @@ void MarkDomainControllersDown(std::vector<Target> const& targets) {
     }
 }
 
+// A DC whose processes stopped keeps its TCP connections open (the kernel answers for it), and
+// winbindd's next call on one waits 10 s, fixed, whatever it was told: the connections to the
+// DCs' directory ports (SMB, LDAP, Kerberos, RPC) are closed here when the DCs stop answering.
+void CloseConnections(std::vector<Target> const& targets) {
+    char address[INET6_ADDRSTRLEN];
+    for (Target const& target : targets) {
+        bool const v4 = target.address.ss_family == AF_INET;
+        void const* raw =
+            v4 ? static_cast<void const*>(
+                     &reinterpret_cast<sockaddr_in const*>(&target.address)->sin_addr)
+               : static_cast<void const*>(
+                     &reinterpret_cast<sockaddr_in6 const*>(&target.address)->sin6_addr);
+        if (inet_ntop(target.address.ss_family, raw, address, sizeof address) == nullptr) continue;
+        std::string const host = v4 ? std::string(address) : "[" + std::string(address) + "]";
+        ChildResult const result =
+            RunChild({"/usr/bin/ss", "-K",    "-t", "-n",    "dst", host,     "(",  "dport",
+                      "=",           ":445",  "or", "dport", "=",   ":389",   "or", "dport",
+                      "=",           ":88",   "or", "dport", "=",   ":135",   "or", "dport",
+                      "=",           ":3268", "or", "dport", ">=",  ":49152", ")"},
+                     5000);
+        if (!result.Succeeded()) {
+            syslog(LOG_WARNING, "closing the connections to %s: %s", address,
+                   result.Describe().c_str());
+        }
+    }
+}
+
 // Before winbindd is sent online: what it remembers of the failed connections goes (it would
 // refuse a user who never logged in for up to a minute more).
 void ForgetDomainControllersDown() {
@@ -303,6 +330,7 @@ int Watch(Settings const& settings) {
                 if (!offline) failed = 0;
             } else if (++failed >= settings.failures && !offline) {
                 MarkDomainControllersDown(targets);
+                CloseConnections(targets);
                 if (TellWinbindd("offline")) {
                     offline = true;
                     syslog(LOG_NOTICE,
