@@ -21,7 +21,9 @@
 #                                         /usr/libexec/tslauth/lib, the PAM modules are the
 #                                         TRIPLET's (default: the machine's) and those given
 #                                         with --pam-module; --proxyd is the
-#                                         enrolment service the proxy host runs;
+#                                         enrolment service the proxy host runs; with
+#                                         tslauth-dc-watch among the files, the members get
+#                                         its init script too;
 #                                         exits 77 when namespaces or overlays cannot be made here
 #        directory-lab.sh down LAB
 #                                         stops everything, unmounts, removes the namespaces
@@ -30,7 +32,8 @@
 #        directory-lab.sh run-as LAB HOST NAME CMD...
 #                                         runs CMD on a member's network as a fresh host NAME:
 #                                         private mount and UTS namespaces, an /etc of its own
-#                                         over the member's, empty Samba state; gone with CMD
+#                                         over the member's, empty Samba state and /run;
+#                                         gone with CMD, with what CMD started there
 #        directory-lab.sh proxy-start LAB [DC-TIMEOUT] | proxy-stop LAB
 #                                         starts tslauth-proxyd on the proxy host (its stderr
 #                                         goes to LAB/logs/proxyd.log; returns once it listens),
@@ -42,6 +45,9 @@
 #                                         stops it, and the RPC helpers it started
 #        directory-lab.sh freeze LAB | thaw LAB
 #                                         SIGSTOP / SIGCONT every process of the DC
+#        directory-lab.sh link-down LAB | link-up LAB
+#                                         takes the DC's links to the other hosts down (the DC
+#                                         unreachable: nothing answers, nothing refuses) / up
 #        directory-lab.sh dc-pids LAB
 #                                         the PIDs of the DC's processes
 # LAB/lab.env holds the lab's names and passwords for scripts to source.
@@ -172,6 +178,13 @@ EOF
     fi
 
     mkdir -p "$r/etc/pam.d" "$r/etc/ostrel/tslauth" "$r/etc/ostrel/hostctl"
+    # The DC watcher's init script, as the Samba provider's package installs it, beside the
+    # program when the lab was given it.
+    if [ -e "$r/libexec/tslauth/lib/tslauth-dc-watch" ]; then
+        mkdir -p "$r/etc/init.d"
+        install -m 0755 "$(dirname "$SELF")/../plugins/samba/service/tslauth-dc-watch.init" \
+            "$r/etc/init.d/tslauth-dc-watch"
+    fi
     # Debian's libpam tries "/lib/security/$ISA/x.so" and then "/lib/security//lib/security/x.so";
     # neither exists, so the members get the link that makes the library-style paths load.
     ln -s "../$MULTIARCH/security" "$r/usrlib/security/\$ISA"
@@ -246,6 +259,12 @@ host_namespaces() {
             fi
             mount --bind "$r/var-lib-samba" /var/lib/samba
             mount --bind "$r/var-cache-samba" /var/cache/samba
+            # A member'"'"'s /run is its own: its services keep their PID files there, and the
+            # machine'"'"'s service manager (/run/systemd) stays out of sight.
+            if [ "$host" != dc ] && [ "$host" != proxy ]; then
+                mount -t tmpfs -o mode=0755,size=16m tslauth-run /run
+                mkdir -p /run/samba
+            fi
             mount --bind "$r/run-samba" /run/samba
             mount --bind "$r/var-log-samba" /var/log/samba
             # Log lines of the library and of Samba stay out of the machine'"'"'s log.
@@ -494,6 +513,12 @@ cmd_winbindd_start() {
         log "winbindd already runs on $host"
         return 0
     fi
+    # Started by the member's own service manager (a join starts it).
+    pid=$(cat "$LAB/$host/run-samba/winbindd.pid" 2>/dev/null)
+    if alive "$pid" && [ "$(cat "/proc/$pid/comm")" = winbindd ]; then
+        log "winbindd already runs on $host (PID $pid, started by its init script)"
+        return 0
+    fi
     setsid "$SELF" run "$LAB" "$host" winbindd -F --no-process-group \
         </dev/null >>"$LAB/logs/winbindd-$host.log" 2>&1 &
     pid=$!
@@ -543,6 +568,12 @@ cmd_thaw() {
     local p
     for p in $(dc_pids); do kill -CONT "$p" 2>/dev/null; done
     log "DC thawed"
+}
+
+cmd_link() {
+    local host
+    for host in $MEMBERS proxy; do ip -n "$NS_DC" link set "$host" "$1" || fail "link $1 $host"; done
+    log "the DC's links are $1"
 }
 
 # ---- the enrolment service, short-lived hosts ---------------------------------------------------
@@ -615,11 +646,20 @@ cmd_run_as() {
             rm -f /etc/samba/smb.conf /etc/krb5.keytab
             mount --bind "$s/lib" /var/lib/samba
             mount --bind "$s/cache" /var/cache/samba
+            mount -t tmpfs -o mode=0755,size=16m tslauth-run /run
+            mkdir -p /run/samba
             mount --bind "$s/run" /run/samba
             mount --bind "$s/log" /var/log/samba
+            stat -L -c %i /proc/self/ns/mnt >"$s/mnt-inode"
             exec env KRB5CCNAME="FILE:$s/tmp/krb5cc" "$@"
         ' run-as "$scratch" "$name" "$@"
     rc=$?
+    # What CMD started in the short-lived host (a join starts its services) goes with it.
+    if [ -s "$scratch/mnt-inode" ]; then
+        # shellcheck disable=SC2046
+        stop_pids 10 $(find /proc/[0-9]*/ns/mnt -maxdepth 0 \
+            -lname "mnt:\[$(cat "$scratch/mnt-inode")\]" 2>/dev/null | cut -d/ -f3)
+    fi
     rm -rf "$scratch"
     return $rc
 }
@@ -646,9 +686,11 @@ case ${1:-} in
     winbindd-stop) load "${2:-}" && cmd_winbindd_stop "${3:?host}" ;;
     freeze) load "${2:-}" && cmd_freeze ;;
     thaw) load "${2:-}" && cmd_thaw ;;
+    link-down) load "${2:-}" && cmd_link down ;;
+    link-up) load "${2:-}" && cmd_link up ;;
     dc-pids) load "${2:-}" && dc_pids ;;
     *)
-        sed -n '2,38p' "$SELF" >&2
+        sed -n '2,/^# LAB\/lab.env/p' "$SELF" >&2
         exit 2
         ;;
 esac

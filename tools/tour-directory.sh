@@ -14,7 +14,8 @@ build=$(readlink -f "${1:-$root/build}")
 lab_sh=$root/tools/directory-lab.sh
 
 tslauth=$build/cli/tslauth
-plugins=("$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper")
+plugins=("$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper"
+    "$build/plugins/samba/tslauth-dc-watch")
 for file in "$tslauth" "${plugins[@]}"; do
     [ -e "$file" ] || {
         echo "tour-directory: $file is missing; build first" >&2
@@ -81,8 +82,7 @@ run 0 preflight "$DNS_DOMAIN"
 step "Join the domain with an account allowed to add computers"
 run 0 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$password_file"
 account_on_dc
-echo "(The host's service manager would start winbindd now; here the lab does.)"
-"$lab_sh" winbindd-start "$lab" m1 2>&1 | sed 's/^\[lab [^]]*\] //'
+echo "(The join enabled and started winbindd through the host's init scripts.)"
 step "What activating Active Directory would change in the PAM file (nothing is written)"
 run 0 pam preview
 step "Activate Active Directory, then show the PAM policy"
@@ -99,7 +99,6 @@ echo "(A new process has nothing cached yet, so the answers are empty; the exit 
 run 5 status --timeout 2
 "$lab_sh" thaw "$lab" 2>/dev/null
 step "Leave, deleting the computer account, and switch back to \"None\""
-"$lab_sh" winbindd-stop "$lab" m1
 run 0 leave --user "$ADMIN_USER" --password-file "$password_file"
 account_on_dc
 run 0 activate None

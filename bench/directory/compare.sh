@@ -7,7 +7,8 @@
 #
 # Joins: the same member host joins ROUNDS times (default 3) with each of `tslauth join`,
 # `net ads join` and `adcli join`; between two joins the account is deleted and the host's
-# membership removed, untimed. The frozen DC: every DC process stopped (SIGSTOP); then the
+# membership removed, untimed. Domain logins with the DC up, frozen, unreachable and back
+# (the directory suite's probe, built with the tests). The frozen DC: every DC process stopped (SIGSTOP); then the
 # time until `tslauth status --timeout 2` answers, against `wbinfo -t`, `net ads info` and
 # `adcli info` (each stopped after 150 s). The enrolment service (when tslauth-proxyd and the
 # qapclient plug-in are built): a join through it against a credential join of the same host
@@ -33,7 +34,8 @@ proxyd=$build/proxy/tslauth-proxyd
 qapclient=$build/plugins/qap-client/libqapclient.so
 
 [ "$(id -u)" = 0 ] || { echo "compare: the directory comparison needs root" >&2; exit 1; }
-needed=("$tool" "$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper")
+needed=("$tool" "$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper"
+    "$build/plugins/samba/tslauth-dc-watch")
 if [ -n "$only_enrolment" ]; then
     needed+=("$proxyd" "$qapclient")
 else
@@ -42,7 +44,8 @@ fi
 for file in "${needed[@]}"; do
     [ -e "$file" ] || { echo "compare: $file is missing; build first" >&2; exit 1; }
 done
-up=(--plugin "$build/plugins/samba/libsamba.so" --plugin "$build/plugins/samba/tslauth-samba-helper")
+up=(--plugin "$build/plugins/samba/libsamba.so" --plugin "$build/plugins/samba/tslauth-samba-helper"
+    --plugin "$build/plugins/samba/tslauth-dc-watch")
 if [ -e "$proxyd" ] && [ -e "$qapclient" ]; then
     up+=(--proxyd "$proxyd" --plugin "$qapclient")
 else
@@ -120,6 +123,7 @@ joins_and_frozen_dc() {
 
     # A joined host with winbindd for the frozen DC.
     timed t on $host "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$pw_file"
+    # The join started winbindd; this returns once it answers.
     "$lab_sh" winbindd-start "$LAB" $host >&2 || exit 1
     on $host "$tool" status --timeout 10 >/dev/null 2>&1
     "$lab_sh" freeze "$LAB" >&2
@@ -141,6 +145,62 @@ joins_and_frozen_dc() {
     frozen "net ads info" net ads info
     frozen "adcli info" adcli info "$DNS_DOMAIN"
     "$lab_sh" thaw "$LAB" >&2
+}
+
+# ---- domain logins during outages --------------------------------------------------------------
+
+# pam_authenticate + pam_acct_mgmt through the PAM file the library writes, as the directory
+# suite's probe does them: the DC up; frozen and unreachable, from 5 s after the onset (a user
+# who logged in before, one who never did, a local account); and once the DC answers again,
+# the time until a user never seen before logs in (not the one tried during the outage: winbindd
+# keeps that failed lookup for minutes).
+domain_logins() {
+    local probe=$build/tests/directory_probe user="$NETBIOS_DOMAIN\\$USER_NAME" kind stop start
+    local fresh i r t0 up cached never local_ms back
+    if [ ! -x "$probe" ]; then
+        echo "compare: $probe is missing (tests not built); the login figures are left out" >&2
+        return
+    fi
+    on $host "$tool" activate "Active Directory" >/dev/null || { echo "compare: activate failed" >&2; exit 1; }
+    on $host sh -c 'id tsl-local >/dev/null 2>&1 || useradd -M tsl-local; echo "tsl-local:$1" | chpasswd' \
+        sh "$USER_PASSWORD"
+    login_ms() { # USER: "MS" and, unless it succeeded, what PAM answered
+        local t0 r
+        t0=$(now_ms)
+        r=$(on $host timeout -s KILL 60 "$probe" pam tslauth-probe "$1" "$USER_PASSWORD" 2>/dev/null | head -1)
+        printf '%s ms%s' $(($(now_ms) - t0)) "$([ "$r" = "authenticate 0 (Success)" ] || echo " (${r:-killed after 60 s})")"
+    }
+    echo "== Domain logins (pam_authenticate + pam_acct_mgmt; 3 logins each, in ms) =="
+    up=()
+    for i in 1 2 3; do up+=("$(login_ms "$user")"); done
+    printf '%-40s %s\n' "DC up, $USER_NAME" "$(IFS=,; echo "${up[*]}")"
+    for kind in frozen unreachable; do
+        stop=freeze start=thaw
+        [ $kind = frozen ] || stop=link-down start=link-up
+        fresh=b${kind:0:1}$$ later=c${kind:0:1}$$
+        for i in "$fresh" "$later"; do
+            on dc samba-tool user create "$i" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
+        done
+        "$lab_sh" $stop "$LAB" 2>/dev/null
+        sleep 5
+        cached=()
+        for i in 1 2 3; do cached+=("$(login_ms "$user")"); done
+        never=$(login_ms "$NETBIOS_DOMAIN\\$fresh")
+        local_ms=$(login_ms tsl-local)
+        "$lab_sh" $start "$LAB" 2>/dev/null
+        t0=$(now_ms)
+        for ((i = 0; i < 60; i++)); do
+            r=$(login_ms "$NETBIOS_DOMAIN\\$later")
+            [[ "$r" == *" ms" ]] && break
+            sleep 0.5
+        done
+        back=$(($(now_ms) - t0))
+        printf '%-40s %s\n' "DC $kind (5 s in), $USER_NAME (cached)" "$(IFS=,; echo "${cached[*]}")"
+        printf '%-40s %s\n' "DC $kind, a user who never logged in" "$never"
+        printf '%-40s %s\n' "DC $kind, a local account" "$local_ms"
+        printf '%-40s %s\n' "DC back after $kind: a new user logs in" "$back ms after the DC answered (that login $r)"
+    done
+    on $host "$tool" activate None >/dev/null
 }
 
 # ---- the enrolment service ---------------------------------------------------------------------
@@ -221,5 +281,5 @@ enrolment() {
     "$lab_sh" proxy-stop "$LAB" >&2
 }
 
-[ -n "$only_enrolment" ] || joins_and_frozen_dc
+[ -n "$only_enrolment" ] || { joins_and_frozen_dc && domain_logins; }
 if [ -x "$LAB/proxy/tslauth-proxyd" ]; then enrolment; fi

@@ -42,21 +42,27 @@ dc_delete_accounts() { # FILTER: deletes the accounts it matches, in one go
 }
 
 joined() { on "$1" net ads testjoin >/dev/null 2>&1; }
-winbindd_up() { "$lab_sh" winbindd-start "$LAB" "$1" || { bad "no winbindd on $1" && finish; }; }
-ensure_joined() { # HOST [CONTAINER]: joined (into CONTAINER) if it was not, and winbindd running
+ensure_joined() { # HOST [CONTAINER]: joined (into CONTAINER) if it was not; the join starts winbindd
     joined "$1" || { tool "$1" join "$DNS_DOMAIN${2:+/$2}" "${admin[@]}"; [ "$status" = 0 ]; } ||
         { bad "could not join $1: $err" && finish; }
-    winbindd_up "$1"
 }
-ensure_left() {
-    ! joined "$1" || { "$lab_sh" winbindd-stop "$LAB" "$1" && tool "$1" leave "${admin[@]}"; }
+ensure_left() { ! joined "$1" || tool "$1" leave "${admin[@]}"; }
+services() { # HOST: "NAME running|stopped enabled|disabled" of each service a join starts
+    on "$1" sh -c 'for s in winbind tslauth-dc-watch; do
+        /etc/init.d/$s status >/dev/null 2>&1 && r=running || r=stopped
+        ls /etc/rc2.d/S??$s >/dev/null 2>&1 && e=enabled || e=disabled
+        echo "$s $r $e"; done'
 }
 check_member_joined() { # HOST ACCOUNT-NAME: smb.conf settings, the keytab, a trust winbindd takes
     expect "$1 smb.conf" "$NETBIOS_DOMAIN $REALM ADS $2" "$(for p in workgroup realm security \
         'netbios name'; do on "$1" testparm -s --parameter-name="$p" 2>/dev/null; done | paste -sd ' ')"
     expect "$1 keytab holds host/$2 and $2\$" 2 "$(on "$1" klist -k /etc/krb5.keytab 2>/dev/null |
         awk 'NR > 3 { print $2 }' | sort -u | grep -c -x -e "host/$2@$REALM" -e "$2\$@$REALM")"
-    winbindd_up "$1"
+    # The join started the services itself, and waited for the DC to accept the machine.
+    expect "$1 services and trust state right after the join" "winbind running enabled
+tslauth-dc-watch running enabled
+trust_state 1" "$(services "$1"; tool "$1" status --json
+        sed -n 's/.*"trust_state": \([0-9]*\),.*/trust_state \1/p' <<<"$out")"
 }
 logins() { # HOST PASSWORD...: the domain user's PAM conversation with each password
     local p && for p in "${@:2}"; do probe "$1" pam tslauth-probe "$user" "$p"; done 2>/dev/null; }
@@ -113,7 +119,7 @@ canonical name of $USER_NAME: $user" "$(probe m1 answers "$DNS_DOMAIN" "$USER_NA
 }
 
 pam_policy() { # with-winbind|without: the library's policy, stacks in the order account, auth, ...
-    local w=$'\tsufficient\tP/pam_winbind.so\ttry_first_pass \n'
+    local w=$'\tsufficient\tP/pam_winbind.so\ttry_first_pass cached_login \n'
     [ "$1" = with-winbind ] || w=''
     printf '#%%PAM-1.0\n\naccount\trequired\tP/pam_unix.so\t\naccount\trequired\tP/pam_access.so\t\n%s
 auth\trequired\tP/pam_env.so\t\n%sauth\tsufficient\tP/pam_unix.so\tlikeauth nullok \nauth\trequired\tP/pam_deny.so\t
@@ -125,6 +131,8 @@ session\trequired\tP/pam_limits.so\t\nsession\trequired\tP/pam_unix.so\t\n\n' \
 
 case_pam() {
     local file=/etc/pam.d/system-auth-generic denied="authenticate 7 (Authentication failure)"
+    # A domain user logs in right after the join and the activation, nothing else in between.
+    ensure_left m1
     ensure_joined m1
     # Written the way the library writes policies: activating "None" must give back these bytes.
     pam_policy without | on m1 sh -c "cat >$file.new && mv $file.new $file"
@@ -165,9 +173,60 @@ $err"
     check "activate None again" 0 "Active store: None" m1 activate None
 }
 
+login() { # HOST USER PASSWORD [KILL-AFTER]: one PAM conversation; sets login (its first line), ms
+    local start=$(date +%s%N)
+    login=$(timeout -s KILL "${4:-60}" "$lab_sh" run "$LAB" "$1" "$DIRECTORY_PROBE" pam tslauth-probe \
+        "$2" "$3" 2>/dev/null | head -1) ms=$((($(date +%s%N) - start) / 1000000))
+}
+outage() { # frozen|unreachable: logins while no DC answers and once it answers again (times recorded)
+    local kind=$1 stop=freeze start=thaw fresh="n${1:0:1}$$" later="l${1:0:1}$$" onset waiting back i
+    [ "$kind" = frozen ] || stop=link-down start=link-up
+    # Users who never log in before the outage (winbindd keeps its failed lookup of the first
+    # for minutes: the second shows the return); the domain user logs in once (cached).
+    for i in "$fresh" "$later"; do
+        on dc samba-tool user create "$i" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1 ||
+            bad "$kind: cannot create the user $i"
+    done
+    expect "$kind: $user logs in while the DC answers" "$granted" "$(logins m1 "$USER_PASSWORD")"
+    "$lab_sh" "$stop" "$LAB" 2>/dev/null
+    onset=$(date +%s%N)
+    # A login that starts with the outage must end (within 20 s), whatever it answers.
+    (login m1 "$user" "$USER_PASSWORD" 45 && echo "$ms ${login:-killed after 45 s}" >"$LAB/waiting") &
+    sleep "$(awk -v t="$(( $(date +%s%N) - onset ))" 'BEGIN { s = 5 - t / 1e9; print (s > 0 ? s : 0) }')"
+    login m1 "$user" "$USER_PASSWORD"
+    expect "$kind: $user logs in from cache 5 s into the outage" "authenticate 0 (Success)" "$login"
+    local cached=$ms
+    login m1 "$NETBIOS_DOMAIN\\$fresh" "$USER_PASSWORD"
+    [[ "$login" == "authenticate "[1-9]* ]] || bad "$kind: $fresh, never logged in, was not refused: $login"
+    local never=$ms
+    login m1 tsl-local "$USER_PASSWORD"
+    expect "$kind: a local account logs in" "authenticate 0 (Success)" "$login"
+    local local_ms=$ms
+    wait
+    waiting=$(cat "$LAB/waiting" 2>/dev/null)
+    [[ "$waiting" != *killed* ]] || bad "$kind: a login waiting when the outage began did not end"
+    # Once nothing waits for the DC any more (the login at 5 s queued behind the waiting one).
+    login m1 "$user" "$USER_PASSWORD"
+    expect "$kind: $user logs in from cache once no login waits" "authenticate 0 (Success)" "$login"
+    local alone=$ms
+    "$lab_sh" "$start" "$LAB" 2>/dev/null
+    onset=$(date +%s%N)
+    # Back online: a user never seen before logs in (tries until about 30 s, then gives up).
+    for ((i = 0; i < 60; i++)); do
+        login m1 "$NETBIOS_DOMAIN\\$later" "$USER_PASSWORD" 20
+        [ "$login" = "authenticate 0 (Success)" ] && break
+        sleep 0.5
+    done
+    back=$((($(date +%s%N) - onset) / 1000000))
+    expect "$kind: back online, $later logs in" "authenticate 0 (Success)" "$login"
+    echo "outage $kind: cached login ${cached} ms (5 s in, behind the waiting one), ${alone} ms (alone); login waiting at the onset: ${waiting%% *} ms (${waiting#* }); never logged in: refused in ${never} ms; local: ${local_ms} ms; after the DC answered again: ${back} ms to a new user's login (that login ${ms} ms)"
+}
+
 case_frozen_dc() {
+    local i
     ensure_joined m1
-    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1' EXIT # the DC runs again whatever happens
+    # the DC runs again whatever happens
+    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1; "$lab_sh" link-up "$LAB" >/dev/null 2>&1' EXIT
     "$lab_sh" freeze "$LAB"
     tool m1 status --json --timeout 2
     local json=$out
@@ -184,10 +243,25 @@ Trust state:           2 (no answer within 2 s)" "$(grep -e '^Domain:' -e '^Mach
     expect "status --json with the DC frozen" "\"domain\": {\"dns_name\": \"$DNS_DOMAIN\", \"netbios_name\": \"$NETBIOS_DOMAIN\"}
 \"unanswered_fields\": [\"machine_account\", \"trust_state\"]" \
         "$(grep -o -e '"domain": {[^}]*}' -e '"unanswered_fields": \[[^]]*\]' <<<"$json")"
+    # The DC watcher may switch winbindd offline until a round after the thaw, and back online
+    # at the next: back once the trust check passes twice, 2 s apart (for at most about 60 s).
+    for ((i = 0; i < 60; i++)); do
+        on m1 wbinfo -t &>/dev/null && sleep 2 && on m1 wbinfo -t &>/dev/null && break || sleep 0.5
+    done
     # In one process: a 2 s store; the freeze and thaw come from the probe's own calls.
+    # Frozen: the cached answer (2), or "no DC answered" (5) once the watcher switched winbindd
+    # offline, which then answers at once.
     expect "one store: cached answers while frozen, fresh ones after the thaw" "healthy: $dn1 trust 1
-frozen: $dn1 trust 2
-thawed: $dn1 trust 1" "$(probe m1 frozen-dc 2 "$lab_sh freeze $LAB" "$lab_sh thaw $LAB")"
+frozen: $dn1 trust 2 or 5
+thawed: $dn1 trust 1" "$(probe m1 frozen-dc 2 "$lab_sh freeze $LAB" "$lab_sh thaw $LAB" |
+        sed '/^frozen: /s/ trust [25]$/ trust 2 or 5/')"
+    # Logins: cached ones while the DC is frozen and while it is unreachable, and after it returns.
+    on m1 sh -c 'id tsl-local >/dev/null 2>&1 || useradd -M tsl-local && echo "tsl-local:$1" | chpasswd' \
+        sh "$USER_PASSWORD" || bad "no local account tsl-local"
+    check activate 0 "Active store: Active Directory" m1 activate "Active Directory"
+    outage frozen
+    outage unreachable
+    check "activate None" 0 "Active store: None" m1 activate None
 }
 
 case_leave() {
@@ -195,12 +269,14 @@ case_leave() {
     ensure_joined m2 "OU=$OU_NAME,$BASE_DN"
     # Without credentials the DC keeps the account, which then refuses a join of the same name,
     # naming the way out; this host's own account is then taken over with --reuse-account.
-    "$lab_sh" winbindd-stop "$LAB" m1
     check leave 0 "Left the domain." m1 leave
     expect "leave without credentials: the note" "tslauth: note: this host's computer account stays on the domain controller; delete it there, or join this host again with --reuse-account" "$(grep "^tslauth: note" <<<"$err")"
     expect "leave: the Samba files it says it changed" "wrote /etc/samba/smb.conf
 wrote /var/lib/samba/private/secrets.tdb" "$(changed)"
-    expect "the account is kept, m1 no longer joined" "$dn1 uac=4096" "$(dc_account HV01; joined m1 && echo joined)"
+    expect "the account is kept, m1 no longer joined, its services stopped and disabled" \
+        "$dn1 uac=4096
+winbind stopped disabled
+tslauth-dc-watch stopped disabled" "$(dc_account HV01; joined m1 && echo joined; services m1)"
     check "join over a kept account" 9 "$taken_join" m1 join "$DNS_DOMAIN" "${admin[@]}"
     check "join --reuse-account" 0 "Joined $DNS_DOMAIN." m1 join "$DNS_DOMAIN" --reuse-account "${admin[@]}"
     expect "the same account, enabled" "$dn1 uac=4096" "$(dc_account HV01)"
@@ -213,7 +289,6 @@ wrote /var/lib/samba/private/secrets.tdb" "$(changed)"
     tool m3:web01 join "$DNS_DOMAIN" --reuse-account --skip-hostname-check "${admin[@]}"
     expect "a user's account is not taken over" "9 $before" "$status $(dc_attribute web01 pwdLastSet)"
     # With credentials: the account goes too.
-    "$lab_sh" winbindd-stop "$LAB" m2
     tool m2 leave "${admin[@]}" --json
     expect "leave with credentials --json: left, the Samba files it changed" '0 {"left": true,
 {"change": "wrote /etc/samba/smb.conf", "file": "/etc/samba/smb.conf"}

@@ -39,7 +39,7 @@ protected:
         sandbox::MakeDirectory("/var/lib/samba/private", 0700);
         provider = std::make_unique<ActiveDirectoryProvider>("samba");
         // A configuration left behind is not a membership.
-        WriteMemberConfig(MemberConfig{"CORP", "CORP.EXAMPLE", "SANDBOX-HOST", true, {}});
+        WriteMemberConfig(MemberConfig{"CORP", "CORP.EXAMPLE", "SANDBOX-HOST", true, {}, {}});
     }
 
     static void StoreMachineSecret(std::string name) {
@@ -55,7 +55,8 @@ protected:
 };
 
 TEST(SambaFormats, MemberConfigWireAndContainers) {
-    MemberConfig const member{"CORP", "CORP.EXAMPLE", "LNX01", false, {"dc2.corp.example", "dc1"}};
+    MemberConfig const member{"CORP", "CORP.EXAMPLE", "LNX01", false, {"dc2.corp.example", "dc1"},
+                              {}};
     EXPECT_EQ(member.Render(),
               "# Written by the tslauth Samba provider; a join, a leave and a change of the "
               "preferred\n# domain controllers replace this whole file.\n"
@@ -65,9 +66,11 @@ TEST(SambaFormats, MemberConfigWireAndContainers) {
               "\tidmap config * : backend = tdb\n\tidmap config * : range = 3000-7999\n"
               "\tidmap config CORP : backend = rid\n\tidmap config CORP : range = 100000-999999\n"
               "\ttemplate shell = /bin/bash\n\ttemplate homedir = /home/%D/%U\n"
-              "\twinbind use default domain = no\n\twinbind offline logon = no\n"
-              "\tload printers = no\n\tlog level = 0\n");
-    std::string const standalone = MemberConfig{"CORP", "", "LNX01", false, {}}.Render();
+              "\twinbind use default domain = no\n\twinbind offline logon = yes\n"
+              "\twinbind cache time = 5\n"
+              "\tsocket options = TCP_NODELAY SO_KEEPALIVE TCP_KEEPIDLE=2 TCP_KEEPINTVL=1 "
+              "TCP_KEEPCNT=2\n\tload printers = no\n\tlog level = 0\n");
+    std::string const standalone = MemberConfig{"CORP", "", "LNX01", false, {}, {}}.Render();
     EXPECT_NE(standalone.find("\tsecurity = user\n"), std::string::npos);
     EXPECT_EQ(standalone.find("realm"), std::string::npos);
     EXPECT_EQ(standalone.find("idmap config CORP"), std::string::npos);
@@ -149,6 +152,19 @@ TEST_F(SambaProviderTest, ChangesTheConfigurationOnlyWithValidInput) {
     EXPECT_EQ(sandbox::ReadFile(kSambaConfig), before);
     provider->SetPreferredDomainControllers({});
     EXPECT_EQ(sandbox::ReadFile(kSambaConfig).find("password server"), std::string::npos);
+    // The join's DCs (no "*") are not preferred ones; preferred DCs replace them. Cached
+    // logins follow the provider's setting.
+    sandbox::WriteFile("/etc/ostrel/tslauth/samba.conf", "# local\n cached-logins = NO\n");
+    WriteMemberConfig(MemberConfig{"CORP", "CORP.EXAMPLE", "H", true, {}, {"198.18.0.1", "::1"}});
+    EXPECT_TRUE(provider->GetPreferredDomainControllers().empty());
+    EXPECT_EQ(ReadMemberConfig().domainControllers,
+              (std::vector<std::string>{"198.18.0.1", "::1"}));
+    EXPECT_NE(sandbox::ReadFile(kSambaConfig).find("\tpassword server = 198.18.0.1 ::1\n"),
+              std::string::npos);
+    EXPECT_FALSE(ReadMemberConfig().cachedLogins);
+    provider->SetPreferredDomainControllers({"dc1"});
+    EXPECT_NE(sandbox::ReadFile(kSambaConfig).find("\tpassword server = dc1 *\n"),
+              std::string::npos);
     // A host name that cannot be an account is refused before anything is written.
     before = sandbox::ReadFile(kSambaConfig);
     sandbox::SetHostName("a-host-name-of-16");

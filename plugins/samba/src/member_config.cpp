@@ -89,10 +89,15 @@ std::string MemberConfig::Render() const {
     }
     out << "\tnetbios name = " << netbiosName << "\n";
     out << "\tkerberos method = " << (keytab ? "secrets and keytab" : "secrets only") << "\n";
+    // The preferred DCs first, any other the DNS names after them; else the DCs of the join.
     if (!passwordServers.empty()) {
         out << "\tpassword server =";
         for (std::string const& server : passwordServers) out << " " << server;
         out << " *\n";
+    } else if (!domainControllers.empty()) {
+        out << "\tpassword server =";
+        for (std::string const& server : domainControllers) out << " " << server;
+        out << "\n";
     }
     // Local accounts keep their own range; domain accounts map from their RIDs, so every
     // member of the domain gives a user the same ID.
@@ -105,7 +110,14 @@ std::string MemberConfig::Render() const {
     out << "\ttemplate shell = /bin/bash\n"
            "\ttemplate homedir = /home/%D/%U\n"
            "\twinbind use default domain = no\n"
-           "\twinbind offline logon = no\n"
+        << "\twinbind offline logon = " << (cachedLogins ? "yes" : "no")
+        << "\n"
+        // Answers winbindd got while no DC answered ("no such user" for a user never seen)
+        // are kept this long once the DCs answer again (300 s by default).
+        << "\twinbind cache time = 5\n"
+        // A DC whose link went down is noticed within seconds on an open connection.
+        << "\tsocket options = TCP_NODELAY SO_KEEPALIVE TCP_KEEPIDLE=2 TCP_KEEPINTVL=1 "
+           "TCP_KEEPCNT=2\n"
            "\tload printers = no\n"
            "\tlog level = 0\n";
     return out.str();
@@ -136,19 +148,42 @@ MemberConfig ReadMemberConfig() {
         } else if (key == "kerberos method") {
             config.keytab = value.find("keytab") != std::string::npos;
         } else if (key == "password server") {
+            // A list that ends in "*" is the preferred DCs; one without, the join's.
+            std::vector<std::string>& list = value.find('*') != std::string::npos
+                                                 ? config.passwordServers
+                                                 : config.domainControllers;
             std::istringstream words(value);
             std::string word;
             while (words >> word) {
-                if (word != "*") config.passwordServers.push_back(word);
+                if (word != "*") list.push_back(word);
             }
+        } else if (key == "winbind offline logon") {
+            config.cachedLogins = Lower(value) == "yes";
         }
     }
     if (in.bad()) throw SystemError("Unable to read", kSambaConfig);
     return config;
 }
 
+bool CachedLoginsAllowed() {
+    std::ifstream in(kProviderSettings);
+    std::string line;
+    bool allowed = true;
+    while (std::getline(in, line)) {
+        std::string text = Trim(line);
+        std::size_t equals = text.find('=');
+        if (text.empty() || text[0] == '#' || equals == std::string::npos) continue;
+        if (Lower(Trim(text.substr(0, equals))) == "cached-logins") {
+            allowed = Lower(Trim(text.substr(equals + 1))) != "no";
+        }
+    }
+    return allowed;
+}
+
 void WriteMemberConfig(MemberConfig const& config) {
-    ReplaceFile(config.Render());
+    MemberConfig written = config;
+    written.cachedLogins = CachedLoginsAllowed();
+    ReplaceFile(written.Render());
 }
 
 std::string SaveMemberConfigText() {

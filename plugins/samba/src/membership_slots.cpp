@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "changed_files.h"
+#include "domain_controllers.h"
 #include "helper_client.h"
 #include "host_changes.h"
 #include "last_error.h"
 #include "member_config.h"
+#include "member_services.h"
+#include "membership.h"
 #include "results.h"
 #include "slots.h"
 #include "statuses.h"
@@ -18,11 +21,45 @@ namespace sambaprovider {
 
 namespace {
 
+bool Joined() {
+    try {
+        return CurrentMembership().joined;
+    } catch (std::exception const&) {
+        return false;
+    }
+}
+
+// A join is complete once winbindd serves the domain; when it does not, the host's part of
+// the join is undone (and the account, when this join's credentials made it).
+ADStatus FollowJoin(Fields const& request) {
+    RecordDomainControllers();
+    ADStatus const status = StartMemberServices();
+    if (status == 0) return 0;
+    Fields undo = {{"op", "leave"}};
+    // A reused account was there before this join, and stays.
+    auto const reuse = request.find("reuse-account");
+    bool const reused = reuse != request.end() && reuse->second == "yes";
+    if (request.at("op") == "join" && !reused) {
+        undo["user"] = request.at("user");
+        undo["password"] = request.at("password");
+    }
+    Fields answer;
+    ADStatus const undone = RunHelper(undo, answer);
+    if (undone != 0) {
+        syslog(LOG_ERR, "Samba provider: undoing the join failed (%u): %s", undone,
+               answer["error"].c_str());
+    }
+    return status;
+}
+
 // Runs the helper and notes what it changed on the host: what its answer says, or, when it
 // gave none (killed at its deadline, crashed), what the files themselves show. Its words on a
 // refusal go to the log and to the calling thread's last error.
 ADStatus Run(char const* what, Fields const& request) {
     ClearLastError();
+    std::string const op = request.at("op");
+    // The services go before the membership: winbindd would go on using the machine secrets.
+    bool const stopped = op == "leave" && Joined() && StopMemberServices();
     Fields answer;
     ChangedFiles const files(MembershipFiles());
     ADStatus status = RunHelper(request, answer);
@@ -43,6 +80,9 @@ ADStatus Run(char const* what, Fields const& request) {
                answer["error"].c_str());
         SetLastError(answer["error"]);
     }
+    if (status == 0 && (op == "join" || op == "offline-join")) status = FollowJoin(request);
+    // A leave the DC refused leaves the host joined, and its services as they were.
+    if (status != 0 && stopped && Joined()) StartMemberServices();
     return status;
 }
 
@@ -116,6 +156,10 @@ ADStatus SetPreferredDomainControllers(char const* const* names) {
         ChangedFiles const files({kSambaConfig});
         MemberConfig config = ReadMemberConfig();
         config.passwordServers = servers;
+        // Without preferred DCs, the domain's own go back in.
+        if (servers.empty() && config.IsMember() && config.domainControllers.empty()) {
+            config.domainControllers = DomainControllerAddresses(config.DnsDomain());
+        }
         try {
             WriteMemberConfig(config);
         } catch (...) {

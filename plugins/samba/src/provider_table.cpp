@@ -13,7 +13,7 @@ SAMBA_PROVIDER_EXPORTED extern ADProviderOperations const ActiveDirectoryClientO
 SAMBA_PROVIDER_EXPORTED extern ADProviderExtensions const ActiveDirectoryClientExtensions;
 
 ADProviderMetadata const ActiveDirectoryClientMetadata = {
-    3, "pam_winbind.so", "try_first_pass", "winbind", nullptr,
+    3, "pam_winbind.so", "try_first_pass cached_login", "winbind", nullptr,
 };
 
 ADProviderOperations const ActiveDirectoryClientOperations = {

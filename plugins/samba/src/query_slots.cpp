@@ -84,6 +84,16 @@ TrustState GetDomainTrustState() {
     WinbindMemory<wbcAuthErrorInfo> error;
     wbcErr checked = wbcCtxCheckTrustCredentials(winbind.context, nullptr, &error.memory);
     if (checked == WBC_ERR_SUCCESS) return kTrustGood;
+    // Offline (no DC answered, or the DC watcher switched winbindd offline), winbindd answers
+    // the check with the reason it could not reach a DC.
+    uint32_t const unreachable[] = {0xC000005E, 0xC00000B5, 0xC0000233, 0xC00000DA,
+                                    0xC000023C, 0xC000023D, 0xC0000236};
+    for (uint32_t status : unreachable) {
+        if (checked == WBC_ERR_AUTH_ERROR && error.memory != nullptr &&
+            error.memory->nt_status == status) {
+            return kTrustDcUnreachable;
+        }
+    }
     if (checked == WBC_ERR_AUTH_ERROR) {
         syslog(LOG_WARNING, "Samba provider: the domain rejects this host's credentials: %s",
                error.memory != nullptr && error.memory->nt_string != nullptr
