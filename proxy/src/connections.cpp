@@ -78,8 +78,15 @@ void Watchdog::Forget(Connection& connection) {
 void Watchdog::Stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
-    for (Connection* connection : watched_) {
-        if (!connection->answering) Cut(*connection);
+    // Those cut are forgotten at once: the connections still waiting for a thread are dropped
+    // (and freed) next.
+    for (auto it = watched_.begin(); it != watched_.end();) {
+        if ((*it)->answering) {
+            ++it;
+        } else {
+            Cut(**it);
+            it = watched_.erase(it);
+        }
     }
     changed_.notify_all();
 }

@@ -73,7 +73,8 @@ public:
     // The request is read: a new deadline for answering it, which Stop leaves alone.
     void Answering(Connection& connection, Clock::time_point deadline);
     void Forget(Connection& connection);
-    // Shuts down every connection whose request is not read yet; later ones are cut at once.
+    // Shuts down and forgets every connection whose request is not read yet; later ones are
+    // cut at once.
     void Stop();
 
 private:
