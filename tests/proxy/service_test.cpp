@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -183,6 +184,28 @@ std::string Trickle(int fd) {
     return "held";
 }
 
+// The status line and body of GET /v1/domain from 127.0.0.2, over TLS of the test's own.
+std::string AskFromElsewhere() {
+    int const fd = Connect("127.0.0.2");
+    SSL_CTX* const context = SSL_CTX_new(TLS_client_method());
+    SSL* const ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    std::string answer;
+    char const request[] = "GET /v1/domain HTTP/1.1\r\nHost: proxy\r\nConnection: close\r\n\r\n";
+    if (SSL_connect(ssl) == 1 && SSL_write(ssl, request, sizeof request - 1) > 0) {
+        char buffer[4096];
+        int n = 0;
+        while ((n = SSL_read(ssl, buffer, sizeof buffer)) > 0)
+            answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    close(fd);
+    std::size_t const body = answer.find("\r\n\r\n");
+    return answer.substr(0, answer.find('\r')) + " " +
+           (body == std::string::npos ? "" : answer.substr(body + 4));
+}
+
 // "HTTP-STATUS BODY" of one request from 127.0.0.1; a chunked body when `chunked`.
 std::string Ask(char const* method, std::string const& body = "",
                 std::string const& type = "application/json", bool chunked = false) {
@@ -287,6 +310,11 @@ TEST_F(ProxyServiceTest, EveryConnectionIsBoundedAndLogged) {
     close(other);
     EXPECT_NE(std::string::npos,
               service.Log("127.0.0.2: cut").find("127.0.0.2: cut at its deadline"));
+
+    // Its refusal says why.
+    EXPECT_EQ(
+        R"(HTTP/1.1 403 Forbidden {"message":"the address 127.0.0.2 may not enrol hosts","status":5})",
+        AskFromElsewhere());
 
     // A record announced and sent a byte a second is cut at the connection's deadline.
     int const slow = Connect("127.0.0.1");
