@@ -69,6 +69,20 @@ TEST(ProxyConfig, SettingsDefaultsAndMalformedLines) {
                                          "and other users must have no access: chmod 600 " +
                                          path);
     }
+    // Neither is the service's private key anyone else's.
+    sandbox::WriteFile(path, "key", 0640);
+    EXPECT_EQ("private key " + path +
+                  " has mode 0640; whoever reads it can pass for the "
+                  "service: chmod 600 " +
+                  path,
+              [&] {
+                  try {
+                      CheckPrivateKey(path);
+                  } catch (ConfigError const& e) {
+                      return std::string(e.what());
+                  }
+                  return std::string();
+              }());
     sandbox::WriteFile(path, kRequired, 0600);
     // Only the real root can give a file away; the unprivileged run maps one user alone.
     if (chown(path.c_str(), 1000, 0) != 0) GTEST_SKIP() << "chown refused";

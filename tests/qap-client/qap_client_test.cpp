@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
@@ -117,13 +116,11 @@ private:
         // A write to a client that stopped reading fails instead of waiting for good.
         timeval const bound = {5, 0};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+        std::string const pem = sandbox::ScratchDirectory() + "/peer.pem";
+        sandbox::WriteFile(pem, certificate.pem + certificate.keyPem, 0600);
         SSL_CTX* const context = SSL_CTX_new(TLS_server_method());
-        BIO* const pem = BIO_new_mem_buf(certificate.pem.data(), -1);
-        BIO* const key = BIO_new_mem_buf(certificate.keyPem.data(), -1);
-        X509* const x509 = PEM_read_bio_X509(pem, nullptr, nullptr, nullptr);
-        EVP_PKEY* const pkey = PEM_read_bio_PrivateKey(key, nullptr, nullptr, nullptr);
-        SSL_CTX_use_certificate(context, x509);
-        SSL_CTX_use_PrivateKey(context, pkey);
+        SSL_CTX_use_certificate_file(context, pem.c_str(), SSL_FILETYPE_PEM);
+        SSL_CTX_use_PrivateKey_file(context, pem.c_str(), SSL_FILETYPE_PEM);
         SSL* const ssl = SSL_new(context);
         SSL_set_fd(ssl, fd);
         std::string request;
@@ -138,10 +135,6 @@ private:
         }
         SSL_free(ssl);
         close(fd);
-        EVP_PKEY_free(pkey);
-        X509_free(x509);
-        BIO_free(key);
-        BIO_free(pem);
         SSL_CTX_free(context);
     }
     std::thread thread;
