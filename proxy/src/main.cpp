@@ -82,9 +82,10 @@ void LogRequest(httplib::Request const& request, httplib::Response const& respon
         return text.empty() ? std::string("-") : Printable(text, limit);
     };
     std::string line = field(request.remote_addr, 64) + " " + field(request.method, 16) + " " +
-                       field(request.path, 256) + " host " + field(note.hostName, 256) +
-                       " container " + field(note.container, 256) + ": " +
+                       field(request.path, 256) + " host " + field(note.hostName, 256) + ": " +
                        std::to_string(response.status) + " status " + std::to_string(note.status);
+    // An account request names the container it asked for ("-": the default).
+    if (request.method == "POST") line += " container " + field(note.container, 256);
     if (!note.message.empty()) line += " (" + Printable(note.message, 512) + ")";
     syslog(priority, "%s", line.c_str());
     note = RequestNote();
