@@ -1,7 +1,16 @@
 // join, leave and the authentication-proxy commands.
+#include <arpa/inet.h>
 #include <authentication/authentication.h>
+#include <hostctl/advanced_options.h>
+#include <hostctl/host.h>
+#include <hostctl/hostctl_exception.h>
+#include <netdb.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <iostream>
 #include <memory>
 
@@ -159,9 +168,131 @@ int Leave(Arguments const& arguments) {
     return kSuccess;
 }
 
+namespace {
+
+char const kProxyOption[] = "UserVars.ActiveDirectoryVerifyQAPCertificate";
+char const kThumbprintFile[] = "/etc/ostrel/tslauth/qapservers.conf";
+char const kProxyPort[] = "9443";
+int const kLookupSeconds = 10;
+
+// The IPv4 addresses of the service as the administrator names it: an address, a host name,
+// either with ":9443" (the only port the library's proxy client is given). A name is looked
+// up with a bound on the wait.
+std::vector<std::string> ProxyAddresses(std::string const& server) {
+    std::string host = server;
+    std::size_t const colon = server.rfind(':');
+    if (colon != std::string::npos && server.find(':') == colon) {
+        host = server.substr(0, colon);
+        if (server.substr(colon + 1) != kProxyPort) {
+            throw InvalidIPAddressException("'" + server + "': the proxy client talks to port " +
+                                            kProxyPort + " only; name the service without a port");
+        }
+    }
+    in_addr numeric = {};
+    if (inet_pton(AF_INET, host.c_str(), &numeric) == 1) return {host};
+    addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    gaicb request = {};
+    request.ar_name = host.c_str();
+    request.ar_request = &hints;
+    gaicb* requests[] = {&request};
+    int status = getaddrinfo_a(GAI_NOWAIT, requests, 1, nullptr);
+    if (status == 0) {
+        timespec const bound = {kLookupSeconds, 0};
+        gai_suspend(requests, 1, &bound);
+        status = gai_error(&request);
+        if (status == EAI_INPROGRESS && gai_cancel(&request) == EAI_NOTCANCELED) {
+            while (gai_error(&request) == EAI_INPROGRESS) gai_suspend(requests, 1, nullptr);
+        }
+    }
+    std::vector<std::string> addresses;
+    for (addrinfo* at = status == 0 ? request.ar_result : nullptr; at != nullptr;
+         at = at->ai_next) {
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(at->ai_addr)->sin_addr, text,
+                  sizeof text);
+        if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) {
+            addresses.push_back(text);
+        }
+    }
+    if (request.ar_result != nullptr) freeaddrinfo(request.ar_result);
+    if (addresses.empty()) {
+        throw InvalidIPAddressException(
+            "'" + server + "' is neither an IPv4 address nor a name that has one (" +
+            (status == EAI_INPROGRESS ? "no answer within 10 s" : gai_strerror(status)) + ")");
+    }
+    return addresses;
+}
+
+// "NAME (ADDRESS)" for a name, the address alone for an address.
+std::string Named(std::string const& server, std::string const& address) {
+    return server == address ? address : server + " (" + address + ")";
+}
+
+// The certificate-verification option's value, or -1 when it cannot be read (the library
+// says why).
+std::int64_t VerifyOption() {
+    try {
+        std::unique_ptr<HostCtl::Host> const host = HostCtl::HostFactory::GetHost();
+        std::unique_ptr<HostCtl::Adv::AdvancedBranch> const root =
+            host ? host->GetAdvancedOptions() : nullptr;
+        std::unique_ptr<HostCtl::Adv::AdvancedBranch> const user =
+            root ? root->GetBranch("UserVars") : nullptr;
+        std::unique_ptr<HostCtl::Adv::AdvancedOption> const option =
+            user ? user->GetOption("ActiveDirectoryVerifyQAPCertificate") : nullptr;
+        auto const* const integer =
+            dynamic_cast<HostCtl::Adv::AdvancedIntegerOption*>(option.get());
+        return integer != nullptr ? integer->GetValue() : -1;
+    } catch (std::exception const&) {
+        return -1;
+    }
+}
+
+// What the administrator does about a refusal of the proxy commands, on standard error before
+// the library's own message.
+void Advise(std::exception const& error, std::string const& server) {
+    std::string const retry = "tslauth import-certificate FILE " + server;
+    if (dynamic_cast<InvalidQAPCertificateException const*>(&error) != nullptr) {
+        std::cerr << "tslauth: the certificate the service at " << server
+                  << " showed is not the one imported for it: with a trusted copy of its "
+                     "certificate (tslauth-proxyd --check prints its thumbprint), run '"
+                  << retry << "'\n";
+    } else if (dynamic_cast<InvalidThumbprintStoreException const*>(&error) != nullptr) {
+        struct stat status = {};
+        if (stat(kThumbprintFile, &status) != 0 && errno == ENOENT) {
+            std::cerr << "tslauth: " << kThumbprintFile
+                      << " is missing: no certificate was imported yet (by default the file is "
+                         "empty): run 'install -m 644 /dev/null "
+                      << kThumbprintFile << "', then '" << retry << "'\n";
+        }
+    } else if (dynamic_cast<InvalidVerifyQAPCertificateOptionException const*>(&error) != nullptr &&
+               std::strstr(error.what(), "Unable to get") != nullptr) {
+        std::cerr << "tslauth: the advanced option " << kProxyOption
+                  << " is missing (it has no default): add the line '" << kProxyOption
+                  << " = int:1' (check the service's certificate) to "
+                     "/etc/ostrel/hostctl/advanced-options.conf\n";
+    } else if (Exception const* status = dynamic_cast<Exception const*>(&error)) {
+        if (status->GetCode() == 5) {
+            std::cerr << "tslauth: the service at " << server
+                      << " does not let this host's address enrol: its allow list (allow = "
+                         "lines in /etc/tslauth-proxyd/proxyd.conf) must name it\n";
+        }
+    }
+}
+
+}  // namespace
+
 int ProxyDomain(Arguments const& arguments) {
     arguments.ExpectPositionals(1, 1);
-    std::string const domain = MakeStore()->GetDomainForQAPService(arguments.Positionals()[0]);
+    std::string const& server = arguments.Positionals()[0];
+    std::string domain;
+    try {
+        domain = MakeStore()->GetDomainForQAPService(ProxyAddresses(server).front());
+    } catch (std::exception const& error) {
+        Advise(error, server);
+        throw;
+    }
     if (arguments.Flag("json")) {
         std::cout << "{\"server\": " << JsonString(arguments.Positionals()[0])
                   << ", \"domain\": " << JsonString(domain) << "}\n";
@@ -175,23 +306,50 @@ int ImportCertificate(Arguments const& arguments) {
     arguments.ExpectPositionals(2, 2);
     std::string const& file = arguments.Positionals()[0];
     std::string const& server = arguments.Positionals()[1];
-    MakeStore()->ImportCertificateForQAP(file, server);
-    std::cout << "Imported the certificate of " << server << " from " << file << ".\n";
+    // The thumbprints are kept by address, as joins look them up.
+    std::vector<std::string> const addresses = ProxyAddresses(server);
+    std::unique_ptr<ActiveDirectoryStore> const store = MakeStore();
+    try {
+        for (std::string const& address : addresses) store->ImportCertificateForQAP(file, address);
+    } catch (std::exception const& error) {
+        Advise(error, server);
+        throw;
+    }
+    std::string shown = addresses.front();
+    for (std::size_t i = 1; i < addresses.size(); ++i) shown += ", " + addresses[i];
+    std::cout << "Imported the certificate of " << Named(server, shown) << " from " << file
+              << ".\n";
     return kSuccess;
 }
 
 int JoinProxy(Arguments const& arguments) {
     arguments.ExpectPositionals(1, 1);
-    std::string const& server = arguments.Positionals()[0];
+    std::string const& given = arguments.Positionals()[0];
+    std::string const address = ProxyAddresses(given).front();
+    std::string const server = Named(given, address);
     std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
+    if (VerifyOption() == 0) {
+        std::cerr << "tslauth: warning: " << kProxyOption
+                  << " is 0: the service's certificate is not checked, so whoever answers at "
+                  << address
+                  << " can hand this host an account of its choosing (set it to 1 once "
+                     "'tslauth import-certificate FILE "
+                  << given << "' has pinned the certificate)\n";
+    }
     HostnameRepair repair;
     bool const json = arguments.Flag("json");
-    std::string const reported = RunJoin("Joining through " + server, json, repair, [&] {
-        WithProviderWords(*store, [&] {
-            store->JoinDomainWithQAP(server, arguments.Value("container"),
-                                     arguments.Flag("skip-hostname-check"), repair);
+    std::string reported;
+    try {
+        reported = RunJoin("Joining through " + server, json, repair, [&] {
+            WithProviderWords(*store, [&] {
+                store->JoinDomainWithQAP(address, arguments.Value("container"),
+                                         arguments.Flag("skip-hostname-check"), repair);
+            });
         });
-    });
+    } catch (std::exception const& error) {
+        Advise(error, given);
+        throw;
+    }
     if (json) {
         std::cout << "{\"joined_through\": " << JsonString(server) << ", " << reported << "}\n";
     } else {

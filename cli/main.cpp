@@ -90,19 +90,20 @@ std::vector<Command> const& Commands() {
              kChangesNote + kPasswordNote,
          Options({"json"}, {"user", "password-file"}), Leave},
         {"proxy-domain", "proxy-domain SERVER [--json]",
-         "Prints the DNS domain that the authentication proxy at the IPv4 address SERVER\n"
-         "serves (asked without certificate verification).\n",
+         "Prints the DNS domain that the authentication proxy at SERVER serves (asked\n"
+         "without certificate verification). SERVER: an IPv4 address or a host name, either\n"
+         "perhaps with :9443.\n",
          Options({"json"}), ProxyDomain},
         {"import-certificate", "import-certificate FILE SERVER",
          "Records the SHA-1 thumbprint of the first PEM certificate in FILE for the\n"
-         "authentication proxy at the IPv4 address SERVER.\n",
+         "authentication proxy at SERVER (for each IPv4 address of a host name).\n",
          Options({}), ImportCertificate},
         {"join-proxy", "join-proxy SERVER [--container C] [--skip-hostname-check] [--json]",
-         "Joins the domain through the authentication proxy at the IPv4 address SERVER: the\n"
-         "proxy creates the computer account (in container C, or its default) and the host\n"
-         "joins with it. The proxy's certificate is verified when\n"
-         "UserVars.ActiveDirectoryVerifyQAPCertificate is set. Warnings and changes to the\n"
-         "host are shown as for join.\n",
+         "Joins the domain through the authentication proxy at SERVER: the proxy creates\n"
+         "the computer account (in container C, or its default) and the host joins with it.\n"
+         "The proxy's certificate is verified when\n"
+         "UserVars.ActiveDirectoryVerifyQAPCertificate is 1 (when 0, a warning says so).\n"
+         "Warnings and changes to the host's files are shown as for join.\n",
          Options({"skip-hostname-check", "json"}, {"container"}), JoinProxy},
         {"preflight", "preflight DOMAIN [--json]",
          "Runs the checks a join to DOMAIN would make, changing nothing: the host name\n"

@@ -140,7 +140,7 @@ ProxyConfig ParseConfig(std::string const& text, std::string const& source) {
 }
 
 ProxyConfig LoadConfig(std::string const& path) {
-    int const fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    int const fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) throw ConfigError(path + ": " + std::strerror(errno));
     struct stat status = {};
     std::string text;
@@ -174,6 +174,28 @@ ProxyConfig LoadConfig(std::string const& path) {
     close(fd);
     if (!problem.empty()) throw ConfigError(problem);
     return ParseConfig(text, path);
+}
+
+}  // namespace proxyd
+
+namespace proxyd {
+
+void CheckPrivateKey(std::string const& path) {
+    int const fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) throw ConfigError("private key " + path + ": " + std::strerror(errno));
+    struct stat status = {};
+    int const statted = fstat(fd, &status);
+    int const error = errno;
+    close(fd);
+    if (statted != 0) throw ConfigError("private key " + path + ": " + std::strerror(error));
+    if (!S_ISREG(status.st_mode))
+        throw ConfigError("private key " + path + " is not a regular file");
+    if ((status.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        throw ConfigError("private key " + path + " has mode " + mode +
+                          "; whoever reads it can pass for the service: chmod 600 " + path);
+    }
 }
 
 }  // namespace proxyd

@@ -41,6 +41,10 @@ ProxyConfig ParseConfig(std::string const& text, std::string const& source);
 // other users cannot access (it holds the enrolment account's password).
 ProxyConfig LoadConfig(std::string const& path);
 
+// Throws ConfigError unless the service's private key is a regular file that group and other
+// users cannot access.
+void CheckPrivateKey(std::string const& path);
+
 }  // namespace proxyd
 
 #endif

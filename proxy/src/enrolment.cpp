@@ -26,6 +26,10 @@ auto const kDomainInfoLifetime = std::chrono::minutes(5);
 int const kLateTimeouts = 4;
 int const kMinLateSeconds = 60;
 int const kUndoTries = 3;
+// Provisionings that outlived their answer, each a thread and a helper process: past this
+// many, requests for accounts are refused at once until one ends.
+int const kMaxLateRuns = 16;
+uint32_t const kBusy = 170;
 std::size_t const kMaxContainerLength = 1024;
 
 std::string Dump(json const& value) {
@@ -171,7 +175,8 @@ Reply Enrolment::DomainInfo() {
     return reply;
 }
 
-Reply Enrolment::CreateAccount(std::string const& body, std::string& hostName) {
+Reply Enrolment::CreateAccount(std::string const& body, std::string& hostName,
+                               std::string& askedContainer) {
     json request;
     if (!ParseBody(body, request)) {
         return ErrorReply(400, kInvalidParameter, "the body is not a JSON object of strings");
@@ -187,6 +192,7 @@ Reply Enrolment::CreateAccount(std::string const& body, std::string& hostName) {
         if (!asked->is_string()) {
             return ErrorReply(400, kInvalidParameter, "container is neither a string nor null");
         }
+        askedContainer = asked->get<std::string>();
         if (!asked->get<std::string>().empty()) container = asked->get<std::string>();
     }
     if (container.size() > kMaxContainerLength) {
@@ -210,6 +216,12 @@ Reply Enrolment::CreateAccount(std::string const& body, std::string& hostName) {
     account += '$';
     {
         std::lock_guard<std::mutex> lock(namesMutex_);
+        if (lateRuns_ >= kMaxLateRuns) {
+            return ErrorReply(503, kBusy,
+                              std::to_string(lateRuns_) +
+                                  " provisionings answered with a time-out are still running "
+                                  "against the DC; ask again later");
+        }
         if (!busyNames_.insert(account).second) {
             return ErrorReply(
                 409, kAccountExists,

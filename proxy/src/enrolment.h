@@ -41,8 +41,9 @@ public:
 
     // GET /v1/domain, from a cache kept for five minutes.
     Reply DomainInfo();
-    // POST /v1/machine-accounts; `hostName` gets the request's host name for the log.
-    Reply CreateAccount(std::string const& body, std::string& hostName);
+    // POST /v1/machine-accounts; `hostName` and `container` get what the request named, for
+    // the log.
+    Reply CreateAccount(std::string const& body, std::string& hostName, std::string& container);
     // Waits until every provisioning that outlived its answer has been undone (each is
     // bounded: LateSeconds() plus the deletions' deadlines).
     void Drain();

@@ -9,6 +9,13 @@ bool LetterOrDigit(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
+// Names a domain controller refuses for a computer, or that would pass for one of the
+// domain's own accounts or for a well-known principal.
+char const* const kReservedNames[] = {
+    "ADMINISTRATOR", "ANONYMOUS", "BATCH",   "BUILTIN", "DIALUP", "GUEST", "INTERACTIVE",
+    "INTERNET",      "KRBTGT",    "LOCAL",   "NETWORK", "NULL",   "PROXY", "RESTRICTED",
+    "SELF",          "SERVER",    "SERVICE", "SYSTEM",  "USERS",  "WORLD"};
+
 }  // namespace
 
 bool IsDnsName(std::string const& name, std::string& why) {
@@ -51,6 +58,16 @@ bool AccountNameForHost(std::string const& hostName, std::string& account, std::
     }
     for (char& c : name) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    if (name.find_first_not_of("0123456789") == std::string::npos) {
+        why = "a computer account name ('" + name + "') is not digits only";
+        return false;
+    }
+    for (char const* reserved : kReservedNames) {
+        if (name == reserved) {
+            why = "'" + name + "' is a reserved name, not a computer's";
+            return false;
+        }
     }
     account = name;
     return true;

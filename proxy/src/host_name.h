@@ -10,7 +10,8 @@ namespace proxyd {
 bool IsDnsName(std::string const& name, std::string& why);
 
 // The computer account name (without "$") for a host name: its first label upper-cased.
-// The host name is a DNS name (IsDnsName); the account name is at most 15 characters. false
+// The host name is a DNS name (IsDnsName); the account name is at most 15 characters, not
+// digits only and not a reserved name (KRBTGT, SYSTEM, ...). false
 // with the reason in `why` otherwise.
 bool AccountNameForHost(std::string const& hostName, std::string& account, std::string& why);
 

@@ -1,18 +1,22 @@
 // tslauth-proxyd: the enrolment service. Hosts that pinned its certificate ask it over HTTPS
 // for a computer account; it creates the account with its own enrolment account, one Samba
 // helper process per request, and answers the provisioning text of the host's offline join.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <poll.h>
 #include <signal.h>
+#include <strings.h>
+#include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <functional>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "config.h"
+#include "connections.h"
 #include "enrolment.h"
 #include "helper_client.h"
 #include "samba_config.h"
@@ -36,62 +41,16 @@ char const kUsage[] =
     "  --check        validate the configuration, certificate and key, then exit\n"
     "  --foreground   also write the log lines to standard error\n";
 std::size_t const kMaxBody = 64 * 1024;
+// Connections the kernel holds before the service accepts them; it accepts at once and closes
+// what it cannot serve, so this only absorbs a burst.
+int const kListenBacklog = 128;
 char const kJson[] = "application/json";
-
-// The worker threads, and a queue no longer than there are workers: when both are full the
-// accepting thread waits, and further connections wait in the kernel's listen backlog instead
-// of in memory.
-class BoundedPool : public httplib::TaskQueue {
-public:
-    explicit BoundedPool(std::size_t workers) : limit_(workers) {
-        for (std::size_t i = 0; i < workers; ++i) threads_.emplace_back([this] { Work(); });
-    }
-
-    void enqueue(std::function<void()> job) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        room_.wait(lock, [this] { return jobs_.size() < limit_; });
-        jobs_.push_back(std::move(job));
-        ready_.notify_one();
-    }
-
-    void shutdown() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        ready_.notify_all();
-        for (std::thread& thread : threads_) thread.join();
-    }
-
-private:
-    void Work() {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-                if (jobs_.empty()) return;
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-            }
-            room_.notify_one();
-            job();
-        }
-    }
-
-    std::size_t const limit_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::condition_variable room_;
-    std::deque<std::function<void()>> jobs_;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
-};
 
 // What a request's log line says beyond the request itself. A request is read, answered and
 // logged on one worker thread.
 struct RequestNote {
     std::string hostName;
+    std::string container;  // as the request named it
     uint32_t status = 0;
     std::string message;
 };
@@ -125,9 +84,12 @@ void LogRequest(httplib::Request const& request, httplib::Response const& respon
     std::string line = field(request.remote_addr, 64) + " " + field(request.method, 16) + " " +
                        field(request.path, 256) + " host " + field(note.hostName, 256) + ": " +
                        std::to_string(response.status) + " status " + std::to_string(note.status);
+    // An account request names the container it asked for ("-": the default).
+    if (request.method == "POST") line += " container " + field(note.container, 256);
     if (!note.message.empty()) line += " (" + Printable(note.message, 512) + ")";
     syslog(priority, "%s", line.c_str());
     note = RequestNote();
+    if (Connection* const connection = CurrentConnection()) connection->logged = true;
 }
 
 struct Options {
@@ -165,7 +127,94 @@ int Fail(std::string const& message) {
     return 1;
 }
 
-int Serve(ProxyConfig const& config, httplib::SSLServer& server) {
+// The HTTP library serves a connection in SSLServer's process_and_close_socket (handshake,
+// one request, answer, close), which it calls only from its own accept loop, where nothing
+// can be checked or bounded before the handshake. The service accepts connections itself and
+// hands each one to that member through a pointer to it: an explicit instantiation may name a
+// private member.
+using ServeSocket = bool (httplib::SSLServer::*)(socket_t);
+ServeSocket LibraryServeSocket();
+template <ServeSocket Member>
+struct ExposeServeSocket {
+    friend ServeSocket LibraryServeSocket() { return Member; }
+};
+template struct ExposeServeSocket<&httplib::SSLServer::process_and_close_socket>;
+
+class Gate : public httplib::SSLServer {
+public:
+    using httplib::SSLServer::SSLServer;
+    // The library serves a connection only while its listening socket is valid.
+    void Open(int listening) { svr_sock_ = listening; }
+    void Serve(int socket) { (this->*LibraryServeSocket())(socket); }
+};
+
+// The listening socket: IPv4, or IPv6 taking IPv4 too; -1 with errno on failure.
+int Listen(std::string const& address, int port) {
+    sockaddr_storage storage = {};
+    socklen_t length = 0;
+    bool const v6 = address.find(':') != std::string::npos;
+    if (v6) {
+        auto* const in6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(static_cast<uint16_t>(port));
+        if (inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr) != 1) return errno = EINVAL, -1;
+        length = sizeof *in6;
+    } else {
+        auto* const in4 = reinterpret_cast<sockaddr_in*>(&storage);
+        in4->sin_family = AF_INET;
+        in4->sin_port = htons(static_cast<uint16_t>(port));
+        if (inet_pton(AF_INET, address.c_str(), &in4->sin_addr) != 1) return errno = EINVAL, -1;
+        length = sizeof *in4;
+    }
+    int const fd = socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    int const yes = 1, no = 0;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (v6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
+        listen(fd, kListenBacklog) != 0) {
+        int const error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+std::string PeerAddress(sockaddr_storage const& peer) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (peer.ss_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in const*>(&peer)->sin_addr, text,
+                  sizeof text);
+    } else if (peer.ss_family == AF_INET6) {
+        inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6 const*>(&peer)->sin6_addr, text,
+                  sizeof text);
+    }
+    return text;
+}
+
+// The log line of a connection that ended without a request the HTTP library could log.
+void LogUnserved(Connection const& connection) {
+    std::string why;
+    if (connection.overBudget) {
+        why = "cut: it sent more than " + std::to_string(kConnectionBytes / 1024) + " KiB";
+    } else if (connection.cut) {
+        why = "cut at its deadline";
+    } else if (!connection.handshaken) {
+        unsigned long const error = ERR_peek_error();
+        char const* const reason = error != 0 ? ERR_reason_error_string(error) : nullptr;
+        why =
+            std::string("no TLS handshake") + (reason != nullptr ? std::string(": ") + reason : "");
+    } else {
+        why = "closed before a whole request";
+    }
+    syslog(LOG_WARNING, "%s: %s", Printable(connection.peer, 64).c_str(), why.c_str());
+}
+
+// Ends the accept loop; written to by the signal thread.
+int stopPipe[2] = {-1, -1};
+
+int Serve(ProxyConfig const& config, Gate& server) {
     SambaConfig samba(config.domain, kStateDirectory);
     try {
         samba.Write();
@@ -176,13 +225,19 @@ int Serve(ProxyConfig const& config, httplib::SSLServer& server) {
         config, samba, [&config](Fields const& request, Fields& answer, int deadlineSeconds) {
             return sambaprovider::RunHelperAt(config.helper, request, answer, deadlineSeconds);
         });
-
-    server.new_task_queue = [&config] {
-        return new BoundedPool(static_cast<std::size_t>(config.workers));
+    Watchdog watchdog;
+    // The request is read: answering it may take dc-timeout and a little more.
+    auto answering = [&watchdog, &config] {
+        if (Connection* const connection = CurrentConnection()) {
+            watchdog.Answering(
+                *connection,
+                Clock::now() + std::chrono::seconds(config.dcTimeoutSeconds + kAnswerSeconds));
+        }
     };
-    server.set_payload_max_length(kMaxBody);
-    // One request a connection: the connection's limits (tls.cpp) are then one request's.
+
+    // One request a connection: the connection's limits are then one request's.
     server.set_keep_alive_max_count(1);
+    server.set_payload_max_length(kMaxBody);
     server.set_pre_routing_handler(
         [&config](httplib::Request const& request, httplib::Response& response) {
             note = RequestNote();
@@ -192,13 +247,44 @@ int Serve(ProxyConfig const& config, httplib::SSLServer& server) {
             Answer(response, RefusedReply(request.remote_addr));
             return httplib::Server::HandlerResponse::Handled;
         });
-    server.Get("/v1/domain", [&enrolment](httplib::Request const&, httplib::Response& response) {
-        Answer(response, enrolment.DomainInfo());
+    server.Get("/v1/domain",
+               [&enrolment, &answering](httplib::Request const&, httplib::Response& response) {
+                   answering();
+                   Answer(response, enrolment.DomainInfo());
+               });
+    // The body is read here, whatever its transfer encoding, and no further than the limit.
+    server.Post("/v1/machine-accounts", [&enrolment, &answering](
+                                            httplib::Request const& request,
+                                            httplib::Response& response,
+                                            httplib::ContentReader const& reader) {
+        std::string const type = request.get_header_value("Content-Type");
+        std::string const media = type.substr(0, type.find(';'));
+        if (media.find_first_not_of(" \t") == std::string::npos ||
+            strcasecmp(media.substr(0, media.find_last_not_of(" \t") + 1).c_str(), kJson) != 0) {
+            Answer(response, ErrorReply(415, 87, "the body must be application/json"));
+            return;
+        }
+        std::string body;
+        bool tooLong = false;
+        bool const read = reader([&](char const* data, std::size_t length) {
+            if (length > kMaxBody - body.size()) {
+                tooLong = true;
+                return false;
+            }
+            body.append(data, length);
+            return true;
+        });
+        if (tooLong) {
+            Answer(response, ErrorReply(400, 87, "the request body is larger than 64 KiB"));
+            return;
+        }
+        if (!read) {
+            Answer(response, ErrorReply(400, 87, "the request body ended early"));
+            return;
+        }
+        answering();
+        Answer(response, enrolment.CreateAccount(body, note.hostName, note.container));
     });
-    server.Post("/v1/machine-accounts",
-                [&enrolment](httplib::Request const& request, httplib::Response& response) {
-                    Answer(response, enrolment.CreateAccount(request.body, note.hostName));
-                });
     // What the HTTP library answers by itself (no such path, a malformed or too large request)
     // gets a JSON body too; a peer it could not check is refused.
     server.set_error_handler(httplib::Server::HandlerWithResponse(
@@ -225,41 +311,93 @@ int Serve(ProxyConfig const& config, httplib::SSLServer& server) {
         });
     server.set_logger(LogRequest);
 
-    if (!server.bind_to_port(config.listenAddress, config.listenPort)) {
+    int const listening = Listen(config.listenAddress, config.listenPort);
+    if (listening < 0) {
         return Fail("cannot listen on " + config.listenAddress + ":" +
                     std::to_string(config.listenPort) + ": " + std::strerror(errno));
     }
+    server.Open(listening);
+    if (pipe2(stopPipe, O_CLOEXEC) != 0) return Fail(std::string("pipe: ") + std::strerror(errno));
+    auto serve = [&server, &watchdog](std::unique_ptr<Connection> connection) {
+        SetCurrentConnection(connection.get());
+        connection->handedOver = true;
+        ERR_clear_error();
+        server.Serve(connection->socket);
+        SetCurrentConnection(nullptr);
+        watchdog.Forget(*connection);
+        if (!connection->logged) LogUnserved(*connection);
+        ERR_clear_error();
+    };
+    // Allowed peers: `workers` served, as many waiting. The others get their refusal from a
+    // thread of their own, one at a time, so that they never hold a worker.
+    std::size_t const workers = static_cast<std::size_t>(config.workers);
+    Lane allowed(workers, workers, serve);
+    Lane refused(1, 1, serve);
+
     // SIGTERM and SIGINT are blocked in every thread (the mask is inherited) and taken here.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGUSR1);
-    std::atomic<bool> ended(false);
-    std::thread stopper([&server, &ended, stopSignals] {
+    std::thread stopper([stopSignals] {
         int signal = 0;
-        for (;;) {
-            if (sigwait(&stopSignals, &signal) != 0) continue;
-            if (signal != SIGUSR1) break;
-            if (ended) return;  // the server ended by itself
+        while (sigwait(&stopSignals, &signal) != 0) {
         }
-        syslog(LOG_INFO, "stopping (signal %d)", signal);
-        // listen_after_bind marks the server running at once; stop() acts only then.
-        while (!server.is_running() && !ended) usleep(10000);
-        if (!ended) server.stop();
+        if (signal != SIGUSR1) syslog(LOG_INFO, "stopping (signal %d)", signal);
+        char const byte = 0;
+        while (write(stopPipe[1], &byte, 1) < 0 && errno == EINTR) {
+        }
     });
     if (config.allow.Empty()) syslog(LOG_WARNING, "no 'allow' lines: every request is refused");
     syslog(LOG_INFO, "listening on %s:%d for %s (%d workers, certificate %s)",
            config.listenAddress.c_str(), config.listenPort, config.domain.c_str(), config.workers,
            Thumbprint(*server.ssl_context()).c_str());
-    bool const listened = server.listen_after_bind();
-    ended = true;
+    int listenError = 0;
+    for (;;) {
+        pollfd ready[2] = {{listening, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+        if (poll(ready, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            listenError = errno;
+            break;
+        }
+        if (ready[1].revents != 0) break;
+        sockaddr_storage peer = {};
+        socklen_t length = sizeof peer;
+        int const fd =
+            accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                syslog(LOG_ERR, "cannot accept a connection: %s", std::strerror(errno));
+                poll(&ready[1], 1, 100);  // the connections under way end meanwhile
+            }
+            continue;
+        }
+        auto connection = std::make_unique<Connection>(fd, PeerAddress(peer));
+        bool const mayEnrol = config.allow.Allows(connection->peer);
+        watchdog.Watch(
+            *connection,
+            Clock::now() + std::chrono::seconds(mayEnrol ? kRequestSeconds : kRefusalSeconds));
+        Connection& added = *connection;
+        if (!(mayEnrol ? allowed : refused).Add(connection)) {
+            watchdog.Forget(added);
+            syslog(LOG_WARNING, "%s: closed at once: %s", Printable(connection->peer, 64).c_str(),
+                   mayEnrol ? "every worker is busy and as many connections wait"
+                            : "the address may not enrol, and a refusal is under way");
+        }
+    }
+    // Connections still sending their request are cut; those being answered end within their
+    // deadline.
+    watchdog.Stop();
+    close(listening);
+    refused.Stop();
+    allowed.Stop();
     pthread_kill(stopper.native_handle(), SIGUSR1);
     stopper.join();
-    int const listenError = errno;
     enrolment.Drain();
-    if (!listened)
+    if (listenError != 0) {
         return Fail("the listening socket failed: " + std::string(std::strerror(listenError)));
+    }
     syslog(LOG_INFO, "stopped");
     return 0;
 }
@@ -290,11 +428,12 @@ int main(int argc, char** argv) {
     ProxyConfig config;
     try {
         config = LoadConfig(options.config);
+        CheckPrivateKey(config.privateKey);
     } catch (ConfigError const& error) {
         return Fail(error.what());
     }
     std::string tlsError;
-    httplib::SSLServer server([&](SSL_CTX& context) {
+    Gate server([&](SSL_CTX& context) {
         return ConfigureTls(context, config.certificate, config.privateKey, tlsError);
     });
     if (!server.is_valid()) return Fail(tlsError.empty() ? "TLS could not be set up" : tlsError);

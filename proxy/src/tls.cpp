@@ -3,10 +3,8 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
-#include <sys/socket.h>
-#include <time.h>
 
-#include <cstdint>
+#include "connections.h"
 
 namespace proxyd {
 
@@ -18,47 +16,31 @@ char const kTls12Ciphers[] =
     "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
     "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
 
-// The HTTP library keeps reading a request line or header line into memory until it ends,
-// from any peer (the address is checked once the request is read). A connection may send at
-// most this much, within this time, from its first TLS record on; then it is cut.
-std::uintptr_t const kConnectionBytes = 1024 * 1024;
-std::uintptr_t const kConnectionSeconds = 60;
-
-int BytesIndex() {
-    static int const index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-    return index;
-}
-
-int StartIndex() {
-    static int const index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-    return index;
-}
-
-std::uintptr_t Seconds() {
-    timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uintptr_t>(now.tv_sec) + 1;  // never 0, which means unset
-}
-
-// Called with the header of every TLS record that arrives.
-void CountIncoming(int writing, int, int contentType, void const* data, std::size_t length,
-                   SSL* ssl, void*) {
-    if (writing != 0 || contentType != SSL3_RT_HEADER || length < 5) return;
-    auto const* header = static_cast<unsigned char const*>(data);
-    std::uintptr_t const record = (static_cast<std::uintptr_t>(header[3]) << 8) | header[4];
-    auto start = reinterpret_cast<std::uintptr_t>(SSL_get_ex_data(ssl, StartIndex()));
-    auto bytes = reinterpret_cast<std::uintptr_t>(SSL_get_ex_data(ssl, BytesIndex()));
-    std::uintptr_t const now = Seconds();
-    if (start == 0) {
-        start = now;
-        SSL_set_ex_data(ssl, StartIndex(), reinterpret_cast<void*>(start));
+// Counts what the socket's reads return on the connection the calling thread serves
+// (connections.h): bytes, not records, so that a record announced and then trickled counts
+// as it arrives.
+long CountReads(BIO*, int operation, char const*, std::size_t, int, long, int result,
+                std::size_t* processed) {
+    Connection* const connection = CurrentConnection();
+    if (operation == (BIO_CB_READ | BIO_CB_RETURN) && result > 0 && processed != nullptr &&
+        connection != nullptr) {
+        CountReceived(*connection, *processed);
     }
-    bytes += record + 5;
-    SSL_set_ex_data(ssl, BytesIndex(), reinterpret_cast<void*>(bytes));
-    if (bytes > kConnectionBytes || now - start > kConnectionSeconds) {
-        // Every further read ends the connection.
-        shutdown(SSL_get_fd(ssl), SHUT_RDWR);
+    return result;
+}
+
+// At the start of the handshake, before its first byte is read, the socket's reads are
+// counted; at its end the connection is marked as having completed it.
+void FollowHandshake(SSL const* ssl, int where, int) {
+    Connection* const connection = CurrentConnection();
+    if (connection == nullptr) return;
+    if ((where & SSL_CB_HANDSHAKE_START) != 0) {
+        BIO* const socket = SSL_get_rbio(ssl);
+        if (socket != nullptr && BIO_get_callback_ex(socket) != CountReads) {
+            BIO_set_callback_ex(socket, CountReads);
+        }
     }
+    if ((where & SSL_CB_HANDSHAKE_DONE) != 0) connection->handshaken = true;
 }
 
 std::string OpenSslReason(std::string const& what) {
@@ -94,9 +76,7 @@ bool ConfigureTls(SSL_CTX& context, std::string const& certificate, std::string 
                               certificate);
         return false;
     }
-    BytesIndex();
-    StartIndex();
-    SSL_CTX_set_msg_callback(&context, CountIncoming);
+    SSL_CTX_set_info_callback(&context, FollowHandshake);
     return true;
 }
 

@@ -8,7 +8,7 @@
 namespace proxyd {
 
 // TLS 1.2 or newer with forward-secret AEAD ciphers only, the certificate (chain) and its key
-// from PEM files, and a cap on what one connection may send (see tls.cpp). false with the
+// from PEM files, and the count of what one connection receives (connections.h). false with the
 // reason in `error`.
 bool ConfigureTls(SSL_CTX& context, std::string const& certificate, std::string const& privateKey,
                   std::string& error);

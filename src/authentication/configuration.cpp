@@ -1,7 +1,11 @@
 #include <authentication/atomic_file_stream.h>
 #include <authentication/configuration.h>
 #include <authentication/exceptions.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "file_content.h"
@@ -33,18 +37,40 @@ bool CleanPart(std::string& part) {
     return true;
 }
 
-std::string ReadWholeFile(std::string const& path) {
-    std::string content;
-    int error = 0;
-    switch (ReadFileContent(path, content, error)) {
-        case ReadFailure::Open:
-            throw IOError("Unable to open '" + path + "': " + std::strerror(error));
-        case ReadFailure::Read:
-            // A file that cannot be read to its end is not loaded half.
-            throw IOError("Unable to read '" + path + "': " + std::strerror(error));
-        case ReadFailure::None:
-            break;
+// The library's own files hold what it trusts (which plug-in runs as root, which certificate
+// a proxy must show): one that others could have written, or that is no regular file, is
+// refused. Opening never waits (a FIFO put in place of one would hold it for good).
+void CheckTrusted(std::string const& path, struct stat const& status) {
+    std::string const directory = std::string(paths::kConfigurationDirectory) + "/";
+    if (path.compare(0, directory.size(), directory) != 0) return;
+    if (!S_ISREG(status.st_mode)) {
+        throw ConfigurationError("'" + path + "' is not a regular file; it is not read");
     }
+    if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        throw ConfigurationError("'" + path + "' has mode " + mode +
+                                 ": other users may change it, so it is not read; chmod go-w " +
+                                 path);
+    }
+}
+
+std::string ReadWholeFile(std::string const& path) {
+    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) throw IOError("Unable to open '" + path + "': " + std::strerror(errno));
+    std::string content;
+    struct stat status = {};
+    int error = ::fstat(fd, &status) != 0 ? errno : 0;
+    try {
+        if (error == 0) CheckTrusted(path, status);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    if (error == 0) error = tslfiles::ReadAll(fd, content);
+    ::close(fd);
+    // A file that cannot be read to its end is not loaded half.
+    if (error != 0) throw IOError("Unable to read '" + path + "': " + std::strerror(error));
     return content;
 }
 

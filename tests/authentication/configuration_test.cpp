@@ -65,6 +65,16 @@ TEST_F(ConfigurationTest, LoadAndLookUp) {
     WriteFile(file, "a=b\nc=d\n\nbad line\n");        // blank lines count
     EXPECT_EQ(Bad("Error parsing configuration on line 4: no delimiter found"),
               WhatThrown([] { Configuration{file}; }));
+    // What others may write is not trusted; a FIFO is refused without waiting for a writer.
+    WriteFile(file, "a=b\n", 0664);
+    EXPECT_EQ(Bad("'" + file + "' has mode 0664: other users may change it, so it is not read; " +
+                  "chmod go-w " + file),
+              WhatThrown([] { Configuration{file}; }));
+    ASSERT_EQ(0, unlink(file.c_str()));
+    ASSERT_EQ(0, mkfifo(file.c_str(), 0644));
+    EXPECT_EQ(Bad("'" + file + "' is not a regular file; it is not read"),
+              WhatThrown([] { Configuration{file}; }));
+    ASSERT_EQ(0, unlink(file.c_str()));
 }
 
 // Canonical bytes; permission bits kept (inode numbers beyond 32 bits too).

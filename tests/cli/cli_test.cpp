@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sandbox.h"
+#include "test_certificate.h"
 
 using namespace ostrel::authentication;
 
@@ -194,6 +195,76 @@ TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
     }
     EXPECT_EQ("127.0.0.1\tlocalhost\n::1\tlocalhost\n|nameserver 127.0.0.1\n",
               sandbox::ReadFile("/etc/hosts") + "|" + sandbox::ReadFile("/etc/resolv.conf"));
+}
+
+// The proxy commands as a new administrator meets them: the service named as commands' users
+// name it, and each refusal saying what fixes it. A row's file is written (or removed, without
+// text) before it runs.
+TEST_F(CliTest, ProxyCommandsNameTheServiceAndWhatFixesARefusal) {
+    std::string const pem = sandbox::ScratchDirectory() + "/proxy.pem";
+    std::string const options = "/etc/ostrel/hostctl/advanced-options.conf";
+    std::string const servers = "/etc/ostrel/tslauth/qapservers.conf";
+    std::string const option = "UserVars.ActiveDirectoryVerifyQAPCertificate";
+    test_certificate::Certificate const certificate = test_certificate::Make("proxy");
+    sandbox::WriteFile(pem, certificate.pem);
+    if (!sandbox::PathExists("/etc/ostrel/hostctl")) sandbox::MakeDirectory("/etc/ostrel/hostctl");
+    sandbox::WriteFile("/etc/hosts",
+                       "127.0.0.1\tlocalhost\n192.0.2.1\tproxy.corp.example\n198.51.100.5\t"
+                       "sandbox-host.corp.example sandbox-host\n");
+    std::vector<std::string> const join = {"join-proxy", "proxy.corp.example",
+                                           "--skip-hostname-check"};
+    struct {
+        std::vector<std::string> words;
+        std::string shown, file = "", text = "";
+    } const rows[] = {
+        {{"import-certificate", pem, "proxy.corp.example:9443"},
+         "0|Imported the certificate of proxy.corp.example:9443 (192.0.2.1) from " + pem + ".\n|",
+         servers,
+         " "},
+        {{"import-certificate", pem, "192.0.2.1:8443"},
+         "3||tslauth: The IP Address is invalid: '192.0.2.1:8443': the proxy client talks to "
+         "port 9443 only; name the service without a port\n"},
+        {join,
+         "4||tslauth: the certificate the service at proxy.corp.example showed is not the one "
+         "imported for it: with a trusted copy of its certificate (tslauth-proxyd --check prints "
+         "its thumbprint), run 'tslauth import-certificate FILE proxy.corp.example'\n"
+         "tslauth: The QAP server's certificate cannot be verified.\n",
+         options, option + " = int:1\n"},
+        {join,
+         "3||tslauth: the advanced option " + option +
+             " is missing (it has no default): add the line '" + option +
+             " = int:1' (check the service's certificate) to "
+             "/etc/ostrel/hostctl/advanced-options.conf\ntslauth: The VerifyQAPCertificate "
+             "option is invalid: Unable to get advanced option " +
+             option + "\n",
+         options, "UserVars.Other = int:1\n"},
+        {{}, "", options, option + " = int:0\n"},
+        {join,
+         "6||tslauth: warning: " + option +
+             " is 0: the service's certificate is not checked, so whoever answers at 192.0.2.1 "
+             "can hand this host an account of its choosing (set it to 1 once 'tslauth "
+             "import-certificate FILE proxy.corp.example' has pinned the certificate)\n"
+             "tslauth: " +
+             servers +
+             " is missing: no certificate was imported yet (by default "
+             "the file is empty): run 'install -m 644 /dev/null " +
+             servers +
+             "', then 'tslauth import-certificate FILE proxy.corp.example'\ntslauth: The "
+             "specified thumbprint store '" +
+             servers + "' is invalid\n",
+         servers},
+    };
+    for (auto const& row : rows) {
+        if (!row.file.empty() && row.text.empty()) ::unlink(row.file.c_str());
+        if (!row.text.empty()) sandbox::WriteFile(row.file, row.text == " " ? "" : row.text);
+        if (!row.words.empty()) {
+            EXPECT_EQ(row.shown, Shown(RunTool(row.words)));
+        }
+        if (row.words.size() == 3 && row.words[0] == "import-certificate" && row.shown[0] == '0') {
+            EXPECT_EQ("192.0.2.1 = \"" + certificate.thumbprint + "\"\n",
+                      sandbox::ReadFile(servers));
+        }
+    }
 }
 
 // The password from a pipe: the arguments, read while the command waits for it, hold none of

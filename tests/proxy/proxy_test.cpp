@@ -69,6 +69,20 @@ TEST(ProxyConfig, SettingsDefaultsAndMalformedLines) {
                                          "and other users must have no access: chmod 600 " +
                                          path);
     }
+    // Neither is the service's private key anyone else's.
+    sandbox::WriteFile(path, "key", 0640);
+    EXPECT_EQ("private key " + path +
+                  " has mode 0640; whoever reads it can pass for the "
+                  "service: chmod 600 " +
+                  path,
+              [&] {
+                  try {
+                      CheckPrivateKey(path);
+                  } catch (ConfigError const& e) {
+                      return std::string(e.what());
+                  }
+                  return std::string();
+              }());
     sandbox::WriteFile(path, kRequired, 0600);
     // Only the real root can give a file away; the unprivileged run maps one user alone.
     if (chown(path.c_str(), 1000, 0) != 0) GTEST_SKIP() << "chown refused";
@@ -103,7 +117,9 @@ TEST(ProxyHostName, AcceptsDnsNamesWhoseFirstLabelIsAComputerAccountName) {
     std::string const a63(63, 'a');  // the longest label
     std::string const table =
         "hv01.corp.example=HV01|Hv-01.Corp.Example=HV-01|fifteen-chars-x.corp.example="
-        "FIFTEEN-CHARS-X|sixteen-chars-xy.corp.example||hv01.|hv01..corp|-hv01.corp|hv01-.corp|"
+        "FIFTEEN-CHARS-X|sixteen-chars-xy.corp.example||hv01.|1234.corp|1234a.corp=1234A|krbtgt."
+        "corp|"
+        "System.corp|hv01..corp|-hv01.corp|hv01-.corp|"
         "hv 01.corp|hv_01.corp|hv01\n.corp|hv\xc3\xa9.corp|hv01." +
         a63 + ".example=HV01|hv01." + a63 + "a.example";
     for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + 1) {

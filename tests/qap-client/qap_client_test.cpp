@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <tslauth/qap_proxy_client.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -94,10 +97,54 @@ struct Socket {
     std::string server;
 };
 
+// A TLS server of the test's own on a Socket: on its first connection it reads the request,
+// then calls `answer` until it returns false, and closes.
+class TlsPeer {
+public:
+    using Answer = std::function<bool(SSL*)>;
+    TlsPeer(test_certificate::Certificate const& certificate, Answer answer)
+        : thread([this, &certificate, answer] { Serve(certificate, answer); }) {}
+    ~TlsPeer() { thread.join(); }
+    Socket const peer;
+    std::string server = peer.server;
+
+private:
+    void Serve(test_certificate::Certificate const& certificate, Answer const& answer) {
+        pollfd ready = {peer.fd, POLLIN, 0};
+        if (poll(&ready, 1, 20000) != 1) return;
+        int const fd = accept(peer.fd, nullptr, nullptr);
+        // A write to a client that stopped reading fails instead of waiting for good.
+        timeval const bound = {5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+        std::string const pem = sandbox::ScratchDirectory() + "/peer.pem";
+        sandbox::WriteFile(pem, certificate.pem + certificate.keyPem, 0600);
+        SSL_CTX* const context = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_file(context, pem.c_str(), SSL_FILETYPE_PEM);
+        SSL_CTX_use_PrivateKey_file(context, pem.c_str(), SSL_FILETYPE_PEM);
+        SSL* const ssl = SSL_new(context);
+        SSL_set_fd(ssl, fd);
+        std::string request;
+        char buffer[4096];
+        int n = 0;
+        if (SSL_accept(ssl) == 1) {
+            while (request.find("\r\n\r\n") == std::string::npos &&
+                   (n = SSL_read(ssl, buffer, sizeof buffer)) > 0)
+                request.append(buffer, static_cast<std::size_t>(n));
+            while (answer(ssl)) {
+            }
+        }
+        SSL_free(ssl);
+        close(fd);
+        SSL_CTX_free(context);
+    }
+    std::thread thread;
+};
+
 class QAPClientTest : public sandbox::SandboxTest {
 protected:
     void SetUp() override {
         SandboxTest::SetUp();
+        signal(SIGPIPE, SIG_IGN);  // the test's peers write to connections the client closed
         sandbox::WriteFile(kLibraryPlugin, sandbox::ReadFile(QAP_CLIENT_PLUGIN), 0755);
         handle = dlopen(kLibraryPlugin.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(nullptr, handle) << dlerror();
@@ -184,6 +231,37 @@ TEST_F(QAPClientTest, AnswersAndRefusals) {
     auto const start = std::chrono::steady_clock::now();
     EXPECT_EQ("10060 (null) (null) (null)", Call(peer.server, 1, "00:11"));
     EXPECT_LE(std::chrono::seconds(9), std::chrono::steady_clock::now() - start);
+
+    // Header lines without end: the call fails before the answer grows past its bound (the
+    // peer writes 64 MiB at most; the client stops reading long before).
+    std::size_t written = 0;
+    std::string lines = "HTTP/1.1 200 OK\r\n";
+    while (lines.size() < 16384) lines += "X-Endless: " + std::to_string(lines.size()) + "\r\n";
+    {
+        TlsPeer endless(certificate, [&](SSL* ssl) {
+            std::size_t const from = written == 0 ? 0 : 17;  // the status line once
+            if (written > (64u << 20) ||
+                SSL_write(ssl, lines.data() + from, static_cast<int>(lines.size() - from)) <= 0)
+                return false;
+            written += lines.size() - from;
+            return true;
+        });
+        EXPECT_EQ("1359 (null) (null) (null)", Call(endless.server, 0, nullptr));
+    }
+    EXPECT_GT(std::size_t(32) << 20, written);
+    // A header byte every two seconds, each wait well within the read bound: the exchange's
+    // deadline ends the call (the peer would drip for 200 s).
+    {
+        int dripped = 0;
+        TlsPeer drip(certificate, [&](SSL* ssl) {
+            char const* const text = dripped == 0 ? "HTTP/1.1 200 OK\r\n" : "X";
+            pollfd closed = {SSL_get_fd(ssl), POLLIN, 0};
+            return ++dripped < 100 && SSL_write(ssl, text, static_cast<int>(strlen(text))) > 0 &&
+                   poll(&closed, 1, 2000) == 0;
+        });
+        EXPECT_EQ("10060 (null) (null) (null)", Call(drip.server, 0, nullptr));
+        EXPECT_GT(100, dripped);
+    }
     // Not an address: no name is looked up.
     EXPECT_EQ("87 (null) (null) (null)", Call("localhost", 0, nullptr));
 }

@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -9,9 +10,14 @@
 #include <pthread.h>
 #include <signal.h>
 #include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 
 #include "failure.h"
 
@@ -89,6 +95,90 @@ private:
     bool wasPending = false;
 };
 
+// The bounds of one exchange over everything the HTTP library does: a deadline for the whole
+// of it, enforced by a thread that shuts the socket down, and a count of the bytes received,
+// past which it is shut down too. The library reads on the calling thread, so the TLS
+// callbacks find the exchange there.
+class Bounds {
+public:
+    Bounds()
+        : deadline_(std::chrono::steady_clock::now() + std::chrono::seconds(kExchangeSeconds)) {
+        timer_ = std::thread([this] { Watch(); });
+    }
+    ~Bounds() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_ = true;
+        }
+        changed_.notify_all();
+        timer_.join();
+        if (socket_ >= 0) close(socket_);
+    }
+    Bounds(Bounds const&) = delete;
+    Bounds& operator=(Bounds const&) = delete;
+
+    // The connection's socket, once the handshake starts: a duplicate, which stays open until
+    // the exchange ends, so that its number is never another file's when it is shut down.
+    void Follow(int socket) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (socket_ >= 0 || socket < 0) return;
+        socket_ = fcntl(socket, F_DUPFD_CLOEXEC, 0);
+        if (expired_ && socket_ >= 0) shutdown(socket_, SHUT_RDWR);
+    }
+    void Received(std::size_t bytes) {
+        received_ += bytes;
+        if (received_ > kMaxReceivedBytes && !tooMuch_) {
+            tooMuch_ = true;
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (socket_ >= 0) shutdown(socket_, SHUT_RDWR);
+        }
+    }
+    bool Expired() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return expired_;
+    }
+    bool TooMuch() const { return tooMuch_; }
+
+private:
+    void Watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (changed_.wait_until(lock, deadline_, [this] { return ended_; })) return;
+        expired_ = true;
+        if (socket_ >= 0) shutdown(socket_, SHUT_RDWR);
+    }
+
+    std::chrono::steady_clock::time_point const deadline_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool ended_ = false;
+    bool expired_ = false;
+    int socket_ = -1;
+    std::size_t received_ = 0;  // the calling thread's only
+    bool tooMuch_ = false;
+    std::thread timer_;
+};
+
+thread_local Bounds* bounds = nullptr;
+
+long CountReads(BIO*, int operation, char const*, std::size_t, int, long, int result,
+                std::size_t* processed) {
+    if (operation == (BIO_CB_READ | BIO_CB_RETURN) && result > 0 && processed != nullptr &&
+        bounds != nullptr) {
+        bounds->Received(*processed);
+    }
+    return result;
+}
+
+// Before the handshake's first byte: the socket is followed and its reads counted.
+void FollowHandshake(SSL const* ssl, int where, int) {
+    if ((where & SSL_CB_HANDSHAKE_START) == 0 || bounds == nullptr) return;
+    bounds->Follow(SSL_get_fd(ssl));
+    BIO* const socket = SSL_get_rbio(ssl);
+    if (socket != nullptr && BIO_get_callback_ex(socket) != CountReads) {
+        BIO_set_callback_ex(socket, CountReads);
+    }
+}
+
 std::string Where(Endpoint const& endpoint, char const* method, char const* path) {
     std::string const address = endpoint.address.find(':') == std::string::npos
                                     ? endpoint.address
@@ -128,6 +218,7 @@ Answer Exchange(Endpoint const& endpoint, Trust const& trust, char const* method
     client.set_keep_alive(false);
     client.set_follow_location(false);
     SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_info_callback(context, FollowHandshake);
     PinCheck pin(trust.thumbprint);
     if (trust.verify) {
         SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
@@ -161,9 +252,15 @@ Answer Exchange(Endpoint const& endpoint, Trust const& trust, char const* method
     httplib::Error error = httplib::Error::Success;
     auto const start = std::chrono::steady_clock::now();
     bool sent = false;
+    bool expired = false, tooMuch = false;
     {
         HoldSigpipe const hold;
+        Bounds exchange;
+        bounds = &exchange;
         sent = client.send(request, response, error);
+        bounds = nullptr;
+        expired = exchange.Expired();
+        tooMuch = exchange.TooMuch();
     }
     auto const waited = std::chrono::steady_clock::now() - start;
     // OpenSSL's reasons stay out of the error queue that other users of it in the process see.
@@ -174,6 +271,14 @@ Answer Exchange(Endpoint const& endpoint, Trust const& trust, char const* method
                           (pin.presented.empty() ? "has no thumbprint"
                                                  : "has the thumbprint " + pin.presented) +
                           ", not the pinned " + trust.thumbprint);
+    }
+    if (!sent && tooMuch) {
+        throw Failure(kMalformedAnswer, where + ": the answer (headers included) is longer than " +
+                                            std::to_string(kMaxReceivedBytes) + " bytes");
+    }
+    if (!sent && expired) {
+        throw Failure(kTimedOut, where + ": no whole answer within " +
+                                     std::to_string(kExchangeSeconds) + " s");
     }
     if (tooLong) {
         throw Failure(kMalformedAnswer,

@@ -12,8 +12,13 @@ namespace qapclient {
 int const kConnectSeconds = 10;  // the TCP connection, and again the TLS handshake
 int const kWriteSeconds = 10;
 int const kReadSeconds = 60;
+// The whole exchange, from the TCP connection to the answer's last byte.
+int const kExchangeSeconds = 90;
 // The protocol's largest body; a longer answer is malformed.
 std::size_t const kMaxAnswerBytes = 64 * 1024;
+// What the connection may bring in all (the handshake, the status line, the headers and the
+// body); past it the answer is malformed, before it is held in memory.
+std::size_t const kMaxReceivedBytes = 128 * 1024;
 
 // The pinned certificate: with verify set, only a server whose leaf certificate has this
 // SHA-1 thumbprint ("AB:01:...", any case) is talked to.

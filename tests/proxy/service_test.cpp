@@ -1,0 +1,357 @@
+// The enrolment service as peers meet it: the built tslauth-proxyd on the sandbox's loopback
+// with a stand-in for the Samba helper, attacked the ways a peer on the management network
+// could. Only 127.0.0.1 may enrol; 127.0.0.2 stands for everyone else.
+#ifdef TSLAUTH_PROXYD
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sandbox.h"
+#include "test_certificate.h"
+
+extern char** environ;
+
+namespace {
+
+int const kPort = 9443;
+std::string const kHelper = "/usr/libexec/tslauth/lib/helper-stand-in";
+std::string const kConfig = "/etc/tslauth-proxyd/proxyd.conf";
+std::string const kKey = "/etc/tslauth-proxyd/proxyd.key";
+
+// Answers every run (on descriptor 3) as the helper does for a DC that agrees, and notes the
+// operation in helper-runs; for a host name starting with "stall" it writes its PID to helper-pids
+// and waits until it is killed.
+std::string HelperScript() {
+    std::string const scratch = sandbox::ScratchDirectory();
+    return "#!/bin/sh\nexec <&3 >&3\nrequest=$(cat)\nprintf '%s\\n' \"$request\" | sed -n '/^op "
+           "/{n;p;}' >>" +
+           scratch + "/helper-runs\ncase $request in *'host-name '*\"\nstall\"*) echo $$ >>" +
+           scratch +
+           "/helper-pids; exec sleep 600;; esac\n"
+           "printf 'status 1\\n0\\nnetbios-domain 4\\nCORP\\ndns-domain 12\\ncorp.example\\n"
+           "sid 14\\nS-1-5-21-1-2-3\\naccount 5\\nHV01$\\nprovisioning 4\\nUHJv\\n'\n";
+}
+
+// The configuration, certificate and key, with settings beyond the required ones.
+void Configure(std::string const& settings) {
+    if (!sandbox::PathExists("/etc/tslauth-proxyd"))
+        sandbox::MakeDirectory("/etc/tslauth-proxyd", 0700);
+    test_certificate::Certificate const certificate = test_certificate::Make("127.0.0.1");
+    sandbox::WriteFile("/etc/tslauth-proxyd/proxyd.pem", certificate.pem);
+    sandbox::WriteFile(kKey, certificate.keyPem, 0600);
+    sandbox::WriteFile(kConfig,
+                       "listen = 127.0.0.1:" + std::to_string(kPort) +
+                           "\ncertificate = /etc/tslauth-proxyd/proxyd.pem\nprivate-key = " + kKey +
+                           "\ndomain = corp.example\nuser = enrol\npassword = pw\n" +
+                           "allow = 127.0.0.1\nhelper = " + kHelper + "\n" + settings,
+                       0600);
+}
+
+// The service, started with those settings; its log lines are what it writes to standard
+// error (--foreground).
+class Service {
+public:
+    explicit Service(std::string const& settings) {
+        Configure(settings);
+        int pipe[2];
+        EXPECT_EQ(0, pipe2(pipe, O_CLOEXEC));
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipe[1], 2);
+        char const* const argv[] = {TSLAUTH_PROXYD, "--foreground", "--config", kConfig.c_str(),
+                                    nullptr};
+        EXPECT_EQ(0, posix_spawn(&pid_, TSLAUTH_PROXYD, &actions, nullptr, const_cast<char**>(argv),
+                                 environ));
+        posix_spawn_file_actions_destroy(&actions);
+        close(pipe[1]);
+        err_ = pipe[0];
+        EXPECT_NE(std::string::npos, Log("listening on").find("listening on")) << log_;
+    }
+    ~Service() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (err_ >= 0) close(err_);
+    }
+
+    // SIGTERM, then its exit status once it ended (-1 when it did not within 20 s).
+    int Stop() {
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 200; ++i) {
+            int status = -1;
+            Wait(log_, 100);
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+        }
+        return -1;
+    }
+    // The log so far, or until `text` appears (within 30 s).
+    std::string Log(std::string const& text = "") {
+        while (Wait(log_, 0)) {
+        }
+        for (int i = 0; i < 300 && log_.find(text) == std::string::npos; ++i) Wait(log_, 100);
+        return log_;
+    }
+
+private:
+    // Reads what the service wrote within `ms`; false at its end or when nothing came.
+    bool Wait(std::string& into, int ms) {
+        pollfd ready = {err_, POLLIN, 0};
+        if (poll(&ready, ended_ ? 0 : 1, ms) != 1) return false;
+        char buffer[4096];
+        ssize_t const n = read(err_, buffer, sizeof buffer);
+        ended_ = n <= 0;
+        if (n <= 0) return false;
+        into.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int err_ = -1;
+    bool ended_ = false;  // standard error is closed
+    std::string log_;
+};
+
+// A TCP connection to the service from `from` (127.0.0.1 may enrol, 127.0.0.2 may not).
+int Connect(char const* from) {
+    int const fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &address.sin_addr);
+    EXPECT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    address.sin_port = htons(kPort);
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    EXPECT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    return fd;
+}
+
+// Whether the service closed the connection within `ms` (it reads nothing of ours).
+bool Closed(int fd, int ms) {
+    pollfd ready = {fd, POLLIN, 0};
+    if (poll(&ready, 1, ms) != 1) return false;
+    char byte;
+    return recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+// The beginning of a TLS handshake record of 512 bytes, then one byte of it every second
+// until the service closes the connection (at most 60 s): "cut" or "held".
+std::string Trickle(int fd) {
+    char const header[] = "\x16\x03\x01\x02\x00";
+    send(fd, header, 5, MSG_NOSIGNAL);
+    for (int i = 0; i < 60; ++i) {
+        if (Closed(fd, 1000)) return "cut";
+        send(fd, "\x01", 1, MSG_NOSIGNAL);
+    }
+    return "held";
+}
+
+// The status line and body of GET /v1/domain from 127.0.0.2, over TLS of the test's own.
+std::string AskFromElsewhere() {
+    int const fd = Connect("127.0.0.2");
+    SSL_CTX* const context = SSL_CTX_new(TLS_client_method());
+    SSL* const ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    std::string answer;
+    char const request[] = "GET /v1/domain HTTP/1.1\r\nHost: proxy\r\nConnection: close\r\n\r\n";
+    if (SSL_connect(ssl) == 1 && SSL_write(ssl, request, sizeof request - 1) > 0) {
+        char buffer[4096];
+        int n = 0;
+        while ((n = SSL_read(ssl, buffer, sizeof buffer)) > 0)
+            answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    close(fd);
+    std::size_t const body = answer.find("\r\n\r\n");
+    return answer.substr(0, answer.find('\r')) + " " +
+           (body == std::string::npos ? "" : answer.substr(body + 4));
+}
+
+// "HTTP-STATUS BODY" of one request from 127.0.0.1; a chunked body when `chunked`.
+std::string Ask(char const* method, std::string const& body = "",
+                std::string const& type = "application/json", bool chunked = false) {
+    httplib::SSLClient client("127.0.0.1", kPort);
+    client.enable_server_certificate_verification(false);
+    client.set_read_timeout(30);
+    auto whole = [&body](std::size_t offset, httplib::DataSink& sink) {
+        return offset == 0 ? sink.write(body.data(), body.size()) : (sink.done(), true);
+    };
+    httplib::Result result = std::string(method) == "GET" ? client.Get("/v1/domain")
+                             : chunked ? client.Post("/v1/machine-accounts", whole, type.c_str())
+                                       : client.Post("/v1/machine-accounts", body, type.c_str());
+    if (!result) return "no answer: " + httplib::to_string(result.error());
+    return std::to_string(result->status) + " " + result->body;
+}
+
+class ProxyServiceTest : public sandbox::SandboxTest {
+protected:
+    void SetUp() override {
+        SandboxTest::SetUp();
+        // A service that closes a connection ends a write to it, not the test.
+        signal(SIGPIPE, SIG_IGN);
+        // The service's state, and no log line to the machine's log (standard error only).
+        sandbox::MountTmpfs("/var/lib", 1 << 20);
+        struct stat log = {};
+        if (stat("/dev/log", &log) == 0) mount("/dev/null", "/dev/log", nullptr, MS_BIND, nullptr);
+        sandbox::WriteFile(kHelper, HelperScript(), 0755);
+    }
+    void TearDown() override {
+        umount2("/dev/log", MNT_DETACH);
+        umount2("/var/lib", MNT_DETACH);
+        SandboxTest::TearDown();
+    }
+    std::string Runs() {
+        std::string const path = sandbox::ScratchDirectory() + "/helper-runs";
+        std::string const runs = sandbox::PathExists(path) ? sandbox::ReadFile(path) : "";
+        if (!runs.empty()) unlink(path.c_str());
+        return runs;
+    }
+};
+
+std::string const kDomain =
+    R"(200 {"dns_name":"corp.example","netbios_name":"CORP","sid":"S-1-5-21-1-2-3"})";
+std::string const kCreated = R"(201 {"account":"HV01$","provisioning":"UHJv"})";
+
+// One worker: peers that trickle, wait or speak plain HTTP neither hold it past their deadline
+// nor keep others from it; each connection's log line names its peer.
+TEST_F(ProxyServiceTest, EveryConnectionIsBoundedAndLogged) {
+    Service service("workers = 1\n");
+    std::string const host = R"({"host_name": "hv01.corp.example")";
+    struct {
+        char const* what;
+        std::string body, type;
+        bool chunked;
+        std::string expected, runs;
+    } const requests[] = {
+        {"created", host + R"(, "container": "OU=Lab"})", "application/json; charset=utf-8", false,
+         kCreated, "provision\n"},
+        {"chunked", host + "}", "application/json", true, kCreated, "provision\n"},
+        // The service answers before the client has sent it all: the client may see no answer.
+        {"a chunked body over 64 KiB",
+         host + ", \"pad\": \"" + std::string(600 * 1024, 'x') + "\"}", "application/json", true,
+         "", ""},
+        {"not JSON", host + "}", "text/plain", false,
+         R"(415 {"message":"the body must be application/json","status":87})", ""},
+        {"digits only", R"({"host_name": "1234.corp.example"})", "application/json", false,
+         R"(400 {"message":"'1234.corp.example' cannot be enrolled: a computer account name )"
+         R"(('1234') is not digits only","status":1210})",
+         ""},
+    };
+    for (auto const& row : requests) {
+        std::string const answer = Ask("POST", row.body, row.type, row.chunked);
+        if (!row.expected.empty()) {
+            EXPECT_EQ(row.expected, answer) << row.what;
+        }
+        EXPECT_EQ(row.runs, Runs()) << row.what;
+    }
+    EXPECT_NE(std::string::npos, service.Log("larger than")
+                                     .find(": 400 status 87 container - (the request body is "
+                                           "larger than 64 KiB)"));
+    EXPECT_NE(std::string::npos, service.Log("container OU=Lab")
+                                     .find("127.0.0.1 POST /v1/machine-accounts host "
+                                           "hv01.corp.example: 201 status 0 container OU=Lab"));
+
+    // A peer that may not enrol is refused apart: the worker answers meanwhile, and its
+    // connection is cut at its own deadline.
+    int const other = Connect("127.0.0.2");
+    send(other, "\x16\x03\x01\x02\x00", 5, MSG_NOSIGNAL);
+    EXPECT_EQ(kDomain, Ask("GET"));
+    EXPECT_FALSE(Closed(other, 0));
+    EXPECT_TRUE(Closed(other, 30000));
+    close(other);
+    // Cut at its deadline, or ended by the handshake's own read bound, as fast.
+    EXPECT_NE(std::string::npos, service.Log("127.0.0.2: ").find("127.0.0.2: "));
+
+    // Its refusal says why.
+    EXPECT_EQ(
+        R"(HTTP/1.1 403 Forbidden {"message":"the address 127.0.0.2 may not enrol hosts","status":5})",
+        AskFromElsewhere());
+
+    // A record announced and sent a byte a second is cut at the connection's deadline.
+    int const slow = Connect("127.0.0.1");
+    EXPECT_EQ("cut", Trickle(slow));
+    close(slow);
+    EXPECT_NE(std::string::npos,
+              service.Log("127.0.0.1: cut").find("127.0.0.1: cut at its deadline"));
+
+    // Plain HTTP on the TLS port.
+    int const plain = Connect("127.0.0.1");
+    send(plain, "GET /v1/domain HTTP/1.0\r\n\r\n", 27, MSG_NOSIGNAL);
+    EXPECT_TRUE(Closed(plain, 30000));
+    close(plain);
+    EXPECT_NE(std::string::npos,
+              service.Log("127.0.0.1: no TLS").find("127.0.0.1: no TLS handshake: http request"));
+
+    // One connection served and one waiting: a third is closed at once.
+    int const first = Connect("127.0.0.1"), second = Connect("127.0.0.1");
+    int const third = Connect("127.0.0.1");
+    // (Before it would have waited its turn: 5 s for each idle handshake ahead of it.)
+    EXPECT_TRUE(Closed(third, 8000));
+    EXPECT_NE(std::string::npos, service.Log("closed at once").find("127.0.0.1: closed at once"));
+    for (int fd : {first, second, third}) close(fd);
+
+    // SIGTERM while a peer trickles its handshake: the service ends all the same.
+    int const stalling = Connect("127.0.0.1");
+    std::future<std::string> trickled = std::async(std::launch::async, Trickle, stalling);
+    EXPECT_EQ(0, service.Stop()) << service.Log();
+    EXPECT_EQ("cut", trickled.get());
+    close(stalling);
+}
+
+// Provisionings that outlive their answer (the helper stalls) are bounded: past 16 of them a
+// request for an account is refused at once, no helper started.
+TEST_F(ProxyServiceTest, LateProvisioningsAreBounded) {
+    Service service("workers = 4\ndc-timeout = 1\n");
+    std::string const late =
+        R"(504 {"message":"the domain controller did not answer within 1 s","status":10060})";
+    for (int batch = 0; batch < 2; ++batch) {  // as many as are served and may wait
+        std::vector<std::future<std::string>> asked;
+        for (int i = 0; i < 8; ++i) {
+            char name[64];
+            std::snprintf(name, sizeof name, R"({"host_name": "stall%d%d.corp.example"})", batch,
+                          i);
+            asked.push_back(std::async(std::launch::async, Ask, "POST", std::string(name),
+                                       std::string("application/json"), false));
+        }
+        for (auto& answer : asked) EXPECT_EQ(late, answer.get());
+    }
+    EXPECT_EQ(
+        R"(503 {"message":"16 provisionings answered with a time-out are still running against )"
+        R"(the DC; ask again later","status":170})",
+        Ask("POST", R"({"host_name": "hv01.corp.example"})"));
+    Runs();
+    // Each stalled helper notes its PID once its shell runs, perhaps after its answer.
+    std::string const noted = sandbox::ScratchDirectory() + "/helper-pids";
+    std::string pids;
+    for (int i = 0; i < 300 && std::count(pids.begin(), pids.end(), '\n') < 16; ++i) {
+        if (i != 0) poll(nullptr, 0, 100);
+        pids = sandbox::PathExists(noted) ? sandbox::ReadFile(noted) : "";
+    }
+    EXPECT_EQ(16, std::count(pids.begin(), pids.end(), '\n'));
+    for (std::size_t at = 0; at < pids.size(); at = pids.find('\n', at) + 1)
+        kill(std::stoi(pids.substr(at)), SIGKILL);
+    EXPECT_EQ(0, service.Stop());
+}
+
+}  // namespace
+#endif
