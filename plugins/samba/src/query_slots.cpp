@@ -179,6 +179,30 @@ ADStatus GetAnyDomainController(char const* qualifier, char const* domain, char*
     return *controller != nullptr ? 0 : 8;
 }
 
+namespace {
+
+// DOMAIN\NAME, NAME@DOMAIN (split at `at`) or NAME in the joined domain; the separators'
+// positions are the caller's, which knows what else its names may hold.
+ADStatus SplitAccountName(std::string const& text, std::size_t at, std::size_t backslash,
+                          std::string& domain, std::string& account) {
+    Membership membership;
+    if (!ReadMembership(membership)) return kAccessDenied;
+    if (!membership.joined) return kNoTrustSamAccount;
+    if (backslash != std::string::npos) {
+        domain = text.substr(0, backslash);
+        account = text.substr(backslash + 1);
+    } else if (at != std::string::npos) {
+        account = text.substr(0, at);
+        domain = text.substr(at + 1);
+    } else {
+        account = text;
+        domain = membership.config.workgroup;
+    }
+    return account.empty() || domain.empty() ? kInvalidAccountName : 0;
+}
+
+}  // namespace
+
 ADStatus ConvertCanonicalUsername(char const* name, char** canonical, ADDeallocator* deallocator) {
     if (name == nullptr || canonical == nullptr || deallocator == nullptr) {
         return kInvalidParameter;
@@ -191,20 +215,8 @@ ADStatus ConvertCanonicalUsername(char const* name, char** canonical, ADDealloca
         text.find_first_of(" \t\r\n/") != std::string::npos) {
         return kInvalidAccountName;
     }
-    Membership membership;
-    if (!ReadMembership(membership)) return kAccessDenied;
-    if (!membership.joined) return kNoTrustSamAccount;
-    if (backslash != std::string::npos) {
-        domain = text.substr(0, backslash);
-        user = text.substr(backslash + 1);
-    } else if (at != std::string::npos) {
-        user = text.substr(0, at);
-        domain = text.substr(at + 1);
-    } else {
-        user = text;
-        domain = membership.config.workgroup;
-    }
-    if (user.empty() || domain.empty()) return kInvalidAccountName;
+    ADStatus const split = SplitAccountName(text, at, backslash, domain, user);
+    if (split != 0) return split;
     WinbindContext winbind;
     if (winbind.context == nullptr) return 8;
     wbcDomainSid sid;
@@ -244,20 +256,8 @@ ADStatus LookupAccount(char const* name, char** canonical, char** sid, uint32_t*
     if (text.empty() || (at != std::string::npos && backslash != std::string::npos)) {
         return kInvalidAccountName;
     }
-    Membership membership;
-    if (!ReadMembership(membership)) return kAccessDenied;
-    if (!membership.joined) return kNoTrustSamAccount;
-    if (backslash != std::string::npos) {
-        domain = text.substr(0, backslash);
-        account = text.substr(backslash + 1);
-    } else if (at != std::string::npos) {
-        account = text.substr(0, at);
-        domain = text.substr(at + 1);
-    } else {
-        account = text;
-        domain = membership.config.workgroup;
-    }
-    if (account.empty() || domain.empty()) return kInvalidAccountName;
+    ADStatus const split = SplitAccountName(text, at, backslash, domain, account);
+    if (split != 0) return split;
     WinbindContext winbind;
     if (winbind.context == nullptr) return 8;
     wbcDomainSid found;
