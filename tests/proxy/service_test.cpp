@@ -306,7 +306,7 @@ TEST_F(ProxyServiceTest, EveryConnectionIsBoundedAndLogged) {
     int const first = Connect("127.0.0.1"), second = Connect("127.0.0.1");
     int const third = Connect("127.0.0.1");
     // (Before it would have waited its turn: 5 s for each idle handshake ahead of it.)
-    EXPECT_TRUE(Closed(third, 8000));
+    EXPECT_TRUE(Closed(third, 8000)) << service.Log();
     EXPECT_NE(std::string::npos, service.Log("closed at once").find("127.0.0.1: closed at once"));
     for (int fd : {first, second, third}) close(fd);
 
