@@ -344,7 +344,8 @@ case_proxy_refusals() {
     # An address the service does not serve: refused at the first request.
     proxy_client m4
     mark
-    check "address not allowed" 4 "tslauth: the authentication proxy or the directory refused access: check that the proxy serves this host's address and may add computers to the domain (status 5)" \
+    check "address not allowed" 4 "tslauth: the service at $PROXY_IP does not let this host's address enrol: its allow list (allow = lines in /etc/tslauth-proxyd/proxyd.conf) must name it
+tslauth: the authentication proxy or the directory refused access: check that the proxy serves this host's address and may add computers to the domain (status 5)" \
         m4 join-proxy "$PROXY_IP"
     expect "address not allowed: refused by the service" "$IP_M4 GET /v1/domain host -: 403 status 5" \
         "$(requests)"

@@ -302,11 +302,12 @@ TEST_F(ProxyServiceTest, EveryConnectionIsBoundedAndLogged) {
     EXPECT_NE(std::string::npos,
               service.Log("127.0.0.1: no TLS").find("127.0.0.1: no TLS handshake: http request"));
 
-    // One connection served and one waiting: a third is closed at once.
+    // One connection served and one waiting: a third is closed at once. (The second already is
+    // when the worker has not yet let go of the plain connection above: then the third waits.)
     int const first = Connect("127.0.0.1"), second = Connect("127.0.0.1");
     int const third = Connect("127.0.0.1");
     // (Before it would have waited its turn: 5 s for each idle handshake ahead of it.)
-    EXPECT_TRUE(Closed(third, 8000)) << service.Log();
+    EXPECT_TRUE(Closed(third, 8000) || Closed(second, 0)) << service.Log();
     EXPECT_NE(std::string::npos, service.Log("closed at once").find("127.0.0.1: closed at once"));
     for (int fd : {first, second, third}) close(fd);
 
