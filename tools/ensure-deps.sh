@@ -3,7 +3,8 @@
 # the build machine's own services, name-service switch and PAM stack free of the directory
 # packages' side effects.
 # Usage: ensure-deps.sh [i386] [packaging]
-#   i386       also what the 32-bit build needs (g++-multilib, the i386 -dev packages)
+#   i386       also what the 32-bit build needs (g++-multilib, the i386 -dev packages, and the
+#              i386 PAM modules that the judged PAM tests load)
 #   packaging  also what building the Debian packages needs (debhelper, lintian)
 set -euo pipefail
 # openssl makes the tour's proxy certificate (tools/tour.sh); groff-base renders the manual
@@ -26,7 +27,8 @@ for group in "$@"; do
         foreign_architecture=i386
         packages+=(g++-multilib libssl-dev:i386 libgtest-dev:i386
                    samba-dev:i386 libwbclient-dev:i386 libldap-dev:i386 libkrb5-dev:i386
-                   libtdb-dev:i386 libtalloc-dev:i386 libcpp-httplib-dev:i386 libpam0g-dev:i386)
+                   libtdb-dev:i386 libtalloc-dev:i386 libcpp-httplib-dev:i386 libpam0g-dev:i386
+                   libpam-modules:i386)
         ;;
     packaging) packages+=(build-essential debhelper dpkg-dev lintian) ;;
     *)
