@@ -147,7 +147,7 @@ $denied" "$(logins m1 "$USER_PASSWORD" "not-$USER_PASSWORD")"
     # winbindd spells them.
     local list=/etc/ostrel/tslauth/login-permissions.conf refused="authenticate 0 (Success)
 account 6 (Permission denied)
-user $user" sid before
+user $user" sid before i
     tool m1 permit --groups "Domain Admins" --json
     sid=$(on m1 wbinfo --name-to-sid "$NETBIOS_DOMAIN\\Domain Admins" | cut -d' ' -f1)
     expect "permit --groups: the list, what changed" "0 {\"login_permissions\": {\"permit\": \"listed\", \"users\": [], \"groups\": [{\"name\": \"$NETBIOS_DOMAIN\\\\domain admins\", \"sid\": \"$sid\", \"id\": $(on m1 wbinfo --sid-to-gid "$sid")}]}, \"warnings\": [], \"changes\": [{\"change\": \"wrote $list\", \"file\": \"$list\"}]}
@@ -159,6 +159,21 @@ $err"
         cut -d' ' -f1), GID $(on m1 getent group "$NETBIOS_DOMAIN\\Domain Users" | cut -d: -f3))" \
         m1 permit --groups "domain users"
     expect "$user, in Domain Users" "$granted" "$(logins m1 "$USER_PASSWORD")"
+    # A group renamed after it was permitted keeps its members (matched by GID, not by name),
+    # once winbindd's cache no longer knows the old name (about 5 s; at most 20 s here).
+    local smb=(-s "$TARGET/etc/smb.conf")
+    on dc samba-tool group add tsl-ops "${smb[@]}" >/dev/null &&
+        on dc samba-tool group addmembers tsl-ops "$USER_NAME" "${smb[@]}" >/dev/null ||
+        bad "cannot create the group tsl-ops"
+    tool m1 permit --groups tsl-ops
+    on dc samba-tool group rename tsl-ops --samaccountname=tsl-operators "${smb[@]}" >/dev/null ||
+        bad "cannot rename the group tsl-ops"
+    for ((i = 0; i < 40; i++)); do
+        on m1 getent group "$NETBIOS_DOMAIN\\tsl-ops" >/dev/null || break
+        sleep 0.5
+    done
+    expect "$user, in tsl-ops renamed tsl-operators" "0 $granted" "$status $(logins m1 "$USER_PASSWORD")"
+    on dc samba-tool group delete tsl-operators "${smb[@]}" >/dev/null
     check "an unknown group" 3 "tslauth: The directory has no group 'no-such-group'" m1 permit --groups no-such-group
     check "a user given as a group" 3 "tslauth: '$user' is a user in the directory, not a group" m1 permit --groups "$USER_NAME"
     # The list survives a None / "Active Directory" cycle.
