@@ -67,7 +67,7 @@ TEST(SambaFormats, MemberConfigWireAndContainers) {
               "\tidmap config CORP : backend = rid\n\tidmap config CORP : range = 100000-999999\n"
               "\ttemplate shell = /bin/bash\n\ttemplate homedir = /home/%D/%U\n"
               "\twinbind use default domain = no\n\twinbind offline logon = yes\n"
-              "\twinbind cache time = 5\n"
+              "\twinbind cache time = 2\n"
               "\tsocket options = TCP_NODELAY SO_KEEPALIVE TCP_KEEPIDLE=2 TCP_KEEPINTVL=1 "
               "TCP_KEEPCNT=2\n\tload printers = no\n\tlog level = 0\n");
     std::string const standalone = MemberConfig{"CORP", "", "LNX01", false, {}, {}}.Render();

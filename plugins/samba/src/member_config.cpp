@@ -113,8 +113,9 @@ std::string MemberConfig::Render() const {
         << "\twinbind offline logon = " << (cachedLogins ? "yes" : "no")
         << "\n"
         // Answers winbindd got while no DC answered ("no such user" for a user never seen)
-        // are kept this long once the DCs answer again (300 s by default).
-        << "\twinbind cache time = 5\n"
+        // are kept this long once the DCs answer again (300 s by default): a user who tried
+        // during the outage logs in within this time after the DC's return, not minutes.
+        << "\twinbind cache time = 2\n"
         // A DC whose link went down is noticed within seconds on an open connection.
         << "\tsocket options = TCP_NODELAY SO_KEEPALIVE TCP_KEEPIDLE=2 TCP_KEEPINTVL=1 "
            "TCP_KEEPCNT=2\n"
