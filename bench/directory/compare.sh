@@ -46,6 +46,8 @@ for file in "${needed[@]}"; do
 done
 up=(--plugin "$build/plugins/samba/libsamba.so" --plugin "$build/plugins/samba/tslauth-samba-helper"
     --plugin "$build/plugins/samba/tslauth-dc-watch")
+# The login list's account check, which the PAM file of an active directory names.
+[ ! -e "$build/pam/pam_tslauth_permit.so" ] || up+=(--pam-module "$build/pam/pam_tslauth_permit.so")
 if [ -e "$proxyd" ] && [ -e "$qapclient" ]; then
     up+=(--proxyd "$proxyd" --plugin "$qapclient")
 else
@@ -83,9 +85,11 @@ timed() {
         exit 1
     fi
 }
-# The account goes and the host's membership with it, whoever made them.
+# The account goes and the host's membership with it, whoever made them; so do the services
+# a join of ours starts (each join then starts them afresh, as on a host that never joined).
 reset_host() {
     on dc samba-tool computer delete "$account" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
+    on $host sh -c '/etc/init.d/tslauth-dc-watch stop; /etc/init.d/winbind stop' >/dev/null 2>&1
     on $host sh -c 'rm -f /var/lib/samba/private/secrets.tdb /etc/krb5.keytab
                     rm -f /var/cache/samba/*.tdb /var/lib/samba/*.tdb 2>/dev/null; true'
 }
