@@ -22,8 +22,12 @@ namespace proxyd {
 
 using Clock = std::chrono::steady_clock;
 
-// What one connection may cost before its request has been read: time from accept (waiting
-// for a worker and the TLS handshake included) and bytes received.
+// A connection from an address that may enrol waits at most this long for a worker: hosts
+// enrolling in a burst queue up, and a waiting connection holds no worker.
+int const kQueueSeconds = 60;
+std::size_t const kWaitingConnections = 128;
+// What one connection may cost before its request has been read: time from the moment a
+// worker takes it (the TLS handshake included) and bytes received.
 int const kRequestSeconds = 15;
 std::size_t const kConnectionBytes = 256 * 1024;
 // Once the request is read, what answering it may take beyond dc-timeout.
@@ -43,6 +47,7 @@ struct Connection {
     int const socket;
     int const watched;
     std::string const peer;
+    int servingSeconds = 0;             // when > 0, the deadline once a thread takes it
     bool handedOver = false;            // the library owns `socket`
     Clock::time_point deadline;         // guarded by the watchdog
     bool answering = false;             // the request is read; guarded by the watchdog

@@ -319,6 +319,10 @@ int Serve(ProxyConfig const& config, Gate& server) {
     server.Open(listening);
     if (pipe2(stopPipe, O_CLOEXEC) != 0) return Fail(std::string("pipe: ") + std::strerror(errno));
     auto serve = [&server, &watchdog](std::unique_ptr<Connection> connection) {
+        if (connection->servingSeconds > 0 && !connection->cut) {
+            watchdog.Watch(*connection,
+                           Clock::now() + std::chrono::seconds(connection->servingSeconds));
+        }
         SetCurrentConnection(connection.get());
         connection->handedOver = true;
         ERR_clear_error();
@@ -328,10 +332,10 @@ int Serve(ProxyConfig const& config, Gate& server) {
         if (!connection->logged) LogUnserved(*connection);
         ERR_clear_error();
     };
-    // Allowed peers: `workers` served, as many waiting. The others get their refusal from a
-    // thread of their own, one at a time, so that they never hold a worker.
+    // Allowed peers: `workers` served, kWaitingConnections waiting. The others get their refusal
+    // from a thread of their own, one at a time, so that they never hold a worker.
     std::size_t const workers = static_cast<std::size_t>(config.workers);
-    Lane allowed(workers, workers, serve);
+    Lane allowed(workers, kWaitingConnections, serve);
     Lane refused(1, 1, serve);
 
     // SIGTERM and SIGINT are blocked in every thread (the mask is inherited) and taken here.
@@ -375,15 +379,18 @@ int Serve(ProxyConfig const& config, Gate& server) {
         }
         auto connection = std::make_unique<Connection>(fd, PeerAddress(peer));
         bool const mayEnrol = config.allow.Allows(connection->peer);
-        watchdog.Watch(
-            *connection,
-            Clock::now() + std::chrono::seconds(mayEnrol ? kRequestSeconds : kRefusalSeconds));
+        if (mayEnrol) connection->servingSeconds = kRequestSeconds;
+        watchdog.Watch(*connection, Clock::now() + std::chrono::seconds(
+                                                       mayEnrol ? kQueueSeconds : kRefusalSeconds));
         Connection& added = *connection;
         if (!(mayEnrol ? allowed : refused).Add(connection)) {
             watchdog.Forget(added);
+            std::string const why =
+                mayEnrol ? "every worker is busy and " + std::to_string(kWaitingConnections) +
+                               " connections wait"
+                         : "the address may not enrol, and a refusal is under way";
             syslog(LOG_WARNING, "%s: closed at once: %s", Printable(connection->peer, 64).c_str(),
-                   mayEnrol ? "every worker is busy and as many connections wait"
-                            : "the address may not enrol, and a refusal is under way");
+                   why.c_str());
         }
     }
     // Connections still sending their request are cut; those being answered end within their
