@@ -165,6 +165,14 @@ domain_logins() {
         echo "compare: $probe is missing (tests not built); the login figures are left out" >&2
         return
     fi
+    # The frozen DC above may have sent winbindd offline; the DC watcher switches it back once
+    # the DC answers. A trust check passes before winbindd has its connection for logons again
+    # (a logon then fails with "no logon servers"): wait for both (at most about 60 s).
+    for ((i = 0; i < 120; i++)); do
+        on $host wbinfo --ping-dc &>/dev/null &&
+            on $host wbinfo --online-status | grep -q "^$NETBIOS_DOMAIN : active connection" && break
+        sleep 0.5
+    done
     on $host "$tool" activate "Active Directory" >/dev/null || { echo "compare: activate failed" >&2; exit 1; }
     on $host sh -c 'id tsl-local >/dev/null 2>&1 || useradd -M tsl-local; echo "tsl-local:$1" | chpasswd' \
         sh "$USER_PASSWORD"
