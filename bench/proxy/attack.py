@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Slow peers against tslauth-proxyd on 127.0.0.1 while a legitimate host enrols.
 
-Usage: attack.py PORT PEERS SECONDS ENROLMENTS
+Usage: attack.py PORT PEERS SECONDS ENROLMENTS [ATTACKERS]
 Each of the three kinds of peer (a TLS record announced and sent a byte every 3 s, a connection
-that sends nothing, plain HTTP headers sent a byte every 3 s) runs PEERS connections from
-127.0.0.2, which may not enrol; a peer the service cuts connects again. Meanwhile 127.0.0.1 asks
-for ENROLMENTS accounts one after another. Prints one line per enrolment and a summary; exits
+that sends nothing, plain HTTP headers sent a byte every 3 s) runs PEERS connections from each
+address of ATTACKERS (comma-separated; default 127.0.0.2, which may not enrol); a peer the
+service cuts connects again. Meanwhile 127.0.0.1 asks for ENROLMENTS accounts one after another. Prints one line per enrolment and a summary; exits
 1 when an enrolment failed. Everything ends after SECONDS (and the enrolments).
 """
 import asyncio
@@ -15,15 +15,15 @@ import sys
 import time
 
 PORT, PEERS, SECONDS, ENROLMENTS = (int(a) for a in sys.argv[1:5])
-ATTACKER = "127.0.0.2"
+ATTACKERS = (sys.argv[5] if len(sys.argv) > 5 else "127.0.0.2").split(",")
 cuts = {"record": 0, "idle": 0, "plain": 0}
 
 
-async def peer(kind, end):
+async def peer(kind, attacker, end):
     while time.monotonic() < end:
         try:
             reader, writer = await asyncio.wait_for(
-                asyncio.open_connection("127.0.0.1", PORT, local_addr=(ATTACKER, 0)), 5)
+                asyncio.open_connection("127.0.0.1", PORT, local_addr=(attacker, 0)), 5)
         except (OSError, asyncio.TimeoutError):
             await asyncio.sleep(1)
             continue
@@ -69,7 +69,8 @@ def enrol(number):
 
 async def main():
     end = time.monotonic() + SECONDS
-    tasks = [asyncio.create_task(peer(kind, end)) for kind in cuts for _ in range(PEERS)]
+    tasks = [asyncio.create_task(peer(kind, attacker, end))
+             for kind in cuts for attacker in ATTACKERS for _ in range(PEERS)]
     await asyncio.sleep(5)  # the peers are connected and holding what they can
     loop = asyncio.get_running_loop()
     results = []

@@ -3,7 +3,8 @@
 # Usage: bench/proxy/run.sh BUILD_DIR [PEERS] [SECONDS] [ENROLMENTS]
 # Runs in private user, network and mount namespaces: loopback only, the state directory on a
 # tmpfs, nothing written outside a temporary directory. dc-timeout 5, workers 8, a helper
-# stand-in that answers after 1 s; only 127.0.0.1 may enrol.
+# stand-in that answers after 1 s; 127.0.0.1 (the legitimate host) and 127.0.0.3 may enrol, the
+# slow peers come from 127.0.0.2 (may not) and 127.0.0.3 (may).
 set -u
 build=${1:?build directory}
 peers=${2:-200} seconds=${3:-60} enrolments=${4:-20}
@@ -16,6 +17,7 @@ if [ "${PROXY_BENCH_INSIDE:-}" != 1 ]; then
     exec env PROXY_BENCH_INSIDE=1 unshare "${uid[@]}" --net --mount "$0" "$@"
 fi
 ip link set lo up
+ulimit -n 16384  # the slow peers' sockets
 mount -t tmpfs -o size=16m tmpfs /var/lib
 [ -e /dev/log ] && mount --bind /dev/null /dev/log
 work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
@@ -38,6 +40,7 @@ domain = corp.example
 user = enrol
 password = pw
 allow = 127.0.0.1
+allow = 127.0.0.3
 dc-timeout = 5
 workers = 8
 helper = $work/helper
@@ -60,10 +63,11 @@ peak() { # the service's VmRSS (kB) and threads, largest seen, sampled every 0.5
 peak &
 sampler=$!
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
-python3 "$here/attack.py" 9443 "$peers" "$seconds" "$enrolments"
+attackers=127.0.0.2,127.0.0.3
+python3 "$here/attack.py" 9443 "$peers" "$seconds" "$enrolments" "$attackers"
 result=$?
 # SIGTERM while the peers hold what they can.
-python3 "$here/attack.py" 9443 "$peers" 20 0 >/dev/null &
+python3 "$here/attack.py" 9443 "$peers" 20 0 "$attackers" >/dev/null &
 attack=$!
 sleep 8
 start=$(date +%s.%N)

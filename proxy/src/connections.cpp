@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace proxyd {
 
 namespace {
@@ -113,8 +115,12 @@ void Watchdog::Run() {
     }
 }
 
-Lane::Lane(std::size_t threads, std::size_t waiting, Serve serve)
-    : limit_(threads + waiting), serve_(std::move(serve)) {
+Lane::Lane(std::size_t threads, std::size_t waiting, Serve serve, std::size_t peerThreads,
+           std::size_t peerWaiting)
+    : limit_(threads + waiting),
+      peerThreads_(peerThreads),
+      peerWaiting_(peerWaiting),
+      serve_(std::move(serve)) {
     for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
 }
 
@@ -126,10 +132,25 @@ bool Lane::Add(std::unique_ptr<Connection>& connection) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_ || busy_ + waiting_.size() >= limit_) return false;
+        auto const count = [&connection](std::map<std::string, std::size_t> const& counts) {
+            auto const found = counts.find(connection->peer);
+            return found == counts.end() ? std::size_t{0} : found->second;
+        };
+        std::size_t const share =
+            peerThreads_ > SIZE_MAX - peerWaiting_ ? SIZE_MAX : peerThreads_ + peerWaiting_;
+        if (count(peerBusy_) + count(peerQueued_) >= share) return false;
+        ++peerQueued_[connection->peer];
         waiting_.push_back(std::move(connection));
     }
-    ready_.notify_one();
+    ready_.notify_all();
     return true;
+}
+
+std::deque<std::unique_ptr<Connection>>::iterator Lane::Next() {
+    return std::find_if(waiting_.begin(), waiting_.end(), [this](auto const& connection) {
+        auto const busy = peerBusy_.find(connection->peer);
+        return busy == peerBusy_.end() || busy->second < peerThreads_;
+    });
 }
 
 void Lane::Stop() {
@@ -149,17 +170,26 @@ void Lane::Stop() {
 void Lane::Work() {
     for (;;) {
         std::unique_ptr<Connection> connection;
+        std::string peer;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            ready_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-            if (waiting_.empty()) return;
-            connection = std::move(waiting_.front());
-            waiting_.pop_front();
+            ready_.wait(lock, [this] { return stopping_ || Next() != waiting_.end(); });
+            if (stopping_) return;
+            auto const next = Next();
+            connection = std::move(*next);
+            waiting_.erase(next);
+            peer = connection->peer;
+            if (--peerQueued_[peer] == 0) peerQueued_.erase(peer);
+            ++peerBusy_[peer];
             ++busy_;
         }
         serve_(std::move(connection));
-        std::lock_guard<std::mutex> lock(mutex_);
-        --busy_;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --busy_;
+            if (--peerBusy_[peer] == 0) peerBusy_.erase(peer);
+        }
+        ready_.notify_all();  // a peer's connection that waited for its share may go now
     }
 }
 

@@ -9,8 +9,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -95,17 +97,20 @@ private:
 };
 
 // `threads` serve connections; at most `waiting` more wait for one of them. Past that, Add
-// refuses at once.
+// refuses at once. One peer address may hold at most `peerThreads` of the threads and
+// `peerWaiting` of the waiting places: its other connections wait, or are refused, while the
+// threads it leaves serve other peers in the order they came.
 class Lane {
 public:
     using Serve = std::function<void(std::unique_ptr<Connection>)>;
-    Lane(std::size_t threads, std::size_t waiting, Serve serve);
+    Lane(std::size_t threads, std::size_t waiting, Serve serve, std::size_t peerThreads = SIZE_MAX,
+         std::size_t peerWaiting = SIZE_MAX);
     ~Lane();
     Lane(Lane const&) = delete;
     Lane& operator=(Lane const&) = delete;
 
     // false (the connection is left with the caller) when every thread is busy and the
-    // waiting places are taken.
+    // waiting places are taken, or its peer's are.
     bool Add(std::unique_ptr<Connection>& connection);
     // Drops the connections still waiting and waits for those being served.
     void Stop();
@@ -113,11 +118,17 @@ public:
 private:
     void Work();
 
+    // The first waiting connection whose peer may have another thread, or end().
+    std::deque<std::unique_ptr<Connection>>::iterator Next();
+
     std::size_t const limit_;
+    std::size_t const peerThreads_;
+    std::size_t const peerWaiting_;
     Serve const serve_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::unique_ptr<Connection>> waiting_;
+    std::map<std::string, std::size_t> peerBusy_, peerQueued_;
     std::size_t busy_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;

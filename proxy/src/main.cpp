@@ -332,10 +332,13 @@ int Serve(ProxyConfig const& config, Gate& server) {
         if (!connection->logged) LogUnserved(*connection);
         ERR_clear_error();
     };
-    // Allowed peers: `workers` served, kWaitingConnections waiting. The others get their refusal
-    // from a thread of their own, one at a time, so that they never hold a worker.
+    // Allowed peers: `workers` served, kWaitingConnections waiting. One address holds at most
+    // all workers but one and half the waiting places, so that peers at other addresses still
+    // get served while it sends slowly. The others get their refusal from a thread of their
+    // own, one at a time, so that they never hold a worker.
     std::size_t const workers = static_cast<std::size_t>(config.workers);
-    Lane allowed(workers, kWaitingConnections, serve);
+    Lane allowed(workers, kWaitingConnections, serve, workers > 1 ? workers - 1 : 1,
+                 kWaitingConnections / 2);
     Lane refused(1, 1, serve);
 
     // SIGTERM and SIGINT are blocked in every thread (the mask is inherited) and taken here.
@@ -387,7 +390,7 @@ int Serve(ProxyConfig const& config, Gate& server) {
             watchdog.Forget(added);
             std::string const why =
                 mayEnrol ? "every worker is busy and " + std::to_string(kWaitingConnections) +
-                               " connections wait"
+                               " connections wait, or its address has its share"
                          : "the address may not enrol, and a refusal is under way";
             syslog(LOG_WARNING, "%s: closed at once: %s", Printable(connection->peer, 64).c_str(),
                    why.c_str());

@@ -165,9 +165,9 @@ std::string Trickle(int fd) {
     return "held";
 }
 
-// The status line and body of GET /v1/domain from 127.0.0.2, over TLS of the test's own.
-std::string AskFromElsewhere() {
-    int const fd = Connect("127.0.0.2");
+// The status line and body of GET /v1/domain from `from`, over TLS of the test's own.
+std::string AskFrom(char const* from) {
+    int const fd = Connect(from);
     SSL_CTX* const context = SSL_CTX_new(TLS_client_method());
     SSL* const ssl = SSL_new(context);
     SSL_set_fd(ssl, fd);
@@ -232,10 +232,10 @@ std::string const kDomain =
     R"(200 {"dns_name":"corp.example","netbios_name":"CORP","sid":"S-1-5-21-1-2-3"})";
 std::string const kCreated = R"(201 {"account":"HV01$","provisioning":"UHJv"})";
 
-// One worker: peers that trickle, wait or speak plain HTTP neither hold it past their deadline
+// Two workers: peers that trickle, wait or speak plain HTTP neither hold them past their deadline
 // nor keep others from it; each connection's log line names its peer.
 TEST_F(ProxyServiceTest, EveryConnectionIsBoundedAndLogged) {
-    Service service("workers = 1\n");
+    Service service("workers = 2\nallow = 127.0.0.3\n");
     std::string const host = R"({"host_name": "hv01.corp.example")";
     struct {
         char const* what;
@@ -285,17 +285,24 @@ TEST_F(ProxyServiceTest, EveryConnectionIsBoundedAndLogged) {
     // Its refusal says why.
     EXPECT_EQ(
         R"(HTTP/1.1 403 Forbidden {"message":"the address 127.0.0.2 may not enrol hosts","status":5})",
-        AskFromElsewhere());
+        AskFrom("127.0.0.2"));
 
-    // A record announced and sent a byte a second is cut at the connection's deadline; a host
-    // that connected just after it waits all that time and is answered next (a wait for a
-    // worker has a bound of its own).
-    int const slow = Connect("127.0.0.1");
+    // A record announced and sent a byte a second is cut at the connection's deadline. One
+    // address holds one of the two workers at most: its other connections wait (for longer
+    // than that deadline: a wait has a bound of its own), and another address is served by the
+    // other worker meanwhile.
+    int const slow = Connect("127.0.0.1"), second = Connect("127.0.0.1");
     std::future<std::string> trickling = std::async(std::launch::async, Trickle, slow);
+    std::future<std::string> also = std::async(std::launch::async, Trickle, second);
     std::future<std::string> queued = std::async(std::launch::async, [] { return Ask("GET"); });
+    EXPECT_EQ("HTTP/1.1 200 OK " + kDomain.substr(4), AskFrom("127.0.0.3"));
+    EXPECT_NE(std::future_status::ready, trickling.wait_for(std::chrono::seconds(0)));
+    shutdown(second, SHUT_RDWR);
     EXPECT_EQ("cut", trickling.get());
+    EXPECT_EQ("cut", also.get());
     EXPECT_EQ(kDomain, queued.get());
     close(slow);
+    close(second);
     EXPECT_NE(std::string::npos,
               service.Log("127.0.0.1: cut").find("127.0.0.1: cut at its deadline"));
 
@@ -307,9 +314,9 @@ TEST_F(ProxyServiceTest, EveryConnectionIsBoundedAndLogged) {
     EXPECT_NE(std::string::npos,
               service.Log("127.0.0.1: no TLS").find("127.0.0.1: no TLS handshake: http request"));
 
-    // One connection served and 128 waiting: the next is closed at once.
+    // One address: one connection served and 64 waiting; the next is closed at once.
     std::vector<int> held;
-    for (int i = 0; i < 130; ++i) held.push_back(Connect("127.0.0.1"));
+    for (int i = 0; i < 66; ++i) held.push_back(Connect("127.0.0.1"));
     EXPECT_TRUE(Closed(held.back(), 8000)) << service.Log();
     EXPECT_NE(std::string::npos, service.Log("closed at once").find("127.0.0.1: closed at once"));
     for (int fd : held) close(fd);
