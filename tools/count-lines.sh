@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Non-blank lines of the product's code and of its tests, and their ratio. Product: the
 # library (include/, src/), the shared internal libraries, interfaces/, the host-control
-# library, the plug-ins, the command and the enrolment service. Tests: tests/ without fuzz corpora and dictionaries.
+# library, the plug-ins, the command and the enrolment service. Tests: tests/ without fuzz
+# corpora and dictionaries.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count() { git ls-files -- "$@" | grep -E '\.(c|cc|cpp|h|hpp|inc|sh|cmake)$|CMakeLists\.txt$' |
