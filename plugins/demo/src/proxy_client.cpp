@@ -1,5 +1,6 @@
 // The demo directory's authentication proxy: one server, described in the directory file, that
 // reports its domain and creates computer accounts there for hosts that have no credentials.
+#include <thumbprint.h>
 #include <tslauth/qap_proxy_client.h>
 
 #include "answer.h"
@@ -22,7 +23,7 @@ DomainRecord const& ReachProxy(Directory const& directory, char const* server,
     if (directory.unresponsive) Refuse(kTimedOut);
     if (verifyCertificate != 0) {
         std::string const actual = CertificateThumbprint(directory.proxy.certificate);
-        if (thumbprint == nullptr || !EqualNoCase(actual, thumbprint)) {
+        if (thumbprint == nullptr || !tslthumbprint::Same(actual, thumbprint)) {
             Refuse(kUntrustedCertificate);
         }
     }
