@@ -7,7 +7,6 @@
 #include "certificate_thumbprint.h"
 #include "directory_file.h"
 #include "names.h"
-#include "results.h"
 
 namespace demodirectory {
 
@@ -40,9 +39,9 @@ std::uint32_t GetDomainInfo(char const* server, std::int32_t verifyCertificate,
         }
         Directory const directory = ReadDirectory();
         DomainRecord const& domain = ReachProxy(directory, server, verifyCertificate, thumbprint);
-        OwnedString netbiosName = CopyString(domain.netbiosName);
-        OwnedString dnsName = CopyString(domain.dnsName);
-        OwnedString sid = CopyString(domain.sid);
+        OwnedString netbiosName(Made(CopyString(domain.netbiosName)));
+        OwnedString dnsName(Made(CopyString(domain.dnsName)));
+        OwnedString sid(Made(CopyString(domain.sid)));
         *netBIOSDomainName = netbiosName.release();
         *dnsDomainName = dnsName.release();
         *domainSID = sid.release();
@@ -71,8 +70,8 @@ std::uint32_t CreateMachineAccount(char const* server, char const* hostName,
                 "CN=" + account + "," + ContainerDistinguishedName(computerContainer, domain);
             std::string const secret = RandomPassword();
             // Made before the file changes, so that running out of memory leaves no account.
-            name = CopyString(account + "$");
-            password = CopyString(secret);
+            name.reset(Made(CopyString(account + "$")));
+            password.reset(Made(CopyString(secret)));
             document.Add("domain", domain.dnsName, "computer", account + " " + secret + " " + dn);
             return true;
         });
