@@ -1,8 +1,8 @@
 #include "tls.h"
 
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/x509.h>
+#include <thumbprint.h>
 
 #include "connections.h"
 
@@ -81,20 +81,8 @@ bool ConfigureTls(SSL_CTX& context, std::string const& certificate, std::string 
 }
 
 std::string Thumbprint(SSL_CTX& context) {
-    X509* const certificate = SSL_CTX_get0_certificate(&context);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (certificate == nullptr || X509_digest(certificate, EVP_sha1(), digest, &length) != 1) {
-        return "";
-    }
-    static char const digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        if (i != 0) text += ':';
-        text += digits[digest[i] >> 4];
-        text += digits[digest[i] & 0x0f];
-    }
-    return text;
+    X509 const* const certificate = SSL_CTX_get0_certificate(&context);
+    return certificate == nullptr ? std::string() : tslthumbprint::OfCertificate(*certificate);
 }
 
 }  // namespace proxyd

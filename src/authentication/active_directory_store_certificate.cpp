@@ -5,9 +5,9 @@
 #include <authentication/qap_thumbprint_store.h>
 #include <hostctl/ipv4_address.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <thumbprint.h>
 
 #include <cstdio>
 #include <memory>
@@ -42,18 +42,6 @@ struct CertificateFreer {
     throw InvalidCertificateException();
 }
 
-// "AB:01:...:FF": two upper-case digits a byte, in digest order.
-std::string FormatThumbprint(unsigned char const* digest, unsigned int length) {
-    static char const digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        if (i != 0) text += ':';
-        text += digits[digest[i] >> 4];
-        text += digits[digest[i] & 0x0f];
-    }
-    return text;
-}
-
 // The thumbprint of the first PEM certificate in the file.
 std::string CertificateThumbprint(std::string const& path) {
     // A path with a NUL would open a different, shorter path.
@@ -66,12 +54,9 @@ std::string CertificateThumbprint(std::string const& path) {
     }
     if (!certificate) ThrowInvalidCertificate();
 
-    unsigned char digest[64];
-    unsigned int length = 0;
-    if (X509_digest(certificate.get(), EVP_sha1(), digest, &length) <= 0) {
-        ThrowInvalidCertificate();
-    }
-    return FormatThumbprint(digest, length);
+    std::string const thumbprint = tslthumbprint::OfCertificate(*certificate);
+    if (thumbprint.empty()) ThrowInvalidCertificate();
+    return thumbprint;
 }
 
 }  // namespace

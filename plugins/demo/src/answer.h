@@ -1,6 +1,7 @@
 #ifndef DEMO_DIRECTORY_ANSWER_H
 #define DEMO_DIRECTORY_ANSWER_H
 
+#include <plugin_results.h>
 #include <syslog.h>
 
 #include <cstdint>
@@ -10,6 +11,22 @@
 #include "failure.h"
 
 namespace demodirectory {
+
+using pluginresults::CopyDomainNames;
+using pluginresults::CopyString;
+using pluginresults::CopyStrings;
+using pluginresults::FreeDomainNames;
+using pluginresults::FreeString;
+using pluginresults::FreeStrings;
+using pluginresults::OwnedString;
+
+// The shared result copies answer NULL when memory runs out; inside Answer that is a
+// std::bad_alloc, which ends the operation with kNotEnoughMemory.
+template <class T>
+T* Made(T* copy) {
+    if (copy == nullptr) throw std::bad_alloc();
+    return copy;
+}
 
 // Runs one plug-in operation and turns its outcome into a status: nothing thrown inside may
 // cross the C boundary of the plug-in tables.

@@ -1,8 +1,8 @@
 #include "certificate_thumbprint.h"
 
-#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <thumbprint.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -35,17 +35,9 @@ std::string CertificateThumbprint(std::string const& path) {
     if (!certificate) {
         throw Failure(kUntrustedCertificate, "no PEM certificate in '" + path + "'");
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (X509_digest(certificate.get(), EVP_sha1(), digest, &length) <= 0) {
+    std::string const thumbprint = tslthumbprint::OfCertificate(*certificate);
+    if (thumbprint.empty()) {
         throw Failure(kUntrustedCertificate, "cannot digest the certificate in '" + path + "'");
-    }
-    static char const digits[] = "0123456789ABCDEF";
-    std::string thumbprint;
-    for (unsigned int i = 0; i < length; ++i) {
-        if (i != 0) thumbprint += ':';
-        thumbprint += digits[digest[i] >> 4];
-        thumbprint += digits[digest[i] & 0xF];
     }
     return thumbprint;
 }

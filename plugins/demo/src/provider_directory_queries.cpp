@@ -4,7 +4,6 @@
 #include "directory_file.h"
 #include "names.h"
 #include "provider_slots.h"
-#include "results.h"
 
 namespace demodirectory {
 
@@ -54,7 +53,7 @@ ADStatus GetAnyDomainController(char const* qualifier, char const* domain, char*
         // A qualifier picks the controllers whose name begins with it.
         for (std::string const& name : candidates) {
             if (qualifier == nullptr || StartsWithNoCase(name, qualifier)) {
-                *controller = CopyString(name).release();
+                *controller = Made(CopyString(name));
                 *deallocator = FreeString;
                 return;
             }
@@ -93,7 +92,7 @@ ADStatus ConvertCanonicalUsername(char const* name, char** canonical, ADDealloca
         DomainRecord const* domain =
             qualified ? &KnownDomain(directory, qualifier.c_str()) : directory.JoinedDomain();
         if (domain == nullptr) Refuse(kNoSuchDomain);
-        *canonical = CopyString(domain->netbiosName + "\\" + user).release();
+        *canonical = Made(CopyString(domain->netbiosName + "\\" + user));
         *deallocator = FreeString;
     });
 }
@@ -109,7 +108,7 @@ ADStatus GetHostPrincipalForDomain(char const* domain, char** principal,
         if (directory.JoinedDomain() != &known) Refuse(kNoTrustSAMAccount);
         ComputerRecord const* computer = known.FindComputerByDN(directory.host.machineAccount);
         if (computer == nullptr) Refuse(kNoTrustSAMAccount);
-        *principal = CopyString(computer->name + "$@" + Upper(known.dnsName)).release();
+        *principal = Made(CopyString(computer->name + "$@" + Upper(known.dnsName)));
         *deallocator = FreeString;
     });
 }

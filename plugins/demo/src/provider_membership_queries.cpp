@@ -4,7 +4,6 @@
 #include "directory_file.h"
 #include "names.h"
 #include "provider_slots.h"
-#include "results.h"
 
 namespace demodirectory {
 
@@ -14,8 +13,8 @@ ADStatus GetActiveDomain(ADDomainNames* domain, ADDeallocator* deallocator) {
         Directory const directory = AwaitDirectory();
         DomainRecord const* joined = directory.JoinedDomain();
         if (joined != nullptr) {
-            OwnedString dnsName = CopyString(joined->dnsName);
-            OwnedString netbiosName = CopyString(joined->netbiosName);
+            OwnedString dnsName(Made(CopyString(joined->dnsName)));
+            OwnedString netbiosName(Made(CopyString(joined->netbiosName)));
             domain->dnsName = dnsName.release();
             domain->netbiosName = netbiosName.release();
         }
@@ -26,7 +25,7 @@ ADStatus GetActiveDomain(ADDomainNames* domain, ADDeallocator* deallocator) {
 ADStatus GetPreferredDomainControllers(char*** names, ADDeallocator* deallocator) {
     return Answer("GetPreferredDomainControllers", [&] {
         if (names == nullptr || deallocator == nullptr) Refuse(kInvalidParameter);
-        *names = CopyStrings(AwaitDirectory().host.preferredControllers);
+        *names = Made(CopyStrings(AwaitDirectory().host.preferredControllers));
         *deallocator = FreeStrings;
     });
 }
@@ -47,7 +46,7 @@ ADStatus GetTrustedDomains(ADDomainNames*** domains, ADDeallocator* deallocator)
                 names.emplace_back(trust.dnsName, trust.netbiosName);
             }
         }
-        *domains = CopyDomainNames(names);
+        *domains = Made(CopyDomainNames(names));
         *deallocator = FreeDomainNames;
     });
 }
@@ -55,7 +54,7 @@ ADStatus GetTrustedDomains(ADDomainNames*** domains, ADDeallocator* deallocator)
 ADStatus GetMachineAccountDN(char** dn, ADDeallocator* deallocator) {
     return Answer("GetMachineAccountDN", [&] {
         if (dn == nullptr || deallocator == nullptr) Refuse(kInvalidParameter);
-        *dn = CopyString(AwaitDirectory().host.machineAccount).release();
+        *dn = Made(CopyString(AwaitDirectory().host.machineAccount));
         *deallocator = FreeString;
     });
 }

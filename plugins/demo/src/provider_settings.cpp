@@ -4,7 +4,6 @@
 #include "directory_file.h"
 #include "names.h"
 #include "provider_slots.h"
-#include "results.h"
 
 namespace demodirectory {
 
@@ -51,7 +50,7 @@ ADStatus SetSmartCardEnabledServices(char const* const* services) {
 ADStatus GetSmartCardEnabledServices(char*** services, ADDeallocator* deallocator) {
     return Answer("GetSmartCardEnabledServices", [&] {
         if (services == nullptr || deallocator == nullptr) Refuse(kInvalidParameter);
-        *services = CopyStrings(ReadDirectory().host.smartCardServices);
+        *services = Made(CopyStrings(ReadDirectory().host.smartCardServices));
         *deallocator = FreeStrings;
     });
 }

@@ -1,12 +1,12 @@
 // The demo directory's authentication proxy: one server, described in the directory file, that
 // reports its domain and creates computer accounts there for hosts that have no credentials.
+#include <thumbprint.h>
 #include <tslauth/qap_proxy_client.h>
 
 #include "answer.h"
 #include "certificate_thumbprint.h"
 #include "directory_file.h"
 #include "names.h"
-#include "results.h"
 
 namespace demodirectory {
 
@@ -22,7 +22,7 @@ DomainRecord const& ReachProxy(Directory const& directory, char const* server,
     if (directory.unresponsive) Refuse(kTimedOut);
     if (verifyCertificate != 0) {
         std::string const actual = CertificateThumbprint(directory.proxy.certificate);
-        if (thumbprint == nullptr || !EqualNoCase(actual, thumbprint)) {
+        if (thumbprint == nullptr || !tslthumbprint::Same(actual, thumbprint)) {
             Refuse(kUntrustedCertificate);
         }
     }
@@ -39,9 +39,9 @@ std::uint32_t GetDomainInfo(char const* server, std::int32_t verifyCertificate,
         }
         Directory const directory = ReadDirectory();
         DomainRecord const& domain = ReachProxy(directory, server, verifyCertificate, thumbprint);
-        OwnedString netbiosName = CopyString(domain.netbiosName);
-        OwnedString dnsName = CopyString(domain.dnsName);
-        OwnedString sid = CopyString(domain.sid);
+        OwnedString netbiosName(Made(CopyString(domain.netbiosName)));
+        OwnedString dnsName(Made(CopyString(domain.dnsName)));
+        OwnedString sid(Made(CopyString(domain.sid)));
         *netBIOSDomainName = netbiosName.release();
         *dnsDomainName = dnsName.release();
         *domainSID = sid.release();
@@ -70,8 +70,8 @@ std::uint32_t CreateMachineAccount(char const* server, char const* hostName,
                 "CN=" + account + "," + ContainerDistinguishedName(computerContainer, domain);
             std::string const secret = RandomPassword();
             // Made before the file changes, so that running out of memory leaves no account.
-            name = CopyString(account + "$");
-            password = CopyString(secret);
+            name.reset(Made(CopyString(account + "$")));
+            password.reset(Made(CopyString(secret)));
             document.Add("domain", domain.dnsName, "computer", account + " " + secret + " " + dn);
             return true;
         });

@@ -1,13 +1,11 @@
 // The authentication-proxy client: asks the enrolment service over HTTPS for its domain and
 // for a provisioned computer account (protocol: proxy/README.md).
+#include <plugin_results.h>
 #include <syslog.h>
 #include <tslauth/qap_proxy_client.h>
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
-#include <memory>
 #include <new>
 
 #include "endpoint.h"
@@ -41,14 +39,11 @@ std::uint32_t Run(char const* operation, Body body) noexcept {
     }
 }
 
-struct FreeString {
-    void operator()(char* string) const { std::free(string); }
-};
-using OwnedString = std::unique_ptr<char, FreeString>;
+using pluginresults::OwnedString;
 
 // A malloc'ed copy, as Release frees it.
 OwnedString Copy(std::string const& text) {
-    OwnedString copy(strndup(text.c_str(), text.size()));
+    OwnedString copy(pluginresults::CopyString(text));
     if (!copy) throw std::bad_alloc();
     return copy;
 }
@@ -110,7 +105,7 @@ std::uint32_t CreateMachineAccount(char const* server, char const* hostName,
 }
 
 void Release(char* string) {
-    std::free(string);
+    pluginresults::FreeString(string);
 }
 
 }  // namespace

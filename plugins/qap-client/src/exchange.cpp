@@ -4,13 +4,12 @@
 #include <fcntl.h>
 #include <httplib.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <pthread.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/socket.h>
+#include <thumbprint.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -50,11 +49,9 @@ int CheckPin(X509_STORE_CTX* store, void* argument) noexcept {
     PinCheck* const check = static_cast<PinCheck*>(argument);
     try {
         X509* const leaf = X509_STORE_CTX_get0_cert(store);
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        if (leaf != nullptr && X509_digest(leaf, EVP_sha1(), digest, &length) > 0) {
-            check->presented = FormatThumbprint(digest, length);
-            if (strcasecmp(check->presented.c_str(), check->pinned.c_str()) == 0) return 1;
+        if (leaf != nullptr) {
+            check->presented = tslthumbprint::OfCertificate(*leaf);
+            if (tslthumbprint::Same(check->presented, check->pinned)) return 1;
         }
     } catch (...) {
         check->presented.clear();
@@ -188,17 +185,6 @@ std::string Where(Endpoint const& endpoint, char const* method, char const* path
 }
 
 }  // namespace
-
-std::string FormatThumbprint(unsigned char const* digest, unsigned int length) {
-    static char const digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        if (i != 0) text += ':';
-        text += digits[digest[i] >> 4];
-        text += digits[digest[i] & 0x0f];
-    }
-    return text;
-}
 
 Answer Exchange(Endpoint const& endpoint, Trust const& trust, char const* method, char const* path,
                 std::string const& body) {

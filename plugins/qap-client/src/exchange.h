@@ -39,9 +39,6 @@ struct Answer {
 Answer Exchange(Endpoint const& endpoint, Trust const& trust, char const* method, char const* path,
                 std::string const& body);
 
-// The SHA-1 thumbprint of a DER certificate in the form the library stores.
-std::string FormatThumbprint(unsigned char const* digest, unsigned int length);
-
 }  // namespace qapclient
 
 #endif

@@ -1,9 +1,9 @@
 #include "child_process.h"
 
+#include <child_spawn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -61,27 +61,13 @@ ChildResult RunChild(std::vector<std::string> const& argv, int deadlineMs, std::
     for (std::string const& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, channel[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, channel[1], 2);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawn_file_actions_addchdir_np(&actions, "/");
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(
-        &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    ChildSetup setup;
+    setup.channel = channel[1];
+    setup.channelAt = {1, 2};
+    setup.directory = "/";
+    setup.ownProcessGroup = true;
     pid_t pid = -1;
-    int error = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), kEnvironment);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    int error = SpawnChild(args[0], args.data(), kEnvironment, setup, pid);
     close(channel[1]);
     if (error != 0) {
         close(channel[0]);

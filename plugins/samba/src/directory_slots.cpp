@@ -1,5 +1,6 @@
 // Answers read from the directory itself over LDAP: the machine account's DN, and the
 // trusted domains when winbindd is not there to list them.
+#include <plugin_results.h>
 #include <syslog.h>
 
 #include <exception>
@@ -8,11 +9,13 @@
 #include <vector>
 
 #include "machine_ldap.h"
-#include "results.h"
 #include "slots.h"
 #include "statuses.h"
 
 namespace sambaprovider {
+
+using pluginresults::CopyString;
+using pluginresults::FreeString;
 
 namespace {
 

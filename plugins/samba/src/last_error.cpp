@@ -1,13 +1,17 @@
 #include "last_error.h"
 
+#include <plugin_results.h>
+
 #include <map>
 #include <mutex>
 #include <thread>
 
-#include "results.h"
 #include "statuses.h"
 
 namespace sambaprovider {
+
+using pluginresults::CopyString;
+using pluginresults::FreeString;
 
 namespace {
 // Keyed by thread rather than thread_local: a thread_local with a destructor would keep the

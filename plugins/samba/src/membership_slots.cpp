@@ -1,4 +1,5 @@
 // Joining and leaving (through the join helper) and the preferred domain controllers.
+#include <plugin_results.h>
 #include <syslog.h>
 
 #include <exception>
@@ -13,11 +14,13 @@
 #include "member_config.h"
 #include "member_services.h"
 #include "membership.h"
-#include "results.h"
 #include "slots.h"
 #include "statuses.h"
 
 namespace sambaprovider {
+
+using pluginresults::CopyStrings;
+using pluginresults::FreeStrings;
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Membership queries: from the member's configuration and machine secrets, and from
 // winbindd through libwbclient. Each call has a libwbclient context of its own: one context
 // shared by several threads hangs.
+#include <plugin_results.h>
 #include <syslog.h>
 
 #include <exception>
@@ -12,12 +13,16 @@
 #include "helper_client.h"
 #include "host_state.h"
 #include "membership.h"
-#include "results.h"
 #include "slots.h"
 #include "statuses.h"
 #include "winbind_client.h"
 
 namespace sambaprovider {
+
+using pluginresults::CopyDomainNames;
+using pluginresults::CopyString;
+using pluginresults::FreeDomainNames;
+using pluginresults::FreeString;
 
 Membership CurrentMembership() {
     Membership membership;

@@ -1,17 +1,16 @@
-#include "results.h"
+#include "plugin_results.h"
 
-#include <cstdlib>
 #include <cstring>
 
-namespace sambaprovider {
+namespace pluginresults {
 
-char* CopyString(std::string const& text) {
+char* CopyString(std::string const& text) noexcept {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
     if (copy != nullptr) std::memcpy(copy, text.c_str(), text.size() + 1);
     return copy;
 }
 
-char** CopyStrings(std::vector<std::string> const& texts) {
+char** CopyStrings(std::vector<std::string> const& texts) noexcept {
     char** array = static_cast<char**>(std::calloc(texts.size() + 1, sizeof(char*)));
     if (array == nullptr) return nullptr;
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -23,7 +22,8 @@ char** CopyStrings(std::vector<std::string> const& texts) {
     return array;
 }
 
-ADDomainNames** CopyDomainNames(std::vector<std::pair<std::string, std::string> > const& names) {
+ADDomainNames** CopyDomainNames(
+    std::vector<std::pair<std::string, std::string> > const& names) noexcept {
     auto array = static_cast<ADDomainNames**>(std::calloc(names.size() + 1, sizeof(void*)));
     if (array == nullptr) return nullptr;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -38,17 +38,17 @@ ADDomainNames** CopyDomainNames(std::vector<std::pair<std::string, std::string> 
     return array;
 }
 
-void FreeString(void* string) {
+void FreeString(void* string) noexcept {
     std::free(string);
 }
 
-void FreeStrings(void* array) {
+void FreeStrings(void* array) noexcept {
     if (array == nullptr) return;
     for (char** entry = static_cast<char**>(array); *entry != nullptr; ++entry) std::free(*entry);
     std::free(array);
 }
 
-void FreeDomainNames(void* array) {
+void FreeDomainNames(void* array) noexcept {
     if (array == nullptr) return;
     for (auto entry = static_cast<ADDomainNames**>(array); *entry != nullptr; ++entry) {
         std::free((*entry)->dnsName);
@@ -58,4 +58,4 @@ void FreeDomainNames(void* array) {
     std::free(array);
 }
 
-}  // namespace sambaprovider
+}  // namespace pluginresults

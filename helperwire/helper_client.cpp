@@ -1,10 +1,8 @@
 #include "helper_client.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <syslog.h>
@@ -15,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "child_spawn.h"
 
 extern char** environ;
 
@@ -54,29 +54,14 @@ bool SendAll(int fd, std::string const& text) {
     return true;
 }
 
+// The helper reads its request from descriptor 3 and answers there.
 pid_t Spawn(std::string const& path, int channel) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, channel, 3);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
-    // The helper starts with default signal handling and an empty mask, whatever the host
-    // program set.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ChildSetup setup;
+    setup.channel = channel;
+    setup.channelAt = {3};
     char* argv[] = {const_cast<char*>(kHelperName), nullptr};
     pid_t pid = -1;
-    int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    int error = SpawnChild(path.c_str(), argv, environ, setup, pid);
     if (error != 0) {
         syslog(LOG_ERR, "Samba provider: unable to run '%s': %s", path.c_str(), strerror(error));
         return -1;
