@@ -4,8 +4,6 @@
 
 #include <iostream>
 
-#include "output.h"
-
 namespace tslauth {
 
 namespace {
@@ -24,22 +22,22 @@ void TellChanges(std::vector<std::string> const& changes) {
     for (std::string const& change : changes) std::cerr << "tslauth: changed: " << change << "\n";
 }
 
-std::string ChangesJson(std::vector<std::string> const& changes,
-                        ostrel::authentication::HostnameRepair const* repair) {
-    std::string out = "[";
+Json ChangesJson(std::vector<std::string> const& changes,
+                 ostrel::authentication::HostnameRepair const* repair) {
+    Json out = Json::array();
     for (std::string const& change : changes) {
         std::string const file = FileOf(change);
-        out += std::string(out.size() == 1 ? "" : ", ") + "{\"change\": " + JsonString(change);
-        if (!file.empty()) out += ", \"file\": " + JsonString(file);
+        Json entry = {{"change", change}};
+        if (!file.empty()) entry["file"] = file;
         if (repair != nullptr && file == "/etc/resolv.conf" && !repair->searchDomainAdded.empty()) {
-            out += ", \"search_domain_added\": " + JsonString(repair->searchDomainAdded);
+            entry["search_domain_added"] = repair->searchDomainAdded;
         }
         if (repair != nullptr && file == "/etc/hosts" && !repair->hostsEntry.empty()) {
-            out += ", \"line\": " + JsonString(repair->hostsEntry);
+            entry["line"] = repair->hostsEntry;
         }
-        out += "}";
+        out.push_back(entry);
     }
-    return out + "]";
+    return out;
 }
 
 std::vector<std::string> RunChangingHost(bool json, std::function<void()> const& operation,
@@ -51,7 +49,7 @@ std::vector<std::string> RunChangingHost(bool json, std::function<void()> const&
         if (first) first();
         std::vector<std::string> const changes = ostrel::authentication::GetLastHostChanges();
         TellChanges(changes);
-        if (json) std::cout << "{\"changes\": " << ChangesJson(changes, repair) << "}\n";
+        if (json) std::cout << JsonText({{"changes", ChangesJson(changes, repair)}}) << "\n";
         throw;
     }
     if (first) first();

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "output.h"
+
 namespace tslauth {
 
 // Runs `operation`, a library call that can change the host, on this thread; then tells on
@@ -27,8 +29,8 @@ void TellChanges(std::vector<std::string> const& changes);
 // The JSON array: {"change": LINE} each, with "file": PATH for a change of a file ("VERB PATH"
 // or "VERB PATH: ..."); the host-name repair's entries keep their "search_domain_added" and
 // "line".
-std::string ChangesJson(std::vector<std::string> const& changes,
-                        ostrel::authentication::HostnameRepair const* repair = nullptr);
+Json ChangesJson(std::vector<std::string> const& changes,
+                 ostrel::authentication::HostnameRepair const* repair = nullptr);
 
 }  // namespace tslauth
 

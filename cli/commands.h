@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "output.h"
 
 namespace ostrel {
 namespace authentication {
@@ -41,7 +42,7 @@ int PamPreview(Arguments const& arguments);
 int Permit(Arguments const& arguments);
 
 // Who may log in, as permit and status show it: a JSON object, or text after "May log in: ".
-std::string LoginPermissionsJson(ostrel::authentication::LoginPermissions const& permissions);
+Json LoginPermissionsJson(ostrel::authentication::LoginPermissions const& permissions);
 std::string LoginPermissionsText(ostrel::authentication::LoginPermissions const& permissions);
 
 // Writes both standard streams out and ends the process at once: after a time-out a worker

@@ -91,9 +91,9 @@ void Remember(std::string const& domain, std::string const& user) {
 }
 
 // Runs a join with its progress line and retry display, then reports the warnings and the
-// changes: the "warnings" and "changes" members of --json.
+// changes: the "warnings" and "changes" members of --json, added to `reported`.
 template <class Run>
-std::string RunJoin(std::string const& what, bool json, HostnameRepair& repair, Run run) {
+void RunJoin(std::string const& what, bool json, HostnameRepair& repair, Json& reported, Run run) {
     std::vector<std::string> const changes = RunChangingHost(
         json,
         [&] {
@@ -102,8 +102,8 @@ std::string RunJoin(std::string const& what, bool json, HostnameRepair& repair, 
             run();
         },
         [&] { ReportWarnings(repair); }, &repair);
-    return "\"warnings\": " + JsonStrings(repair.warnings) +
-           ", \"changes\": " + ChangesJson(changes, &repair);
+    reported["warnings"] = repair.warnings;
+    reported["changes"] = ChangesJson(changes, &repair);
 }
 
 }  // namespace
@@ -122,14 +122,15 @@ int Join(Arguments const& arguments) {
     Remember(domain, user);
     CurrentErrorContext().reuseAccount = arguments.Flag("reuse-account");
     bool const json = arguments.Flag("json");
-    std::string const reported = RunJoin("Joining " + domain, json, repair, [&] {
+    Json reported = {{"joined", domain}};
+    RunJoin("Joining " + domain, json, repair, reported, [&] {
         WithProviderWords(*store, [&] {
             store->JoinDomain(domain, credentials, arguments.Flag("skip-hostname-check"), repair,
                               options);
         });
     });
     if (json) {
-        std::cout << "{\"joined\": " << JsonString(domain) << ", " << reported << "}\n";
+        std::cout << JsonText(reported) << "\n";
     } else {
         std::cout << "Joined " << domain << ".\n";
     }
@@ -161,7 +162,7 @@ int Leave(Arguments const& arguments) {
                "it there, or join this host again with --reuse-account\n";
     }
     if (json) {
-        std::cout << "{\"left\": true, \"changes\": " << ChangesJson(changes) << "}\n";
+        std::cout << JsonText({{"left", true}, {"changes", ChangesJson(changes)}}) << "\n";
     } else {
         std::cout << "Left the domain.\n";
     }
@@ -294,8 +295,7 @@ int ProxyDomain(Arguments const& arguments) {
         throw;
     }
     if (arguments.Flag("json")) {
-        std::cout << "{\"server\": " << JsonString(arguments.Positionals()[0])
-                  << ", \"domain\": " << JsonString(domain) << "}\n";
+        std::cout << JsonText({{"server", arguments.Positionals()[0]}, {"domain", domain}}) << "\n";
     } else {
         std::cout << domain << "\n";
     }
@@ -338,9 +338,9 @@ int JoinProxy(Arguments const& arguments) {
     }
     HostnameRepair repair;
     bool const json = arguments.Flag("json");
-    std::string reported;
+    Json reported = {{"joined_through", server}};
     try {
-        reported = RunJoin("Joining through " + server, json, repair, [&] {
+        RunJoin("Joining through " + server, json, repair, reported, [&] {
             WithProviderWords(*store, [&] {
                 store->JoinDomainWithQAP(address, arguments.Value("container"),
                                          arguments.Flag("skip-hostname-check"), repair);
@@ -351,7 +351,7 @@ int JoinProxy(Arguments const& arguments) {
         throw;
     }
     if (json) {
-        std::cout << "{\"joined_through\": " << JsonString(server) << ", " << reported << "}\n";
+        std::cout << JsonText(reported) << "\n";
     } else {
         std::cout << "Joined through the authentication proxy " << server << ".\n";
     }

@@ -50,21 +50,16 @@ int PamShow(Arguments const& arguments) {
         std::cout << Text(policy);
         return kSuccess;
     }
-    std::cout << "{\"service\": " << JsonString(policy.serviceName()) << ", \"stacks\": {";
-    bool firstStack = true;
+    Json stacks = Json::object();
     for (auto const& stack : policy.stacks()) {
-        std::cout << (firstStack ? "" : ", ") << JsonString(std::string(stack.first)) << ": [";
-        firstStack = false;
-        for (std::size_t i = 0; i < stack.second.size(); ++i) {
-            SystemConfiguration::PAMEntry const& entry = stack.second[i];
-            std::cout << (i == 0 ? "" : ", ")
-                      << "{\"control\": " << JsonString(std::string(entry.control()))
-                      << ", \"module\": " << JsonString(entry.module())
-                      << ", \"parameters\": " << JsonStrings(entry.parameters()) << "}";
+        Json& entries = stacks[std::string(stack.first)] = Json::array();
+        for (SystemConfiguration::PAMEntry const& entry : stack.second) {
+            entries.push_back({{"control", std::string(entry.control())},
+                               {"module", entry.module()},
+                               {"parameters", entry.parameters()}});
         }
-        std::cout << "]";
     }
-    std::cout << "}}\n";
+    std::cout << JsonText({{"service", policy.serviceName()}, {"stacks", stacks}}) << "\n";
     return kSuccess;
 }
 
@@ -81,9 +76,8 @@ int PamPreview(Arguments const& arguments) {
     std::string const diff =
         UnifiedDiff(before, after, std::string("a") + kPAMFile, std::string("b") + kPAMFile);
     if (arguments.Flag("json")) {
-        std::cout << "{\"file\": " << JsonString(kPAMFile)
-                  << ", \"changes\": " << (diff.empty() ? "false" : "true")
-                  << ", \"diff\": " << JsonString(diff) << "}\n";
+        std::cout << JsonText({{"file", kPAMFile}, {"changes", !diff.empty()}, {"diff", diff}})
+                  << "\n";
     } else if (diff.empty()) {
         std::cout << "Activation would not change " << kPAMFile << ".\n";
     } else {

@@ -3,7 +3,6 @@
 
 #include <iostream>
 #include <memory>
-#include <sstream>
 
 #include "changes.h"
 #include "commands.h"
@@ -31,24 +30,23 @@ std::string AccountText(LoginPermissions::Account const& account) {
     return text + (details.empty() ? " (not checked with the directory)" : " (" + details + ")");
 }
 
-std::string AccountsJson(LoginPermissions const& permissions, LoginPermissions::Kind kind) {
-    std::string out;
+Json AccountsJson(LoginPermissions const& permissions, LoginPermissions::Kind kind) {
+    Json out = Json::array();
     for (LoginPermissions::Account const& account : permissions.Accounts()) {
         if (account.kind != kind) continue;
-        out += std::string(out.empty() ? "" : ", ") + "{\"name\": " + JsonString(account.name) +
-               ", \"sid\": " + (account.sid.empty() ? "null" : JsonString(account.sid)) +
-               ", \"id\": " + (account.id < 0 ? "null" : std::to_string(account.id)) + "}";
+        out.push_back({{"name", account.name},
+                       {"sid", account.sid.empty() ? Json() : Json(account.sid)},
+                       {"id", account.id < 0 ? Json() : Json(account.id)}});
     }
-    return "[" + out + "]";
+    return out;
 }
 
 }  // namespace
 
-std::string LoginPermissionsJson(LoginPermissions const& permissions) {
-    return std::string("{\"permit\": ") +
-           (permissions.PermitsEveryone() ? "\"all\"" : "\"listed\"") +
-           ", \"users\": " + AccountsJson(permissions, LoginPermissions::kUser) +
-           ", \"groups\": " + AccountsJson(permissions, LoginPermissions::kGroup) + "}";
+Json LoginPermissionsJson(LoginPermissions const& permissions) {
+    return {{"permit", permissions.PermitsEveryone() ? "all" : "listed"},
+            {"users", AccountsJson(permissions, LoginPermissions::kUser)},
+            {"groups", AccountsJson(permissions, LoginPermissions::kGroup)}};
 }
 
 std::string LoginPermissionsText(LoginPermissions const& permissions) {
@@ -74,7 +72,7 @@ int Permit(Arguments const& arguments) {
     if (!all && !users && !groups) {
         LoginPermissions const current = LoginPermissions::Load();
         if (json) {
-            std::cout << LoginPermissionsJson(current) << "\n";
+            std::cout << JsonText(LoginPermissionsJson(current)) << "\n";
         } else {
             std::cout << "May log in: " << LoginPermissionsText(current);
         }
@@ -92,9 +90,10 @@ int Permit(Arguments const& arguments) {
         std::cerr << "tslauth: warning: " << warning << "\n";
     std::vector<std::string> const changes = RunChangingHost(json, [&] { wanted.Save(store); });
     if (json) {
-        std::cout << "{\"login_permissions\": " << LoginPermissionsJson(wanted)
-                  << ", \"warnings\": " << JsonStrings(warnings)
-                  << ", \"changes\": " << ChangesJson(changes) << "}\n";
+        std::cout << JsonText({{"login_permissions", LoginPermissionsJson(wanted)},
+                               {"warnings", warnings},
+                               {"changes", ChangesJson(changes)}})
+                  << "\n";
     } else {
         std::cout << "May log in: " << LoginPermissionsText(wanted);
     }

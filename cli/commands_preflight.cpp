@@ -15,12 +15,14 @@ int Preflight(Arguments const& arguments) {
         ostrel::authentication::PreflightJoin(arguments.Positionals()[0]);
     bool failed = false;
     if (arguments.Flag("json")) {
+        // One check a line.
         std::cout << "[";
         for (std::size_t i = 0; i < checks.size(); ++i) {
-            std::cout << (i == 0 ? "" : ",\n ") << "{\"check\": " << JsonString(checks[i].name)
-                      << ", \"passed\": " << (checks[i].passed ? "true" : "false")
-                      << ", \"detail\": " << JsonString(checks[i].detail)
-                      << ", \"hint\": " << JsonString(checks[i].hint) << "}";
+            std::cout << (i == 0 ? "" : ",\n ")
+                      << JsonText({{"check", checks[i].name},
+                                   {"passed", checks[i].passed},
+                                   {"detail", checks[i].detail},
+                                   {"hint", checks[i].hint}});
         }
         std::cout << "]\n";
     }

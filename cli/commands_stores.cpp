@@ -7,7 +7,6 @@
 #include <future>
 #include <iostream>
 #include <memory>
-#include <sstream>
 
 #include "changes.h"
 #include "commands.h"
@@ -29,9 +28,8 @@ AuthenticationStoreFactory& Factory() {
     return *Singleton<AuthenticationStoreFactory>::_instance;
 }
 
-std::string DomainJson(Domain const& domain) {
-    return "{\"dns_name\": " + JsonString(domain.dnsName) +
-           ", \"netbios_name\": " + JsonString(domain.netbiosName) + "}";
+Json DomainJson(Domain const& domain) {
+    return {{"dns_name", domain.dnsName}, {"netbios_name", domain.netbiosName}};
 }
 
 std::string DomainText(Domain const& domain) {
@@ -60,35 +58,31 @@ std::string TrustStateName(TrustState state) {
     }
 }
 
-std::string AnswerJson(QueryAnswer const& answer) {
-    std::ostringstream out;
+Json AnswerJson(QueryAnswer const& answer) {
+    Json out;
     switch (answer.source) {
         case QueryAnswer::kFresh:
-            out << "{\"source\": \"fresh\"";
+            out = {{"source", "fresh"}};
             break;
         case QueryAnswer::kCachedAfterTimeout:
-            out << "{\"source\": \"cached after time-out\", \"timeout\": " << answer.timeout;
+            out = {{"source", "cached after time-out"}, {"timeout", answer.timeout}};
             break;
         case QueryAnswer::kCachedInFlight:
-            out << "{\"source\": \"cached, query in flight\"";
+            out = {{"source", "cached, query in flight"}};
             break;
         case QueryAnswer::kCachedAfterFailure:
-            out << "{\"source\": \"cached after failure\", \"code\": " << answer.code
-                << ", \"message\": " << JsonString(answer.message);
+            out = {{"source", "cached after failure"},
+                   {"code", answer.code},
+                   {"message", answer.message}};
             break;
     }
     if (!answer.failedCalls.empty()) {
-        out << ", \"failed_calls\": [";
-        for (std::size_t i = 0; i < answer.failedCalls.size(); ++i) {
-            QueryAnswer::FailedCall const& call = answer.failedCalls[i];
-            out << (i == 0 ? "" : ", ") << "{\"call\": " << JsonString(call.call)
-                << ", \"code\": " << call.code << ", \"message\": " << JsonString(call.message)
-                << "}";
+        Json& calls = out["failed_calls"] = Json::array();
+        for (QueryAnswer::FailedCall const& call : answer.failedCalls) {
+            calls.push_back({{"call", call.call}, {"code", call.code}, {"message", call.message}});
         }
-        out << "]";
     }
-    out << "}";
-    return out.str();
+    return out;
 }
 
 // Whether the directory answered for a field in this run: the plug-in call that fills it
@@ -161,7 +155,7 @@ int Stores(Arguments const& arguments) {
     arguments.ExpectPositionals(0, 0);
     bool const json = arguments.Flag("json");
     std::vector<std::string> const names = Factory().GetRegisteredStores();
-    std::string out = "[";
+    Json out = Json::array();
     for (std::size_t i = 0; i < names.size(); ++i) {
         bool active = false;
         std::string error;
@@ -172,17 +166,16 @@ int Stores(Arguments const& arguments) {
             error = Describe(e);
         }
         if (json) {
-            out += std::string(i == 0 ? "" : ", ") + "{\"name\": " + JsonString(names[i]) +
-                   ", \"active\": " + (active ? "true" : "false");
-            if (!error.empty()) out += ", \"error\": " + JsonString(error);
-            out += "}";
+            Json store = {{"name", names[i]}, {"active", active}};
+            if (!error.empty()) store["error"] = error;
+            out.push_back(store);
         } else {
             std::cout << (active ? "* " : "  ") << names[i];
             if (!error.empty()) std::cout << "  (state unknown: " << error << ")";
             std::cout << "\n";
         }
     }
-    if (json) std::cout << out << "]\n";
+    if (json) std::cout << JsonText(out) << "\n";
     return kSuccess;
 }
 
@@ -194,8 +187,9 @@ int Activate(Arguments const& arguments) {
     if (store.get() == nullptr) throw UnknownRemoteAuthenticationStoreException(name);
     std::vector<std::string> const changes = RunChangingHost(json, [&] { store->MakeActive(); });
     if (json) {
-        std::cout << "{\"active_store\": " << JsonString(store->GetDisplayName())
-                  << ", \"changes\": " << ChangesJson(changes) << "}\n";
+        std::cout << JsonText({{"active_store", store->GetDisplayName()},
+                               {"changes", ChangesJson(changes)}})
+                  << "\n";
     } else {
         std::cout << "Active store: " << store->GetDisplayName() << "\n";
     }
@@ -219,14 +213,15 @@ int Status(Arguments const& arguments) {
     }
 
     // A list that cannot be read is shown as such; the rest of the status still is.
-    std::string permittedText, permittedJson;
+    std::string permittedText;
+    Json permittedJson;
     try {
         LoginPermissions const permitted = LoginPermissions::Load();
         permittedText = LoginPermissionsText(permitted);
         permittedJson = LoginPermissionsJson(permitted);
     } catch (std::exception const& e) {
         permittedText = "(unknown: " + Describe(e) + ")\n";
-        permittedJson = "{\"error\": " + JsonString(Describe(e)) + "}";
+        permittedJson = {{"error", Describe(e)}};
     }
     std::string active = "(none)";
     for (std::string const& name : Factory().GetRegisteredStores()) {
@@ -300,26 +295,21 @@ int Status(Arguments const& arguments) {
     };
 
     if (json) {
-        std::ostringstream out;
-        out << "{\"active_store\": " << JsonString(active)
-            << ", \"login_permissions\": " << permittedJson
-            << ", \"domain\": " << (joined ? DomainJson(ad->activeDomain) : "null")
-            << ", \"machine_account\": " << JsonString(ad->machineAccountDN)
-            << ", \"preferred_controllers\": " << JsonStrings(controllers)
-            << ", \"trust_state\": " << trustState
-            << ", \"trust_state_name\": " << JsonString(TrustStateName(trustState))
-            << ", \"trusted_domains\": [";
-        for (std::size_t i = 0; i < trusted.size(); ++i) {
-            out << (i == 0 ? "" : ", ") << DomainJson(trusted[i]);
-        }
-        out << "], \"answers\": {";
-        for (std::size_t i = 0; i < 3; ++i) {
-            out << (i == 0 ? "" : ", ") << "\"" << queries[i].key
-                << "\": " << AnswerJson(queries[i].answer);
-        }
-        out << "}, \"timed_out\": " << JsonStrings(timedOut)
-            << ", \"unanswered_fields\": " << JsonStrings(unanswered) << "}\n";
-        std::cout << out.str();
+        Json trustedDomains = Json::array(), answers = Json::object();
+        for (Domain const& domain : trusted) trustedDomains.push_back(DomainJson(domain));
+        for (Query const& query : queries) answers[query.key] = AnswerJson(query.answer);
+        std::cout << JsonText({{"active_store", active},
+                               {"login_permissions", permittedJson},
+                               {"domain", joined ? DomainJson(ad->activeDomain) : Json()},
+                               {"machine_account", ad->machineAccountDN},
+                               {"preferred_controllers", controllers},
+                               {"trust_state", trustState},
+                               {"trust_state_name", TrustStateName(trustState)},
+                               {"trusted_domains", trustedDomains},
+                               {"answers", answers},
+                               {"timed_out", timedOut},
+                               {"unanswered_fields", unanswered}})
+                  << "\n";
     } else {
         std::string controllerList;
         for (std::size_t i = 0; i < controllers.size(); ++i) {

@@ -49,8 +49,8 @@ ExitCode ExitCodeFor(std::exception const& error);
 std::string Explain(std::exception const& error, ErrorContext const& context);
 
 // The error's text for the administrator. The library's parse errors name a line but not the
-// file: the text then starts with the library's configuration file that fails to load with
-// that very error, and a line of its that begins with "#" gets a hint.
+// file: the text then starts with the file the error names, and a line that begins with "#"
+// gets a hint.
 std::string Describe(std::exception const& error);
 
 }  // namespace tslauth

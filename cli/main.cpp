@@ -52,10 +52,11 @@ std::vector<Command> const& Commands() {
          "Lists the registered authentication stores; the active one is marked '*'.\n",
          Options({"json"}), Stores},
         {"activate", "activate NAME [--json]",
-         std::string("Makes the store NAME (\"None\" or \"Active Directory\") the active one.\n"
-                     "Activating \"Active Directory\" adds its PAM module, and the login-permission\n"
-                     "check of permit, to /etc/pam.d/system-auth-generic; activating \"None\" takes\n"
-                     "them out again.\n") +
+         std::string(
+             "Makes the store NAME (\"None\" or \"Active Directory\") the active one.\n"
+             "Activating \"Active Directory\" adds its PAM module, and the login-permission\n"
+             "check of permit, to /etc/pam.d/system-auth-generic; activating \"None\" takes\n"
+             "them out again.\n") +
              kChangesNote,
          Options({"json"}), Activate},
         {"status", "status [--json] [--timeout SECONDS]",

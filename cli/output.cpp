@@ -1,50 +1,27 @@
 #include "output.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <sstream>
 
 namespace tslauth {
 
-std::string JsonString(std::string const& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buffer[8];
-                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                    out += buffer;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
+std::string JsonText(Json const& value) {
+    std::string out;
+    switch (value.type()) {
+        case Json::value_t::object:
+            for (auto const& member : value.items()) {
+                out += (out.empty() ? "{" : ", ") + JsonText(member.key()) + ": " +
+                       JsonText(member.value());
+            }
+            return out.empty() ? "{}" : out + "}";
+        case Json::value_t::array:
+            for (Json const& element : value) {
+                out += (out.empty() ? "[" : ", ") + JsonText(element);
+            }
+            return out.empty() ? "[]" : out + "]";
+        default:
+            return value.dump(-1, ' ', false, Json::error_handler_t::replace);
     }
-    return out + "\"";
-}
-
-std::string JsonStrings(std::vector<std::string> const& texts) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (i != 0) out += ", ";
-        out += JsonString(texts[i]);
-    }
-    return out + "]";
 }
 
 namespace {

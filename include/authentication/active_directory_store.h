@@ -130,8 +130,8 @@ public:
     // Checks that the host's name fits the domain (see CheckHostnameForDomain), then makes
     // the fully qualified name resolve: when it differs from the expected name the domain goes
     // into the DNS search list (if the domain resolves), and the management address is mapped
-    // to it in the hosts file. Throws InvalidHostNameException; host-control errors pass
-    // through. Changes made before a failure stay.
+    // to it in the hosts file. Throws InvalidHostNameException; host-control errors become
+    // IOError with their text. Changes made before a failure stay.
     void SanitiseHostnameForDomain(std::string const& domain) const;
     // The same, telling what it changed and warned of in `repair` (filled up to a failure).
     void SanitiseHostnameForDomain(std::string const& domain, HostnameRepair& repair) const;

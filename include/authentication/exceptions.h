@@ -9,6 +9,20 @@
 namespace ostrel {
 namespace authentication {
 
+// What kind of failure an exception reports, for callers that react to the kind rather than
+// to each class. Every class of the family has one; the status classes take theirs from the
+// status table.
+enum class ErrorCategory {
+    kCredentials,   // the directory refused the credentials: wrong, locked out, expired
+    kUnreachable,   // the domain or a domain controller of it not found or not answering
+    kMembership,    // the host's membership forbids it: already joined, not joined, ...
+    kTimedOut,      // the directory did not answer in time
+    kIO,            // a file is missing, cannot be read or written, or its content is refused
+    kInvalidInput,  // a name, address, credential or option the library refuses
+    kDirectory,     // the directory or its plug-in failed otherwise
+    kInternal,      // the library's own trouble, such as a thread it could not start
+};
+
 // Root of every exception the library raises. The code is 0 unless the exception carries a
 // status; status-carrying exceptions read "Exception 0x%08lx: " followed by their text.
 class TSLAUTH_EXPORT Exception : public std::exception {
@@ -20,6 +34,9 @@ public:
 
     char const* what() const noexcept override;
     unsigned long GetCode() const { return code; }
+    // The kind of the most derived class. A class from outside the library, and the root
+    // itself, report kDirectory.
+    ErrorCategory GetCategory() const;
 
     // A heap copy of the most derived class; the caller deletes it.
     virtual Exception* Clone() const;
@@ -68,7 +85,26 @@ TSLAUTH_DETAIL_EXCEPTION(ThreadErrorException, detail)
 TSLAUTH_FIXED_EXCEPTION(ProviderCallTimedOutException)
 TSLAUTH_DETAIL_EXCEPTION(IOError, message)
 TSLAUTH_DETAIL_EXCEPTION(FilePermissionError, detail)
-TSLAUTH_DETAIL_EXCEPTION(ConfigurationError, message)
+
+// A configuration file refused: a malformed line, a file that is not trusted, or entries that
+// cannot be written. The message names the line, not the file; the file, the line (from 1,
+// 0 when the refusal is not about one line) and that line's text are told apart.
+class TSLAUTH_EXPORT ConfigurationError : public Exception {
+public:
+    explicit ConfigurationError(std::string const& message);
+    ConfigurationError(std::string const& message, std::string const& file, unsigned long line = 0,
+                       std::string const& lineText = std::string());
+    std::string const& GetFile() const { return file; }
+    unsigned long GetLine() const { return line; }
+    std::string const& GetLineText() const { return lineText; }
+    TSLAUTH_EXCEPTION_MEMBERS(ConfigurationError)
+
+private:
+    std::string file;
+    unsigned long line;
+    std::string lineText;
+};
+
 TSLAUTH_DETAIL_EXCEPTION(InvalidKeyException, key)
 TSLAUTH_DETAIL_EXCEPTION(UnknownRemoteAuthenticationStoreException, name)
 TSLAUTH_DETAIL_EXCEPTION(InvalidRemoteAuthenticationStoreException, name)

@@ -24,8 +24,8 @@ public:
     // Does nothing at all when "None" is already recorded.
     void MakeActive() override;
 
-    // Always throws std::runtime_error: "None" stops being active only when another store
-    // is activated.
+    // Always throws CallNotImplementedException: "None" stops being active only when another
+    // store is activated.
     void MakeInactive() override;
 };
 

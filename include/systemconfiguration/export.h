@@ -9,16 +9,22 @@
 #define SYSTEMCONFIGURATION_EXPORT __attribute__((visibility("default")))
 
 // The models' exception classes: each derives directly from the standard exception and
-// carries its message.
-#define SYSTEMCONFIGURATION_EXCEPTION(Name)                         \
-    class SYSTEMCONFIGURATION_EXPORT Name : public std::exception { \
-    public:                                                         \
-        explicit Name(std::string const& message);                  \
-        ~Name() override;                                           \
-        char const* what() const noexcept override;                 \
-                                                                    \
-    private:                                                        \
-        std::string message;                                        \
+// carries its message. A refusal of a file's content also names the file and the line (from
+// 1; 0 when not known); the models themselves read streams and leave both empty.
+#define SYSTEMCONFIGURATION_EXCEPTION(Name)                                            \
+    class SYSTEMCONFIGURATION_EXPORT Name : public std::exception {                    \
+    public:                                                                            \
+        explicit Name(std::string const& message);                                     \
+        Name(std::string const& message, std::string const& file, unsigned long line); \
+        ~Name() override;                                                              \
+        char const* what() const noexcept override;                                    \
+        std::string const& file() const { return file_; }                              \
+        unsigned long line() const { return line_; }                                   \
+                                                                                       \
+    private:                                                                           \
+        std::string message;                                                           \
+        std::string file_;                                                             \
+        unsigned long line_;                                                           \
     };
 
 #endif

@@ -66,8 +66,9 @@ unsigned RefusedLine(std::string const& content) {
 // The model's own message, prefixed with the file and the line it refused, in the model's class.
 template <class Refusal>
 [[noreturn]] void ThrowWithPlace(Refusal const& refusal, std::string const& content) {
-    throw Refusal(std::string(kPAMFile) + ", line " + std::to_string(RefusedLine(content)) + ": " +
-                  refusal.what());
+    unsigned const line = RefusedLine(content);
+    throw Refusal(std::string(kPAMFile) + ", line " + std::to_string(line) + ": " + refusal.what(),
+                  kPAMFile, line);
 }
 
 PAMPolicy ReadPolicy(std::string const& content) {

@@ -5,6 +5,7 @@
 #include <authentication/exceptions.h>
 #include <authentication/hostname_check.h>
 #include <hostctl/dns_config.h>
+#include <hostctl/hostctl_exception.h>
 #include <hostctl/hosts_file.h>
 #include <hostctl/network_info.h>
 #include <syslog.h>
@@ -50,8 +51,10 @@ void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain) 
     SanitiseHostnameForDomain(domain, repair);
 }
 
+// The host-control layer fails only on the hosts file, the resolver's file and the management
+// interface: its failures leave as I/O errors of the library, with their text.
 void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain,
-                                                     HostnameRepair& repair) const {
+                                                     HostnameRepair& repair) const try {
     ChangeRecord record;
     QuorCtl::Network::HostsFile hostsFile;
     QuorCtl::Network::NetworkInfoImpl networkInfo;
@@ -87,6 +90,8 @@ void ActiveDirectoryStore::SanitiseHostnameForDomain(std::string const& domain,
         NoteHostChange(std::string("wrote ") + kHostsFile + ": the line \"" + repair.hostsEntry +
                        "\"");
     }
+} catch (HostCtl::Lib::HostCtlException const& failure) {
+    throw IOError(failure.what());
 }
 
 }  // namespace authentication

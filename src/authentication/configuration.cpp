@@ -44,14 +44,15 @@ void CheckTrusted(std::string const& path, struct stat const& status) {
     std::string const directory = std::string(paths::kConfigurationDirectory) + "/";
     if (path.compare(0, directory.size(), directory) != 0) return;
     if (!S_ISREG(status.st_mode)) {
-        throw ConfigurationError("'" + path + "' is not a regular file; it is not read");
+        throw ConfigurationError("'" + path + "' is not a regular file; it is not read", path);
     }
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
-        throw ConfigurationError("'" + path + "' has mode " + mode +
-                                 ": other users may change it, so it is not read; chmod go-w " +
-                                 path);
+        std::string const refusal = "'" + path + "' has mode " + mode +
+                                    ": other users may change it, so it is not read; chmod go-w " +
+                                    path;
+        throw ConfigurationError(refusal, path);
     }
 }
 
@@ -120,7 +121,11 @@ Configuration::Configuration(std::string const& path) : path(path) {
         ++lineNumber;
         if (line.find_first_not_of(" \t") == std::string::npos) continue;
         // The first line that names a key wins.
-        insert(GetKeyValuePair(line, lineNumber));
+        try {
+            insert(GetKeyValuePair(line, lineNumber));
+        } catch (ConfigurationError const& refusal) {
+            throw ConfigurationError(refusal.what(), path, lineNumber, line);
+        }
     }
 }
 
@@ -142,7 +147,8 @@ void Configuration::Write() const {
     for (const_iterator it = begin(); it != end(); ++it) {
         std::string reason = UnwritableReason(it->first, it->second);
         if (!reason.empty()) {
-            throw ConfigurationError("Unable to write configuration '" + path + "': " + reason);
+            throw ConfigurationError("Unable to write configuration '" + path + "': " + reason,
+                                     path);
         }
     }
     std::string content;

@@ -1,6 +1,7 @@
 #include <authentication/exceptions.h>
 
 #include <cstdio>
+#include <typeinfo>
 
 namespace ostrel {
 namespace authentication {
@@ -65,7 +66,11 @@ TSLAUTH_TEXT_EXCEPTION(ProviderCallTimedOutException, "Provider call timed out."
 TSLAUTH_DETAIL_EXCEPTION(IOError, "", "")
 TSLAUTH_DETAIL_EXCEPTION(FilePermissionError,
                          "Failed to save file permissions, file permissions may be incorrect: ", "")
-TSLAUTH_DETAIL_EXCEPTION(ConfigurationError, "", "")
+ConfigurationError::ConfigurationError(std::string const& message) : Exception(message), line(0) {}
+ConfigurationError::ConfigurationError(std::string const& message, std::string const& file,
+                                       unsigned long line, std::string const& lineText)
+    : Exception(message), file(file), line(line), lineText(lineText) {}
+TSLAUTH_EXCEPTION_MEMBERS(ConfigurationError)
 TSLAUTH_DETAIL_EXCEPTION(InvalidKeyException, "The specified key '",
                          "' was not found in this configuration")
 TSLAUTH_DETAIL_EXCEPTION(UnknownRemoteAuthenticationStoreException, "The specified store '",
@@ -90,7 +95,7 @@ TSLAUTH_DETAIL_EXCEPTION(InvalidVerifyQAPCertificateOptionException,
 TSLAUTH_DETAIL_EXCEPTION(UnknownAccountException, "", "")
 
 // Status classes carry their status code and fixed text.
-#define X(Name, status, text)                 \
+#define X(Name, status, category, text)       \
     Name::Name() : Exception(status, text) {} \
     TSLAUTH_EXCEPTION_MEMBERS(Name)
 #include "status_table.inc"
@@ -98,6 +103,51 @@ TSLAUTH_DETAIL_EXCEPTION(UnknownAccountException, "", "")
 
 UnknownException::UnknownException(unsigned long code) : Exception(code, "Unknown exception") {}
 TSLAUTH_EXCEPTION_MEMBERS(UnknownException)
+
+namespace {
+
+struct Kind {
+    std::type_info const& type;
+    ErrorCategory category;
+};
+
+}  // namespace
+
+// By the exact class: the category is no state of the object, so the root's layout and that
+// of every class derived from it stay as they were.
+ErrorCategory Exception::GetCategory() const {
+    using C = ErrorCategory;
+    static Kind const kinds[] = {
+#define X(Name, status, category, text) {typeid(Name), C::category},
+#include "status_table.inc"
+#undef X
+        {typeid(UnknownException), C::kDirectory},
+        {typeid(ThreadErrorException), C::kInternal},
+        {typeid(ProviderCallTimedOutException), C::kTimedOut},
+        {typeid(IOError), C::kIO},
+        {typeid(FilePermissionError), C::kIO},
+        {typeid(ConfigurationError), C::kIO},
+        {typeid(InvalidThumbprintStoreException), C::kIO},
+        {typeid(InvalidKeyException), C::kInvalidInput},
+        {typeid(UnknownRemoteAuthenticationStoreException), C::kInvalidInput},
+        {typeid(InvalidRemoteAuthenticationStoreException), C::kInvalidInput},
+        {typeid(InvalidCertificateException), C::kInvalidInput},
+        {typeid(InvalidCredentialsException), C::kInvalidInput},
+        {typeid(InvalidHostNameException), C::kInvalidInput},
+        {typeid(InvalidIPAddressException), C::kInvalidInput},
+        {typeid(InvalidVerifyQAPCertificateOptionException), C::kInvalidInput},
+        {typeid(UnknownAccountException), C::kInvalidInput},
+        // The plug-in named cannot serve, or the proxy showed another certificate.
+        {typeid(InvalidActiveDirectoryProviderException), C::kDirectory},
+        {typeid(InvalidQAPProxyProviderException), C::kDirectory},
+        {typeid(InvalidQAPCertificateException), C::kDirectory},
+    };
+    std::type_info const& type = typeid(*this);
+    for (Kind const& kind : kinds) {
+        if (kind.type == type) return kind.category;
+    }
+    return C::kDirectory;
+}
 
 }  // namespace authentication
 }  // namespace ostrel

@@ -131,7 +131,7 @@ LoginPermissions LoginPermissions::Load() {
     if (::stat(kFile, &status) != 0 && errno == ENOENT) return permissions;
     Configuration const file(kFile);
     auto const bad = [](std::string const& what) {
-        return ConfigurationError(std::string("Unable to read '") + kFile + "': " + what);
+        return ConfigurationError(std::string("Unable to read '") + kFile + "': " + what, kFile);
     };
     std::string const& permit = file["permit"];
     if (permit != "all" && permit != "listed") throw bad("\"permit\" is neither all nor listed");
@@ -225,8 +225,9 @@ LoginPermissions::Changes LoginPermissions::Save(ActiveDirectoryStore const& sto
     std::string const text = Text();
     if (text.size() >= kLongestText) {
         throw ConfigurationError(std::string("Unable to write '") + kFile +
-                                 "': the list is longer than " + std::to_string(kLongestText - 1) +
-                                 " bytes");
+                                     "': the list is longer than " +
+                                     std::to_string(kLongestText - 1) + " bytes",
+                                 kFile);
     }
     // Told to the caller through GetLastHostChanges, like every other change of the host.
     ChangeRecord record;

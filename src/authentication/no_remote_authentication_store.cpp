@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <memory>
-#include <stdexcept>
 #include <typeinfo>
 
 #include "change_record.h"
@@ -126,7 +125,7 @@ void NoRemoteAuthenticationStore::MakeActive() {
 }
 
 void NoRemoteAuthenticationStore::MakeInactive() {
-    throw std::runtime_error("Attempted to disable None Store");
+    throw CallNotImplementedException();
 }
 
 }  // namespace authentication

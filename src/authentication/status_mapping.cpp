@@ -8,8 +8,8 @@ void ThrowMappedException(unsigned int status) {
     switch (status) {
         case 0:
             throw FileNotFoundException();
-#define X(Name, code, text) \
-    case code:              \
+#define X(Name, code, category, text) \
+    case code:                        \
         throw Name();
 #include "status_table.inc"
 #undef X

@@ -4,11 +4,13 @@
 
 namespace SystemConfiguration {
 
-#define SYSTEMCONFIGURATION_EXCEPTION_BODY(Name)                 \
-    Name::Name(std::string const& message) : message(message) {} \
-    Name::~Name() {}                                             \
-    char const* Name::what() const noexcept {                    \
-        return message.c_str();                                  \
+#define SYSTEMCONFIGURATION_EXCEPTION_BODY(Name)                                        \
+    Name::Name(std::string const& message) : message(message), line_(0) {}              \
+    Name::Name(std::string const& message, std::string const& file, unsigned long line) \
+        : message(message), file_(file), line_(line) {}                                 \
+    Name::~Name() {}                                                                    \
+    char const* Name::what() const noexcept {                                           \
+        return message.c_str();                                                         \
     }
 
 SYSTEMCONFIGURATION_EXCEPTION_BODY(InvalidControlException)
