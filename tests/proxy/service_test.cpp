@@ -304,15 +304,15 @@ TEST_F(ProxyServiceTest, EveryConnectionIsBoundedAndLogged) {
     close(slow);
     close(second);
     EXPECT_NE(std::string::npos,
-              service.Log("127.0.0.1: cut").find("127.0.0.1: cut at its deadline"));
+              service.Log("127.0.0.1: cut at its deadline").find("127.0.0.1: cut at its deadline"));
 
     // Plain HTTP on the TLS port.
     int const plain = Connect("127.0.0.1");
     send(plain, "GET /v1/domain HTTP/1.0\r\n\r\n", 27, MSG_NOSIGNAL);
     EXPECT_TRUE(Closed(plain, 30000));
     close(plain);
-    EXPECT_NE(std::string::npos,
-              service.Log("127.0.0.1: no TLS").find("127.0.0.1: no TLS handshake: http request"));
+    EXPECT_NE(std::string::npos, service.Log("127.0.0.1: no TLS handshake: http request")
+                                     .find("127.0.0.1: no TLS handshake: http request"));
 
     // One address: one connection served and 64 waiting; the next is closed at once.
     std::vector<int> held;
