@@ -19,7 +19,7 @@ namespace authentication {
 using ::Credentials;
 using ::TrustState;
 
-// An account or group as the directory knows it.
+// An account or group as the directory knows it. A plain value.
 struct DirectoryAccount {
     std::string name;  // canonical, e.g. "CORP\\linux-admins"
     std::string sid;   // "S-1-5-21-...", empty when the plug-in has none
@@ -36,7 +36,7 @@ typedef void (*JoinRetryListener)(int failedAttempt, int attempts, unsigned paus
 TSLAUTH_EXPORT void SetJoinRetryListener(JoinRetryListener listener, void* context);
 
 // How a join with credentials treats what it finds in the domain. A word of flags, so that
-// later options keep the record's size.
+// later options keep the record's size. A plain value.
 struct JoinOptions {
     // Join over an existing computer account of the host's name (its password is reset)
     // instead of refusing it; the plug-in still refuses an account that is not a computer's.
@@ -49,6 +49,8 @@ struct JoinOptions {
 // plug-in; a missing operation raises CallNotImplementedException and a non-zero status the
 // exception that ThrowMappedException maps it to. Nothing changes after construction, so
 // several threads may call methods at once. The plug-in stays loaded until destruction.
+// Owned by its creator; the Active Directory store shares it with its workers through
+// boost::shared_ptr, so a worker still running keeps the plug-in loaded.
 class TSLAUTH_EXPORT ActiveDirectoryProvider {
 public:
     // Loads /usr/libexec/tslauth/lib/lib<name>.so, else /usr/libexec/tslauth/lib<name>.so.

@@ -25,7 +25,8 @@ namespace authentication {
 
 class RequestState;
 
-// What the Active Directory store knows of the host's membership.
+// What the Active Directory store knows of the host's membership. A plain value, owned by
+// whoever asked for it: the caller deletes what GetStoreConfiguration returns.
 class TSLAUTH_EXPORT ActiveDirectoryStoreConfiguration : public StoreConfiguration {
 public:
     ~ActiveDirectoryStoreConfiguration() override;
@@ -35,7 +36,7 @@ public:
     std::string machineAccountDN;
 };
 
-// How one call of a cached query came by its answer.
+// How one call of a cached query came by its answer. A plain value, filled by the call.
 struct TSLAUTH_EXPORT QueryAnswer {
     enum Source {
         kFresh,               // the plug-in answered within the time-out
@@ -69,6 +70,8 @@ struct TSLAUTH_EXPORT QueryAnswer {
 // provider.conf. The queries that can hang run on a worker thread and are waited for at most
 // `timeout` seconds; after that they answer from the last result a worker produced. At most
 // one worker of each query kind is in flight in the whole process.
+// Safe to call from any thread: one process-wide mutex guards the caches, and its file edits
+// are locked. Owned by its creator; it shares its provider and caches with running workers.
 class TSLAUTH_EXPORT ActiveDirectoryStore : public DirectoryStore {
 public:
     // Loads the provider; nothing is asked of the plug-in yet.

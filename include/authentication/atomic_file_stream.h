@@ -1,6 +1,9 @@
 #ifndef AUTHENTICATION_ATOMIC_FILE_STREAM_H
 #define AUTHENTICATION_ATOMIC_FILE_STREAM_H
 
+// Not thread-safe: one thread at a time per stream. It owns its temporary file until Commit;
+// destroyed before Commit, it leaves that file complete beside the target, never in its place.
+
 #include <authentication/export.h>
 
 #include <fstream>

@@ -15,7 +15,8 @@
 namespace ostrel {
 namespace authentication {
 
-// Publishes the one live object of T in _instance for as long as it exists.
+// Publishes the one live object of T in _instance for as long as it exists. No lock: T's
+// construction and destruction must not overlap other threads' reads of _instance.
 template <class T>
 class TSLAUTH_EXPORT Singleton {
 public:
@@ -37,6 +38,8 @@ std::auto_ptr<AuthenticationStore> Constructor() {
 
 // The registry of stores by display name. The library builds the only instance when it is
 // loaded; reach it through Singleton<AuthenticationStoreFactory>::_instance.
+// Lookups are safe from any thread; RegisterType takes no lock, so register before other threads
+// use the factory. The library owns it; each store it makes is the caller's (std::auto_ptr).
 class TSLAUTH_EXPORT AuthenticationStoreFactory : public Singleton<AuthenticationStoreFactory> {
 public:
     typedef std::auto_ptr<AuthenticationStore> (*StoreConstructor)();

@@ -12,6 +12,8 @@ namespace authentication {
 
 // A key-value file ("key = value" lines) loaded into an ordered map. operator[] never
 // inserts: a missing key is an InvalidKeyException. Changes reach the file through Write.
+// Not thread-safe, nor are the subclasses below: one thread at a time per object. A value: it
+// holds its own copy of the entries, and Write takes no lock on the file.
 class TSLAUTH_EXPORT Configuration : public std::map<std::string, std::string> {
 public:
     // Loads the file; throws IOError when it cannot be read and ConfigurationError for a

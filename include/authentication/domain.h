@@ -1,6 +1,8 @@
 #ifndef AUTHENTICATION_DOMAIN_H
 #define AUTHENTICATION_DOMAIN_H
 
+// A plain value.
+
 #include <authentication/export.h>
 
 #include <iosfwd>

@@ -1,6 +1,8 @@
 #ifndef AUTHENTICATION_EXCEPTIONS_H
 #define AUTHENTICATION_EXCEPTIONS_H
 
+// Every exception class here is immutable once made: copy it and rethrow it on any thread.
+
 #include <authentication/export.h>
 
 #include <exception>

@@ -13,7 +13,7 @@ namespace authentication {
 // host. A join refuses the host name when Problem() is not empty; otherwise it writes
 // fullyQualifiedName with the alias shortName into the hosts file for the management address,
 // and, when fullyQualifiedNameMatches is false and the domain resolves, adds the domain to the
-// DNS search list first.
+// DNS search list first. A plain value.
 struct TSLAUTH_EXPORT HostnameCheck {
     std::string domain;         // as given, no case change or trimming
     std::string hostName;       // what the system reports as the host's name
@@ -41,7 +41,7 @@ struct TSLAUTH_EXPORT HostnameCheck {
 
 // What a join did to make the host's name resolve, for a caller that shows it to the
 // administrator: the warnings it also wrote to the system log, and each change to the host's
-// files (a file whose bytes stayed the same counts as unchanged).
+// files (a file whose bytes stayed the same counts as unchanged). A plain value.
 struct TSLAUTH_EXPORT HostnameRepair {
     std::vector<std::string> warnings;  // as logged, without a line end
     std::string searchDomainAdded;      // the domain added to the DNS search list, or empty

@@ -1,6 +1,8 @@
 #ifndef AUTHENTICATION_JOIN_PREFLIGHT_H
 #define AUTHENTICATION_JOIN_PREFLIGHT_H
 
+// PreflightCheck is a plain value.
+
 #include <authentication/export.h>
 
 #include <cstddef>

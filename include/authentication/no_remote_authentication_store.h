@@ -6,12 +6,15 @@
 namespace ostrel {
 namespace authentication {
 
+// An empty plain value, owned by whoever asked for it.
 class TSLAUTH_EXPORT NoRemoteAuthenticationStoreConfiguration : public StoreConfiguration {
 public:
     ~NoRemoteAuthenticationStoreConfiguration() override;
 };
 
 // The store registered as "None": local accounts only.
+// Safe to call from any thread: it holds no state, and its file edits hold the files' lock.
+// Owned by its creator (the factory hands it out in std::auto_ptr).
 class TSLAUTH_EXPORT NoRemoteAuthenticationStore : public RemoteAuthenticationStore {
 public:
     NoRemoteAuthenticationStore();

@@ -10,7 +10,7 @@ namespace ostrel {
 namespace authentication {
 
 // What the authentication proxy returns for a machine account it created. The account data
-// is handed on to the provider as it is; reserved stays empty.
+// is handed on to the provider as it is; reserved stays empty. A plain value.
 struct TSLAUTH_EXPORT ComputerPrincipalInfo {
     std::string reserved;
     std::string accountData1;
@@ -20,6 +20,7 @@ struct TSLAUTH_EXPORT ComputerPrincipalInfo {
 // A loaded proxy-client plug-in, talking to one authentication-proxy server. Each call asks
 // the plug-in afresh; nothing is cached. Used by one thread; the plug-in stays loaded until
 // destruction.
+// Not thread-safe: one thread at a time per object. Owned by its creator; it owns the plug-in.
 class TSLAUTH_EXPORT QAPProxy {
 public:
     // Loads /usr/libexec/tslauth/lib/lib<provider>.so, else /usr/libexec/tslauth/

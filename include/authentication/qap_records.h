@@ -1,6 +1,8 @@
 #ifndef AUTHENTICATION_QAP_RECORDS_H
 #define AUTHENTICATION_QAP_RECORDS_H
 
+// Both records are plain values.
+
 #include <authentication/export.h>
 
 #include <string>

@@ -1,6 +1,9 @@
 #ifndef AUTHENTICATION_QAP_THUMBPRINT_STORE_H
 #define AUTHENTICATION_QAP_THUMBPRINT_STORE_H
 
+// Not thread-safe: one thread at a time per object. A value holding its own copy of the file's
+// entries; ImportThumbprint takes no lock on the file.
+
 #include <authentication/configuration.h>
 #include <authentication/export.h>
 

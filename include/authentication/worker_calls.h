@@ -14,6 +14,7 @@ class Exception;
 // Completion record of one call run on a worker thread: the worker reports with Done, the
 // caller waits with WaitResult. Shared between both through a shared pointer, so a worker the
 // caller gave up on can still report.
+// Safe to call from any thread: its own mutex and condition variable guard the record.
 class TSLAUTH_EXPORT RequestState {
 public:
     RequestState();
@@ -37,6 +38,7 @@ private:
     pthread_cond_t signal;
 };
 
+// Safe to call from any thread; the new thread owns its copy of `work` and destroys it.
 class TSLAUTH_EXPORT TslauthThreadUtil {
 public:
     // Runs work once on a new detached thread. Throws ThreadErrorException when the thread

@@ -10,7 +10,8 @@
 
 // The models' exception classes: each derives directly from the standard exception and
 // carries its message. A refusal of a file's content also names the file and the line (from
-// 1; 0 when not known); the models themselves read streams and leave both empty.
+// 1; 0 when not known); the models themselves read streams and leave both empty. They are
+// plain values: copy them freely and rethrow them on any thread.
 #define SYSTEMCONFIGURATION_EXCEPTION(Name)                                            \
     class SYSTEMCONFIGURATION_EXPORT Name : public std::exception {                    \
     public:                                                                            \

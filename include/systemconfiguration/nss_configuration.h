@@ -1,6 +1,9 @@
 #ifndef SYSTEMCONFIGURATION_NSS_CONFIGURATION_H
 #define SYSTEMCONFIGURATION_NSS_CONFIGURATION_H
 
+// Every class here is a plain value with no shared state: one thread at a time per object,
+// any number of objects on any threads.
+
 #include <systemconfiguration/export.h>
 
 #include <cstdint>

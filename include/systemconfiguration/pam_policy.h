@@ -1,6 +1,9 @@
 #ifndef SYSTEMCONFIGURATION_PAM_POLICY_H
 #define SYSTEMCONFIGURATION_PAM_POLICY_H
 
+// Every class here is a plain value with no shared state: one thread at a time per object,
+// any number of objects on any threads.
+
 #include <systemconfiguration/export.h>
 #include <systemconfiguration/pam_control.h>
 

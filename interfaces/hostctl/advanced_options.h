@@ -1,6 +1,9 @@
 #ifndef HOSTCTL_ADVANCED_OPTIONS_H
 #define HOSTCTL_ADVANCED_OPTIONS_H
 
+// Options and branches are immutable after construction: share them freely across threads.
+// The caller owns each one handed out; branches share their read-only tree.
+
 #include <hostctl/export.h>
 #include <hostctl/hostctl_object.h>
 

@@ -1,6 +1,8 @@
 #ifndef HOSTCTL_DNS_CONFIG_H
 #define HOSTCTL_DNS_CONFIG_H
 
+// Not thread-safe: one thread at a time per object, which holds the domains noted for saving.
+
 #include <hostctl/export.h>
 #include <hostctl/hostctl_object.h>
 

@@ -9,7 +9,7 @@
 
 namespace HostCtl {
 
-// The local host.
+// The local host. It holds no state: safe to call from any thread. Owned by the caller.
 class QUORCTL_EXPORT Host : public virtual Lib::HostCtlObject {
 public:
     Host() = default;
@@ -24,6 +24,7 @@ public:
     std::unique_ptr<Adv::AdvancedBranch> GetAdvancedOptions() const;
 };
 
+// Safe to call from any thread.
 class QUORCTL_EXPORT HostFactory {
 public:
     HostFactory() = delete;

@@ -1,6 +1,8 @@
 #ifndef HOSTCTL_HOSTCTL_EXCEPTION_H
 #define HOSTCTL_HOSTCTL_EXCEPTION_H
 
+// Immutable: copies share one read-only message; throw and read them on any thread.
+
 #include <hostctl/export.h>
 
 #include <exception>

@@ -1,6 +1,8 @@
 #ifndef HOSTCTL_HOSTCTL_OBJECT_H
 #define HOSTCTL_HOSTCTL_OBJECT_H
 
+// Holds no state; each derived class says which threads may use it.
+
 #include <hostctl/export.h>
 
 namespace HostCtl {

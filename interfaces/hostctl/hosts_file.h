@@ -1,6 +1,8 @@
 #ifndef HOSTCTL_HOSTS_FILE_H
 #define HOSTCTL_HOSTS_FILE_H
 
+// Safe to call from any thread: it holds no state, and edits take turns under the file's lock.
+
 #include <hostctl/export.h>
 #include <hostctl/hostctl_object.h>
 

@@ -1,6 +1,8 @@
 #ifndef HOSTCTL_IPV4_ADDRESS_H
 #define HOSTCTL_IPV4_ADDRESS_H
 
+// A plain value.
+
 #include <hostctl/export.h>
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 #ifndef HOSTCTL_NETWORK_INFO_H
 #define HOSTCTL_NETWORK_INFO_H
 
+// Safe to call from any thread: it holds no state. What it returns is the caller's.
+
 #include <hostctl/export.h>
 #include <hostctl/hostctl_object.h>
 #include <hostctl/network_interface.h>

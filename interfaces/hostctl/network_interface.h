@@ -10,7 +10,7 @@
 namespace HostCtl {
 namespace Network {
 
-// The IP configuration of an interface at the moment it was asked for.
+// The IP configuration of an interface at the moment it was asked for. A plain value.
 class QUORCTL_EXPORT IpConfig {
 public:
     explicit IpConfig(Ipv4Address const& address) : address(address) {}
@@ -21,7 +21,8 @@ private:
     Ipv4Address address;
 };
 
-// A network interface of the host, by name.
+// A network interface of the host, by name. Immutable after construction: safe to call from
+// any thread.
 class QUORCTL_EXPORT NetworkInterface : public virtual Lib::HostCtlObject {
 public:
     explicit NetworkInterface(std::string name);

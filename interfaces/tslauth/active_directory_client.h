@@ -11,7 +11,8 @@
  * that returns memory also stores a deallocator through its last out-parameter; the library
  * hands the returned pointer to it exactly once, also when the pointer is NULL. The only
  * exception is GetActiveDomain, whose two names are released separately, each only when not
- * NULL. Slots 3, 5, 7, 8 and 9 may be called from several threads at once.
+ * NULL. Slots 3, 5, 7, 8 and 9 and extension slot E3 may be called from several threads at
+ * once.
  */
 #ifndef TSLAUTH_ACTIVE_DIRECTORY_CLIENT_H
 #define TSLAUTH_ACTIVE_DIRECTORY_CLIENT_H
@@ -120,7 +121,8 @@ typedef struct ADProviderExtensions {
     /* E3: looks an account or group name up in the directory: its canonical name, its SID
      * and whether it is a group (1) or a user (0). The library presets both strings to NULL
      * and releases each non-NULL one separately with the deallocator, also after a failure.
-     * An unknown name is 1317 (no such user), a directory that cannot be asked 1311 or 1062. */
+     * An unknown name is 1317 (no such user), a directory that cannot be asked 1311 or 1062.
+     * Called on a worker thread, like the queries: keep it reentrant. */
     ADStatus (*LookupAccount)(const char* name, char** canonical, char** sid, uint32_t* isGroup,
                               ADDeallocator* deallocator);
     /* E4: what the last join, leave or change of settings of the calling thread changed on the

@@ -9,6 +9,8 @@
  * Words 1, 2 and 3 must all be set. Statuses are 0 for success, else an error number. The
  * out-parameters are preset to NULL; after a successful call the library copies every
  * returned string and hands each non-NULL one back to Release, in out-parameter order.
+ * Each call runs on the thread of the library call that needs it; calls on different threads
+ * are not serialized, so two may run at once.
  */
 #ifndef TSLAUTH_QAP_PROXY_CLIENT_H
 #define TSLAUTH_QAP_PROXY_CLIENT_H
