@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -47,11 +48,19 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         atOnce_.erase(op);
     }
-    // The request of the oldest held run, once there is one.
+    // The request of the oldest held run, once there is one. (The bound only keeps a broken
+    // service from hanging the test.)
     Fields AwaitHeld() {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return !held_.empty(); });
+        if (!changed_.wait_for(lock, std::chrono::seconds(30), [this] { return !held_.empty(); })) {
+            ADD_FAILURE() << "no run of the helper was held";
+            return {};
+        }
         return held_.front()->request;
+    }
+    std::size_t HeldCount() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return held_.size();
     }
     // The oldest held run ends so.
     void Answer(Outcome const& outcome) {
@@ -147,6 +156,11 @@ protected:
         samba_ = std::make_unique<SambaConfig>(config_.domain, State());
         samba_->Write();
         enrolment_ = std::make_unique<Enrolment>(config_, *samba_, std::ref(helper_));
+    }
+    // Waits for the provisionings answered too late to end, once none waits for the test.
+    void Drain() {
+        ASSERT_EQ(0u, helper_.HeldCount()) << "runs the test did not answer";
+        enrolment_->Drain();
     }
     void TearDown() override {
         helper_.Close();
@@ -314,7 +328,7 @@ TEST_F(EnrolmentTest, ALateProvisioningHoldsItsNameUntilUndone) {
               helper_.AwaitHeld());
     EXPECT_EQ(kTaken, Create(R"({"host_name": "Hv01.Corp.Example"})"));
     helper_.Answer({});
-    enrolment_->Drain();
+    ASSERT_NO_FATAL_FAILURE(Drain());
     EXPECT_EQ(ran + undo, helper_.Runs());
     EXPECT_EQ("4 HV01$: created after its request was answered with a time-out; deleted again\n",
               Log());
@@ -324,7 +338,7 @@ TEST_F(EnrolmentTest, ALateProvisioningHoldsItsNameUntilUndone) {
     helper_.AnswerAtOnce("unprovision", {kInternalError, {{"error", "the DC refused"}}});
     helper_.AwaitHeld();
     helper_.Answer(kMade);
-    enrolment_->Drain();
+    ASSERT_NO_FATAL_FAILURE(Drain());
     EXPECT_EQ(ran + undo + undo + undo, helper_.Runs());
     EXPECT_EQ(
         "3 HV01$: created after its request was answered with a time-out, and could not be "
@@ -335,7 +349,7 @@ TEST_F(EnrolmentTest, ALateProvisioningHoldsItsNameUntilUndone) {
     EXPECT_EQ(late, Create(kHv01));
     helper_.AwaitHeld();
     helper_.Answer({1316, {}});
-    enrolment_->Drain();
+    ASSERT_NO_FATAL_FAILURE(Drain());
     EXPECT_EQ(ran, helper_.Runs());
     EXPECT_EQ(
         "6 HV01$: the provisioning answered too late ended with status 1316; nothing to delete\n",
