@@ -3,7 +3,7 @@
 # with Debian, and joins through the enrolment service, all on one throw-away domain controller
 # (tools/directory-lab.sh).
 #
-#   bench/directory/compare.sh BUILD_DIRECTORY [ROUNDS] [--enrolment-only]
+#   bench/directory/compare.sh BUILD_DIRECTORY [ROUNDS] [--enrolment-only] [--workers=N]
 #
 # Joins: the same member host joins ROUNDS times (default 3) with each of `tslauth join`,
 # `net ads join` and `adcli join`; between two joins the account is deleted and the host's
@@ -12,17 +12,28 @@
 # time until `tslauth status --timeout 2` answers, against `wbinfo -t`, `net ads info` and
 # `adcli info` (each stopped after 150 s). The enrolment service (when tslauth-proxyd and the
 # qapclient plug-in are built): a join through it against a credential join of the same host
-# into the same container (ROUNDS each, median), and accounts provisioned per second with 1, 8
-# and 32 requests at a time (POST /v1/machine-accounts with curl from three members, distinct
-# names; the accounts are deleted afterwards). Root only; adcli is installed when missing.
+# into the same container (ROUNDS each, median); the DC's own rate of account creation for the
+# service's account and container, asked from the proxy host without the service
+# (directory_provision_loop: libnetapi from one process and from 8, one helper run per account
+# from one process and from 8, and what starting the helper costs); and accounts provisioned
+# per second through the service with 1, 8, 32 and 128 requests at a time (POST
+# /v1/machine-accounts with curl from three members' networks, distinct names; per request p50
+# / p99 / max, TLS set-up and every HTTP status), against the best direct rate. All accounts
+# are deleted afterwards. --workers=N runs the service with `workers = N` instead of the lab's
+# 8. Root only; adcli is installed when missing.
 set -uo pipefail
 
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 only_enrolment=
+workers=
 args=()
 for arg in "$@"; do
     case $arg in
         --enrolment-only) only_enrolment=yes ;;
+        --workers=*)
+            workers=${arg#--workers=}
+            [[ "$workers" =~ ^[1-9][0-9]*$ ]] || { echo "compare: bad $arg" >&2; exit 2; }
+            ;;
         *) args+=("$arg") ;;
     esac
 done
@@ -37,7 +48,7 @@ qapclient=$build/plugins/qap-client/libqapclient.so
 needed=("$tool" "$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth-samba-helper"
     "$build/plugins/samba/tslauth-dc-watch")
 if [ -n "$only_enrolment" ]; then
-    needed+=("$proxyd" "$qapclient")
+    needed+=("$proxyd" "$qapclient" "$build/bench/directory_provision_loop")
 else
     needed+=("$build/bench/directory_cached_queries")
 fi
@@ -236,16 +247,78 @@ delete_accounts() {
         ldbdel -H "$TARGET/private/sam.ldb" "${dns[@]}" >/dev/null
 }
 
-# One provisioning request from MEMBER for the host NAME; prints the HTTP status.
+# One provisioning request from MEMBER's network for the host NAME, as a host makes it (HTTPS,
+# the service's certificate pinned, the client's 90 s deadline): prints "STATUS SECONDS
+# TLS-SECONDS", the status 000 when curl gave up. Without the lab's run command, whose start
+# would compete for the cores with the service at 128 requests at a time.
 provision() { # MEMBER NAME
-    "$lab_sh" run "$LAB" "$1" curl -s -o /dev/null -w '%{http_code}\n' --max-time 120 \
+    local ns=NS_${1^^}
+    nsenter --net="/run/netns/${!ns}" curl -s -o /dev/null \
+        -w '%{http_code} %{time_total} %{time_appconnect}\n' --connect-timeout 10 --max-time 90 \
         --cacert "$LAB/proxy-certificate.pem" -H 'Content-Type: application/json' \
         -d "{\"host_name\": \"$2.$DNS_DOMAIN\"}" "https://$PROXY_IP:$PROXY_PORT/v1/machine-accounts"
 }
 
+# "STATUS SECONDS TLS-SECONDS" lines: per request p50 / p99 / max, the TLS set-up's p50, the
+# count of each status; nearest-rank percentiles.
+request_figures() {
+    local tls
+    tls=$(awk '{ print $3 }' "$1" | sort -g | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] * 1000 }')
+    sort -k2,2g "$1" | awk -v tls="$tls" '
+        { n++; t[n] = $2; code[$1]++ }
+        function rank(p) { r = int(p * n); if (r < p * n) r++; return r < 1 ? 1 : r }
+        END {
+            if (n == 0) { print "no answers"; exit }
+            printf "per request p50 %.2f s, p99 %.2f s, max %.2f s; TLS set-up p50 %.0f ms; answers",
+                t[rank(0.5)], t[rank(0.99)], t[n], tls
+            for (c in code) printf " %s x%d", c, code[c]
+            printf "\n"
+        }'
+}
+
+# Deletes the accounts PREFIX-* and says when some stayed.
+delete_prefix() {
+    delete_accounts "(sAMAccountName=$1-*)"
+    [ -z "$(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub \
+        "(sAMAccountName=$1-*)" dn 2>/dev/null | sed -n 's/^dn: //p')" ] ||
+        echo "compare: accounts $1-* were not all deleted" >&2
+}
+
+# The DC's own rate, asked from the proxy host with the service's account, container and
+# configuration file (the one the service writes at its start), without the service: sets
+# best_direct to the best rate.
+direct_rate() {
+    local loop=$build/bench/directory_provision_loop mode processes count prefix out rate
+    local helper=/usr/libexec/tslauth/lib/tslauth-samba-helper
+    local target=("/var/lib/tslauth-proxyd/smb.conf" "$DNS_DOMAIN" "$DC_NAME.$DNS_DOMAIN"
+        "OU=$OU_NAME,$BASE_DN")
+    best_direct=0
+    echo "== The DC's own rate: accounts for $ENROL_USER in OU=$OU_NAME, from the proxy host without the service =="
+    for run in "direct 1 32" "direct 8 64" "helper 1 16" "helper 8 64" "helper-start 1 16"; do
+        read -r mode processes count <<<"$run"
+        prefix=B${mode:0:1}$processes
+        [ "$mode" != helper-start ] || prefix=BS
+        out=$(PROVISION_USER=$ENROL_USER PROVISION_PASSWORD=$ENROL_PASSWORD \
+            on proxy timeout 300 "$loop" "$mode" "$processes" "${target[@]}" "$prefix" "$count" \
+            "$helper" 2>&1)
+        printf '%s\n' "$out"
+        rate=$(sed -n '1s/.*: *\([0-9.]*\) per second.*/\1/p' <<<"$out")
+        if [ "$mode" != helper-start ] && [ -n "$rate" ]; then
+            best_direct=$(awk -v a="$rate" -v b="$best_direct" 'BEGIN { print (a > b ? a : b) }')
+        fi
+        [ "$mode" = helper-start ] || delete_prefix "$prefix"
+    done
+}
+
 enrolment() {
     local container="OU=$OU_NAME,$BASE_DN" proxy=() credentials=() level count i t0 ms created lines
+    local figures rate rate32='' p99_128='' server_errors=0 best_direct
     "$lab_sh" winbindd-stop "$LAB" $host >&2
+    if [ -n "$workers" ]; then
+        on proxy sh -c 'umask 077 && sed "s/^workers = .*/workers = $1/" "$2" >"$2.new" &&
+                        mv "$2.new" "$2"' sh "$workers" /etc/tslauth-proxyd/proxyd.conf ||
+            { echo "compare: cannot set the service's workers" >&2; exit 1; }
+    fi
     # The service's default dc-timeout, not the directory suite's short one.
     "$lab_sh" proxy-start "$LAB" 30 >&2 || exit 1
     for i in m1 m2 m3; do
@@ -268,29 +341,43 @@ enrolment() {
     printf '%-36s %6s ms   (%s)\n' "tslauth join --user (same container)" \
         "$(median "${credentials[@]}")" "${credentials[*]}"
 
-    echo "== Accounts provisioned per second (POST /v1/machine-accounts; curl from m1, m2, m3) =="
+    direct_rate
+
+    echo "== Accounts provisioned per second through the service (POST /v1/machine-accounts; curl from m1, m2, m3; workers = $(on proxy sed -n 's/^workers = //p' /etc/tslauth-proxyd/proxyd.conf)) =="
     export -f provision
-    export lab_sh LAB PROXY_IP PROXY_PORT DNS_DOMAIN
-    for level in 1 8 32; do
-        count=$((level == 1 ? 8 : level * 4 > 64 ? 64 : level * 4))
+    export LAB PROXY_IP PROXY_PORT DNS_DOMAIN NS_M1 NS_M2 NS_M3
+    for level in 1 8 32 128; do
+        count=$((level == 1 ? 8 : level * 4 > 64 ? (level > 64 ? level : 64) : level * 4))
         lines=$(wc -l <"$LAB/logs/proxyd.log")
         t0=$(now_ms)
         for ((i = 1; i <= count; i++)); do
             printf 'm%d rate%d-%d\n' $((i % 3 + 1)) "$level" "$i"
         done | xargs -P "$level" -L 1 bash -c 'provision "$@"' provision >"$LAB/bench.out"
         ms=$(($(now_ms) - t0))
-        created=$(grep -c '^201$' "$LAB/bench.out")
-        printf '%2d at a time: %2d of %2d created in %6d ms: %s per second\n' "$level" "$created" \
-            "$count" "$ms" "$(awk -v n="$created" -v ms="$ms" 'BEGIN { printf "%.2f", n * 1000 / ms }')"
-        # What the service said to the others.
-        tail -n "+$((lines + 1))" "$LAB/logs/proxyd.log" | grep ' POST ' | grep -v ': 201 status' |
-            sed 's/^[^:]*: /   refused: /'
-        delete_accounts "(sAMAccountName=RATE$level-*)"
-        [ -z "$(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub \
-            "(sAMAccountName=RATE$level-*)" dn 2>/dev/null | sed -n 's/^dn: //p')" ] ||
-            echo "compare: accounts RATE$level-* were not all deleted" >&2
+        created=$(grep -c '^201 ' "$LAB/bench.out")
+        rate=$(awk -v n="$created" -v ms="$ms" 'BEGIN { printf "%.2f", n * 1000 / ms }')
+        figures=$(request_figures "$LAB/bench.out")
+        printf '%3d at a time: %3d of %3d created in %6d ms: %s per second\n    %s\n' "$level" \
+            "$created" "$count" "$ms" "$rate" "$figures"
+        server_errors=$((server_errors + $(grep -c '^5' "$LAB/bench.out")))
+        [ "$level" != 32 ] || rate32=$rate
+        [ "$level" != 128 ] || p99_128=$(sed -n 's/.* p99 \([0-9.]*\) s.*/\1/p' <<<"$figures")
+        # What the service said to the others, and the connections it closed at once.
+        tail -n "+$((lines + 1))" "$LAB/logs/proxyd.log" | grep -E ' POST |closed at once' |
+            grep -v ': 201 status' | sed 's/^[^:]*: /   refused: /'
+        delete_prefix "RATE$level"
     done
     "$lab_sh" proxy-stop "$LAB" >&2
+
+    echo "== The service against the DC's own rate =="
+    awk -v s="$rate32" -v d="$best_direct" 'BEGIN {
+        r = d > 0 ? 100 * s / d : 0
+        printf "32 at a time through the service / best direct rate: %s / %s per second = %.0f%% (target at least 70%%: %s)\n",
+            s, d, r, (r >= 70 ? "met" : "missed") }'
+    awk -v p="$p99_128" 'BEGIN {
+        printf "p99 at 128 at a time: %s s (below the client'"'"'s 90 s deadline: %s)\n", p,
+            (p != "" && p < 90 ? "yes" : "no") }'
+    echo "5xx answers in all: $server_errors"
 }
 
 [ -n "$only_enrolment" ] || { joins_and_frozen_dc && domain_logins; }
