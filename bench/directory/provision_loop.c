@@ -6,7 +6,9 @@
  * COUNT accounts PREFIX-0001.. are made by PROCESSES processes at once, each taking every
  * PROCESSES-th name. MODE:
  *   direct        each process starts libnetapi once and calls NetProvisionComputerAccount
- *                 against DC for each of its names;
+ *                 against DC for each of its names (libnetapi keeps its connections to the DC);
+ *   direct-fresh  the same with a libnetapi context of its own for each name, as a helper
+ *                 process has: new connections to the DC, logged on afresh, each time;
  *   helper        each process runs HELPER once per name with the request the enrolment
  *                 service hands it (descriptor 3), one after the other;
  *   helper-start  the same with a request the helper refuses at once: what starting it costs.
@@ -29,7 +31,7 @@
 /* Samba's utility library: the configuration file every Samba library reads. */
 extern char const* set_dyn_CONFIGFILE(char const* path);
 
-enum Mode { kDirect, kHelper, kHelperStart };
+enum Mode { kDirect, kDirectFresh, kHelper, kHelperStart };
 
 struct Run {
     enum Mode mode;
@@ -149,18 +151,39 @@ static long run_helper(struct Run const* run, char const* name, char* error, siz
     return status;
 }
 
+static struct libnetapi_ctx* start_libnetapi(struct Run const* run) {
+    struct libnetapi_ctx* context = NULL;
+    if (libnetapi_init(&context) != 0) return NULL;
+    libnetapi_set_debuglevel(context, "0");
+    libnetapi_set_username(context, run->user);
+    libnetapi_set_password(context, run->password);
+    return context;
+}
+
+static long provision_directly(struct libnetapi_ctx* context, struct Run const* run,
+                               char const* name, char* error, size_t error_size) {
+    if (context == NULL) {
+        snprintf(error, error_size, "libnetapi could not start");
+        return -1;
+    }
+    char const* text = NULL;
+    NET_API_STATUS result = NetProvisionComputerAccount(run->domain, name, run->container, run->dc,
+                                                        0, NULL, NULL, &text);
+    if (text != NULL) NetApiBufferFree((void*)text);
+    if (result != 0) {
+        char* why = libnetapi_get_error_string(context, result);
+        snprintf(error, error_size, "%s: %s", name, why != NULL ? why : "?");
+        if (why != NULL) NetApiBufferFree(why);
+    }
+    return (long)result;
+}
+
 static void provision_share(struct Run const* run, int first, int fd) {
     struct libnetapi_ctx* context = NULL;
+    if (run->mode == kDirect || run->mode == kDirectFresh) set_dyn_CONFIGFILE(run->config);
     if (run->mode == kDirect) {
-        set_dyn_CONFIGFILE(run->config);
         double started = now_ms();
-        if (libnetapi_init(&context) != 0) {
-            report(fd, 0, -1, "libnetapi could not start");
-            return;
-        }
-        libnetapi_set_debuglevel(context, "0");
-        libnetapi_set_username(context, run->user);
-        libnetapi_set_password(context, run->password);
+        context = start_libnetapi(run);
         report(fd, now_ms() - started, -2, "libnetapi_init");
     }
     for (int i = first; i <= run->count; i += run->processes) {
@@ -170,16 +193,11 @@ static void provision_share(struct Run const* run, int first, int fd) {
         snprintf(name, sizeof name, "%s-%04d", run->prefix, i);
         double started = now_ms();
         if (run->mode == kDirect) {
-            char const* text = NULL;
-            NET_API_STATUS result = NetProvisionComputerAccount(run->domain, name, run->container,
-                                                                run->dc, 0, NULL, NULL, &text);
-            if (text != NULL) NetApiBufferFree((void*)text);
-            status = (long)result;
-            if (result != 0) {
-                char* why = libnetapi_get_error_string(context, result);
-                snprintf(error, sizeof error, "%s: %s", name, why != NULL ? why : "?");
-                if (why != NULL) NetApiBufferFree(why);
-            }
+            status = provision_directly(context, run, name, error, sizeof error);
+        } else if (run->mode == kDirectFresh) {
+            struct libnetapi_ctx* fresh = start_libnetapi(run);
+            status = provision_directly(fresh, run, name, error, sizeof error);
+            if (fresh != NULL) libnetapi_free(fresh);
         } else {
             status = run_helper(run, name, error, sizeof error);
             /* The helper refuses the start-up request: that is its expected answer. */
@@ -202,10 +220,11 @@ static double percentile(double const* sorted, int n, double p) {
 }
 
 static int usage(void) {
-    fprintf(stderr,
-            "usage: provision_loop direct|helper|helper-start PROCESSES CONFIG DOMAIN DC "
-            "CONTAINER PREFIX COUNT [HELPER]\n"
-            "       (PROVISION_USER and PROVISION_PASSWORD: the credentials)\n");
+    fprintf(
+        stderr,
+        "usage: provision_loop direct|direct-fresh|helper|helper-start PROCESSES CONFIG DOMAIN DC "
+        "CONTAINER PREFIX COUNT [HELPER]\n"
+        "       (PROVISION_USER and PROVISION_PASSWORD: the credentials)\n");
     return 2;
 }
 
@@ -214,6 +233,8 @@ int main(int argc, char** argv) {
     if (argc < 9) return usage();
     if (strcmp(argv[1], "direct") == 0) {
         run.mode = kDirect;
+    } else if (strcmp(argv[1], "direct-fresh") == 0) {
+        run.mode = kDirectFresh;
     } else if (strcmp(argv[1], "helper") == 0) {
         run.mode = kHelper;
     } else if (strcmp(argv[1], "helper-start") == 0) {
@@ -232,7 +253,7 @@ int main(int argc, char** argv) {
     run.user = getenv("PROVISION_USER");
     run.password = getenv("PROVISION_PASSWORD");
     if (run.processes < 1 || run.processes > 256 || run.count < 1 || run.count > 100000 ||
-        strlen(run.prefix) > 10 || (run.mode != kDirect && run.helper == NULL) ||
+        strlen(run.prefix) > 10 || (run.mode >= kHelper && run.helper == NULL) ||
         run.user == NULL || run.password == NULL) {
         return usage();
     }
