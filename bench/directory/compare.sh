@@ -14,8 +14,9 @@
 # qapclient plug-in are built): a join through it against a credential join of the same host
 # into the same container (ROUNDS each, median); the DC's own rate of account creation for the
 # service's account and container, asked from the proxy host without the service
-# (directory_provision_loop: libnetapi from one process and from 8, one helper run per account
-# from one process and from 8, and what starting the helper costs); and accounts provisioned
+# (directory_provision_loop: libnetapi from one process and from 8, with one context or a fresh
+# one per account; one helper run per account from one process and from 8; what starting the
+# helper costs, and what its domain question costs); and accounts provisioned
 # per second through the service with 1, 8, 32 and 128 requests at a time (POST
 # /v1/machine-accounts with curl from three members' networks, distinct names; per request p50
 # / p99 / max, TLS set-up and every HTTP status), against the best direct rate. All accounts
@@ -296,20 +297,20 @@ direct_rate() {
     best_direct=0
     echo "== The DC's own rate: accounts for $ENROL_USER in OU=$OU_NAME, from the proxy host without the service =="
     for run in "direct 1 32" "direct 8 64" "direct-fresh 1 16" "direct-fresh 8 64" "helper 1 16" \
-        "helper 8 64" "helper-start 1 16"; do
+        "helper 8 64" "helper-start 1 16" "helper-domain-info 1 16"; do
         read -r mode processes count <<<"$run"
         prefix=B${mode:0:1}$processes
         [ "$mode" != direct-fresh ] || prefix=BF$processes
-        [ "$mode" != helper-start ] || prefix=BS
+        [[ "$mode" != helper-?* ]] || prefix=BS
         out=$(PROVISION_USER=$ENROL_USER PROVISION_PASSWORD=$ENROL_PASSWORD \
             on proxy timeout 300 "$loop" "$mode" "$processes" "${target[@]}" "$prefix" "$count" \
             "$helper" 2>&1)
         printf '%s\n' "$out"
         rate=$(sed -n '1s/.*: *\([0-9.]*\) per second.*/\1/p' <<<"$out")
-        if [ "$mode" != helper-start ] && [ -n "$rate" ]; then
+        if [[ "$mode" != helper-?* ]] && [ -n "$rate" ]; then
             best_direct=$(awk -v a="$rate" -v b="$best_direct" 'BEGIN { print (a > b ? a : b) }')
         fi
-        [ "$mode" = helper-start ] || delete_prefix "$prefix"
+        [[ "$mode" == helper-?* ]] || delete_prefix "$prefix"
     done
 }
 

@@ -11,7 +11,10 @@
  *                 process has: new connections to the DC, logged on afresh, each time;
  *   helper        each process runs HELPER once per name with the request the enrolment
  *                 service hands it (descriptor 3), one after the other;
- *   helper-start  the same with a request the helper refuses at once: what starting it costs.
+ *   helper-start  the same with a request the helper refuses at once: what starting it costs;
+ *   helper-domain-info  the same with the service's domain question: the helper's start, its
+ *                 DC look-up and one logged-on directory call, without provisioning, which is
+ *                 what a provisioning helper does before NetProvisionComputerAccount.
  * The credentials come from PROVISION_USER and PROVISION_PASSWORD, never from the command line.
  * Prints one line: how many succeeded, the wall time, the rate and the per-call times; the
  * first failure follows on a line of its own. */
@@ -31,7 +34,7 @@
 /* Samba's utility library: the configuration file every Samba library reads. */
 extern char const* set_dyn_CONFIGFILE(char const* path);
 
-enum Mode { kDirect, kDirectFresh, kHelper, kHelperStart };
+enum Mode { kDirect, kDirectFresh, kHelper, kHelperStart, kHelperDomainInfo };
 
 struct Run {
     enum Mode mode;
@@ -94,6 +97,12 @@ static long run_helper(struct Run const* run, char const* name, char* error, siz
     snprintf(error, error_size, "no answer");
     if (run->mode == kHelperStart) {
         at = put_field(request, sizeof request, at, "op", "start-up");
+    } else if (run->mode == kHelperDomainInfo) {
+        at = put_field(request, sizeof request, at, "config", run->config);
+        at = put_field(request, sizeof request, at, "domain", run->domain);
+        at = put_field(request, sizeof request, at, "op", "domain-info");
+        at = put_field(request, sizeof request, at, "password", run->password);
+        at = put_field(request, sizeof request, at, "user", run->user);
     } else {
         snprintf(host, sizeof host, "%s.%s", name, run->domain);
         at = put_field(request, sizeof request, at, "config", run->config);
@@ -220,11 +229,11 @@ static double percentile(double const* sorted, int n, double p) {
 }
 
 static int usage(void) {
-    fprintf(
-        stderr,
-        "usage: provision_loop direct|direct-fresh|helper|helper-start PROCESSES CONFIG DOMAIN DC "
-        "CONTAINER PREFIX COUNT [HELPER]\n"
-        "       (PROVISION_USER and PROVISION_PASSWORD: the credentials)\n");
+    fprintf(stderr,
+            "usage: provision_loop direct|direct-fresh|helper|helper-start|helper-domain-info "
+            "PROCESSES CONFIG DOMAIN DC "
+            "CONTAINER PREFIX COUNT [HELPER]\n"
+            "       (PROVISION_USER and PROVISION_PASSWORD: the credentials)\n");
     return 2;
 }
 
@@ -239,6 +248,8 @@ int main(int argc, char** argv) {
         run.mode = kHelper;
     } else if (strcmp(argv[1], "helper-start") == 0) {
         run.mode = kHelperStart;
+    } else if (strcmp(argv[1], "helper-domain-info") == 0) {
+        run.mode = kHelperDomainInfo;
     } else {
         return usage();
     }
@@ -297,7 +308,7 @@ int main(int argc, char** argv) {
     double wall = now_ms() - started;
     qsort(times, (size_t)done, sizeof *times, compare_doubles);
     printf(
-        "%-12s %3d at once: %4d of %4d in %8.0f ms: %7.2f per second "
+        "%-18s %3d at once: %4d of %4d in %8.0f ms: %7.2f per second "
         "(per call p50 %.0f ms, p99 %.0f ms, max %.0f ms",
         argv[1], run.processes, done, run.count, wall, done * 1000.0 / wall,
         percentile(times, done, 0.5), percentile(times, done, 0.99),
