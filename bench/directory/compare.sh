@@ -287,17 +287,14 @@ delete_prefix() {
 }
 
 # The DC's own rate, asked from the proxy host with the service's account, container and
-# configuration file (the one the service writes at its start), without the service: sets
-# best_direct to the best rate.
-direct_rate() {
-    local loop=$build/bench/directory_provision_loop mode processes count prefix out rate
+# configuration file (the one the service writes at its start), without the service; each RUN
+# is "MODE PROCESSES COUNT". Raises best_direct to the best rate.
+direct_rate() { # RUN...
+    local loop=$build/bench/directory_provision_loop run mode processes count prefix out rate
     local helper=/usr/libexec/tslauth/lib/tslauth-samba-helper
     local target=("/var/lib/tslauth-proxyd/smb.conf" "$DNS_DOMAIN" "$DC_NAME.$DNS_DOMAIN"
         "OU=$OU_NAME,$BASE_DN")
-    best_direct=0
-    echo "== The DC's own rate: accounts for $ENROL_USER in OU=$OU_NAME, from the proxy host without the service =="
-    for run in "direct 1 32" "direct 8 64" "direct-fresh 1 16" "direct-fresh 8 64" "helper 1 16" \
-        "helper 8 64" "helper-start 1 16" "helper-domain-info 1 16"; do
+    for run in "$@"; do
         read -r mode processes count <<<"$run"
         prefix=B${mode:0:1}$processes
         [ "$mode" != direct-fresh ] || prefix=BF$processes
@@ -316,7 +313,7 @@ direct_rate() {
 
 enrolment() {
     local container="OU=$OU_NAME,$BASE_DN" proxy=() credentials=() level count i t0 ms created lines
-    local figures rate rate32='' p99_128='' unanswered_128=0 server_errors=0 best_direct
+    local figures rate rate32='' p99_128='' unanswered_128=0 server_errors=0 best_direct=0
     "$lab_sh" winbindd-stop "$LAB" $host >&2
     if [ -n "$workers" ]; then
         on proxy sh -c 'umask 077 && sed "s/^workers = .*/workers = $1/" "$2" >"$2.new" &&
@@ -345,7 +342,9 @@ enrolment() {
     printf '%-36s %6s ms   (%s)\n' "tslauth join --user (same container)" \
         "$(median "${credentials[@]}")" "${credentials[*]}"
 
-    direct_rate
+    echo "== The DC's own rate: accounts for $ENROL_USER in OU=$OU_NAME, from the proxy host without the service =="
+    direct_rate "direct 1 32" "direct 8 64" "direct-fresh 1 16" "direct-fresh 8 64" "helper 1 16" \
+        "helper 8 64" "helper-start 1 16" "helper-domain-info 1 16"
 
     echo "== Accounts provisioned per second through the service (POST /v1/machine-accounts; curl from m1, m2, m3; workers = $(on proxy sed -n 's/^workers = //p' /etc/tslauth-proxyd/proxyd.conf)) =="
     export -f provision
@@ -373,6 +372,9 @@ enrolment() {
         delete_prefix "RATE$level"
     done
     "$lab_sh" proxy-stop "$LAB" >&2
+    # Again after the service's runs: the machine's load may have changed meanwhile.
+    echo "-- the DC's own rate again, after the service's runs"
+    direct_rate "direct 8 64" "helper 8 64"
 
     echo "== The service against the DC's own rate =="
     awk -v s="$rate32" -v d="$best_direct" 'BEGIN {
