@@ -99,16 +99,19 @@ struct Row {
     Reuse reuse;
 };
 
+// Words that two statuses share.
+char const kWrongCredentials[] = "wrong user name or password for {user}";
+char const kCheckCredentials[] =
+    "check both and try again (a wrong password is never tried twice: each try counts towards "
+    "the account's lockout)";
+char const kNoAnswer[] = "no domain controller of {domain} answered";
+char const kCheckNetwork[] =
+    "check DNS (/etc/resolv.conf names {dns}), the network, and that a domain controller runs";
+
 Row const kRows[] = {
     // Credentials the directory refused: logon failure, wrong password.
-    {Category::kCredentials, 1326, "wrong user name or password for {user}",
-     "check both and try again (a wrong password is never tried twice: each try counts towards "
-     "the account's lockout)",
-     nullptr, Reuse::kAny},
-    {Category::kCredentials, 86, "wrong user name or password for {user}",
-     "check both and try again (a wrong password is never tried twice: each try counts towards "
-     "the account's lockout)",
-     nullptr, Reuse::kAny},
+    {Category::kCredentials, 1326, kWrongCredentials, kCheckCredentials, nullptr, Reuse::kAny},
+    {Category::kCredentials, 86, kWrongCredentials, kCheckCredentials, nullptr, Reuse::kAny},
     {Category::kCredentials, 1909, "the account {user} is locked out",
      "wait until the domain's lockout ends or have it unlocked, or use another account", nullptr,
      Reuse::kAny},
@@ -123,12 +126,8 @@ Row const kRows[] = {
      "check DNS: the host must resolve the domain's service records (_ldap._tcp.{domain}); "
      "/etc/resolv.conf names {dns}",
      nullptr, Reuse::kAny},
-    {Category::kUnreachable, 1311, "no domain controller of {domain} answered",
-     "check DNS (/etc/resolv.conf names {dns}), the network, and that a domain controller runs",
-     nullptr, Reuse::kAny},
-    {Category::kUnreachable, 2453, "no domain controller of {domain} answered",
-     "check DNS (/etc/resolv.conf names {dns}), the network, and that a domain controller runs",
-     nullptr, Reuse::kAny},
+    {Category::kUnreachable, 1311, kNoAnswer, kCheckNetwork, nullptr, Reuse::kAny},
+    {Category::kUnreachable, 2453, kNoAnswer, kCheckNetwork, nullptr, Reuse::kAny},
     {Category::kUnreachable, 0, "the domain controller of {domain} could not be reached",
      "check the network between this host and the domain controller, and its firewall", nullptr,
      Reuse::kAny},
