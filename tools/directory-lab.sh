@@ -2,6 +2,10 @@
 # A throw-away Active Directory domain for the directory tests and tools/tour-directory.sh.
 #
 #   dc   198.18.0.1   dc1.corp.example  Samba AD DC (its own DNS, KDC and LDAP), provisioned afresh
+#   dc2  198.18.0.2   dc2.corp.example  the domain's second DC, joined with Samba's own tools and
+#                                       replicating with dc1 both ways
+#   ldc  198.18.0.3   ldc1.lab.example  the DC of a second forest, LAB.EXAMPLE, with a two-way
+#                                       forest trust to CORP.EXAMPLE
 #   m1   198.18.0.11  hv01              member hosts; each has its own /etc, /usr/lib and
 #   m2   198.18.0.12  hv02              /usr/libexec overlays and private Samba directories
 #   m3   198.18.0.13  hv03
@@ -9,10 +13,12 @@
 #   proxy 198.18.0.5  proxy1            the enrolment service (tslauth-proxyd) with its
 #                                       certificate, configuration and state directory
 #
-# Every host has network, mount and UTS namespaces of its own. The members' links end on a
-# bridge inside the DC's network namespace, so nothing of the lab shows in the machine's own
-# network namespace; there is no default route and the DC's DNS has no forwarder. Everything
-# lives in a private tmpfs under ${TMPDIR:-/tmp}, and every process is stopped by its PID.
+# Every host has network, mount and UTS namespaces of its own. Every host's link ends on a
+# bridge in a network namespace of its own, so nothing of the lab shows in the machine's own
+# network namespace; there is no default route. dc1 and dc2 forward names they do not hold to
+# ldc, which forwards nothing: names in neither forest get no answer from anywhere else.
+# Everything lives in a private tmpfs under ${TMPDIR:-/tmp}, and every process is stopped by
+# its PID.
 #
 # usage: directory-lab.sh up [--plugin FILE]... [--pam-module FILE]... [--proxyd FILE]
 #                           [--multiarch TRIPLET]
@@ -28,7 +34,8 @@
 #        directory-lab.sh down LAB
 #                                         stops everything, unmounts, removes the namespaces
 #        directory-lab.sh run LAB HOST CMD...
-#                                         runs CMD in a host's namespaces (HOST: dc, m1..m4, proxy)
+#                                         runs CMD in a host's namespaces (HOST: dc, dc2, ldc,
+#                                         m1..m4, proxy)
 #        directory-lab.sh run-as LAB HOST NAME CMD...
 #                                         runs CMD on a member's network as a fresh host NAME:
 #                                         private mount and UTS namespaces, an /etc of its own
@@ -43,13 +50,18 @@
 #                                         starts winbindd in a member; returns once wbinfo -t works
 #        directory-lab.sh winbindd-stop LAB HOST
 #                                         stops it, and the RPC helpers it started
-#        directory-lab.sh freeze LAB | thaw LAB
-#                                         SIGSTOP / SIGCONT every process of the DC
-#        directory-lab.sh link-down LAB | link-up LAB
-#                                         takes the DC's links to the other hosts down (the DC
-#                                         unreachable: nothing answers, nothing refuses) / up
-#        directory-lab.sh dc-pids LAB
-#                                         the PIDs of the DC's processes
+#        directory-lab.sh freeze LAB [DC...] | thaw LAB
+#                                         SIGSTOP the processes of the DCs (default: dc and dc2,
+#                                         the whole domain) / SIGCONT those of every DC
+#        directory-lab.sh link-down LAB [DC...] | link-up LAB
+#                                         takes the DCs' links down (default: dc and dc2; the
+#                                         DCs unreachable: nothing answers, nothing refuses) /
+#                                         every link up
+#        directory-lab.sh replicate LAB
+#                                         dc1 and dc2 pull the domain's changes from each other
+#                                         now (after an outage they may wait minutes)
+#        directory-lab.sh dc-pids LAB [DC...]
+#                                         the PIDs of the DCs' processes (default: dc and dc2)
 # LAB/lab.env holds the lab's names and passwords for scripts to source.
 set -uo pipefail
 
@@ -66,11 +78,24 @@ ADMIN_PASSWORD='Lab-Admin-Passw0rd.1'
 USER_NAME=alice
 USER_PASSWORD='Lab-Alice-Passw0rd.1'
 OU_NAME=Hypervisors
+DC2_NAME=dc2
+DC2_IP=198.18.0.2
+# The second forest, trusted both ways; its administrator has the same password.
+TRUST_REALM=LAB.EXAMPLE
+TRUST_NETBIOS_DOMAIN=LAB
+TRUST_DNS_DOMAIN=lab.example
+TRUST_DC_NAME=ldc1
+TRUST_DC_IP=198.18.0.3
+TRUST_USER_NAME=labuser
+TRUST_USER_PASSWORD='Lab-Labuser-Passw0rd.1'
+TRUST_GROUP_NAME=labgroup
 MEMBERS="m1 m2 m3 m4"
-HOSTS="dc $MEMBERS proxy"
-declare -A HOST_NAME=([dc]=$DC_NAME [m1]=hv01 [m2]=hv02 [m3]=hv03 [m4]=hv04 [proxy]=proxy1)
-declare -A HOST_IP=([dc]=$DC_IP [m1]=198.18.0.11 [m2]=198.18.0.12 [m3]=198.18.0.13
-    [m4]=198.18.0.20 [proxy]=198.18.0.5)
+DCS="dc dc2 ldc"
+HOSTS="$DCS $MEMBERS proxy"
+declare -A HOST_NAME=([dc]=$DC_NAME [dc2]=$DC2_NAME [ldc]=$TRUST_DC_NAME [m1]=hv01 [m2]=hv02
+    [m3]=hv03 [m4]=hv04 [proxy]=proxy1)
+declare -A HOST_IP=([dc]=$DC_IP [dc2]=$DC2_IP [ldc]=$TRUST_DC_IP [m1]=198.18.0.11
+    [m2]=198.18.0.12 [m3]=198.18.0.13 [m4]=198.18.0.20 [proxy]=198.18.0.5)
 # The enrolment service: its account may create and delete computer objects in OU_NAME only,
 # and it serves the members in ENROL_SUBNET (m1..m3, not m4).
 PROXY_IP=${HOST_IP[proxy]}
@@ -118,7 +143,14 @@ pids_in_netns() {
     find /proc/[0-9]*/ns/net -maxdepth 0 -lname "net:\[$1\]" 2>/dev/null |
         awk -F/ -v self=$$ -v sub_shell="$BASHPID" '$3 != self && $3 != sub_shell { print $3 }'
 }
-dc_pids() { pids_in_netns "$NETINODE_DC"; }
+# The processes of the DCs named (default: the domain's, dc and dc2).
+dc_pids() {
+    local host
+    for host in "${@:-dc dc2}"; do
+        for host in $host; do pids_in_netns "$(eval echo "\$NETINODE_${host^^}")"; done
+    done
+}
+is_dc() { [[ " $DCS " == *" $1 "* ]]; }
 
 alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }
 
@@ -152,15 +184,26 @@ stop_pidfile() {
 # ---- up ----------------------------------------------------------------------------------------
 
 host_files() {
-    local host=$1 r=$LAB/$1 name=${HOST_NAME[$1]} ip=${HOST_IP[$1]} d
+    local host=$1 r=$LAB/$1 name=${HOST_NAME[$1]} ip=${HOST_IP[$1]} d domain=$DNS_DOMAIN
     for d in etc etc.work tmp var-lib-samba/private var-cache-samba run-samba var-log-samba; do
         mkdir -p "$r/$d"
     done
     chmod 0700 "$r/var-lib-samba/private"
+    [ "$host" = ldc ] && domain=$TRUST_DNS_DOMAIN
     printf '%s\n' "$name" >"$r/etc/hostname"
-    printf '127.0.0.1\tlocalhost\n%s\t%s.%s %s\n' "$ip" "$name" "$DNS_DOMAIN" "$name" >"$r/etc/hosts"
-    printf 'nameserver %s\n' "$DC_IP" >"$r/etc/resolv.conf"
-    [ "$host" = dc ] && return 0
+    printf '127.0.0.1\tlocalhost\n%s\t%s.%s %s\n' "$ip" "$name" "$domain" "$name" >"$r/etc/hosts"
+    # A provisioned DC asks itself; dc2 finds its domain through dc1 to join it; the others
+    # ask the domain's DCs.
+    case $host in
+        dc | ldc) printf 'nameserver %s\n' "$ip" ;;
+        dc2) printf 'nameserver %s\n' "$DC_IP" ;;
+        *) printf 'nameserver %s\nnameserver %s\n' "$DC_IP" "$DC2_IP" ;;
+    esac >"$r/etc/resolv.conf"
+    if [ "$host" = dc2 ]; then
+        printf '[libdefaults]\n\tdefault_realm = %s\n\tdns_lookup_realm = false\n\tdns_lookup_kdc = true\n' \
+            "$REALM" >"$r/etc/krb5.conf"
+    fi
+    is_dc "$host" && return 0
 
     mkdir -p "$r/usrlib/security" "$r/usrlib.work" "$r/libexec/tslauth/lib" "$r/libexec.work"
     cat >"$r/etc/krb5.conf" <<EOF
@@ -243,13 +286,17 @@ EOF
     [ -z "$PROXYD" ] || install -m 0755 "$PROXYD" "$r/tslauth-proxyd"
 }
 
+host_role() {
+    if is_dc "$1"; then echo dc; elif [ "$1" = proxy ]; then echo proxy; else echo member; fi
+}
+
 # A persistent mount and UTS namespace for the host, kept alive by bind mounts in LAB/ns.
 host_namespaces() {
     local host=$1
     touch "$LAB/ns/$host.mnt" "$LAB/ns/$host.uts"
     unshare --mount="$LAB/ns/$host.mnt" --uts="$LAB/ns/$host.uts" --propagation private \
         bash -euc '
-            host=$1 r=$2 name=$3
+            host=$1 r=$2 name=$3 role=$4
             hostname "$name"
             mount -t overlay overlay -o "lowerdir=/etc,upperdir=$r/etc,workdir=$r/etc.work" /etc
             # The service'"'"'s state directory exists on the proxy host only.
@@ -261,7 +308,7 @@ host_namespaces() {
             mount --bind "$r/var-cache-samba" /var/cache/samba
             # A member'"'"'s /run is its own: its services keep their PID files there, and the
             # machine'"'"'s service manager (/run/systemd) stays out of sight.
-            if [ "$host" != dc ] && [ "$host" != proxy ]; then
+            if [ "$role" = member ]; then
                 mount -t tmpfs -o mode=0755,size=16m tslauth-run /run
                 mkdir -p /run/samba
             fi
@@ -271,17 +318,21 @@ host_namespaces() {
             if [ -e /dev/log ]; then mount --bind /dev/null /dev/log; fi
             # Neither the provision nor a join may take settings from the machine'"'"'s smb.conf.
             rm -f /etc/samba/smb.conf
-            [ "$host" = dc ] && exit 0
+            [ "$role" = dc ] && exit 0
             mount -t overlay overlay -o "lowerdir=/usr/lib,upperdir=$r/usrlib,workdir=$r/usrlib.work" /usr/lib
             mount -t overlay overlay \
                 -o "lowerdir=/usr/libexec,upperdir=$r/libexec,workdir=$r/libexec.work" /usr/libexec
             # The join writes smb.conf; the machine'"'"'s own must not be mistaken for it.
             rm -f /etc/krb5.keytab
-        ' host-setup "$host" "$LAB/$host" "${HOST_NAME[$host]}"
+        ' host-setup "$host" "$LAB/$host" "${HOST_NAME[$host]}" "$(host_role "$host")"
 }
 
 network() {
     local host ns
+    ip netns add "$NS_BR" || return 77
+    ip -n "$NS_BR" link set lo up || return 1
+    ip -n "$NS_BR" link add br0 type bridge || return 1
+    ip -n "$NS_BR" link set br0 up || return 1
     for host in $HOSTS; do
         ns=$(netns_of "$host")
         ip netns add "$ns" || return 77
@@ -290,13 +341,10 @@ network() {
                                   echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6' 2>/dev/null
         ip -n "$ns" link set lo up || return 1
     done
-    ip -n "$NS_DC" link add br0 type bridge || return 1
-    ip -n "$NS_DC" addr add "$DC_IP/24" dev br0 || return 1
-    ip -n "$NS_DC" link set br0 up || return 1
-    for host in $MEMBERS proxy; do
+    for host in $HOSTS; do
         ns=$(netns_of "$host")
-        ip -n "$NS_DC" link add "$host" type veth peer name mgmt0 netns "$ns" || return 1
-        ip -n "$NS_DC" link set "$host" master br0 up || return 1
+        ip -n "$NS_BR" link add "$host" type veth peer name mgmt0 netns "$ns" || return 1
+        ip -n "$NS_BR" link set "$host" master br0 up || return 1
         ip -n "$ns" addr add "${HOST_IP[$host]}/24" dev mgmt0 || return 1
         ip -n "$ns" link set mgmt0 up || return 1
     done
@@ -308,7 +356,9 @@ write_env() {
         printf 'LAB=%q\n' "$LAB"
         for name in REALM NETBIOS_DOMAIN DNS_DOMAIN BASE_DN DC_NAME DC_IP ADMIN_USER ADMIN_PASSWORD \
             USER_NAME USER_PASSWORD OU_NAME MEMBERS HOSTS TARGET PROXY_IP PROXY_PORT ENROL_USER \
-            ENROL_PASSWORD ENROL_SUBNET PROXY_DC_TIMEOUT; do
+            ENROL_PASSWORD ENROL_SUBNET PROXY_DC_TIMEOUT DC2_NAME DC2_IP TARGET_DC2 TRUST_REALM \
+            TRUST_NETBIOS_DOMAIN TRUST_DNS_DOMAIN TRUST_DC_NAME TRUST_DC_IP TRUST_USER_NAME \
+            TRUST_USER_PASSWORD TRUST_GROUP_NAME TARGET_LDC DCS NS_BR; do
             printf '%s=%q\n' "$name" "${!name}"
         done
         for host in $HOSTS; do
@@ -325,6 +375,111 @@ dc_ready() {
         run m1 ldbsearch -H "ldap://$DC_NAME.$DNS_DOMAIN" -s base -b '' defaultNamingContext \
             >/dev/null 2>&1 &&
         printf '%s\n' "$ADMIN_PASSWORD" | run m1 kinit "$ADMIN_USER" >/dev/null 2>&1
+}
+dc_answers() { # HOST DOMAIN IP: the DC's DNS holds its domain's DC records, its LDAP answers
+    run "$1" host -W 1 -t SRV "_ldap._tcp.dc._msdcs.$2" "$3" >/dev/null 2>&1 &&
+        run "$1" ldbsearch -H "ldap://$3" -s base -b '' defaultNamingContext >/dev/null 2>&1
+}
+
+# DC TARGET-DIR: samba in the DC's namespaces, its PID in LAB/pids/samba-DC.
+start_dc() {
+    setsid "$SELF" run "$LAB" "$1" samba -s "$2/etc/smb.conf" -F --no-process-group \
+        </dev/null >"$LAB/logs/samba-$1.log" 2>&1 &
+    echo "$!" >"$LAB/pids/samba-$1"
+}
+# DC CHECK...: until CHECK passes (at most about 90 s), while the DC's samba runs.
+wait_dc() {
+    local pid i
+    pid=$(cat "$LAB/pids/samba-$1")
+    for ((i = 0; i < 300; i++)); do
+        alive "$pid" || { tail -20 "$LAB/logs/samba-$1.log" >&2; fail "samba on $1 exited"; }
+        "${@:2}" && break
+        sleep 0.2
+    done
+    [ "$i" -lt 300 ] || fail "$1 did not answer DNS, LDAP and Kerberos in time"
+    [ "$(cat "/proc/$pid/comm")" = samba ] || fail "PID $pid is not samba"
+}
+
+# Inside a DC, after its provision or join: the tools there read its smb.conf and krb5.conf.
+dc_own_files() { # DC TARGET-DIR
+    run "$1" sh -c 'ln -sf "$1/etc/smb.conf" /etc/samba/smb.conf &&
+                    cp "$1/private/krb5.conf" /etc/krb5.conf.new && mv /etc/krb5.conf.new /etc/krb5.conf' \
+        sh "$2" || fail "$1: smb.conf and krb5.conf"
+}
+# TARGET-DIR [FORWARDER]: the DC forwards names it does not hold to FORWARDER, or nowhere.
+set_forwarder() {
+    { grep -v 'dns forwarder' "$1/etc/smb.conf" |
+        sed "s/^\[global\]\$/[global]${2:+\\n\\tdns forwarder = $2}/"; } | put "$1/etc/smb.conf"
+}
+
+provision_corp() {
+    run dc samba-tool domain provision --targetdir="$TARGET" --realm="$REALM" \
+        --domain="$NETBIOS_DOMAIN" --server-role=dc --dns-backend=SAMBA_INTERNAL \
+        --host-name="$DC_NAME" --host-ip="$DC_IP" --adminpass="$ADMIN_PASSWORD" \
+        --option="interfaces = lo mgmt0" --option="bind interfaces only = yes" \
+        >"$LAB/logs/provision.log" 2>&1 || { tail -20 "$LAB/logs/provision.log" >&2; fail "provision failed"; }
+    set_forwarder "$TARGET" "$TRUST_DC_IP"
+    dc_own_files dc "$TARGET"
+    # The domain user and the container the tests use, made while the directory is offline.
+    run dc samba-tool user create "$USER_NAME" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" \
+        >>"$LAB/logs/provision.log" 2>&1 || fail "user create failed"
+    run dc samba-tool ou create "OU=$OU_NAME,$BASE_DN" -s "$TARGET/etc/smb.conf" \
+        >>"$LAB/logs/provision.log" 2>&1 || fail "ou create failed"
+    enrolment_account
+}
+
+# The trusted forest: its DC, a user and a group the user belongs to.
+provision_lab() {
+    local smb=(-s "$TARGET_LDC/etc/smb.conf") log=$LAB/logs/provision-ldc.log
+    run ldc samba-tool domain provision --targetdir="$TARGET_LDC" --realm="$TRUST_REALM" \
+        --domain="$TRUST_NETBIOS_DOMAIN" --server-role=dc --dns-backend=SAMBA_INTERNAL \
+        --host-name="$TRUST_DC_NAME" --host-ip="$TRUST_DC_IP" --adminpass="$ADMIN_PASSWORD" \
+        --option="interfaces = lo mgmt0" --option="bind interfaces only = yes" \
+        >"$log" 2>&1 || { tail -20 "$log" >&2; fail "provision of $TRUST_REALM failed"; }
+    set_forwarder "$TARGET_LDC"
+    dc_own_files ldc "$TARGET_LDC"
+    # It finds CORP's names (the trust's other side) through dc1.
+    run ldc sh -c 'printf "nameserver %s\n" "$1" >/etc/resolv.conf.new && mv /etc/resolv.conf.new /etc/resolv.conf' \
+        sh "$DC_IP" || fail "ldc resolv.conf"
+    run ldc samba-tool user create "$TRUST_USER_NAME" "$TRUST_USER_PASSWORD" "${smb[@]}" >>"$log" 2>&1 &&
+        run ldc samba-tool group add "$TRUST_GROUP_NAME" "${smb[@]}" >>"$log" 2>&1 &&
+        run ldc samba-tool group addmembers "$TRUST_GROUP_NAME" "$TRUST_USER_NAME" "${smb[@]}" \
+            >>"$log" 2>&1 || fail "$TRUST_REALM: user and group create failed"
+}
+
+# The domain's second DC: joined with Samba's own tools, its DNS records registered over RPC
+# (there is no nsupdate), replicating both ways; members see it in the domain's DNS.
+second_dc() {
+    local t i p log=$LAB/logs/join-dc2.log admin=(-U "$ADMIN_USER%$ADMIN_PASSWORD")
+    t=$(now_ms)
+    run dc2 samba-tool domain join "$DNS_DOMAIN" DC "${admin[@]}" --targetdir="$TARGET_DC2" \
+        --dns-backend=SAMBA_INTERNAL --server="$DC_NAME.$DNS_DOMAIN" \
+        --option="interfaces = lo mgmt0" --option="bind interfaces only = yes" \
+        --option="dns update command = /usr/sbin/samba_dnsupdate --use-samba-tool" \
+        >"$log" 2>&1 || { tail -20 "$log" >&2; fail "joining dc2 as a DC failed"; }
+    set_forwarder "$TARGET_DC2" "$TRUST_DC_IP"
+    dc_own_files dc2 "$TARGET_DC2"
+    run dc2 sh -c 'printf "nameserver %s\n" "$1" >/etc/resolv.conf.new && mv /etc/resolv.conf.new /etc/resolv.conf' \
+        sh "$DC2_IP" || fail "dc2 resolv.conf"
+    start_dc dc2 "$TARGET_DC2"
+    wait_dc dc2 dc_answers dc2 "$DNS_DOMAIN" "$DC2_IP"
+    # dc1 pulls from dc2 only once its own consistency checker ran (minutes): started here,
+    # again until the records dc2 registers at its start (in the forest's DNS partition) are
+    # on dc1 too, which the members ask first.
+    for ((i = 0; i < 60; i++)); do # at most about 60 s
+        for p in "$BASE_DN" "DC=DomainDnsZones,$BASE_DN" "DC=ForestDnsZones,$BASE_DN"; do
+            run dc samba-tool drs replicate "$DC_NAME.$DNS_DOMAIN" "$DC2_NAME.$DNS_DOMAIN" "$p" \
+                "${admin[@]}" >>"$log" 2>&1 || fail "replication from dc2 to dc1 failed"
+        done
+        [ "$(run m1 host -W 1 -t SRV "_ldap._tcp.dc._msdcs.$DNS_DOMAIN" 2>/dev/null |
+            grep -c -i -e " $DC_NAME.$DNS_DOMAIN.\$" -e " $DC2_NAME.$DNS_DOMAIN.\$")" = 2 ] && break
+        sleep 0.8
+    done
+    [ "$i" -lt 60 ] || {
+        run m1 host -t SRV "_ldap._tcp.dc._msdcs.$DNS_DOMAIN" >&2
+        fail "dc2 did not show in the domain's DNS"
+    }
+    log "second DC joined and answering after $(($(now_ms) - t)) ms"
 }
 
 # The enrolment service's account: a plain user to whom the container delegates creating and
@@ -344,7 +499,7 @@ enrolment_account() {
 }
 
 cmd_up() {
-    local start t i c id samba_pid
+    local start t i c id
     PLUGINS=()
     PAM_MODULES=()
     PROXYD=
@@ -396,8 +551,8 @@ libpam-winbind libnss-winbind libsasl2-modules-gssapi-mit krb5-user ldb-tools bi
     id=$(printf '%x%s' $$ "$(od -An -N3 -tx1 /dev/urandom | tr -d ' \n')")
     # shellcheck disable=SC2034  # read through netns_of
     NS_DC=tsl-$id-dc NS_M1=tsl-$id-m1 NS_M2=tsl-$id-m2 NS_M3=tsl-$id-m3 NS_M4=tsl-$id-m4
-    NS_PROXY=tsl-$id-px
-    TARGET=$LAB/dc/target
+    NS_PROXY=tsl-$id-px NS_DC2=tsl-$id-dc2 NS_LDC=tsl-$id-ldc NS_BR=tsl-$id-br
+    TARGET=$LAB/dc/target TARGET_DC2=$LAB/dc2/target TARGET_LDC=$LAB/ldc/target
     trap 'trap - EXIT; log "setting up failed; tearing down"; cmd_down_loaded >&2' EXIT
     trap 'exit 1' INT TERM HUP
     if ! mount -t tmpfs -o mode=0711,size=1g tslauth-lab "$LAB" || ! mount --make-private "$LAB"; then
@@ -426,38 +581,31 @@ libpam-winbind libnss-winbind libsasl2-modules-gssapi-mit krb5-user ldb-tools bi
     done
 
     t=$(now_ms)
-    log "provisioning $REALM"
-    run dc samba-tool domain provision --targetdir="$TARGET" --realm="$REALM" \
-        --domain="$NETBIOS_DOMAIN" --server-role=dc --dns-backend=SAMBA_INTERNAL \
-        --host-name="$DC_NAME" --host-ip="$DC_IP" --adminpass="$ADMIN_PASSWORD" \
-        --option="interfaces = lo br0" --option="bind interfaces only = yes" \
-        >"$LAB/logs/provision.log" 2>&1 || { tail -20 "$LAB/logs/provision.log" >&2; fail "provision failed"; }
-    # No forwarder: names the DC does not hold get no answer from anywhere else.
-    grep -v 'dns forwarder' "$TARGET/etc/smb.conf" | put "$TARGET/etc/smb.conf"
-    run dc sh -c 'cp "$1" /etc/krb5.conf.new && mv /etc/krb5.conf.new /etc/krb5.conf' sh \
-        "$TARGET/private/krb5.conf" || fail "DC krb5.conf"
-    # The domain user and the container the tests use, made while the directory is offline.
-    run dc samba-tool user create "$USER_NAME" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" \
-        >>"$LAB/logs/provision.log" 2>&1 || fail "user create failed"
-    run dc samba-tool ou create "OU=$OU_NAME,$BASE_DN" -s "$TARGET/etc/smb.conf" \
-        >>"$LAB/logs/provision.log" 2>&1 || fail "ou create failed"
-    enrolment_account
+    log "provisioning $REALM and $TRUST_REALM"
+    provision_corp &
+    c=$!
+    provision_lab &
+    i=$!
+    wait "$c" || fail "provisioning $REALM failed"
+    wait "$i" || fail "provisioning $TRUST_REALM failed"
     log "provisioned in $(($(now_ms) - t)) ms"
 
     t=$(now_ms)
-    setsid "$SELF" run "$LAB" dc samba -s "$TARGET/etc/smb.conf" -F --no-process-group \
-        </dev/null >"$LAB/logs/samba.log" 2>&1 &
-    samba_pid=$!
-    echo "$samba_pid" >"$LAB/pids/samba"
-    for ((i = 0; i < 300; i++)); do # at most about 90 s
-        alive "$samba_pid" || { tail -20 "$LAB/logs/samba.log" >&2; fail "samba exited"; }
-        dc_ready && break
-        sleep 0.2
-    done
-    [ "$i" -lt 300 ] || fail "the DC did not answer DNS, LDAP and Kerberos in time"
-    [ "$(cat "/proc/$samba_pid/comm")" = samba ] || fail "PID $samba_pid is not samba"
+    start_dc dc "$TARGET"
+    start_dc ldc "$TARGET_LDC"
+    wait_dc dc dc_ready
+    wait_dc ldc dc_answers ldc "$TRUST_DNS_DOMAIN" "$TRUST_DC_IP"
+    log "DCs answer after $(($(now_ms) - t)) ms"
+    # The trust first: dc2 then gets it with everything else when it joins, and its winbindd
+    # knows it from the start (one that learns a trust by replication needs a restart).
+    t=$(now_ms)
+    run dc samba-tool domain trust create "$TRUST_DNS_DOMAIN" --type=forest --direction=both \
+        --create-location=both -U "$TRUST_NETBIOS_DOMAIN\\$ADMIN_USER%$ADMIN_PASSWORD" \
+        >"$LAB/logs/trust.log" 2>&1 || { tail -20 "$LAB/logs/trust.log" >&2; fail "trust create failed"; }
+    log "forest trust created in $(($(now_ms) - t)) ms"
+    second_dc
     run m1 kdestroy >/dev/null 2>&1
-    log "DC answers after $(($(now_ms) - t)) ms; lab up after $(($(now_ms) - start)) ms: $LAB"
+    log "lab up after $(($(now_ms) - start)) ms: $LAB"
     trap - EXIT INT TERM HUP
     echo "$LAB"
 }
@@ -473,8 +621,8 @@ cmd_down_loaded() {
         [ -n "$(netns_of "$host")" ] && cmd_winbindd_stop "$host"
     done
     stop_pidfile "$LAB/pids/proxyd"
-    stop_pidfile "$LAB/pids/samba"
-    for host in $MEMBERS proxy dc; do
+    for host in $DCS; do stop_pidfile "$LAB/pids/samba-$host"; done
+    for host in $MEMBERS proxy $DCS; do
         inode=$(eval echo "\${NETINODE_${host^^}:-}")
         [ -n "$inode" ] || continue
         # shellcheck disable=SC2046
@@ -486,7 +634,7 @@ cmd_down_loaded() {
         }
     done
     for f in "$LAB"/ns/*; do [ -e "$f" ] && umount "$f" 2>/dev/null; done
-    for host in $HOSTS; do
+    for host in $HOSTS br; do
         ns=$(netns_of "$host")
         [ -n "$ns" ] && [ -e "/run/netns/$ns" ] && ip netns del "$ns"
     done
@@ -553,27 +701,44 @@ cmd_winbindd_stop() {
 
 cmd_freeze() {
     local pids previous='' i
+    for i in "$@"; do is_dc "$i" || fail "freeze: $i is not a DC"; done
     # Again until no new process shows up: one may have forked while the others stopped.
     for ((i = 0; i < 10; i++)); do
-        pids=$(dc_pids | sort)
+        pids=$(dc_pids "$@" | sort)
         [ "$pids" = "$previous" ] && break
         # shellcheck disable=SC2086
         kill -STOP $pids 2>/dev/null
         previous=$pids
     done
-    log "DC frozen ($(wc -w <<<"$pids") processes)"
+    log "${*:-dc dc2} frozen ($(wc -w <<<"$pids") processes)"
+}
+
+cmd_replicate() {
+    local from to
+    for from in "$DC_NAME" "$DC2_NAME"; do
+        to=$DC2_NAME
+        [ "$from" = "$DC2_NAME" ] && to=$DC_NAME
+        "$SELF" run "$LAB" dc timeout 20 samba-tool drs replicate "$to.$DNS_DOMAIN" "$from.$DNS_DOMAIN" \
+            "$BASE_DN" -U "$ADMIN_USER%$ADMIN_PASSWORD" >/dev/null 2>&1 ||
+            log "replication from $from to $to failed"
+    done
 }
 
 cmd_thaw() {
     local p
-    for p in $(dc_pids); do kill -CONT "$p" 2>/dev/null; done
+    for p in $(dc_pids "$DCS"); do kill -CONT "$p" 2>/dev/null; done
     log "DC thawed"
 }
 
-cmd_link() {
-    local host
-    for host in $MEMBERS proxy; do ip -n "$NS_DC" link set "$host" "$1" || fail "link $1 $host"; done
-    log "the DC's links are $1"
+cmd_link() { # up|down [DC...]: down those DCs' links (default dc and dc2), or up every DC's
+    local state=$1 host targets=$DCS
+    shift
+    [ "$state" = up ] || targets=${*:-dc dc2}
+    for host in $targets; do
+        is_dc "$host" || fail "link-$state: $host is not a DC"
+        ip -n "$NS_BR" link set "$host" "$state" || fail "link $state $host"
+    done
+    log "the links of $targets are $state"
 }
 
 # ---- the enrolment service, short-lived hosts ---------------------------------------------------
@@ -684,11 +849,12 @@ case ${1:-} in
         ;;
     winbindd-start) load "${2:-}" && cmd_winbindd_start "${3:?host}" ;;
     winbindd-stop) load "${2:-}" && cmd_winbindd_stop "${3:?host}" ;;
-    freeze) load "${2:-}" && cmd_freeze ;;
+    freeze) load "${2:-}" && cmd_freeze "${@:3}" ;;
     thaw) load "${2:-}" && cmd_thaw ;;
-    link-down) load "${2:-}" && cmd_link down ;;
+    link-down) load "${2:-}" && cmd_link down "${@:3}" ;;
     link-up) load "${2:-}" && cmd_link up ;;
-    dc-pids) load "${2:-}" && dc_pids ;;
+    dc-pids) load "${2:-}" && dc_pids "${@:3}" ;;
+    replicate) load "${2:-}" && cmd_replicate ;;
     *)
         sed -n '2,/^# LAB\/lab.env/p' "$SELF" >&2
         exit 2
