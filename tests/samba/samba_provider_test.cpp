@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <tdb.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -31,8 +32,8 @@ protected:
         SandboxTest::SetUp();
         sandbox::WriteFile(kLib + "libsamba.so", sandbox::ReadFile(SAMBA_PLUGIN), 0755);
         sandbox::WriteFile(kLib + "tslauth-samba-helper", sandbox::ReadFile(SAMBA_HELPER), 0755);
-        // The host's own smb.conf and machine secrets stay out of sight.
-        for (char const* directory : {"/etc/samba", "/var/lib/samba"}) {
+        // The host's own smb.conf, machine secrets and Samba's caches stay out of sight.
+        for (char const* directory : {"/etc/samba", "/var/lib/samba", "/var/cache/samba"}) {
             if (!sandbox::PathExists(directory)) sandbox::MakeDirectory(directory);
             sandbox::MountTmpfs(directory, 1 << 20);
         }
@@ -67,7 +68,7 @@ TEST(SambaFormats, MemberConfigWireAndContainers) {
               "\tidmap config CORP : backend = rid\n\tidmap config CORP : range = 100000-999999\n"
               "\ttemplate shell = /bin/bash\n\ttemplate homedir = /home/%D/%U\n"
               "\twinbind use default domain = no\n\twinbind offline logon = yes\n"
-              "\twinbind cache time = 2\n"
+              "\twinbind cache time = 2\n\twinbind scan trusted domains = yes\n"
               "\tsocket options = TCP_NODELAY SO_KEEPALIVE TCP_KEEPIDLE=2 TCP_KEEPINTVL=1 "
               "TCP_KEEPCNT=2\n\tload printers = no\n\tlog level = 0\n");
     std::string const standalone = MemberConfig{"CORP", "", "LNX01", false, {}, {}}.Render();
@@ -165,6 +166,13 @@ TEST_F(SambaProviderTest, ChangesTheConfigurationOnlyWithValidInput) {
     provider->SetPreferredDomainControllers({"dc1"});
     EXPECT_NE(sandbox::ReadFile(kSambaConfig).find("\tpassword server = dc1 *\n"),
               std::string::npos);
+    // A host without a configuration gets a standalone one that names it, for a later join.
+    ASSERT_EQ(unlink(kSambaConfig), 0);
+    provider->SetPreferredDomainControllers({"dc2"});
+    MemberConfig const standalone = ReadMemberConfig();
+    EXPECT_EQ(standalone.workgroup + " " + standalone.netbiosName + " " + standalone.realm + "|" +
+                  standalone.passwordServers.at(0),
+              "WORKGROUP SANDBOX-HOST |dc2");
     // A host name that cannot be an account is refused before anything is written.
     before = sandbox::ReadFile(kSambaConfig);
     sandbox::SetHostName("a-host-name-of-16");

@@ -20,6 +20,7 @@
 #include "keytab.h"
 #include "member_config.h"
 #include "netapi_session.h"
+#include "preferred_dc.h"
 #include "statuses.h"
 
 namespace sambahelper {
@@ -70,7 +71,10 @@ struct DomainController {
     std::string workgroup;  // its NetBIOS name
 };
 
-uint32_t FindWritableDC(std::string const& domain, DomainController& dc, Fields& answer) {
+// A DC of the domain: the first of the preferred DCs that answers, else the one the domain's
+// DNS and the DCs' answers point to.
+uint32_t FindWritableDC(std::string const& domain, DomainController& dc, Fields& answer,
+                        std::vector<std::string> const& preferred = {}) {
     DOMAIN_CONTROLLER_INFO* info = nullptr;
     uint32_t const wanted = DS_DIRECTORY_SERVICE_REQUIRED | DS_WRITABLE_REQUIRED;
     NET_API_STATUS status =
@@ -93,6 +97,8 @@ uint32_t FindWritableDC(std::string const& domain, DomainController& dc, Fields&
     }
     dc.workgroup = Upper(info->domain_name);
     NetApiBufferFree(info);
+    std::string const named = FirstAnsweringDC(preferred, dc.dnsDomain);
+    if (!named.empty()) dc.name = named;
     return 0;
 }
 
@@ -202,12 +208,40 @@ uint32_t CreateKeytab(NetapiSession& session, MemberConfig config, std::string c
     return WriteMachineKeytab(config, dc, answer);
 }
 
+bool DeletedOrAbsent(NET_API_STATUS status) {
+    return status == 0 || status == kNetUserNotFound || status == kNoneMapped ||
+           status == kNoSuchUser;
+}
+
+// Deletes the account this join made on `dc`. When that DC no longer answers (it stopped
+// during the join), another DC of the domain takes the deletion, which replication carries
+// back; when neither can, the answer names the account and the DC.
+void DeleteMadeAccount(std::string const& dc, std::string const& dnsDomain,
+                       std::string const& account, Fields& answer) {
+    if (DeletedOrAbsent(NetUserDel(dc.c_str(), account.c_str()))) return;
+    DOMAIN_CONTROLLER_INFO* info = nullptr;
+    uint32_t const wanted = DS_DIRECTORY_SERVICE_REQUIRED | DS_WRITABLE_REQUIRED |
+                            DS_RETURN_DNS_NAME | DS_FORCE_REDISCOVERY;
+    std::string other;
+    if (DsGetDcName(nullptr, dnsDomain.c_str(), nullptr, nullptr, wanted, &info) == 0 &&
+        info != nullptr) {
+        other = StripBackslashes(info->domain_controller_name);
+    }
+    if (info != nullptr) NetApiBufferFree(info);
+    if (!other.empty() && Lower(other) != Lower(dc) &&
+        NetUserDel(other.c_str(), account.c_str()) == 0) {
+        return;
+    }
+    answer["error"] += "; the computer account '" + account + "' this join made on " + dc +
+                       " could not be deleted: delete it in the domain";
+}
+
 // A join that fails after the account was made takes it all back.
-void Undo(NetapiSession& session, std::string const& dc, std::string const& account,
-          std::string const& savedConfig) {
+void Undo(NetapiSession& session, std::string const& dc, std::string const& dnsDomain,
+          std::string const& account, std::string const& savedConfig, Fields& answer) {
     if (!session.Ready()) session.Restart();
     NetUnjoinDomain(nullptr, "", "", NETSETUP_JOIN_DOMAIN);
-    if (!dc.empty()) NetUserDel(dc.c_str(), account.c_str());
+    if (!dc.empty()) DeleteMadeAccount(dc, dnsDomain, account, answer);
     try {
         RestoreMemberConfigText(savedConfig);
     } catch (std::exception const&) {
@@ -310,7 +344,7 @@ uint32_t Join(Fields const& request, Fields& answer) {
     }
     session.SetCredentials(Field(request, "user"), Field(request, "password"));
     DomainController dc;
-    uint32_t status = FindWritableDC(domain, dc, answer);
+    uint32_t status = FindWritableDC(domain, dc, answer, current.passwordServers);
     if (status != 0) {
         RestoreMemberConfigText(savedConfig);
         return status;
@@ -320,6 +354,7 @@ uint32_t Join(Fields const& request, Fields& answer) {
     config.workgroup = dc.workgroup;
     config.realm = Upper(dc.dnsDomain);
     config.netbiosName = name;
+    config.passwordServers = current.passwordServers;
     WriteMemberConfig(config);
     session.Restart();
 
@@ -332,10 +367,17 @@ uint32_t Join(Fields const& request, Fields& answer) {
     }
     status = RequestJoin(session, provisioning, answer);
     if (status == 0) status = CreateKeytab(session, config, dc.name, answer);
+    if (status == kNoTrustSamAccount) {
+        // The account was just made: the KDC that does not know it is another DC, which the
+        // account has not reached, because the DC that made it stopped answering.
+        answer["error"] = dc.name + ", which made the account, stopped answering before it " +
+                          "reached the other domain controllers (" + answer["error"] + ")";
+        status = kNoLogonServers;
+    }
     if (status != 0) {
         // An account that was there before stays (with its new password): it is not ours to
         // delete.
-        Undo(session, reused ? std::string() : dc.name, account, savedConfig);
+        Undo(session, reused ? std::string() : dc.name, dc.dnsDomain, account, savedConfig, answer);
         return status;
     }
     AnswerDomainController(dc, answer);
@@ -368,6 +410,7 @@ uint32_t OfflineJoin(Fields const& request, Fields& answer) {
     config.workgroup = workgroup;
     config.realm = Upper(dnsDomain);
     config.netbiosName = name;
+    config.passwordServers = current.passwordServers;
     WriteMemberConfig(config);
     NetapiSession session;
     if (!session.Ready()) {
@@ -376,11 +419,11 @@ uint32_t OfflineJoin(Fields const& request, Fields& answer) {
     }
     uint32_t status = RequestJoin(session, Field(request, "provisioning"), answer);
     DomainController dc;
-    if (status == 0) status = FindWritableDC(dnsDomain, dc, answer);
+    if (status == 0) status = FindWritableDC(dnsDomain, dc, answer, config.passwordServers);
     if (status == 0) status = CreateKeytab(session, config, dc.name, answer);
     if (status != 0) {
         // The account belongs to whoever provisioned it; only this host's part is undone.
-        Undo(session, "", account, savedConfig);
+        Undo(session, "", dnsDomain, account, savedConfig, answer);
         return status;
     }
     return 0;
@@ -401,7 +444,7 @@ uint32_t Leave(Fields const& request, Fields& answer) {
         // The account goes first: when the DC refuses, the host stays joined.
         session.SetCredentials(user, password);
         DomainController dc;
-        uint32_t status = FindWritableDC(config.DnsDomain(), dc, answer);
+        uint32_t status = FindWritableDC(config.DnsDomain(), dc, answer, config.passwordServers);
         if (status != 0) return status;
         std::string const account = config.netbiosName + "$";
         NET_API_STATUS deleted = NetUserDel(dc.name.c_str(), account.c_str());
@@ -426,6 +469,7 @@ uint32_t Leave(Fields const& request, Fields& answer) {
     MemberConfig left;
     left.workgroup = config.workgroup;
     left.netbiosName = config.netbiosName;
+    left.passwordServers = config.passwordServers;
     WriteMemberConfig(left);
     return 0;
 }

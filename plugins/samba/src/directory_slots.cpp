@@ -3,6 +3,7 @@
 #include <plugin_results.h>
 #include <syslog.h>
 
+#include <cstdlib>
 #include <exception>
 #include <string>
 #include <utility>
@@ -76,6 +77,32 @@ ADStatus ListTrustsOverLdap(Membership const& membership,
              entry != nullptr; entry = ldap_next_entry(ldap, entry)) {
             trusted.emplace_back(FirstValue(ldap, entry, "trustPartner"),
                                  FirstValue(ldap, entry, "flatName"));
+        }
+        if (result != nullptr) ldap_msgfree(result);
+        return searched;
+    });
+}
+
+ADStatus TrustDirectionOverLdap(Membership const& membership, std::string const& domain,
+                                uint32_t& direction) {
+    direction = 0;
+    // A domain name never needs escaping in a filter: anything else is no trusted domain.
+    if (domain.empty() ||
+        domain.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                 "abcdefghijklmnopqrstuvwxyz0123456789.-_") != std::string::npos) {
+        return 0;
+    }
+    return WithMachineLdap(membership, [&](LDAP* ldap, std::string const& base) {
+        LDAPMessage* result = nullptr;
+        ADStatus searched =
+            SearchLdap(ldap, "CN=System," + base,
+                       "(&(objectClass=trustedDomain)(trustType=2)(|(trustPartner=" + domain +
+                           ")(flatName=" + domain + ")))",
+                       {"trustDirection"}, result);
+        LDAPMessage* entry = result != nullptr ? ldap_first_entry(ldap, result) : nullptr;
+        if (entry != nullptr) {
+            direction = static_cast<uint32_t>(
+                std::strtoul(FirstValue(ldap, entry, "trustDirection").c_str(), nullptr, 10) & 3);
         }
         if (result != nullptr) ldap_msgfree(result);
         return searched;

@@ -10,6 +10,7 @@
 #include <sasl/sasl.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -26,6 +27,9 @@ namespace sambaprovider {
 namespace {
 
 int const kLdapSeconds = 15;
+// A bind answers in well under a second; a DC that does not answer it in this time (stopped,
+// or overloaded) is left for the next.
+int const kBindSeconds = 5;
 
 // GSSAPI asks for nothing but may offer an authorisation name: take the defaults.
 int AnswerDefaults(LDAP*, unsigned, void*, void* interactions) {
@@ -37,23 +41,49 @@ int AnswerDefaults(LDAP*, unsigned, void*, void* interactions) {
     return LDAP_SUCCESS;
 }
 
-ADStatus FindDC(std::string const& domain, std::string& dc) {
+std::string WithoutBackslashes(char const* name) {
+    std::string text = name != nullptr ? name : "";
+    while (!text.empty() && text[0] == '\\') text.erase(0, 1);
+    return text;
+}
+
+// The domain's DCs to try, best first. Known: the one winbindd is connected to (it follows a
+// failover), then the one its DC search gave last (cached). Rediscovered: what a fresh search
+// finds now (the first DC to answer), else the helper's search.
+std::vector<std::string> CandidateDCs(MemberConfig const& config, bool rediscover) {
+    std::vector<std::string> dcs;
+    auto const add = [&dcs](std::string const& name) {
+        if (!name.empty() && std::find(dcs.begin(), dcs.end(), name) == dcs.end()) {
+            dcs.push_back(name);
+        }
+    };
     wbcContext* context = NewWinbindContext();
+    if (context != nullptr && !rediscover) {
+        size_t count = 0;
+        char const** names = nullptr;
+        char const** addresses = nullptr;
+        if (wbcCtxDcInfo(context, config.workgroup.c_str(), &count, &names, &addresses) ==
+            WBC_ERR_SUCCESS) {
+            for (size_t i = 0; i < count; ++i) add(WithoutBackslashes(names[i]));
+        }
+        wbcFreeMemory(names);
+        wbcFreeMemory(addresses);
+    }
     wbcDomainControllerInfoEx* info = nullptr;
-    wbcErr found = context == nullptr ? WBC_ERR_NO_MEMORY
-                                      : wbcCtxLookupDomainControllerEx(
-                                            context, domain.c_str(), nullptr, nullptr, 0x10, &info);
-    if (found == WBC_ERR_SUCCESS && info != nullptr && info->dc_unc != nullptr) {
-        dc = info->dc_unc;
-        while (!dc.empty() && dc[0] == '\\') dc.erase(0, 1);
+    uint32_t const flags = 0x10 /* directory service */ | (rediscover ? 0x1 /* forced */ : 0);
+    if (context != nullptr &&
+        wbcCtxLookupDomainControllerEx(context, config.DnsDomain().c_str(), nullptr, nullptr, flags,
+                                       &info) == WBC_ERR_SUCCESS &&
+        info != nullptr) {
+        add(WithoutBackslashes(info->dc_unc));
     }
     wbcFreeMemory(info);
     if (context != nullptr) wbcCtxFree(context);
-    if (!dc.empty()) return 0;
-    Fields request = {{"op", "find-dc"}, {"domain", domain}}, answer;
-    ADStatus status = RunHelper(request, answer);
-    dc = answer["dc"];
-    return status;
+    if (dcs.empty() && rediscover) {
+        Fields request = {{"op", "find-dc"}, {"domain", config.DnsDomain()}}, answer;
+        if (RunHelper(request, answer) == 0) add(answer["dc"]);
+    }
+    return dcs;
 }
 
 // The machine's ticket-granting ticket in a credential cache of this call's own.
@@ -169,7 +199,7 @@ ADStatus Bind(std::string const& dc, LDAP*& ldap) {
     std::string uri = "ldap://" + dc;
     if (ldap_initialize(&ldap, uri.c_str()) != LDAP_SUCCESS) return kInternalError;
     int version = LDAP_VERSION3;
-    timeval limit = {kLdapSeconds, 0};
+    timeval limit = {kBindSeconds, 0};
     ldap_set_option(ldap, LDAP_OPT_PROTOCOL_VERSION, &version);
     ldap_set_option(ldap, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
     // The DC's name is used as given: canonicalising it through reverse DNS finds no PTR
@@ -179,6 +209,8 @@ ADStatus Bind(std::string const& dc, LDAP*& ldap) {
     ldap_set_option(ldap, LDAP_OPT_TIMEOUT, &limit);
     int result = ldap_sasl_interactive_bind_s(ldap, nullptr, "GSSAPI", nullptr, nullptr,
                                               LDAP_SASL_QUIET, AnswerDefaults, nullptr);
+    limit.tv_sec = kLdapSeconds;  // the searches' own limit applies from here
+    ldap_set_option(ldap, LDAP_OPT_TIMEOUT, &limit);
     if (result == LDAP_SUCCESS) return 0;
     syslog(LOG_WARNING, "Samba provider: LDAP bind to %s failed: %s", dc.c_str(),
            ldap_err2string(result));
@@ -189,10 +221,18 @@ ADStatus Bind(std::string const& dc, LDAP*& ldap) {
 
 ADStatus WithMachineLdap(Membership const& membership, LdapWork const& work) {
     MemberConfig const& config = membership.config;
-    std::string dc;
-    ADStatus status = FindDC(config.DnsDomain(), dc);
-    if (status != 0) return status;
-    return WithLdapAs(dc, config, nullptr, work);
+    // A DC that does not answer gives way to the next, then to those a fresh search finds.
+    std::vector<std::string> tried;
+    ADStatus status = kNoLogonServers;
+    for (bool rediscover : {false, true}) {
+        for (std::string const& dc : CandidateDCs(config, rediscover)) {
+            if (std::find(tried.begin(), tried.end(), dc) != tried.end()) continue;
+            tried.push_back(dc);
+            status = WithLdapAs(dc, config, nullptr, work);
+            if (status != kNoLogonServers) return status;
+        }
+    }
+    return status;
 }
 
 ADStatus WithLdapAs(std::string const& dc, MemberConfig const& config, std::string const* password,

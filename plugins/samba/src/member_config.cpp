@@ -116,6 +116,10 @@ std::string MemberConfig::Render() const {
         // are kept this long once the DCs answer again (300 s by default): a user who tried
         // during the outage logs in within this time after the DC's return, not minutes.
         << "\twinbind cache time = 2\n"
+           // Trusted domains are listed (the trusted-domains query) only when winbindd asks
+           // the DC for them; by default it knows a trusted domain only once a name of it
+           // was looked up.
+           "\twinbind scan trusted domains = yes\n"
         // A DC whose link went down is noticed within seconds on an open connection.
         << "\tsocket options = TCP_NODELAY SO_KEEPALIVE TCP_KEEPIDLE=2 TCP_KEEPINTVL=1 "
            "TCP_KEEPCNT=2\n"

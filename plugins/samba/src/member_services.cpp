@@ -223,6 +223,22 @@ ADStatus StartMemberServices() {
     return kServiceNotActive;
 }
 
+bool RestartWinbindIfRunning(std::string const& workgroup, std::string const& realm) {
+    for (char const* kind : {"SAF", "SAFJOIN"}) {
+        for (std::string const& domain : {workgroup, realm}) {
+            RunChild({"/usr/bin/net", "cache", "del", std::string(kind) + "/DOMAIN/" + domain},
+                     kScriptDeadlineMs);  // "not found" is fine
+        }
+    }
+    bool const systemd = SystemdRuns();
+    Service const& winbind = kServices[0];
+    if (!Installed(winbind, systemd) || !Running(winbind, systemd)) return true;
+    if (!systemd && !Stop(winbind, systemd)) return false;
+    if (!Start(winbind, systemd, true)) return false;
+    NoteChange(std::string("restarted ") + winbind.name);
+    return true;
+}
+
 bool StopMemberServices() {
     bool const systemd = SystemdRuns();
     bool any = false;

@@ -8,6 +8,8 @@
 // operation's record of host changes.
 #include <tslauth/active_directory_client.h>
 
+#include <string>
+
 namespace sambaprovider {
 
 inline char const kWatchService[] = "tslauth-dc-watch";
@@ -20,6 +22,12 @@ inline int const kServiceReadySeconds = 60;
 // or does not pass the check in time; the services are then stopped and disabled again.
 // The watcher is left out, with a log line, on a host that does not have it.
 ADStatus StartMemberServices();
+
+// Restarts winbindd when it runs: it keeps its connection to a DC until then, whatever the
+// configuration now prefers. Before that, Samba's record of the DC last used for the domain
+// (kept for up to an hour after a join, and tried before any other) is forgotten, so that the
+// preferred DCs come first. Nothing is awaited; false when the restart failed.
+bool RestartWinbindIfRunning(std::string const& workgroup, std::string const& realm);
 
 // Stops and disables them. True when any of them was running or enabled.
 bool StopMemberServices();

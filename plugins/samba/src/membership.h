@@ -27,6 +27,11 @@ bool IsJoinedDomain(Membership const& membership, char const* domain);
 ADStatus ListTrustsOverLdap(Membership const& membership,
                             std::vector<std::pair<std::string, std::string> >& trusted);
 
+// The direction of the joined domain's trust of `domain` (its DNS or NetBIOS name) as the
+// directory holds it: 1 inbound, 2 outbound, 3 both; 0 when it has no such trust.
+ADStatus TrustDirectionOverLdap(Membership const& membership, std::string const& domain,
+                                uint32_t& direction);
+
 }  // namespace sambaprovider
 
 #endif

@@ -10,6 +10,7 @@
 #include "domain_controllers.h"
 #include "helper_client.h"
 #include "host_changes.h"
+#include "host_state.h"
 #include "last_error.h"
 #include "member_config.h"
 #include "member_services.h"
@@ -55,6 +56,26 @@ ADStatus FollowJoin(Fields const& request) {
     return status;
 }
 
+// A join whose helper was stopped at its deadline (or crashed) may have left the host half
+// joined: its configuration of a member without the machine secret, or the secret without the
+// services. Both go back to what they were before the join.
+void UndoStoppedJoin(std::string const& savedConfig) {
+    if (Joined()) {
+        Fields leave = {{"op", "leave"}}, answer;
+        ADStatus const left = RunHelper(leave, answer);
+        if (left != 0) {
+            syslog(LOG_ERR, "Samba provider: undoing the stopped join failed (%u): %s", left,
+                   answer["error"].c_str());
+        }
+    }
+    try {
+        ConfigLock lock;
+        RestoreMemberConfigText(savedConfig);
+    } catch (std::exception const& error) {
+        syslog(LOG_ERR, "Samba provider: %s", error.what());
+    }
+}
+
 // Runs the helper and notes what it changed on the host: what its answer says, or, when it
 // gave none (killed at its deadline, crashed), what the files themselves show. Its words on a
 // refusal go to the log and to the calling thread's last error.
@@ -65,7 +86,16 @@ ADStatus Run(char const* what, Fields const& request) {
     bool const stopped = op == "leave" && Joined() && StopMemberServices();
     Fields answer;
     ChangedFiles const files(MembershipFiles());
+    bool const joining = op == "join" || op == "offline-join";
+    std::string const savedConfig = joining ? SaveMemberConfigText() : std::string();
     ADStatus status = RunHelper(request, answer);
+    if (answer.count("status") == 0 && joining) {
+        UndoStoppedJoin(savedConfig);
+        answer["error"] +=
+            "; this host's part of the join was undone, but a computer account of its name may "
+            "have been made on a domain controller before the join was stopped: check the "
+            "domain, and delete that account there or join again with --reuse-account";
+    }
     if (answer.count("status") != 0) {
         std::string const& lines = answer["changes"];
         std::size_t start = 0;
@@ -158,6 +188,10 @@ ADStatus SetPreferredDomainControllers(char const* const* names) {
         ConfigLock lock;
         ChangedFiles const files({kSambaConfig});
         MemberConfig config = ReadMemberConfig();
+        // A host that never had a configuration gets a standalone one, which a join then
+        // replaces, keeping the preferred DCs.
+        if (config.workgroup.empty()) config.workgroup = "WORKGROUP";
+        if (config.netbiosName.empty()) config.netbiosName = AccountNameForHost();
         config.passwordServers = servers;
         // Without preferred DCs, the domain's own go back in.
         if (servers.empty() && config.IsMember() && config.domainControllers.empty()) {
@@ -170,6 +204,11 @@ ADStatus SetPreferredDomainControllers(char const* const* names) {
             throw;
         }
         for (std::string const& change : files.Changes()) NoteChange(change);
+        // winbindd goes to the DCs now preferred (it keeps its connection otherwise).
+        if (config.IsMember() && !RestartWinbindIfRunning(config.workgroup, config.realm)) {
+            SetLastError("the preferred domain controllers are set, but winbindd did not restart");
+            return kServiceNotActive;
+        }
         return 0;
     } catch (std::exception const& error) {
         syslog(LOG_ERR, "Samba provider: %s", error.what());

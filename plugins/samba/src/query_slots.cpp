@@ -134,8 +134,12 @@ ADStatus GetTrustedDomains(ADDomainNames*** domains, ADDeallocator* deallocator)
         }
         for (size_t i = 0; i < count; ++i) {
             struct wbcDomainInfo const& entry = list.memory[i];
-            // winbindd also lists the host itself, BUILTIN and the joined domain.
-            bool isTrust = entry.trust_type == WBC_DOMINFO_TRUSTTYPE_FOREST ||
+            // winbindd also lists the host itself, BUILTIN and the joined domain. A member
+            // reaches the joined domain's trusted domains through it: those come without a
+            // trust type of their own, routed through the joined domain.
+            bool const routed = entry.trust_type == WBC_DOMINFO_TRUSTTYPE_NONE &&
+                                entry.trust_routing != nullptr && *entry.trust_routing != '\0';
+            bool isTrust = routed || entry.trust_type == WBC_DOMINFO_TRUSTTYPE_FOREST ||
                            entry.trust_type == WBC_DOMINFO_TRUSTTYPE_IN_FOREST ||
                            entry.trust_type == WBC_DOMINFO_TRUSTTYPE_EXTERNAL;
             if (!isTrust || (entry.domain_flags & WBC_DOMINFO_DOMAIN_PRIMARY) != 0) continue;
@@ -319,13 +323,19 @@ uint32_t GetDomainTrustRelationship(char const* domain) {
     if (IsJoinedDomain(membership, domain)) return 0x8;
     WinbindContext winbind;
     WinbindMemory<struct wbcDomainInfo> info;
-    if (winbind.context == nullptr ||
-        wbcCtxDomainInfo(winbind.context, domain, &info.memory) != WBC_ERR_SUCCESS) {
-        return 0;
-    }
     uint32_t relationship = 0;
-    if (info.memory->trust_flags & WBC_DOMINFO_TRUST_OUTGOING) relationship |= 0x2;
-    if (info.memory->trust_flags & WBC_DOMINFO_TRUST_INCOMING) relationship |= 0x20;
+    if (winbind.context != nullptr &&
+        wbcCtxDomainInfo(winbind.context, domain, &info.memory) == WBC_ERR_SUCCESS) {
+        if (info.memory->trust_flags & WBC_DOMINFO_TRUST_OUTGOING) relationship |= 0x2;
+        if (info.memory->trust_flags & WBC_DOMINFO_TRUST_INCOMING) relationship |= 0x20;
+    }
+    if (relationship != 0) return relationship;
+    // A member's winbindd knows no direction for the domains it reaches through the joined
+    // domain (nor anything without winbindd): the joined domain's trust object holds it.
+    uint32_t direction = 0;
+    if (TrustDirectionOverLdap(membership, domain, direction) != 0) return 0;
+    if (direction & 1) relationship |= 0x20;
+    if (direction & 2) relationship |= 0x2;
     return relationship;
 }
 
