@@ -33,6 +33,7 @@ int Activate(Arguments const& arguments);
 int Status(Arguments const& arguments);
 int Join(Arguments const& arguments);
 int Leave(Arguments const& arguments);
+int DomainControllers(Arguments const& arguments);
 int ProxyDomain(Arguments const& arguments);
 int ImportCertificate(Arguments const& arguments);
 int JoinProxy(Arguments const& arguments);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <iostream>
 #include <memory>
 
@@ -125,6 +126,9 @@ int Join(Arguments const& arguments) {
     Json reported = {{"joined", domain}};
     RunJoin("Joining " + domain, json, repair, reported, [&] {
         WithProviderWords(*store, [&] {
+            if (arguments.Has("server")) {
+                store->SetPreferredDomainControllers({arguments.Value("server")});
+            }
             store->JoinDomain(domain, credentials, arguments.Flag("skip-hostname-check"), repair,
                               options);
         });
@@ -133,6 +137,37 @@ int Join(Arguments const& arguments) {
         std::cout << JsonText(reported) << "\n";
     } else {
         std::cout << "Joined " << domain << ".\n";
+    }
+    return kSuccess;
+}
+
+int DomainControllers(Arguments const& arguments) {
+    bool const clear = arguments.Flag("clear");
+    std::vector<std::string> const& names = arguments.Positionals();
+    if (clear && !names.empty()) throw UsageError("--clear takes no names");
+    std::unique_ptr<ActiveDirectoryStore> store = MakeStore();
+    bool const json = arguments.Flag("json");
+    std::vector<std::string> changes;
+    if (clear || !names.empty()) {
+        changes = RunChangingHost(json, [&] {
+            WithProviderWords(*store, [&] {
+                store->SetPreferredDomainControllers({names.begin(), names.end()});
+            });
+        });
+    }
+    // Read from the plug-in itself: the store's configuration query also asks the directory.
+    ProviderConfiguration const configuration;
+    ActiveDirectoryProvider const provider(configuration["provider"]);
+    std::deque<std::string> const controllers = provider.GetPreferredDomainControllers();
+    std::vector<std::string> const listed(controllers.begin(), controllers.end());
+    if (json) {
+        std::cout << JsonText(
+                         {{"preferred_controllers", listed}, {"changes", ChangesJson(changes)}})
+                  << "\n";
+    } else {
+        std::string text;
+        for (std::string const& name : listed) text += (text.empty() ? "" : " ") + name;
+        std::cout << "Preferred controllers: " << (text.empty() ? "(none)" : text) << "\n";
     }
     return kSuccess;
 }

@@ -68,7 +68,7 @@ std::vector<Command> const& Commands() {
          "status is then 5 after a time-out, else 4 after a failure.\n",
          Options({"json"}, {"timeout"}), Status},
         {"join",
-         "join DOMAIN[/CONTAINER] --user NAME [--password-file FILE] "
+         "join DOMAIN[/CONTAINER] --user NAME [--password-file FILE] [--server DC] "
          "[--skip-hostname-check] [--reuse-account] [--json]",
          std::string("Joins the host to DOMAIN with an account allowed to add computers; the\n"
                      "computer account goes into CONTAINER, or the domain's default. The\n"
@@ -80,10 +80,21 @@ std::vector<Command> const& Commands() {
                      "A computer account of the host's name that the domain already has is\n"
                      "refused; with --reuse-account the join takes it over (resetting its\n"
                      "password) when it is a computer account: use it only when it is this\n"
-                     "host's own, e.g. after a leave without --user.\n") +
+                     "host's own, e.g. after a leave without --user.\n"
+                     "With --server the join makes the account on the domain controller DC\n"
+                     "when it answers (else on any), and DC stays the preferred one (see dcs).\n") +
              kChangesNote + kPasswordNote,
-         Options({"skip-hostname-check", "reuse-account", "json"}, {"user", "password-file"}),
+         Options({"skip-hostname-check", "reuse-account", "json"},
+                 {"user", "password-file", "server"}),
          Join},
+        {"dcs", "dcs [DC... | --clear] [--json]",
+         std::string(
+             "Shows the preferred domain controllers; with DC names (or addresses), makes them\n"
+             "the preferred ones, in that order, and with --clear, none. Joins, leaves, lookups\n"
+             "and logins then go to the first of them that answers, else to any DC of the\n"
+             "domain.\n") +
+             kChangesNote,
+         Options({"clear", "json"}), DomainControllers},
         {"leave", "leave [--user NAME [--password-file FILE]] [--json]",
          std::string("Leaves the domain. With --user the computer account is deleted too, with\n"
                      "that account's password; without, it stays in the domain (a note says so)\n"
