@@ -116,6 +116,9 @@ uint32_t ConnectionFailure(NetapiSession& session, NET_API_STATUS status, std::s
     return kNoLogonServers;
 }
 
+// How long a new account may take to reach the other DCs.
+int const kReplicationSeconds = 20;
+
 // The account flags that tell a member's computer account from a DC's and from a user's.
 uint32_t const kWorkstationTrustAccount = 0x1000;
 uint32_t const kServerTrustAccount = 0x2000;
@@ -200,12 +203,26 @@ uint32_t RequestJoin(NetapiSession& session, std::string const& text, Fields& an
 // The keytab lets the host prove itself over Kerberos (LDAP queries, services). The offline
 // join writes none, and from now on winbindd keeps it current when it changes the machine
 // password. libnetapi lets go of the machine secrets first: they are read here.
+// The keys are read as the machine, with a ticket from whichever KDC the realm's DNS names:
+// one other than the DC that made the account knows it once replication brought it there
+// (seconds), so "no such account" is asked again for a while.
 uint32_t CreateKeytab(NetapiSession& session, MemberConfig config, std::string const& dc,
                       Fields& answer) {
     session.Close();
     config.keytab = true;
     WriteMemberConfig(config);
-    return WriteMachineKeytab(config, dc, answer);
+    timespec start = {};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        uint32_t const status = WriteMachineKeytab(config, dc, answer);
+        timespec now = {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (status != kNoTrustSamAccount || now.tv_sec - start.tv_sec >= kReplicationSeconds) {
+            return status;
+        }
+        timespec const pause = {1, 0};
+        nanosleep(&pause, nullptr);
+    }
 }
 
 bool DeletedOrAbsent(NET_API_STATUS status) {

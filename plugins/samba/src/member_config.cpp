@@ -46,15 +46,14 @@ void WriteAll(int fd, std::string const& text, std::string const& path) {
     }
 }
 
-void ReplaceFile(std::string const& text) {
-    std::string const path = kSambaConfig;
+void ReplaceFile(std::string const& path, std::string const& text, mode_t newMode) {
     mkdir(kSambaConfigDirectory, 0755);
     std::string temporary = path + ".XXXXXX";
     int fd = mkstemp(&temporary[0]);
     if (fd < 0) throw SystemError("Unable to create a temporary file beside", path);
     try {
         struct stat old;
-        fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+        fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : newMode);
         WriteAll(fd, text, temporary);
         if (fsync(fd) != 0) throw SystemError("Unable to write", temporary);
         if (close(fd) != 0) {
@@ -188,7 +187,7 @@ bool CachedLoginsAllowed() {
 void WriteMemberConfig(MemberConfig const& config) {
     MemberConfig written = config;
     written.cachedLogins = CachedLoginsAllowed();
-    ReplaceFile(written.Render());
+    ReplaceFile(kSambaConfig, written.Render(), 0644);
 }
 
 std::string SaveMemberConfigText() {
@@ -203,7 +202,27 @@ void RestoreMemberConfigText(std::string const& text) {
     if (text.empty()) {
         unlink(kSambaConfig);
     } else {
-        ReplaceFile(text);
+        ReplaceFile(kSambaConfig, text, 0644);
+    }
+}
+
+SavedFile SaveFile(char const* path) {
+    SavedFile saved;
+    saved.path = path;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return saved;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    saved.existed = true;
+    saved.bytes = bytes.str();
+    return saved;
+}
+
+void RestoreFile(SavedFile const& saved) {
+    if (saved.existed) {
+        ReplaceFile(saved.path, saved.bytes, 0600);
+    } else if (unlink(saved.path.c_str()) != 0 && errno != ENOENT) {
+        throw SystemError("Unable to remove", saved.path);
     }
 }
 

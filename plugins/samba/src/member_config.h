@@ -49,6 +49,16 @@ void WriteMemberConfig(MemberConfig const& config);
 std::string SaveMemberConfigText();
 void RestoreMemberConfigText(std::string const& text);
 
+// A file's bytes as they were, or that it was missing, to put back whole: replaced through a
+// temporary file beside it (a new file readable by root alone), or removed. Throws.
+struct SavedFile {
+    std::string path;
+    bool existed = false;
+    std::string bytes;
+};
+SavedFile SaveFile(char const* path);
+void RestoreFile(SavedFile const& saved);
+
 // Serialises every read-edit-replace of the configuration across processes and threads:
 // an exclusive flock on the configuration directory.
 class ConfigLock {

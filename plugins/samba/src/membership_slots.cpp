@@ -57,9 +57,9 @@ ADStatus FollowJoin(Fields const& request) {
 }
 
 // A join whose helper was stopped at its deadline (or crashed) may have left the host half
-// joined: its configuration of a member without the machine secret, or the secret without the
-// services. Both go back to what they were before the join.
-void UndoStoppedJoin(std::string const& savedConfig) {
+// joined: its configuration of a member without the machine secret, the secret without the
+// services, a keytab of the new account. All go back to what they were before the join.
+void UndoStoppedJoin(std::string const& savedConfig, SavedFile const& savedKeytab) {
     if (Joined()) {
         Fields leave = {{"op", "leave"}}, answer;
         ADStatus const left = RunHelper(leave, answer);
@@ -71,6 +71,7 @@ void UndoStoppedJoin(std::string const& savedConfig) {
     try {
         ConfigLock lock;
         RestoreMemberConfigText(savedConfig);
+        RestoreFile(savedKeytab);
     } catch (std::exception const& error) {
         syslog(LOG_ERR, "Samba provider: %s", error.what());
     }
@@ -88,9 +89,10 @@ ADStatus Run(char const* what, Fields const& request) {
     ChangedFiles const files(MembershipFiles());
     bool const joining = op == "join" || op == "offline-join";
     std::string const savedConfig = joining ? SaveMemberConfigText() : std::string();
+    SavedFile const savedKeytab = joining ? SaveFile(kKeytab) : SavedFile();
     ADStatus status = RunHelper(request, answer);
     if (answer.count("status") == 0 && joining) {
-        UndoStoppedJoin(savedConfig);
+        UndoStoppedJoin(savedConfig, savedKeytab);
         answer["error"] +=
             "; this host's part of the join was undone, but a computer account of its name may "
             "have been made on a domain controller before the join was stopped: check the "
