@@ -23,10 +23,22 @@ check() { # WHAT STATUS TEXT HOST ARGS...: the status, then the output (0) or th
     expect "$1" "$2 $3" "$status $([ "$2" = 0 ] && echo "$out" || echo "$err")"
 }
 
-dc_search() { # FILTER ATTRIBUTE...: the DC's own database, continuation lines joined
-    on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "$@" 2>/dev/null |
+dc_search_on() { # DC TARGET FILTER ATTRIBUTE...: a DC's own database, continuation lines joined
+    on "$1" ldbsearch -H "$2/private/sam.ldb" -b "$BASE_DN" -s sub "${@:3}" 2>/dev/null |
         awk '/^ / { line = line substr($0, 2); next } { if (line != "") print line; line = $0 }
-             END { if (line != "") print line }'
+             END { if (line != "") print line }' | grep -v '^#'
+}
+dc_search() { # FILTER ATTRIBUTE...: what both of the domain's DCs hold, once replication agrees
+    local one two i
+    for ((i = 0; i < 60; i++)); do
+        one=$(dc_search_on dc "$TARGET" "$@") two=$(dc_search_on dc2 "$TARGET_DC2" "$@")
+        [ "$(sort <<<"$one")" == "$(sort <<<"$two")" ] && break
+        # After an outage the DCs may wait minutes before they pull again.
+        [ "$i" != 12 ] || "$lab_sh" replicate "$LAB"
+        sleep 0.25
+    done
+    [ "$i" -lt 60 ] || echo "dc1 and dc2 disagree on $1 after 15 s"
+    printf '%s\n' "$one"
 }
 dc_attribute() { dc_search "(sAMAccountName=$1\$)" "$2" | sed -n "s/^$2: //p"; } # NAME ATTRIBUTE
 # The accounts FILTER matches as "DN uac=N" (4096: enabled workstation trust), or "absent".
@@ -35,10 +47,27 @@ dc_accounts() {
         /^userAccountControl: / { print dn " uac=" $2; n++ } END { if (!n) print "absent" }' | sort
 }
 dc_account() { dc_accounts "(sAMAccountName=$1\$)"; } # NAME
+made_on() { # NAME: the DC that made the account NAME$ (the first writer of its object class)
+    local id host target
+    # From a DC that has it (dc1 first: dc2 may be frozen), without waiting for replication.
+    for host in dc dc2; do
+        target=$TARGET
+        [ "$host" = dc ] || target=$TARGET_DC2
+        id=$(on "$host" ldbsearch -H "$target/private/sam.ldb" "(sAMAccountName=$1\$)" \
+            replPropertyMetaData --show-binary 2>/dev/null | grep -A4 'DRSUAPI_ATTID_objectClass ' |
+            sed -n 's/.*originating_invocation_id: *//p' | head -1)
+        [ -z "$id" ] || break
+    done
+    on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "CN=Configuration,$BASE_DN" '(objectClass=nTDSDSA)' \
+        invocationId 2>/dev/null | awk -v id="${id:-none}" '/^dn: / { split(substr($0, 5), p, ",")
+            dsa = tolower(substr(p[2], 4)) } /^invocationId: / && $2 == id { print dsa }'
+}
+since() { echo $((($(date +%s%N) - $1) / 1000000)); } # START-NS: milliseconds since
 dc_delete_accounts() { # FILTER: deletes the accounts it matches, in one go
     local dns && mapfile -t dns < <(dc_search "$1" dn | sed -n 's/^dn: //p')
     [ "${#dns[@]}" = 0 ] || on dc env SMB_CONF_PATH="$TARGET/etc/smb.conf" \
         ldbdel -H "$TARGET/private/sam.ldb" "${dns[@]}" >/dev/null || bad "cannot delete ${dns[*]}"
+    dc_search "$1" dn >/dev/null # gone from both DCs
 }
 
 joined() { on "$1" net ads testjoin >/dev/null 2>&1; }
@@ -70,7 +99,7 @@ changed() { # WHAT: the Samba files the last command said it changed, one a line
     grep '^tslauth: changed: [a-z]* /' <<<"$err" | grep -v -e ' /etc/hosts' -e ' /etc/resolv.conf' |
         sed 's/^tslauth: changed: //'
 }
-status_json() { printf '{"active_store": "None", "login_permissions": {"permit": "all", "users": [], "groups": []}, "domain": {"dns_name": "%s", "netbios_name": "%s"}, "machine_account": "%s", "preferred_controllers": [], "trust_state": 1, "trust_state_name": "trusted", "trusted_domains": [], "answers": {"configuration": {"source": "fresh"}, "trusted_domains": {"source": "fresh"}, "trust_state": {"source": "fresh"}}, "timed_out": [], "unanswered_fields": []}' "$DNS_DOMAIN" "$NETBIOS_DOMAIN" "$1"; } # MACHINE-DN
+status_json() { printf '{"active_store": "None", "login_permissions": {"permit": "all", "users": [], "groups": []}, "domain": {"dns_name": "%s", "netbios_name": "%s"}, "machine_account": "%s", "preferred_controllers": [], "trust_state": 1, "trust_state_name": "trusted", "trusted_domains": [{"dns_name": "%s", "netbios_name": "%s"}], "answers": {"configuration": {"source": "fresh"}, "trusted_domains": {"source": "fresh"}, "trust_state": {"source": "fresh"}}, "timed_out": [], "unanswered_fields": []}' "$DNS_DOMAIN" "$NETBIOS_DOMAIN" "$1" "$TRUST_DNS_DOMAIN" "$TRUST_NETBIOS_DOMAIN"; } # MACHINE-DN
 
 case_preflight() {
     # All six checks pass; the domain's goes through the DC's DNS (the members resolve nothing else).
@@ -108,14 +137,48 @@ tslauth: the provider says: the KDC of $REALM refused the credentials of '$ADMIN
 
 case_status() {
     ensure_joined m1
-    check "m1 status" 0 "$(status_json "$dn1")" m1 status --json # no second domain to trust
+    check "m1 status" 0 "$(status_json "$dn1")" m1 status --json
     # The plug-in loaded, asked from threads at once and unloaded three times: one answer,
     # nothing of it left. Then the store's forwarded lookups (no "\\" before the DC's name).
-    expect "m1 reloads and lookups" "$DNS_DOMAIN $NETBIOS_DOMAIN $dn1 trust 1 trusts 0
+    expect "m1 reloads and lookups" "$DNS_DOMAIN $NETBIOS_DOMAIN $dn1 trust 1 trusts 1
 plug-in unloaded
 domain controller: $DC_NAME.$DNS_DOMAIN
 host principal: HV01\$@$REALM
-canonical name of $USER_NAME: $user" "$(probe m1 answers "$DNS_DOMAIN" "$USER_NAME" 3)"
+canonical name of $USER_NAME: $user
+relationship of $DNS_DOMAIN: 0x8
+$trusted" "$(probe m1 answers "$DNS_DOMAIN" "$USER_NAME" 3)"
+}
+
+case_trusts() {
+    local file=/etc/pam.d/system-auth-generic who="$TRUST_USER_NAME@$TRUST_DNS_DOMAIN" lab_granted
+    ensure_joined m1
+    # A user of the trusted forest: canonical name, PAM login through the library's file, permit.
+    lab_granted="authenticate 0 (Success)
+account 0 (Success)
+user $lab_user"
+    expect "$who: canonical name, relationships" "canonical name of $who: $lab_user
+relationship of $DNS_DOMAIN: 0x8
+$trusted" "$(probe m1 answers "$DNS_DOMAIN" "$who" 1 | sed -n '/^canonical name/,$p')"
+    pam_policy without | on m1 sh -c "cat >$file.new && mv $file.new $file"
+    check activate 0 "Active store: Active Directory" m1 activate "Active Directory"
+    expect "$lab_user: right, then wrong password" "$lab_granted
+authenticate 7 (Authentication failure)" "$(for p in "$TRUST_USER_PASSWORD" "not-$TRUST_USER_PASSWORD"; do
+        probe m1 pam tslauth-probe "$lab_user" "$p"; done 2>/dev/null)"
+    tool m1 permit --groups "$TRUST_NETBIOS_DOMAIN\\$TRUST_GROUP_NAME"
+    expect "permit a group of the trusted forest: its member in, $user refused" "0 $lab_granted
+authenticate 0 (Success)
+account 6 (Permission denied)
+user $user" "$status $(probe m1 pam tslauth-probe "$lab_user" "$TRUST_USER_PASSWORD" 2>/dev/null
+        logins m1 "$USER_PASSWORD")"
+    check "permit --all" 0 "May log in: every directory user" m1 permit --all
+    check "activate None" 0 "Active store: None" m1 activate None
+    # Without winbindd the trust comes from the directory over LDAP, the same; names are not
+    # converted (winbindd does that).
+    on m1 /etc/init.d/winbind stop >/dev/null
+    expect "m1 without winbindd" "canonical name of $who: threw ostrel::authentication::ServiceNotActiveException: Exception 0x00000426: The service has not been started.
+relationship of $DNS_DOMAIN: 0x8
+$trusted" "$(probe m1 answers "$DNS_DOMAIN" "$who" 1 | sed -n '/^canonical name/,$p')"
+    on m1 /etc/init.d/winbind start >/dev/null || bad "winbindd does not start again on m1"
 }
 
 pam_policy() { # with-winbind|without: the library's policy, stacks in the order account, auth, ...
@@ -165,6 +228,7 @@ $err"
     on dc samba-tool group add tsl-ops "${smb[@]}" >/dev/null &&
         on dc samba-tool group addmembers tsl-ops "$USER_NAME" "${smb[@]}" >/dev/null ||
         bad "cannot create the group tsl-ops"
+    dc_search "(sAMAccountName=tsl-ops)" member >/dev/null # on both DCs
     tool m1 permit --groups tsl-ops
     on dc samba-tool group rename tsl-ops --samaccountname=tsl-operators "${smb[@]}" >/dev/null ||
         bad "cannot rename the group tsl-ops"
@@ -201,6 +265,7 @@ outage() { # frozen|unreachable: logins while no DC answers and once it answers 
     for i in "$fresh" "$later"; do
         on dc samba-tool user create "$i" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1 ||
             bad "$kind: cannot create the user $i"
+        dc_search "(sAMAccountName=$i)" dn >/dev/null # on both DCs
     done
     expect "$kind: $user logs in while the DC answers" "$granted" "$(logins m1 "$USER_PASSWORD")"
     "$lab_sh" "$stop" "$LAB" 2>/dev/null
@@ -310,6 +375,108 @@ tslauth-dc-watch stopped disabled" "$(dc_account HV01; joined m1 && echo joined;
 {"change": "wrote /var/lib/samba/private/secrets.tdb", "file": "/var/lib/samba/private/secrets.tdb"}' \
         "$status $(grep -o -e '^{"left": true,' -e '{"change": "[a-z]* /[^"]*", "file": "[^"]*"}' <<<"$out")"
     expect "the account is deleted, m2 no longer joined" absent "$(dc_account HV02; joined m2 && echo joined)"
+}
+
+case_dcs() {
+    # A preferred DC steers a join (the DC that makes the account) and winbindd. (Of several,
+    # winbindd takes the first to answer: it asks them at once.)
+    local dc1="$DC_NAME.$DNS_DOMAIN" dc2="$DC2_NAME.$DNS_DOMAIN"
+    ensure_left m2
+    dc_delete_accounts "(sAMAccountName=HV02\$)"
+    check "dcs: none set" 0 "Preferred controllers: (none)" m2 dcs
+    check "join --server dc2" 0 "Joined $DNS_DOMAIN." m2 join "$DNS_DOMAIN" --server "$dc2" "${admin[@]}"
+    on m2 wbinfo -t >/dev/null 2>&1
+    expect "join --server dc2: the account made on dc2, dc2 preferred, winbindd on it" "dc2
+$dc2 *
+$dc2 ($DC2_IP)" "$(made_on HV02; on m2 testparm -s --parameter-name='password server' 2>/dev/null
+        on m2 wbinfo --dc-info="$NETBIOS_DOMAIN")"
+    check "dcs dc1" 0 "Preferred controllers: $dc1" m2 dcs "$dc1"
+    on m2 wbinfo -t >/dev/null 2>&1
+    expect "dcs: winbindd restarted, now on dc1" "restarted winbind
+$dc1 ($DC_IP)" "$(changed_services; on m2 wbinfo --dc-info="$NETBIOS_DOMAIN")"
+    check "dcs --clear" 0 "Preferred controllers: (none)" m2 dcs --clear
+    tool m2 leave "${admin[@]}"
+    expect "left with credentials: the account is gone from both DCs" "0 absent" "$status $(dc_account HV02)"
+}
+changed_services() { grep -o '^tslauth: changed: restarted winbind$' <<<"$err" | sed 's/^tslauth: changed: //'; }
+
+case_failover() {
+    # The DC in use (dc2, preferred) stops; dc1 serves DNS and takes over. Joins are made by
+    # fresh hosts on m3's network (hv05): the members' own state stays as the other cases need it.
+    local fresh="fo$$" dc1="$DC_NAME.$DNS_DOMAIN" dc2="$DC2_NAME.$DNS_DOMAIN" onset i first t_status
+    local t_login t_fresh t_join t_mid outcome state
+    ensure_joined m1
+    dc_delete_accounts "(|(sAMAccountName=HV05\$)(sAMAccountName=$fresh))"
+    on dc samba-tool user create "$fresh" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1 ||
+        bad "cannot create the user $fresh"
+    dc_search "(sAMAccountName=$fresh)" dn >/dev/null # on both DCs
+    tool m1 dcs "$dc2"
+    on m1 wbinfo -t >/dev/null 2>&1
+    expect "m1's winbindd on its preferred DC" "$dc2 ($DC2_IP)" "$(on m1 wbinfo --dc-info="$NETBIOS_DOMAIN")"
+    check activate 0 "Active store: Active Directory" m1 activate "Active Directory"
+    expect "$user logs in while both DCs answer" "$granted" "$(logins m1 "$USER_PASSWORD")"
+    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1' EXIT
+    "$lab_sh" freeze "$LAB" dc2 2>/dev/null
+    onset=$(date +%s%N)
+    # status answers within its time-out, whatever it has; then fresh and trusted (through dc1).
+    tool m1 status --json --timeout 5
+    first="exit $status in $elapsed ms"
+    [ "$elapsed" -le 6500 ] || bad "failover: status answered after $elapsed ms, not within its 5 s"
+    for ((i = 0; i < 60; i++)); do
+        tool m1 status --json --timeout 5
+        [ "$status" = 0 ] && [[ "$out" == *'"trust_state_name": "trusted"'* ]] && break
+        sleep 1
+    done
+    t_status=$(since "$onset")
+    expect "failover: status fresh and trusted again" "0 trusted" \
+        "$status $(sed -n 's/.*"trust_state_name": "\([a-z ]*\)".*/\1/p' <<<"$out")"
+    login m1 "$user" "$USER_PASSWORD"
+    expect "failover: $user logs in" "authenticate 0 (Success)" "$login"
+    t_login=$ms
+    # A user who never logged in on m1: only a DC can let them in.
+    onset=$(date +%s%N)
+    for ((i = 0; i < 30; i++)); do
+        login m1 "$NETBIOS_DOMAIN\\$fresh" "$USER_PASSWORD" 60
+        [ "$login" = "authenticate 0 (Success)" ] && break
+        sleep 1
+    done
+    t_fresh=$(since "$onset")
+    expect "failover: $fresh, never logged in before, logs in" "authenticate 0 (Success)" "$login"
+    # A join that prefers the frozen DC: the account is made on the one that answers.
+    tool m3:hv05 join "$DNS_DOMAIN" --server "$dc2" "${admin[@]}"
+    t_join=$elapsed
+    expect "failover: join --server dc2 while dc2 is frozen" "0 dc1" "$status $(made_on HV05)"
+    "$lab_sh" thaw "$LAB" 2>/dev/null
+    dc_delete_accounts "(sAMAccountName=HV05\$)"
+    check "dcs --clear" 0 "Preferred controllers: (none)" m1 dcs --clear
+    check "activate None" 0 "Active store: None" m1 activate None
+    # dc2 stops in the middle of a join made through it: the host is left as it was (no
+    # machine secret, a standalone smb.conf, no keytab), and the account is gone from both
+    # DCs, or the message names it.
+    onset=$(date +%s%N)
+    (sleep 0.4 && "$lab_sh" freeze "$LAB" dc2 2>/dev/null) &
+    state=$("$lab_sh" run-as "$LAB" m3 hv05 sh -c '"$1" join "$2" --server "$3" --user "$4" \
+        --password-file "$5" >/dev/null 2>"$6"; echo "exit $?"; net ads testjoin >/dev/null 2>&1 &&
+        echo joined; testparm -s --parameter-name=security 2>/dev/null; ls /etc/krb5.keytab 2>/dev/null
+        true' sh "$TSLAUTH_TOOL" "$DNS_DOMAIN" "$dc2" "$ADMIN_USER" "$LAB/admin-password" \
+        "$LAB/tool-stderr")
+    wait
+    t_mid=$(since "$onset") err=$(cat "$LAB/tool-stderr")
+    "$lab_sh" thaw "$LAB" 2>/dev/null
+    if [[ "$state" == "exit 0"* ]]; then
+        outcome="joined through dc1"
+        expect "interrupted join that succeeded" "CN=HV05,CN=Computers,$BASE_DN uac=4096" "$(dc_account HV05)"
+    else
+        outcome="failed (${state%%$'\n'*})"
+        expect "interrupted join: the host not joined, standalone, no keytab" "USER" "${state#*$'\n'}"
+        # An account dc2 made and could not delete while it was frozen: the message says so.
+        [ "$(dc_account HV05)" = absent ] ||
+            [[ "$err" == *"'HV05\$' this join made on $dc2 could not be deleted"* ]] ||
+            [[ "$err" == *"a computer account of its name may have been made"* ]] ||
+            bad "interrupted join: HV05 is left on the DCs and the message does not say so: $err"
+    fi
+    dc_delete_accounts "(sAMAccountName=HV05\$)"
+    echo "failover (dc2, the DC in use, frozen; dc1 answers DNS): status answered $first, fresh and trusted after ${t_status} ms; $user login ${t_login} ms; $fresh (never logged in) in after ${t_fresh} ms; join --server dc2 ${t_join} ms; a join interrupted by dc2's freeze: $outcome after ${t_mid} ms"
 }
 
 proxy_up() { # [DC-TIMEOUT]: the enrolment service on the proxy host
@@ -448,7 +615,9 @@ declare -F "case_${1//-/_}" >/dev/null || { sed -n '2,3p' "$0" >&2 && exit 2; }
 (umask 077 && printf '%s\n' "$ADMIN_PASSWORD" >"$LAB/admin-password" &&
     printf 'not-%s\n' "$ADMIN_PASSWORD" >"$LAB/wrong-password")
 admin=(--user "$ADMIN_USER" --password-file "$LAB/admin-password")
-user="$NETBIOS_DOMAIN\\$USER_NAME"
+user="$NETBIOS_DOMAIN\\$USER_NAME" lab_user="$TRUST_NETBIOS_DOMAIN\\$TRUST_USER_NAME"
+# The forest trust as a member sees it: both ways (0x22), asked by either name.
+trusted="trusted: DNS Name: $TRUST_DNS_DOMAIN, NetBIOS Name: $TRUST_NETBIOS_DOMAIN, relationship 0x22 / 0x22"
 dn1="CN=HV01,CN=Computers,$BASE_DN" dn2="CN=HV02,OU=$OU_NAME,$BASE_DN"
 granted="authenticate 0 (Success)
 account 0 (Success)

@@ -6,6 +6,7 @@
 #include <security/pam_appl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -63,6 +64,12 @@ bool PluginLoaded() {
     return loaded;
 }
 
+std::string Hex(std::uint32_t value) {
+    std::ostringstream text;
+    text << "0x" << std::hex << value;
+    return text.str();
+}
+
 int Answers(std::string const& domain, std::string const& name, int rounds) {
     std::set<std::string> answers;  // more than one when they differ
     std::mutex answersLock;
@@ -84,11 +91,24 @@ int Answers(std::string const& domain, std::string const& name, int rounds) {
     }
     for (std::string const& answer : answers) std::cout << answer << "\n";
     std::cout << "plug-in " << (PluginLoaded() ? "still loaded" : "unloaded") << "\n";
-    ActiveDirectoryStore const store(60);  // as the factory makes it
+    ActiveDirectoryStore const store(60);                       // as the factory makes it
+    auto const shown = [](auto const& answer) -> std::string {  // an exception as its text
+        try {
+            return answer();
+        } catch (std::exception const& e) {
+            return Threw(e);
+        }
+    };
     std::cout << "domain controller: " << store.GetDomainControllerForDomain(domain) << "\n"
               << "host principal: " << store.GetHostPrincipalForDomain(domain) << "\n"
-              << "canonical name of " << name << ": " << store.ConvertCanonicalUsername(name)
-              << "\n";
+              << "canonical name of " << name << ": "
+              << shown([&] { return store.ConvertCanonicalUsername(name); }) << "\n"
+              << "relationship of " << domain << ": "
+              << Hex(store.GetDomainTrustRelationship(domain)) << "\n";
+    for (Domain const& trusted : store.GetTrustedDomains())
+        std::cout << "trusted: " << trusted << ", relationship "
+                  << Hex(store.GetDomainTrustRelationship(trusted.dnsName)) << " / "
+                  << Hex(store.GetDomainTrustRelationship(trusted.netbiosName)) << "\n";
     return 0;
 }
 
