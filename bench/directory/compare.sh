@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# The directory comparison: joins and a frozen DC, against the command-line joiners that ship
-# with Debian, and joins through the enrolment service, all on one throw-away domain controller
-# (tools/directory-lab.sh).
+# The directory comparison: joins, a frozen domain and a failover between its two DCs, against
+# the command-line joiners that ship with Debian, and joins through the enrolment service, all
+# on a throw-away domain (tools/directory-lab.sh).
 #
-#   bench/directory/compare.sh BUILD_DIRECTORY [ROUNDS] [--enrolment-only] [--workers=N]
+#   bench/directory/compare.sh BUILD_DIRECTORY [ROUNDS] [--enrolment-only] [--failover-only]
+#                              [--workers=N]
 #
 # Joins: the same member host joins ROUNDS times (default 3) with each of `tslauth join`,
 # `net ads join` and `adcli join`; between two joins the account is deleted and the host's
 # membership removed, untimed. Domain logins with the DC up, frozen, unreachable and back
 # (the directory suite's probe, built with the tests). The frozen DC: every DC process stopped (SIGSTOP); then the
 # time until `tslauth status --timeout 2` answers, against `wbinfo -t`, `net ads info` and
-# `adcli info` (each stopped after 150 s). The enrolment service (when tslauth-proxyd and the
+# `adcli info` (each stopped after 150 s). Failover: the DC a member uses (dc2, its preferred
+# DC) frozen while dc1 answers, then dc1 (also the members' first DNS server) frozen: how long
+# status, a login of a user never seen before and joins take, against `wbinfo -t`, `net ads
+# join` and `adcli join` (each stopped after 150 s). The enrolment service (when tslauth-proxyd and the
 # qapclient plug-in are built): a join through it against a credential join of the same host
 # into the same container (ROUNDS each, median); the DC's own rate of account creation for the
 # service's account and container, asked from the proxy host without the service
@@ -26,11 +30,13 @@ set -uo pipefail
 
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 only_enrolment=
+only_failover=
 workers=
 args=()
 for arg in "$@"; do
     case $arg in
         --enrolment-only) only_enrolment=yes ;;
+        --failover-only) only_failover=yes ;;
         --workers=*)
             workers=${arg#--workers=}
             [[ "$workers" =~ ^[1-9][0-9]*$ ]] || { echo "compare: bad $arg" >&2; exit 2; }
@@ -50,9 +56,10 @@ needed=("$tool" "$build/plugins/samba/libsamba.so" "$build/plugins/samba/tslauth
     "$build/plugins/samba/tslauth-dc-watch")
 if [ -n "$only_enrolment" ]; then
     needed+=("$proxyd" "$qapclient" "$build/bench/directory_provision_loop")
-else
+elif [ -z "$only_failover" ]; then
     needed+=("$build/bench/directory_cached_queries")
 fi
+needed+=("$build/tests/directory_probe")
 for file in "${needed[@]}"; do
     [ -e "$file" ] || { echo "compare: $file is missing; build first" >&2; exit 1; }
 done
@@ -97,10 +104,24 @@ timed() {
         exit 1
     fi
 }
+# Until dc2 holds what dc1 holds for an LDAP filter (at most 15 s): a join may go to either.
+replicated() {
+    local i one two
+    for ((i = 0; i < 60; i++)); do
+        one=$(on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "$BASE_DN" -s sub "$1" dn 2>/dev/null |
+            grep '^dn: ' | sort)
+        two=$(on dc2 ldbsearch -H "$TARGET_DC2/private/sam.ldb" -b "$BASE_DN" -s sub "$1" dn 2>/dev/null |
+            grep '^dn: ' | sort)
+        [ "$one" = "$two" ] && return 0
+        sleep 0.25
+    done
+    echo "compare: dc1 and dc2 still disagree on $1" >&2
+}
 # The account goes and the host's membership with it, whoever made them; so do the services
 # a join of ours starts (each join then starts them afresh, as on a host that never joined).
 reset_host() {
     on dc samba-tool computer delete "$account" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
+    replicated "(sAMAccountName=$account\$)"
     on $host sh -c '/etc/init.d/tslauth-dc-watch stop; /etc/init.d/winbind stop' >/dev/null 2>&1
     on $host sh -c 'rm -f /var/lib/samba/private/secrets.tdb /etc/krb5.keytab
                     rm -f /var/cache/samba/*.tdb /var/lib/samba/*.tdb 2>/dev/null; true'
@@ -246,6 +267,7 @@ delete_accounts() {
         2>/dev/null | sed -n 's/^dn: //p')
     [ "${#dns[@]}" = 0 ] || on dc env SMB_CONF_PATH="$TARGET/etc/smb.conf" \
         ldbdel -H "$TARGET/private/sam.ldb" "${dns[@]}" >/dev/null
+    replicated "$1"
 }
 
 # One provisioning request from MEMBER's network for the host NAME, as a host makes it (HTTPS,
@@ -387,5 +409,124 @@ enrolment() {
     echo "5xx answers in all: $server_errors"
 }
 
-[ -n "$only_enrolment" ] || { joins_and_frozen_dc && domain_logins; }
-if [ -x "$LAB/proxy/tslauth-proxyd" ]; then enrolment; fi
+# ---- failover between the domain's two DCs ------------------------------------------------------
+
+# The DC that made the account NAME$ (its object class's first writer), from dc1's database.
+made_on() {
+    local id
+    id=$(on dc ldbsearch -H "$TARGET/private/sam.ldb" "(sAMAccountName=$1\$)" replPropertyMetaData \
+        --show-binary 2>/dev/null | grep -A4 'DRSUAPI_ATTID_objectClass ' |
+        sed -n 's/.*originating_invocation_id: *//p' | head -1)
+    on dc ldbsearch -H "$TARGET/private/sam.ldb" -b "CN=Configuration,$BASE_DN" '(objectClass=nTDSDSA)' \
+        invocationId 2>/dev/null | awk -v id="${id:-none}" '/^dn: / { split(substr($0, 5), p, ",")
+            dsa = tolower(substr(p[2], 4)) } /^invocationId: / && $2 == id { print dsa }'
+}
+
+failover() {
+    local joiner=m2 name dc2="$DC2_NAME.$DNS_DOMAIN" probe=$build/tests/directory_probe t0 i r
+    local fresh="fo$$"
+    name=$(on $joiner hostname | tr a-z A-Z)
+    # One join of joiner's name, timed (at most 150 s), then undone on the host and the DCs
+    # once the DCs answer again: "MS ms (exit N, made on DC)".
+    timed_join() {
+        local t0 rc
+        t0=$(now_ms)
+        on $joiner timeout 150 "$@" >"$LAB/bench.out" 2>&1
+        rc=$?
+        printf '%s ms (exit %s%s)' $(($(now_ms) - t0)) "$rc" "$([ "$rc" != 124 ] || echo ', stopped')"
+    }
+    undo_join() {
+        on $joiner sh -c '/etc/init.d/tslauth-dc-watch stop; /etc/init.d/winbind stop
+            rm -f /var/lib/samba/private/secrets.tdb /etc/krb5.keytab /etc/samba/smb.conf
+            rm -f /var/cache/samba/*.tdb /var/lib/samba/*.tdb 2>/dev/null; true' >/dev/null 2>&1
+    }
+    made() { local on_dc && on_dc=$(made_on "$name") && echo "${on_dc:-no account}"; }
+    reset_host
+    on dc samba-tool user create "$fresh" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
+    replicated "(sAMAccountName=$fresh)"
+    timed t on $host "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$pw_file"
+    # winbindd takes the first of the DCs it may use to answer, the preferred one first: again
+    # until that is dc2 (at most 5 tries).
+    for ((i = 0; i < 5; i++)); do
+        timed t on $host "$tool" dcs "$dc2"
+        on $host wbinfo -t >/dev/null 2>&1
+        [[ "$(on $host wbinfo --dc-info="$NETBIOS_DOMAIN")" == "$dc2 "* ]] && break
+    done
+    on $host "$tool" activate "Active Directory" >/dev/null
+    echo "== Failover: $host uses dc2 (its preferred DC), which is frozen; dc1 answers, also DNS =="
+    echo "$host's winbindd before: $(on $host wbinfo --dc-info="$NETBIOS_DOMAIN")"
+    "$lab_sh" freeze "$LAB" dc2 >&2
+    t0=$(now_ms)
+    on $host "$tool" status --json --timeout 5 >"$LAB/bench.out" 2>&1
+    printf '%-52s %s ms (exit %s)
+' "tslauth status --timeout 5, first answer" $(($(now_ms) - t0)) "$?"
+    for ((i = 0; i < 60; i++)); do
+        on $host "$tool" status --json --timeout 5 >"$LAB/bench.out" 2>&1 &&
+            grep -q '"trust_state_name": "trusted"' "$LAB/bench.out" && break
+        sleep 1
+    done
+    printf '%-52s %s ms
+' "tslauth status: fresh and trusted again after" $(($(now_ms) - t0))
+    t0=$(now_ms)
+    on $host timeout 150 wbinfo -t >/dev/null 2>&1
+    printf '%-52s %s ms (exit %s)
+' "wbinfo -t" $(($(now_ms) - t0)) "$?"
+    t0=$(now_ms)
+    for ((i = 0; i < 30; i++)); do
+        r=$(on $host timeout -s KILL 60 "$probe" pam tslauth-probe "$NETBIOS_DOMAIN\\$fresh" \
+            "$USER_PASSWORD" 2>/dev/null | head -1)
+        [ "$r" = "authenticate 0 (Success)" ] && break
+        sleep 1
+    done
+    printf '%-52s %s ms (%s)
+' "a user never seen before logs in after" $(($(now_ms) - t0)) "$r"
+    echo "-- joins of $joiner while dc2 is frozen (the account's maker in brackets)"
+    for run in "tslauth join --server dc2" "net ads join -S dc2" "adcli join -S dc2" \
+        "tslauth join" "net ads join" "adcli join"; do
+        case $run in
+            "tslauth join --server dc2") r=$(timed_join "$tool" join "$DNS_DOMAIN" --server "$dc2" \
+                --user "$ADMIN_USER" --password-file "$pw_file") ;;
+            "net ads join -S dc2") on $joiner sh -c "mkdir -p /etc/samba && printf '[global]\n\tworkgroup = $NETBIOS_DOMAIN\n\trealm = $REALM\n\tsecurity = ads\n\tnetbios name = $name\n' > /etc/samba/smb.conf"
+                r=$(timed_join net ads join -S "$dc2" -U "$ADMIN_USER%$ADMIN_PASSWORD") ;;
+            "adcli join -S dc2") r=$(timed_join sh -c "adcli join --domain=$DNS_DOMAIN -S $dc2 --login-user=$ADMIN_USER --stdin-password < '$pw_file'") ;;
+            "tslauth join") r=$(timed_join "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" \
+                --password-file "$pw_file") ;;
+            "net ads join") on $joiner sh -c "mkdir -p /etc/samba && printf '[global]\n\tworkgroup = $NETBIOS_DOMAIN\n\trealm = $REALM\n\tsecurity = ads\n\tnetbios name = $name\n' > /etc/samba/smb.conf"
+                r=$(timed_join net ads join -U "$ADMIN_USER%$ADMIN_PASSWORD") ;;
+            "adcli join") r=$(timed_join sh -c "adcli join --domain=$DNS_DOMAIN --login-user=$ADMIN_USER --stdin-password < '$pw_file'") ;;
+        esac
+        printf '%-52s %s [%s]
+' "$run" "$r" "$(made)"
+        undo_join
+        on dc samba-tool computer delete "$name" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
+    done
+    "$lab_sh" thaw "$LAB" >&2
+    replicated "(sAMAccountName=$name\$)"
+    on $host "$tool" dcs --clear >/dev/null 2>&1
+    on $host "$tool" activate None >/dev/null
+    echo "== Failover: dc1 frozen, which is also the members' first DNS server =="
+    "$lab_sh" freeze "$LAB" dc >&2
+    for run in "tslauth join" "net ads join" "adcli join"; do
+        case $run in
+            "tslauth join") r=$(timed_join "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" \
+                --password-file "$pw_file") ;;
+            "net ads join") on $joiner sh -c "mkdir -p /etc/samba && printf '[global]\n\tworkgroup = $NETBIOS_DOMAIN\n\trealm = $REALM\n\tsecurity = ads\n\tnetbios name = $name\n' > /etc/samba/smb.conf"
+                r=$(timed_join net ads join -U "$ADMIN_USER%$ADMIN_PASSWORD") ;;
+            "adcli join") r=$(timed_join sh -c "adcli join --domain=$DNS_DOMAIN --login-user=$ADMIN_USER --stdin-password < '$pw_file'") ;;
+        esac
+        # dc1 is frozen: the maker is read once it answers again.
+        printf '%-52s %s
+' "$run" "$r"
+        undo_join
+        on dc2 samba-tool computer delete "$name" -H "ldap://$dc2" -U "$ADMIN_USER%$ADMIN_PASSWORD" \
+            >/dev/null 2>&1
+    done
+    "$lab_sh" thaw "$LAB" >&2
+    on dc samba-tool computer delete "$name" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
+    replicated "(sAMAccountName=$name\$)"
+    reset_host
+}
+
+[ -n "$only_enrolment" ] || [ -n "$only_failover" ] || { joins_and_frozen_dc && domain_logins; }
+[ -n "$only_enrolment" ] || failover
+[ -n "$only_failover" ] || [ ! -x "$LAB/proxy/tslauth-proxyd" ] || enrolment
