@@ -458,19 +458,18 @@ failover() {
     "$lab_sh" freeze "$LAB" dc2 >&2
     t0=$(now_ms)
     on $host "$tool" status --json --timeout 5 >"$LAB/bench.out" 2>&1
-    printf '%-52s %s ms (exit %s)
-' "tslauth status --timeout 5, first answer" $(($(now_ms) - t0)) "$?"
+    r=$?
+    printf '%-52s %s ms (exit %s)\n' "tslauth status --timeout 5, first answer" $(($(now_ms) - t0)) "$r"
     for ((i = 0; i < 60; i++)); do
         on $host "$tool" status --json --timeout 5 >"$LAB/bench.out" 2>&1 &&
             grep -q '"trust_state_name": "trusted"' "$LAB/bench.out" && break
         sleep 1
     done
-    printf '%-52s %s ms
-' "tslauth status: fresh and trusted again after" $(($(now_ms) - t0))
+    printf '%-52s %s ms\n' "tslauth status: fresh and trusted again after" $(($(now_ms) - t0))
     t0=$(now_ms)
     on $host timeout 150 wbinfo -t >/dev/null 2>&1
-    printf '%-52s %s ms (exit %s)
-' "wbinfo -t" $(($(now_ms) - t0)) "$?"
+    r=$?
+    printf '%-52s %s ms (exit %s)\n' "wbinfo -t" $(($(now_ms) - t0)) "$r"
     t0=$(now_ms)
     for ((i = 0; i < 30; i++)); do
         r=$(on $host timeout -s KILL 60 "$probe" pam tslauth-probe "$NETBIOS_DOMAIN\\$fresh" \
@@ -478,8 +477,7 @@ failover() {
         [ "$r" = "authenticate 0 (Success)" ] && break
         sleep 1
     done
-    printf '%-52s %s ms (%s)
-' "a user never seen before logs in after" $(($(now_ms) - t0)) "$r"
+    printf '%-52s %s ms (%s)\n' "a user never seen before logs in after" $(($(now_ms) - t0)) "$r"
     echo "-- joins of $joiner while dc2 is frozen (the account's maker in brackets)"
     for run in "tslauth join --server dc2" "net ads join -S dc2" "adcli join -S dc2" \
         "tslauth join" "net ads join" "adcli join"; do
@@ -495,8 +493,7 @@ failover() {
                 r=$(timed_join net ads join -U "$ADMIN_USER%$ADMIN_PASSWORD") ;;
             "adcli join") r=$(timed_join sh -c "adcli join --domain=$DNS_DOMAIN --login-user=$ADMIN_USER --stdin-password < '$pw_file'") ;;
         esac
-        printf '%-52s %s [%s]
-' "$run" "$r" "$(made)"
+        printf '%-52s %s [%s]\n' "$run" "$r" "$(made)"
         undo_join
         on dc samba-tool computer delete "$name" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
     done
@@ -515,8 +512,7 @@ failover() {
             "adcli join") r=$(timed_join sh -c "adcli join --domain=$DNS_DOMAIN --login-user=$ADMIN_USER --stdin-password < '$pw_file'") ;;
         esac
         # dc1 is frozen: the maker is read once it answers again.
-        printf '%-52s %s
-' "$run" "$r"
+        printf '%-52s %s\n' "$run" "$r"
         undo_join
         on dc2 samba-tool computer delete "$name" -H "ldap://$dc2" -U "$ADMIN_USER%$ADMIN_PASSWORD" \
             >/dev/null 2>&1
