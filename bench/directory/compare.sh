@@ -441,6 +441,19 @@ failover() {
             rm -f /var/cache/samba/*.tdb /var/lib/samba/*.tdb 2>/dev/null; true' >/dev/null 2>&1
     }
     made() { local on_dc && on_dc=$(made_on "$name") && echo "${on_dc:-no account}"; }
+    # One of the joiners (net and adcli read the member configuration the provider would write).
+    run_join() { # "tslauth join[ --server dc2]" | "net ads join[ -S dc2]" | "adcli join[ -S dc2]"
+        local server=()
+        local option=${1##* join }
+        [[ "$1" != *" dc2" ]] || server=("${option% dc2}" "$dc2")
+        case $1 in
+            tslauth*) timed_join "$tool" join "$DNS_DOMAIN" "${server[@]}" --user "$ADMIN_USER" \
+                --password-file "$pw_file" ;;
+            net*) on $joiner sh -c "mkdir -p /etc/samba && printf '[global]\n\tworkgroup = $NETBIOS_DOMAIN\n\trealm = $REALM\n\tsecurity = ads\n\tnetbios name = $name\n' > /etc/samba/smb.conf"
+                timed_join net ads join "${server[@]}" -U "$ADMIN_USER%$ADMIN_PASSWORD" ;;
+            adcli*) timed_join sh -c "adcli join --domain=$DNS_DOMAIN ${server[*]} --login-user=$ADMIN_USER --stdin-password < '$pw_file'" ;;
+        esac
+    }
     reset_host
     on dc samba-tool user create "$fresh" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
     replicated "(sAMAccountName=$fresh)"
@@ -481,18 +494,7 @@ failover() {
     echo "-- joins of $joiner while dc2 is frozen (the account's maker in brackets)"
     for run in "tslauth join --server dc2" "net ads join -S dc2" "adcli join -S dc2" \
         "tslauth join" "net ads join" "adcli join"; do
-        case $run in
-            "tslauth join --server dc2") r=$(timed_join "$tool" join "$DNS_DOMAIN" --server "$dc2" \
-                --user "$ADMIN_USER" --password-file "$pw_file") ;;
-            "net ads join -S dc2") on $joiner sh -c "mkdir -p /etc/samba && printf '[global]\n\tworkgroup = $NETBIOS_DOMAIN\n\trealm = $REALM\n\tsecurity = ads\n\tnetbios name = $name\n' > /etc/samba/smb.conf"
-                r=$(timed_join net ads join -S "$dc2" -U "$ADMIN_USER%$ADMIN_PASSWORD") ;;
-            "adcli join -S dc2") r=$(timed_join sh -c "adcli join --domain=$DNS_DOMAIN -S $dc2 --login-user=$ADMIN_USER --stdin-password < '$pw_file'") ;;
-            "tslauth join") r=$(timed_join "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" \
-                --password-file "$pw_file") ;;
-            "net ads join") on $joiner sh -c "mkdir -p /etc/samba && printf '[global]\n\tworkgroup = $NETBIOS_DOMAIN\n\trealm = $REALM\n\tsecurity = ads\n\tnetbios name = $name\n' > /etc/samba/smb.conf"
-                r=$(timed_join net ads join -U "$ADMIN_USER%$ADMIN_PASSWORD") ;;
-            "adcli join") r=$(timed_join sh -c "adcli join --domain=$DNS_DOMAIN --login-user=$ADMIN_USER --stdin-password < '$pw_file'") ;;
-        esac
+        r=$(run_join "$run")
         printf '%-52s %s [%s]\n' "$run" "$r" "$(made)"
         undo_join
         on dc samba-tool computer delete "$name" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
@@ -504,13 +506,7 @@ failover() {
     echo "== Failover: dc1 frozen, which is also the members' first DNS server =="
     "$lab_sh" freeze "$LAB" dc >&2
     for run in "tslauth join" "net ads join" "adcli join"; do
-        case $run in
-            "tslauth join") r=$(timed_join "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" \
-                --password-file "$pw_file") ;;
-            "net ads join") on $joiner sh -c "mkdir -p /etc/samba && printf '[global]\n\tworkgroup = $NETBIOS_DOMAIN\n\trealm = $REALM\n\tsecurity = ads\n\tnetbios name = $name\n' > /etc/samba/smb.conf"
-                r=$(timed_join net ads join -U "$ADMIN_USER%$ADMIN_PASSWORD") ;;
-            "adcli join") r=$(timed_join sh -c "adcli join --domain=$DNS_DOMAIN --login-user=$ADMIN_USER --stdin-password < '$pw_file'") ;;
-        esac
+        r=$(run_join "$run")
         # dc1 is frozen: the maker is read once it answers again.
         printf '%-52s %s\n' "$run" "$r"
         undo_join
