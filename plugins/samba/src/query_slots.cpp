@@ -4,6 +4,7 @@
 #include <plugin_results.h>
 #include <syslog.h>
 
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -53,6 +54,15 @@ struct WinbindMemory {
     ~WinbindMemory() { wbcFreeMemory(memory); }
     T* memory = nullptr;
 };
+
+// libwbclient's release of domain records leaves their routing text ("Routed (via CORP)") behind:
+// it is freed here first (and the pointer cleared, for a library that does free it).
+void FreeRouting(struct wbcDomainInfo* domains, size_t count) {
+    for (size_t i = 0; domains != nullptr && i < count; ++i) {
+        free(domains[i].trust_routing);
+        domains[i].trust_routing = nullptr;
+    }
+}
 
 bool ReadMembership(Membership& membership) {
     try {
@@ -150,6 +160,7 @@ ADStatus GetTrustedDomains(ADDomainNames*** domains, ADDeallocator* deallocator)
             trusted.emplace_back(entry.dns_name ? entry.dns_name : "",
                                  entry.short_name ? entry.short_name : "");
         }
+        FreeRouting(list.memory, count);
     }
     *domains = CopyDomainNames(trusted);
     return *domains != nullptr ? 0 : 8;
@@ -328,6 +339,7 @@ uint32_t GetDomainTrustRelationship(char const* domain) {
         wbcCtxDomainInfo(winbind.context, domain, &info.memory) == WBC_ERR_SUCCESS) {
         if (info.memory->trust_flags & WBC_DOMINFO_TRUST_OUTGOING) relationship |= 0x2;
         if (info.memory->trust_flags & WBC_DOMINFO_TRUST_INCOMING) relationship |= 0x20;
+        FreeRouting(info.memory, 1);
     }
     if (relationship != 0) return relationship;
     // A member's winbindd knows no direction for the domains it reaches through the joined
