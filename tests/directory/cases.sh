@@ -257,6 +257,14 @@ login() { # HOST USER PASSWORD [KILL-AFTER]: one PAM conversation; sets login (i
     login=$(timeout -s KILL "${4:-60}" "$lab_sh" run "$LAB" "$1" "$DIRECTORY_PROBE" pam tslauth-probe \
         "$2" "$3" 2>/dev/null | head -1) ms=$((($(date +%s%N) - start) / 1000000))
 }
+login_until() { # TRIES PAUSE HOST USER PASSWORD KILL-AFTER: login until it succeeds, at most TRIES
+    local i
+    for ((i = 0; i < $1; i++)); do
+        login "${@:3}"
+        [ "$login" = "authenticate 0 (Success)" ] && return
+        sleep "$2"
+    done
+}
 outage() { # frozen|unreachable: logins while no DC answers and once it answers again (times recorded)
     local kind=$1 stop=freeze start=thaw fresh="n${1:0:1}$$" later="l${1:0:1}$$" onset waiting back i
     [ "$kind" = frozen ] || stop=link-down start=link-up
@@ -292,11 +300,7 @@ outage() { # frozen|unreachable: logins while no DC answers and once it answers 
     "$lab_sh" "$start" "$LAB" 2>/dev/null
     onset=$(date +%s%N)
     # Back online: a user never seen before logs in (tries until about 30 s, then gives up).
-    for ((i = 0; i < 60; i++)); do
-        login m1 "$NETBIOS_DOMAIN\\$later" "$USER_PASSWORD" 20
-        [ "$login" = "authenticate 0 (Success)" ] && break
-        sleep 0.5
-    done
+    login_until 60 0.5 m1 "$NETBIOS_DOMAIN\\$later" "$USER_PASSWORD" 20
     back=$((($(date +%s%N) - onset) / 1000000))
     expect "$kind: back online, $later logs in" "authenticate 0 (Success)" "$login"
     echo "outage $kind: cached login ${cached} ms (5 s in, behind the waiting one), ${alone} ms (alone); login waiting at the onset: ${waiting%% *} ms (${waiting#* }); never logged in: refused in ${never} ms; local: ${local_ms} ms; after the DC answered again: ${back} ms to a new user's login (that login ${ms} ms)"
@@ -446,11 +450,7 @@ case_failover() {
     t_login=$ms
     # A user who never logged in on m1: only a DC can let them in.
     onset=$(date +%s%N)
-    for ((i = 0; i < 30; i++)); do
-        login m1 "$NETBIOS_DOMAIN\\$fresh" "$USER_PASSWORD" 60
-        [ "$login" = "authenticate 0 (Success)" ] && break
-        sleep 1
-    done
+    login_until 30 1 m1 "$NETBIOS_DOMAIN\\$fresh" "$USER_PASSWORD" 60
     t_fresh=$(since "$onset")
     expect "failover: $fresh, never logged in before, logs in" "authenticate 0 (Success)" "$login"
     # A join that prefers the frozen DC: the account is made on the one that answers.

@@ -46,12 +46,6 @@ bool StartSession(NetapiSession& session, Fields const& request, Fields& answer)
     return true;
 }
 
-std::string StripBackslashes(char const* name) {
-    std::string text = name != nullptr ? name : "";
-    while (!text.empty() && text[0] == '\\') text.erase(0, 1);
-    return text;
-}
-
 // DsGetDcName says the same for a domain that does not exist and for one whose DCs do not
 // answer; the DNS tells them apart.
 uint32_t DomainLookupFailure(std::string const& domain) {

@@ -4,27 +4,19 @@
 #include <strings.h>
 #include <sys/time.h>
 
-#include <cctype>
 #include <string>
 
+#include "host_state.h"
+
 namespace sambahelper {
+
+using sambaprovider::DomainDN;
+using sambaprovider::Lower;
 
 namespace {
 
 int const kConnectSeconds = 2;
 int const kAnswerSeconds = 3;
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// "corp.example" as the DN the root entry names: "dc=corp,dc=example".
-std::string DomainDN(std::string const& dnsDomain) {
-    std::string dn = "dc=";
-    for (char c : Lower(dnsDomain)) dn += c == '.' ? std::string(",dc=") : std::string(1, c);
-    return dn;
-}
 
 std::string Value(LDAP* ldap, LDAPMessage* entry, char const* attribute) {
     berval** values = ldap_get_values_len(ldap, entry, attribute);
@@ -54,7 +46,8 @@ std::string RootEntryHostName(std::string const& server, std::string const& dnsD
     if (ldap_search_ext_s(ldap, "", LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr,
                           nullptr, &answer, 1, &result) == LDAP_SUCCESS) {
         LDAPMessage* entry = ldap_first_entry(ldap, result);
-        if (entry != nullptr && Lower(Value(ldap, entry, namingContext)) == DomainDN(dnsDomain)) {
+        if (entry != nullptr &&
+            Lower(Value(ldap, entry, namingContext)) == Lower(DomainDN(dnsDomain))) {
             name = Lower(Value(ldap, entry, dnsHostName));
         }
     }

@@ -67,6 +67,12 @@ std::string ReadMachineSecret(std::string const& key) {
     return value;
 }
 
+std::string StripBackslashes(char const* name) {
+    std::string const text = name != nullptr ? name : "";
+    std::size_t const first = text.find_first_not_of('\\');
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
 std::string DomainDN(std::string const& dnsDomain) {
     std::string dn;
     std::size_t begin = 0;

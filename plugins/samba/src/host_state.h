@@ -20,6 +20,8 @@ std::string Upper(std::string text);
 std::string Lower(std::string text);
 // "corp.example" -> "DC=corp,DC=example"
 std::string DomainDN(std::string const& dnsDomain);
+// A DC name as Samba returns it (\\\\NAME), without the backslashes; "" for NULL.
+std::string StripBackslashes(char const* name);
 // A container as the join takes it: a DN without the domain's components gets them
 // appended; a path ("Hosts/Linux") is passed on as it is.
 std::string CompleteContainer(std::string const& container, std::string const& dnsDomain);

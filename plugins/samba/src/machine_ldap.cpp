@@ -41,12 +41,6 @@ int AnswerDefaults(LDAP*, unsigned, void*, void* interactions) {
     return LDAP_SUCCESS;
 }
 
-std::string WithoutBackslashes(char const* name) {
-    std::string text = name != nullptr ? name : "";
-    while (!text.empty() && text[0] == '\\') text.erase(0, 1);
-    return text;
-}
-
 // The domain's DCs to try, best first. Known: the one winbindd is connected to (it follows a
 // failover), then the one its DC search gave last (cached). Rediscovered: what a fresh search
 // finds now (the first DC to answer), else the helper's search.
@@ -64,7 +58,7 @@ std::vector<std::string> CandidateDCs(MemberConfig const& config, bool rediscove
         char const** addresses = nullptr;
         if (wbcCtxDcInfo(context, config.workgroup.c_str(), &count, &names, &addresses) ==
             WBC_ERR_SUCCESS) {
-            for (size_t i = 0; i < count; ++i) add(WithoutBackslashes(names[i]));
+            for (size_t i = 0; i < count; ++i) add(StripBackslashes(names[i]));
         }
         wbcFreeMemory(names);
         wbcFreeMemory(addresses);
@@ -75,7 +69,7 @@ std::vector<std::string> CandidateDCs(MemberConfig const& config, bool rediscove
         wbcCtxLookupDomainControllerEx(context, config.DnsDomain().c_str(), nullptr, nullptr, flags,
                                        &info) == WBC_ERR_SUCCESS &&
         info != nullptr) {
-        add(WithoutBackslashes(info->dc_unc));
+        add(StripBackslashes(info->dc_unc));
     }
     wbcFreeMemory(info);
     if (context != nullptr) wbcCtxFree(context);

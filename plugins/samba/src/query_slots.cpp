@@ -183,8 +183,7 @@ ADStatus GetAnyDomainController(char const* qualifier, char const* domain, char*
                                                         0x10 /* directory service */, &info.memory);
     std::string name;
     if (found == WBC_ERR_SUCCESS && info.memory != nullptr && info.memory->dc_unc != nullptr) {
-        name = info.memory->dc_unc;
-        while (!name.empty() && name[0] == '\\') name.erase(0, 1);
+        name = StripBackslashes(info.memory->dc_unc);
     } else if (found == WBC_ERR_WINBIND_NOT_AVAILABLE) {
         // Without winbindd the DC is found the way a join finds it.
         Fields request = {{"op", "find-dc"}, {"domain", domain}}, answer;
