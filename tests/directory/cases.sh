@@ -402,13 +402,17 @@ $dc1 ($DC_IP)" "$(changed_services; on_preferred m2 "$dc1")"
     expect "left with credentials: the account is gone from both DCs" "0 absent" "$status $(dc_account HV02)"
 }
 changed_services() { grep -o '^tslauth: changed: restarted winbind$' <<<"$err" | sed 's/^tslauth: changed: //'; }
-# HOST DC: winbindd's DC once it connected. winbindd takes the first of the DCs it may use to
-# answer, the preferred one first: the preference is set again (winbindd restarted) up to twice
-# when another won that race.
+# HOST DC: winbindd's DC once it connected (--dc-info gives the DC last recorded, so winbindd
+# must have confirmed the trust first: a winbindd just restarted may not answer yet). winbindd
+# takes the first of the DCs it may use to answer, the preferred one first: the preference is
+# set again (winbindd restarted) up to twice when another won that race.
 on_preferred() {
-    local i dc
+    local i j dc
     for ((i = 0; i < 3; i++)); do
-        on "$1" wbinfo -t >/dev/null 2>&1
+        for ((j = 0; j < 30; j++)); do
+            on "$1" wbinfo -t >/dev/null 2>&1 && break
+            sleep 1
+        done
         dc=$(on "$1" wbinfo --dc-info="$NETBIOS_DOMAIN")
         [[ "$dc" == "$2 "* ]] && break
         tool "$1" dcs "$2"

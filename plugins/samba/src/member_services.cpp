@@ -224,17 +224,19 @@ ADStatus StartMemberServices() {
 }
 
 bool RestartWinbindIfRunning(std::string const& workgroup, std::string const& realm) {
+    bool const systemd = SystemdRuns();
+    Service const& winbind = kServices[0];
+    bool const running = Installed(winbind, systemd) && Running(winbind, systemd);
+    // The affinity goes once winbindd is gone: until then it may store its DC there again.
+    if (running && !Stop(winbind, systemd)) return false;
     for (char const* kind : {"SAF", "SAFJOIN"}) {
         for (std::string const& domain : {workgroup, realm}) {
             RunChild({"/usr/bin/net", "cache", "del", std::string(kind) + "/DOMAIN/" + domain},
                      kScriptDeadlineMs);  // "not found" is fine
         }
     }
-    bool const systemd = SystemdRuns();
-    Service const& winbind = kServices[0];
-    if (!Installed(winbind, systemd) || !Running(winbind, systemd)) return true;
-    if (!systemd && !Stop(winbind, systemd)) return false;
-    if (!Start(winbind, systemd, true)) return false;
+    if (!running) return true;
+    if (!Start(winbind, systemd, false)) return false;
     NoteChange(std::string("restarted ") + winbind.name);
     return true;
 }

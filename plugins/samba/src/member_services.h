@@ -24,9 +24,9 @@ inline int const kServiceReadySeconds = 60;
 ADStatus StartMemberServices();
 
 // Restarts winbindd when it runs: it keeps its connection to a DC until then, whatever the
-// configuration now prefers. Before that, Samba's record of the DC last used for the domain
-// (kept for up to an hour after a join, and tried before any other) is forgotten, so that the
-// preferred DCs come first. Nothing is awaited; false when the restart failed.
+// configuration now prefers. While it is stopped, Samba's record of the DC last used for the
+// domain (kept for up to an hour after a join, and tried before any other) is forgotten, so that
+// the preferred DCs come first. Nothing is awaited; false when the restart failed.
 bool RestartWinbindIfRunning(std::string const& workgroup, std::string const& realm);
 
 // Stops and disables them. True when any of them was running or enabled.
