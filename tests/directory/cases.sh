@@ -133,6 +133,19 @@ pauses: none" "$(probe m2 join "$DNS_DOMAIN" "$ADMIN_USER" "$LAB/wrong-password"
     check "wrong password, the command's message" 7 "tslauth: wrong user name or password for $ADMIN_USER in $DNS_DOMAIN: check both and try again (a wrong password is never tried twice: each try counts towards the account's lockout) (status 1326)
 tslauth: the provider says: the KDC of $REALM refused the credentials of '$ADMIN_USER'" \
         m2 join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$LAB/wrong-password"
+    # A join that winbindd cannot follow (here it is not installed) is undone: the account it
+    # made is deleted, and the fresh host is as before (no smb.conf, no keytab).
+    dc_delete_accounts "(sAMAccountName=HV06\$)"
+    local state && state=$("$lab_sh" run-as "$LAB" m3 hv06 sh -c 'rm /etc/init.d/winbind
+        "$1" join "$2" --user "$3" --password-file "$4" >/dev/null 2>"$5"; echo "exit $?"
+        ls /etc/samba/smb.conf /etc/krb5.keytab 2>/dev/null; true' \
+        sh "$TSLAUTH_TOOL" "$DNS_DOMAIN" "$ADMIN_USER" "$LAB/admin-password" "$LAB/tool-stderr")
+    expect "no winbind: the join is undone, the account deleted, the host as before" "exit 4
+tslauth: The service has not been started. (status 1062)
+tslauth: the provider says: the service winbind is not installed; the join is undone
+absent" "$state
+$(grep -v '^tslauth: changed: ' "$LAB/tool-stderr")
+$(dc_account HV06)"
 }
 
 case_status() {
@@ -420,11 +433,21 @@ on_preferred() {
     echo "$dc"
 }
 
+until_trusted() { # HOST WHAT: status asked every second until fresh and trusted (at most 60 s)
+    local i
+    for ((i = 0; i < 60; i++)); do
+        tool "$1" status --json --timeout 5
+        [ "$status" = 0 ] && [[ "$out" == *'"trust_state_name": "trusted"'* ]] && break
+        sleep 1
+    done
+    expect "$2" "0 trusted" "$status $(sed -n 's/.*"trust_state_name": "\([a-z ]*\)".*/\1/p' <<<"$out")"
+}
+
 case_failover() {
     # The DC in use (dc2, preferred) stops; dc1 serves DNS and takes over. Joins are made by
     # fresh hosts on m3's network (hv05): the members' own state stays as the other cases need it.
     local fresh="fo$$" dc1="$DC_NAME.$DNS_DOMAIN" dc2="$DC2_NAME.$DNS_DOMAIN" onset i first t_status
-    local t_login t_fresh t_join t_mid outcome state
+    local t_login t_fresh t_join t_mid outcome state first_link t_link t_link_login
     ensure_joined m1
     dc_delete_accounts "(|(sAMAccountName=HV05\$)(sAMAccountName=$fresh))"
     on dc samba-tool user create "$fresh" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1 ||
@@ -434,21 +457,15 @@ case_failover() {
     expect "m1's winbindd on its preferred DC" "$dc2 ($DC2_IP)" "$(on_preferred m1 "$dc2")"
     check activate 0 "Active store: Active Directory" m1 activate "Active Directory"
     expect "$user logs in while both DCs answer" "$granted" "$(logins m1 "$USER_PASSWORD")"
-    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1' EXIT
+    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1; "$lab_sh" link-up "$LAB" >/dev/null 2>&1' EXIT
     "$lab_sh" freeze "$LAB" dc2 2>/dev/null
     onset=$(date +%s%N)
     # status answers within its time-out, whatever it has; then fresh and trusted (through dc1).
     tool m1 status --json --timeout 5
     first="exit $status in $elapsed ms"
     [ "$elapsed" -le 6500 ] || bad "failover: status answered after $elapsed ms, not within its 5 s"
-    for ((i = 0; i < 60; i++)); do
-        tool m1 status --json --timeout 5
-        [ "$status" = 0 ] && [[ "$out" == *'"trust_state_name": "trusted"'* ]] && break
-        sleep 1
-    done
+    until_trusted m1 "failover: status fresh and trusted again"
     t_status=$(since "$onset")
-    expect "failover: status fresh and trusted again" "0 trusted" \
-        "$status $(sed -n 's/.*"trust_state_name": "\([a-z ]*\)".*/\1/p' <<<"$out")"
     login m1 "$user" "$USER_PASSWORD"
     expect "failover: $user logs in" "authenticate 0 (Success)" "$login"
     t_login=$ms
@@ -463,11 +480,24 @@ case_failover() {
     expect "failover: join --server dc2 while dc2 is frozen" "0 dc1" "$status $(made_on HV05)"
     "$lab_sh" thaw "$LAB" 2>/dev/null
     dc_delete_accounts "(sAMAccountName=HV05\$)"
+    # The same with dc2's link down instead: its packets are lost, connections to it time out.
+    expect "m1's winbindd back on dc2" "$dc2 ($DC2_IP)" "$(on_preferred m1 "$dc2")"
+    "$lab_sh" link-down "$LAB" dc2 2>/dev/null
+    onset=$(date +%s%N)
+    tool m1 status --json --timeout 5
+    first_link="exit $status in $elapsed ms"
+    [ "$elapsed" -le 6500 ] || bad "link down: status answered after $elapsed ms, not within its 5 s"
+    until_trusted m1 "link down: status fresh and trusted again"
+    t_link=$(since "$onset")
+    login m1 "$user" "$USER_PASSWORD"
+    expect "link down: $user logs in" "authenticate 0 (Success)" "$login"
+    t_link_login=$ms
+    "$lab_sh" link-up "$LAB" 2>/dev/null
     check "dcs --clear" 0 "Preferred controllers: (none)" m1 dcs --clear
     check "activate None" 0 "Active store: None" m1 activate None
     # dc2 stops in the middle of a join made through it: the host is left as it was (no
-    # machine secret, a standalone smb.conf, no keytab), and the account is gone from both
-    # DCs, or the message names it.
+    # machine secret, the standalone smb.conf naming dc2 that --server wrote, no keytab), and
+    # the account is gone from both DCs, or the message names it.
     onset=$(date +%s%N)
     (sleep 0.4 && "$lab_sh" freeze "$LAB" dc2 2>/dev/null) &
     state=$("$lab_sh" run-as "$LAB" m3 hv05 sh -c '"$1" join "$2" --server "$3" --user "$4" \
@@ -483,7 +513,7 @@ case_failover() {
         expect "interrupted join that succeeded" "CN=HV05,CN=Computers,$BASE_DN uac=4096" "$(dc_account HV05)"
     else
         outcome="failed (${state%%$'\n'*})"
-        expect "interrupted join: the host not joined, standalone, no keytab" "USER" "${state#*$'\n'}"
+        expect "interrupted join: the host not joined, standalone, no keytab" "USER" "$(sed 1d <<<"$state")"
         # An account dc2 made and could not delete while it was frozen: the message says so.
         [ "$(dc_account HV05)" = absent ] ||
             [[ "$err" == *"'HV05\$' this join made on $dc2 could not be deleted"* ]] ||
@@ -491,7 +521,7 @@ case_failover() {
             bad "interrupted join: HV05 is left on the DCs and the message does not say so: $err"
     fi
     dc_delete_accounts "(sAMAccountName=HV05\$)"
-    echo "failover (dc2, the DC in use, frozen; dc1 answers DNS): status answered $first, fresh and trusted after ${t_status} ms; $user login ${t_login} ms; $fresh (never logged in) in after ${t_fresh} ms; join --server dc2 ${t_join} ms; a join interrupted by dc2's freeze: $outcome after ${t_mid} ms"
+    echo "failover (dc2, the DC in use, frozen; dc1 answers DNS): status answered $first, fresh and trusted after ${t_status} ms; $user login ${t_login} ms; $fresh (never logged in) in after ${t_fresh} ms; join --server dc2 ${t_join} ms; a join interrupted by dc2's freeze: $outcome after ${t_mid} ms; dc2's link down: status answered $first_link, fresh and trusted after ${t_link} ms, $user login ${t_link_login} ms"
 }
 
 proxy_up() { # [DC-TIMEOUT]: the enrolment service on the proxy host
@@ -558,7 +588,7 @@ tslauth: the authentication proxy or the directory refused access: check that th
         "$(dc_attribute HV02 pwdLastSet) $(on m2 wbinfo -t &>/dev/null && echo trusted)"
     # The DC frozen behind the service: its dc-timeout, then a time-out; the account request waits.
     tool m3 proxy-domain "$PROXY_IP"
-    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1' EXIT
+    trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1; "$lab_sh" link-up "$LAB" >/dev/null 2>&1' EXIT
     "$lab_sh" freeze "$LAB"
     mark
     tool m3 join-proxy "$PROXY_IP"

@@ -162,8 +162,9 @@ bool Stop(Service const& service, bool systemd) {
     return true;
 }
 
-// Until winbindd answers and the DC accepts the machine's credentials, or the deadline.
-bool AwaitTrust() {
+// Until winbindd answers and the DC accepts the machine's credentials, or the deadline; the
+// text says why not.
+bool AwaitTrust(std::string& why) {
     long long const deadline = NowMs() + kServiceReadySeconds * 1000LL;
     ChildResult last;
     for (;;) {
@@ -174,16 +175,16 @@ bool AwaitTrust() {
         if (last.Succeeded()) return true;
         PauseMs(200);
     }
-    syslog(LOG_WARNING,
-           "Samba provider: winbindd did not confirm the machine's trust within %d s: "
-           "wbinfo -t %s",
-           kServiceReadySeconds, last.Describe().c_str());
+    why = "winbindd did not confirm the machine's trust with a domain controller within " +
+          std::to_string(kServiceReadySeconds) + " s (wbinfo -t " + last.Describe() + ")";
+    syslog(LOG_WARNING, "Samba provider: %s", why.c_str());
     return false;
 }
 
 }  // namespace
 
-ADStatus StartMemberServices() {
+ADStatus StartMemberServices(std::string* why) {
+    std::string failure;
     bool const systemd = SystemdRuns();
     bool ok = true;
     for (Service const& service : kServices) {
@@ -191,7 +192,10 @@ ADStatus StartMemberServices() {
             syslog(service.required ? LOG_ERR : LOG_WARNING,
                    "Samba provider: the service %s is not installed%s", service.name,
                    service.required ? "" : "; domain logins wait longer while no DC answers");
-            if (service.required) ok = false;
+            if (service.required) {
+                failure = std::string("the service ") + service.name + " is not installed";
+                ok = false;
+            }
             if (!ok) break;
             continue;
         }
@@ -199,23 +203,27 @@ ADStatus StartMemberServices() {
             if (Enable(service, systemd)) {
                 NoteChange(std::string("enabled ") + service.name);
             } else if (service.required) {
+                failure = std::string("the service ") + service.name + " could not be enabled";
                 ok = false;
                 break;
             }
         }
         bool const restart = Running(service, systemd);
         if (restart && !systemd && !Stop(service, systemd) && service.required) {
+            failure = std::string("the service ") + service.name + " did not stop for its restart";
             ok = false;
             break;
         }
         if (Start(service, systemd, restart)) {
             NoteChange(std::string(restart ? "restarted " : "started ") + service.name);
         } else if (service.required) {
+            failure = std::string("the service ") + service.name + " did not start";
             ok = false;
             break;
         }
     }
-    if (ok && AwaitTrust()) return 0;
+    if (ok && AwaitTrust(failure)) return 0;
+    if (why != nullptr) *why = failure;
     syslog(LOG_ERR,
            "Samba provider: the join is undone: winbindd, which domain logins need, did not "
            "start or did not answer");

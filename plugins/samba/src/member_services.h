@@ -20,8 +20,9 @@ inline int const kServiceReadySeconds = 60;
 // just changed), then waits until winbindd answers and the DC accepts the machine's
 // credentials. 0, or 1062 (service not active) when winbindd is not installed, does not start
 // or does not pass the check in time; the services are then stopped and disabled again.
-// The watcher is left out, with a log line, on a host that does not have it.
-ADStatus StartMemberServices();
+// The watcher is left out, with a log line, on a host that does not have it. why, when given,
+// receives the reason of a failure.
+ADStatus StartMemberServices(std::string* why = nullptr);
 
 // Restarts winbindd when it runs: it keeps its connection to a DC until then, whatever the
 // configuration now prefers. While it is stopped, Samba's record of the DC last used for the

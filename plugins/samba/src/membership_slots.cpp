@@ -37,29 +37,37 @@ bool Joined() {
 // the join is undone (and the account, when this join's credentials made it).
 ADStatus FollowJoin(Fields const& request) {
     RecordDomainControllers();
-    ADStatus const status = StartMemberServices();
+    std::string why;
+    ADStatus const status = StartMemberServices(&why);
     if (status == 0) return 0;
     Fields undo = {{"op", "leave"}};
     // A reused account was there before this join, and stays.
     auto const reuse = request.find("reuse-account");
     bool const reused = reuse != request.end() && reuse->second == "yes";
-    if (request.at("op") == "join" && !reused) {
+    bool const deletes = request.at("op") == "join" && !reused;
+    if (deletes) {
         undo["user"] = request.at("user");
         undo["password"] = request.at("password");
     }
     Fields answer;
     ADStatus const undone = RunHelper(undo, answer);
+    std::string text = why + "; the join is undone";
     if (undone != 0) {
         syslog(LOG_ERR, "Samba provider: undoing the join failed (%u): %s", undone,
                answer["error"].c_str());
+        text += ", but not completely (" + answer["error"] + ")";
+        if (deletes) text += ": the computer account this join made may remain in the domain";
     }
+    SetLastError(text);
     return status;
 }
 
 // A join whose helper was stopped at its deadline (or crashed) may have left the host half
 // joined: its configuration of a member without the machine secret, the secret without the
-// services, a keytab of the new account. All go back to what they were before the join.
-void UndoStoppedJoin(std::string const& savedConfig, SavedFile const& savedKeytab) {
+// services, a keytab of the new account. A join that failed or was undone later (winbindd did
+// not serve the domain) leaves a configuration the helper wrote and the keytab of an account
+// it deleted. All go back to what they were before the join.
+void RestoreHostBeforeJoin(std::string const& savedConfig, SavedFile const& savedKeytab) {
     if (Joined()) {
         Fields leave = {{"op", "leave"}}, answer;
         ADStatus const left = RunHelper(leave, answer);
@@ -91,8 +99,9 @@ ADStatus Run(char const* what, Fields const& request) {
     std::string const savedConfig = joining ? SaveMemberConfigText() : std::string();
     SavedFile const savedKeytab = joining ? SaveFile(kKeytab) : SavedFile();
     ADStatus status = RunHelper(request, answer);
-    if (answer.count("status") == 0 && joining) {
-        UndoStoppedJoin(savedConfig, savedKeytab);
+    bool const stoppedJoin = answer.count("status") == 0 && joining;
+    if (stoppedJoin) {
+        RestoreHostBeforeJoin(savedConfig, savedKeytab);
         answer["error"] +=
             "; this host's part of the join was undone, but a computer account of its name may "
             "have been made on a domain controller before the join was stopped: check the "
@@ -115,7 +124,9 @@ ADStatus Run(char const* what, Fields const& request) {
                answer["error"].c_str());
         SetLastError(answer["error"]);
     }
-    if (status == 0 && (op == "join" || op == "offline-join")) status = FollowJoin(request);
+    if (status == 0 && joining) status = FollowJoin(request);
+    // A failed join leaves the host's files as they were, whichever step failed.
+    if (status != 0 && joining && !stoppedJoin) RestoreHostBeforeJoin(savedConfig, savedKeytab);
     // A leave the DC refused leaves the host joined, and its services as they were.
     if (status != 0 && stopped && Joined()) StartMemberServices();
     return status;
