@@ -62,12 +62,22 @@ ADStatus FollowJoin(Fields const& request) {
     return status;
 }
 
+// The files a join wrote (smb.conf, the keytab of the new account) go back to what they were
+// before it.
+void RestoreFilesBeforeJoin(std::string const& savedConfig, SavedFile const& savedKeytab) {
+    try {
+        ConfigLock lock;
+        RestoreMemberConfigText(savedConfig);
+        RestoreFile(savedKeytab);
+    } catch (std::exception const& error) {
+        syslog(LOG_ERR, "Samba provider: %s", error.what());
+    }
+}
+
 // A join whose helper was stopped at its deadline (or crashed) may have left the host half
 // joined: its configuration of a member without the machine secret, the secret without the
-// services, a keytab of the new account. A join that failed or was undone later (winbindd did
-// not serve the domain) leaves a configuration the helper wrote and the keytab of an account
-// it deleted. All go back to what they were before the join.
-void RestoreHostBeforeJoin(std::string const& savedConfig, SavedFile const& savedKeytab) {
+// services, a keytab of the new account. All go back to what they were before the join.
+void UndoStoppedJoin(std::string const& savedConfig, SavedFile const& savedKeytab) {
     if (Joined()) {
         Fields leave = {{"op", "leave"}}, answer;
         ADStatus const left = RunHelper(leave, answer);
@@ -76,13 +86,7 @@ void RestoreHostBeforeJoin(std::string const& savedConfig, SavedFile const& save
                    answer["error"].c_str());
         }
     }
-    try {
-        ConfigLock lock;
-        RestoreMemberConfigText(savedConfig);
-        RestoreFile(savedKeytab);
-    } catch (std::exception const& error) {
-        syslog(LOG_ERR, "Samba provider: %s", error.what());
-    }
+    RestoreFilesBeforeJoin(savedConfig, savedKeytab);
 }
 
 // Runs the helper and notes what it changed on the host: what its answer says, or, when it
@@ -99,9 +103,8 @@ ADStatus Run(char const* what, Fields const& request) {
     std::string const savedConfig = joining ? SaveMemberConfigText() : std::string();
     SavedFile const savedKeytab = joining ? SaveFile(kKeytab) : SavedFile();
     ADStatus status = RunHelper(request, answer);
-    bool const stoppedJoin = answer.count("status") == 0 && joining;
-    if (stoppedJoin) {
-        RestoreHostBeforeJoin(savedConfig, savedKeytab);
+    if (answer.count("status") == 0 && joining) {
+        UndoStoppedJoin(savedConfig, savedKeytab);
         answer["error"] +=
             "; this host's part of the join was undone, but a computer account of its name may "
             "have been made on a domain controller before the join was stopped: check the "
@@ -124,9 +127,12 @@ ADStatus Run(char const* what, Fields const& request) {
                answer["error"].c_str());
         SetLastError(answer["error"]);
     }
-    if (status == 0 && joining) status = FollowJoin(request);
-    // A failed join leaves the host's files as they were, whichever step failed.
-    if (status != 0 && joining && !stoppedJoin) RestoreHostBeforeJoin(savedConfig, savedKeytab);
+    if (status == 0 && joining) {
+        status = FollowJoin(request);
+        // Undone, the join leaves the host's files as they were (the keytab's account is gone);
+        // a host the undo left joined keeps the files that go with that.
+        if (status != 0 && !Joined()) RestoreFilesBeforeJoin(savedConfig, savedKeytab);
+    }
     // A leave the DC refused leaves the host joined, and its services as they were.
     if (status != 0 && stopped && Joined()) StartMemberServices();
     return status;
