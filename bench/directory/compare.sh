@@ -14,7 +14,7 @@
 # `adcli info` (each stopped after 150 s). Failover: the DC a member uses (dc2, its preferred
 # DC) frozen while dc1 answers, then dc1 (also the members' first DNS server) frozen: how long
 # status, a login of a user never seen before and joins take, against `wbinfo -t`, `net ads
-# join` and `adcli join` (each stopped after 150 s). The enrolment service (when tslauth-proxyd and the
+# join` and `adcli join` (each stopped after 150 s); the same with dc2's link down instead. The enrolment service (when tslauth-proxyd and the
 # qapclient plug-in are built): a join through it against a credential join of the same host
 # into the same container (ROUNDS each, median); the DC's own rate of account creation for the
 # service's account and container, asked from the proxy host without the service
@@ -454,52 +454,69 @@ failover() {
             adcli*) timed_join sh -c "adcli join --domain=$DNS_DOMAIN ${server[*]} --login-user=$ADMIN_USER --stdin-password < '$pw_file'" ;;
         esac
     }
+    # Until host's winbindd uses dc2, its preferred DC: winbindd takes the first of the DCs it
+    # may use to answer, the preferred one first (at most 5 tries).
+    on_dc2() {
+        for ((i = 0; i < 5; i++)); do
+            timed t on $host "$tool" dcs "$dc2"
+            for ((r = 0; r < 30; r++)); do on $host wbinfo -t >/dev/null 2>&1 && break; sleep 1; done
+            [[ "$(on $host wbinfo --dc-info="$NETBIOS_DOMAIN")" == "$dc2 "* ]] && break
+        done
+        echo "$host's winbindd before: $(on $host wbinfo --dc-info="$NETBIOS_DOMAIN")"
+    }
+    # dc2 has just been lost (LOST: frozen, link down): status, wbinfo -t, a login of NEVER (a
+    # user never seen on host), then joins of joiner that name dc2 or no DC.
+    after_loss() {
+        local lost=$1 never=$2 run
+        t0=$(now_ms)
+        on $host "$tool" status --json --timeout 5 >"$LAB/bench.out" 2>&1
+        r=$?
+        printf '%-52s %s ms (exit %s)\n' "tslauth status --timeout 5, first answer" $(($(now_ms) - t0)) "$r"
+        for ((i = 0; i < 60; i++)); do
+            on $host "$tool" status --json --timeout 5 >"$LAB/bench.out" 2>&1 &&
+                grep -q '"trust_state_name": "trusted"' "$LAB/bench.out" && break
+            sleep 1
+        done
+        printf '%-52s %s ms\n' "tslauth status: fresh and trusted again after" $(($(now_ms) - t0))
+        t0=$(now_ms)
+        on $host timeout 150 wbinfo -t >/dev/null 2>&1
+        r=$?
+        printf '%-52s %s ms (exit %s)\n' "wbinfo -t" $(($(now_ms) - t0)) "$r"
+        t0=$(now_ms)
+        for ((i = 0; i < 30; i++)); do
+            r=$(on $host timeout -s KILL 60 "$probe" pam tslauth-probe "$NETBIOS_DOMAIN\\$never" \
+                "$USER_PASSWORD" 2>/dev/null | head -1)
+            [ "$r" = "authenticate 0 (Success)" ] && break
+            sleep 1
+        done
+        printf '%-52s %s ms (%s)\n' "a user never seen before logs in after" $(($(now_ms) - t0)) "$r"
+        echo "-- joins of $joiner while dc2 is $lost (the account's maker in brackets)"
+        for run in "tslauth join --server dc2" "net ads join -S dc2" "adcli join -S dc2" \
+            "tslauth join" "net ads join" "adcli join"; do
+            r=$(run_join "$run")
+            printf '%-52s %s [%s]\n' "$run" "$r" "$(made)"
+            undo_join
+            on dc samba-tool computer delete "$name" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
+        done
+    }
     reset_host
-    on dc samba-tool user create "$fresh" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
-    replicated "(sAMAccountName=$fresh)"
-    timed t on $host "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$pw_file"
-    # winbindd takes the first of the DCs it may use to answer, the preferred one first: again
-    # until that is dc2 (at most 5 tries).
-    for ((i = 0; i < 5; i++)); do
-        timed t on $host "$tool" dcs "$dc2"
-        on $host wbinfo -t >/dev/null 2>&1
-        [[ "$(on $host wbinfo --dc-info="$NETBIOS_DOMAIN")" == "$dc2 "* ]] && break
+    for i in "$fresh" "${fresh}l"; do
+        on dc samba-tool user create "$i" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
+        replicated "(sAMAccountName=$i)"
     done
+    timed t on $host "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$pw_file"
+    on_dc2
     on $host "$tool" activate "Active Directory" >/dev/null
     echo "== Failover: $host uses dc2 (its preferred DC), which is frozen; dc1 answers, also DNS =="
-    echo "$host's winbindd before: $(on $host wbinfo --dc-info="$NETBIOS_DOMAIN")"
     "$lab_sh" freeze "$LAB" dc2 >&2
-    t0=$(now_ms)
-    on $host "$tool" status --json --timeout 5 >"$LAB/bench.out" 2>&1
-    r=$?
-    printf '%-52s %s ms (exit %s)\n' "tslauth status --timeout 5, first answer" $(($(now_ms) - t0)) "$r"
-    for ((i = 0; i < 60; i++)); do
-        on $host "$tool" status --json --timeout 5 >"$LAB/bench.out" 2>&1 &&
-            grep -q '"trust_state_name": "trusted"' "$LAB/bench.out" && break
-        sleep 1
-    done
-    printf '%-52s %s ms\n' "tslauth status: fresh and trusted again after" $(($(now_ms) - t0))
-    t0=$(now_ms)
-    on $host timeout 150 wbinfo -t >/dev/null 2>&1
-    r=$?
-    printf '%-52s %s ms (exit %s)\n' "wbinfo -t" $(($(now_ms) - t0)) "$r"
-    t0=$(now_ms)
-    for ((i = 0; i < 30; i++)); do
-        r=$(on $host timeout -s KILL 60 "$probe" pam tslauth-probe "$NETBIOS_DOMAIN\\$fresh" \
-            "$USER_PASSWORD" 2>/dev/null | head -1)
-        [ "$r" = "authenticate 0 (Success)" ] && break
-        sleep 1
-    done
-    printf '%-52s %s ms (%s)\n' "a user never seen before logs in after" $(($(now_ms) - t0)) "$r"
-    echo "-- joins of $joiner while dc2 is frozen (the account's maker in brackets)"
-    for run in "tslauth join --server dc2" "net ads join -S dc2" "adcli join -S dc2" \
-        "tslauth join" "net ads join" "adcli join"; do
-        r=$(run_join "$run")
-        printf '%-52s %s [%s]\n' "$run" "$r" "$(made)"
-        undo_join
-        on dc samba-tool computer delete "$name" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1
-    done
+    after_loss frozen "$fresh"
     "$lab_sh" thaw "$LAB" >&2
+    replicated "(sAMAccountName=$name\$)"
+    echo "== Failover: $host uses dc2 again, whose link goes down; dc1 answers, also DNS =="
+    on_dc2
+    "$lab_sh" link-down "$LAB" dc2 >&2
+    after_loss "unreachable (link down)" "${fresh}l"
+    "$lab_sh" link-up "$LAB" >&2
     replicated "(sAMAccountName=$name\$)"
     on $host "$tool" dcs --clear >/dev/null 2>&1
     on $host "$tool" activate None >/dev/null
