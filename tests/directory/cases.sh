@@ -418,17 +418,17 @@ changed_services() { grep -o '^tslauth: changed: restarted winbind$' <<<"$err" |
 # HOST DC: winbindd's DC once it connected (--dc-info gives the DC last recorded, so winbindd
 # must have confirmed the trust first: a winbindd just restarted may not answer yet). winbindd
 # takes the first of the DCs it may use to answer, the preferred one first: the preference is
-# set again (winbindd restarted) up to twice when another won that race.
+# set again (winbindd restarted) up to four times when another won that race.
 on_preferred() {
     local i j dc
-    for ((i = 0; i < 3; i++)); do
+    for ((i = 0; i < 5; i++)); do
         for ((j = 0; j < 30; j++)); do
             on "$1" wbinfo -t >/dev/null 2>&1 && break
             sleep 1
         done
         dc=$(on "$1" wbinfo --dc-info="$NETBIOS_DOMAIN")
         [[ "$dc" == "$2 "* ]] && break
-        tool "$1" dcs "$2"
+        ((i == 4)) || tool "$1" dcs "$2"
     done
     echo "$dc"
 }
