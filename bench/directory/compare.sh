@@ -434,6 +434,8 @@ failover() {
         on $joiner timeout 150 "$@" >"$LAB/bench.out" 2>&1
         rc=$?
         printf '%s ms (exit %s%s)' $(($(now_ms) - t0)) "$rc" "$([ "$rc" != 124 ] || echo ', stopped')"
+        # A failure's last words, for the reason.
+        [ "$rc" = 0 ] || [ "$rc" = 124 ] || printf ': %s' "$(tail -1 "$LAB/bench.out" | cut -c1-160)"
     }
     undo_join() {
         on $joiner sh -c '/etc/init.d/tslauth-dc-watch stop; /etc/init.d/winbind stop
@@ -505,9 +507,9 @@ failover() {
         replicated "(sAMAccountName=$i)"
     done
     timed t on $host "$tool" join "$DNS_DOMAIN" --user "$ADMIN_USER" --password-file "$pw_file"
-    on_dc2
     on $host "$tool" activate "Active Directory" >/dev/null
     echo "== Failover: $host uses dc2 (its preferred DC), which is frozen; dc1 answers, also DNS =="
+    on_dc2
     "$lab_sh" freeze "$LAB" dc2 >&2
     after_loss frozen "$fresh"
     "$lab_sh" thaw "$LAB" >&2
