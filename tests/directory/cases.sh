@@ -443,11 +443,26 @@ until_trusted() { # HOST WHAT: status asked every second until fresh and trusted
     expect "$2" "0 trusted" "$status $(sed -n 's/.*"trust_state_name": "\([a-z ]*\)".*/\1/p' <<<"$out")"
 }
 
+# m1's DC (dc2) has just been lost (WHAT names how): status answers within its time-out,
+# whatever it has, then fresh and trusted again (through dc1), and the domain user logs in.
+# Sets onset, first (status's first answer), t_trusted and t_login (ms).
+after_loss() {
+    onset=$(date +%s%N)
+    tool m1 status --json --timeout 5
+    first="exit $status in $elapsed ms"
+    [ "$elapsed" -le 6500 ] || bad "$1: status answered after $elapsed ms, not within its 5 s"
+    until_trusted m1 "$1: status fresh and trusted again"
+    t_trusted=$(since "$onset")
+    login m1 "$user" "$USER_PASSWORD"
+    expect "$1: $user logs in" "authenticate 0 (Success)" "$login"
+    t_login=$ms
+}
+
 case_failover() {
     # The DC in use (dc2, preferred) stops; dc1 serves DNS and takes over. Joins are made by
     # fresh hosts on m3's network (hv05): the members' own state stays as the other cases need it.
-    local fresh="fo$$" dc1="$DC_NAME.$DNS_DOMAIN" dc2="$DC2_NAME.$DNS_DOMAIN" onset i first t_status
-    local t_login t_fresh t_join t_mid outcome state first_link t_link t_link_login
+    local fresh="fo$$" dc1="$DC_NAME.$DNS_DOMAIN" dc2="$DC2_NAME.$DNS_DOMAIN" onset i first
+    local t_trusted t_login t_fresh t_join t_mid outcome state frozen unreachable
     ensure_joined m1
     dc_delete_accounts "(|(sAMAccountName=HV05\$)(sAMAccountName=$fresh))"
     on dc samba-tool user create "$fresh" "$USER_PASSWORD" -s "$TARGET/etc/smb.conf" >/dev/null 2>&1 ||
@@ -459,16 +474,8 @@ case_failover() {
     expect "$user logs in while both DCs answer" "$granted" "$(logins m1 "$USER_PASSWORD")"
     trap '"$lab_sh" thaw "$LAB" >/dev/null 2>&1; "$lab_sh" link-up "$LAB" >/dev/null 2>&1' EXIT
     "$lab_sh" freeze "$LAB" dc2 2>/dev/null
-    onset=$(date +%s%N)
-    # status answers within its time-out, whatever it has; then fresh and trusted (through dc1).
-    tool m1 status --json --timeout 5
-    first="exit $status in $elapsed ms"
-    [ "$elapsed" -le 6500 ] || bad "failover: status answered after $elapsed ms, not within its 5 s"
-    until_trusted m1 "failover: status fresh and trusted again"
-    t_status=$(since "$onset")
-    login m1 "$user" "$USER_PASSWORD"
-    expect "failover: $user logs in" "authenticate 0 (Success)" "$login"
-    t_login=$ms
+    after_loss failover
+    frozen="status answered $first, fresh and trusted after ${t_trusted} ms; $user login ${t_login} ms"
     # A user who never logged in on m1: only a DC can let them in.
     onset=$(date +%s%N)
     login_until 30 1 m1 "$NETBIOS_DOMAIN\\$fresh" "$USER_PASSWORD" 60
@@ -483,15 +490,8 @@ case_failover() {
     # The same with dc2's link down instead: its packets are lost, connections to it time out.
     expect "m1's winbindd back on dc2" "$dc2 ($DC2_IP)" "$(on_preferred m1 "$dc2")"
     "$lab_sh" link-down "$LAB" dc2 2>/dev/null
-    onset=$(date +%s%N)
-    tool m1 status --json --timeout 5
-    first_link="exit $status in $elapsed ms"
-    [ "$elapsed" -le 6500 ] || bad "link down: status answered after $elapsed ms, not within its 5 s"
-    until_trusted m1 "link down: status fresh and trusted again"
-    t_link=$(since "$onset")
-    login m1 "$user" "$USER_PASSWORD"
-    expect "link down: $user logs in" "authenticate 0 (Success)" "$login"
-    t_link_login=$ms
+    after_loss "link down"
+    unreachable="status answered $first, fresh and trusted after ${t_trusted} ms, $user login ${t_login} ms"
     "$lab_sh" link-up "$LAB" 2>/dev/null
     check "dcs --clear" 0 "Preferred controllers: (none)" m1 dcs --clear
     check "activate None" 0 "Active store: None" m1 activate None
@@ -521,7 +521,7 @@ case_failover() {
             bad "interrupted join: HV05 is left on the DCs and the message does not say so: $err"
     fi
     dc_delete_accounts "(sAMAccountName=HV05\$)"
-    echo "failover (dc2, the DC in use, frozen; dc1 answers DNS): status answered $first, fresh and trusted after ${t_status} ms; $user login ${t_login} ms; $fresh (never logged in) in after ${t_fresh} ms; join --server dc2 ${t_join} ms; a join interrupted by dc2's freeze: $outcome after ${t_mid} ms; dc2's link down: status answered $first_link, fresh and trusted after ${t_link} ms, $user login ${t_link_login} ms"
+    echo "failover (dc2, the DC in use, frozen; dc1 answers DNS): $frozen; $fresh (never logged in) in after ${t_fresh} ms; join --server dc2 ${t_join} ms; a join interrupted by dc2's freeze: $outcome after ${t_mid} ms; dc2's link down: $unreachable"
 }
 
 proxy_up() { # [DC-TIMEOUT]: the enrolment service on the proxy host

@@ -184,49 +184,43 @@ bool AwaitTrust(std::string& why) {
 }  // namespace
 
 ADStatus StartMemberServices(std::string* why) {
-    std::string failure;
     bool const systemd = SystemdRuns();
-    bool ok = true;
+    std::string failure;  // why a required service is not up; empty while all are
+    // True when the failed service is required: the start ends there.
+    auto const fails = [&failure](Service const& service, char const* what) {
+        if (service.required) failure = std::string("the service ") + service.name + " " + what;
+        return service.required;
+    };
     for (Service const& service : kServices) {
         if (!Installed(service, systemd)) {
             syslog(service.required ? LOG_ERR : LOG_WARNING,
                    "Samba provider: the service %s is not installed%s", service.name,
                    service.required ? "" : "; domain logins wait longer while no DC answers");
-            if (service.required) {
-                failure = std::string("the service ") + service.name + " is not installed";
-                ok = false;
-            }
-            if (!ok) break;
+            if (fails(service, "is not installed")) break;
             continue;
         }
         if (!Enabled(service, systemd)) {
             if (Enable(service, systemd)) {
                 NoteChange(std::string("enabled ") + service.name);
-            } else if (service.required) {
-                failure = std::string("the service ") + service.name + " could not be enabled";
-                ok = false;
+            } else if (fails(service, "could not be enabled")) {
                 break;
             }
         }
         bool const restart = Running(service, systemd);
-        if (restart && !systemd && !Stop(service, systemd) && service.required) {
-            failure = std::string("the service ") + service.name + " did not stop for its restart";
-            ok = false;
+        if (restart && !systemd && !Stop(service, systemd) &&
+            fails(service, "did not stop for its restart")) {
             break;
         }
         if (Start(service, systemd, restart)) {
             NoteChange(std::string(restart ? "restarted " : "started ") + service.name);
-        } else if (service.required) {
-            failure = std::string("the service ") + service.name + " did not start";
-            ok = false;
+        } else if (fails(service, "did not start")) {
             break;
         }
     }
-    if (ok && AwaitTrust(failure)) return 0;
+    if (failure.empty() && AwaitTrust(failure)) return 0;
+    syslog(LOG_ERR, "Samba provider: winbindd, which domain logins need, does not serve: %s",
+           failure.c_str());
     if (why != nullptr) *why = failure;
-    syslog(LOG_ERR,
-           "Samba provider: the join is undone: winbindd, which domain logins need, did not "
-           "start or did not answer");
     StopMemberServices();
     return kServiceNotActive;
 }
