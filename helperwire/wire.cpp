@@ -1,5 +1,6 @@
 #include "wire.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace sambaprovider {
@@ -30,6 +31,33 @@ bool DecodeFields(std::string const& text, Fields& fields) {
         at = end + 1 + size + 1;
     }
     return true;
+}
+
+std::string EncodeFrame(Fields const& fields) {
+    std::string const text = EncodeFields(fields);
+    return "frame " + std::to_string(text.size()) + "\n" + text + "\n";
+}
+
+int TakeFrame(std::string& buffer, Fields& fields) {
+    static std::string const kWord = "frame ";
+    std::size_t const compared = std::min(buffer.size(), kWord.size());
+    if (buffer.compare(0, compared, kWord, 0, compared) != 0) return -1;
+    std::size_t const end = buffer.find('\n');
+    if (end == std::string::npos) return buffer.size() > kWord.size() + 8 ? -1 : 0;
+    std::string const length = buffer.substr(kWord.size(), end - kWord.size());
+    if (length.empty() || length.size() > 8 ||
+        length.find_first_not_of("0123456789") != std::string::npos) {
+        return -1;
+    }
+    std::size_t const size = std::strtoul(length.c_str(), nullptr, 10);
+    if (size > kMaxFrame) return -1;
+    if (buffer.size() < end + 1 + size + 1) return 0;
+    Fields taken;
+    if (buffer[end + 1 + size] != '\n' || !DecodeFields(buffer.substr(end + 1, size), taken))
+        return -1;
+    buffer.erase(0, end + 1 + size + 1);
+    fields = std::move(taken);
+    return 1;
 }
 
 }  // namespace sambaprovider

@@ -81,6 +81,20 @@ TEST(SambaFormats, MemberConfigWireAndContainers) {
     for (std::string broken : {"user 5\nabc\n", "user 3\nabcd", "user\n", "user x\nabc\n",
                                "user -1\n\n", "user 9999999999\n"})
         EXPECT_FALSE(DecodeFields(broken, received)) << broken;
+    // A long-lived helper's frames: taken one at a time, whole ones only, bounded.
+    std::string frames = EncodeFrame(sent) + EncodeFrame({{"op", "provision"}});
+    std::string const second = frames.substr(EncodeFrame(sent).size());
+    std::string partial = frames.substr(0, EncodeFrame(sent).size() - 1);
+    EXPECT_EQ(0, TakeFrame(partial, received));
+    ASSERT_EQ(1, TakeFrame(frames, received));
+    EXPECT_EQ(received, sent);
+    EXPECT_EQ(frames, second);
+    ASSERT_EQ(1, TakeFrame(frames, received));
+    EXPECT_EQ(received, (Fields{{"op", "provision"}}));
+    EXPECT_EQ(0, TakeFrame(frames, received));
+    for (std::string broken : {"frame x\n", "frame 1048577\n", "frame 6\nop 0\n\nX",
+                               "frame 4\nop 9\n\n", "nonsense", "frame 123456789"})
+        EXPECT_EQ(-1, TakeFrame(broken, received)) << broken;
     for (std::string given : {"OU=Linux", "OU=Linux,OU=Hosts"})
         EXPECT_EQ(CompleteContainer(given, "corp.example"), given + ",DC=corp,DC=example");
     for (std::string given :

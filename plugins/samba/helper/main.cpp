@@ -1,11 +1,15 @@
-// The join helper: one request on descriptor 3, one answer back on it. Standard output and
-// error are /dev/null, where libnetapi's own prints go.
+// The join helper: one request on descriptor 3, one answer back on it; or, started with
+// `--serve`, provisionings one after another there. Standard output and error are /dev/null,
+// where libnetapi's own prints go.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,12 +26,23 @@ extern "C" __attribute__((visibility("default"), used)) int __lsan_is_turned_off
     return 1;
 }
 
-int main() {
+namespace {
+
+using sambahelper::Fields;
+
+bool WriteAll(std::string const& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(3, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+int RunOnce() {
     using namespace sambahelper;
-    // The domain's DNS servers are often its DCs: with one of them stopped, every lookup would
-    // wait five seconds for it before asking the next (dozens in a join, past its deadline).
-    // One second per server, twice round, unless the administrator chose for this process.
-    setenv("RES_OPTIONS", "timeout:1 attempts:2", 0);
     std::string text;
     char buffer[4096];
     for (;;) {
@@ -84,13 +99,124 @@ int main() {
         if (!lines.empty()) answer["changes"] = lines;
     }
     answer["status"] = std::to_string(status);
-    std::string reply = sambaprovider::EncodeFields(answer);
-    std::size_t done = 0;
-    while (done < reply.size()) {
-        ssize_t n = write(3, reply.data() + done, reply.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return 1;
-        done += static_cast<std::size_t>(n);
+    return WriteAll(sambaprovider::EncodeFields(answer)) ? 0 : 1;
+}
+
+// A long-lived helper serves at most this many provisionings, which bounds what libnetapi
+// keeps between them.
+int const kServedLimit = 256;
+
+// Which file the configuration is: the service replaces it when it learns the domain's NetBIOS
+// name, and libnetapi reads it once per session.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified = {};
+    off_t size = 0;
+    bool operator==(FileIdentity const& other) const {
+        return device == other.device && inode == other.inode &&
+               modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec && size == other.size;
+    }
+};
+
+FileIdentity Identify(std::string const& path) {
+    FileIdentity identity;
+    struct stat status = {};
+    if (!path.empty() && stat(path.c_str(), &status) == 0) {
+        identity.device = status.st_dev;
+        identity.inode = status.st_ino;
+        identity.modified = status.st_mtim;
+        identity.size = status.st_size;
+    }
+    return identity;
+}
+
+class Server {
+public:
+    // One provisioning in the kept session; its status.
+    uint32_t Serve(Fields const& request, Fields& answer, int served) {
+        if (Field(request, "op") != "provision") {
+            answer["error"] = "a long-lived helper only provisions accounts";
+            return 87;
+        }
+        std::string const config = Field(request, "config");
+        if (!session_) {
+            if (!config.empty()) set_dyn_CONFIGFILE(config.c_str());
+            config_ = config;
+            loaded_ = Identify(config_);
+            session_.reset(new sambahelper::NetapiSession());
+        } else if (config != config_) {
+            answer["error"] = "a long-lived helper keeps the configuration file it started with";
+            return 87;
+        } else if (!(Identify(config_) == loaded_)) {
+            loaded_ = Identify(config_);
+            session_->Restart();
+        }
+        try {
+            bool checkFailed = false;
+            uint32_t status = sambahelper::Provision(*session_, request, answer, checkFailed);
+            if (status != 0 && checkFailed && served > 0) {
+                // Nothing was made yet, and a kept connection may have gone meanwhile (the DC
+                // restarted or closed it): once more, connected afresh.
+                session_->Restart();
+                answer.clear();
+                status = sambahelper::Provision(*session_, request, answer, checkFailed);
+            }
+            return status;
+        } catch (std::exception const& error) {
+            answer["error"] = error.what();
+            return 1359;
+        }
+    }
+
+private:
+    static std::string Field(Fields const& fields, char const* name) {
+        auto const found = fields.find(name);
+        return found == fields.end() ? "" : found->second;
+    }
+
+    std::unique_ptr<sambahelper::NetapiSession> session_;
+    std::string config_;
+    FileIdentity loaded_;
+};
+
+// Frames in, frames out. It ends at the end of its input, at a malformed frame, after a failed
+// provisioning (a fresh process then serves the next, with fresh connections) and after
+// kServedLimit of them.
+int ServeFrames() {
+    Server server;
+    std::string buffer;
+    for (int served = 0; served < kServedLimit; ++served) {
+        Fields request;
+        int taken = 0;
+        while ((taken = sambaprovider::TakeFrame(buffer, request)) == 0) {
+            char chunk[4096];
+            ssize_t n = read(3, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return 0;
+            buffer.append(chunk, static_cast<std::size_t>(n));
+        }
+        if (taken < 0) return 1;
+        Fields answer;
+        uint32_t const status = server.Serve(request, answer, served);
+        bool const more = status == 0 && served + 1 < kServedLimit;
+        answer["status"] = std::to_string(status);
+        // Whether it takes another request: the service keeps it only then.
+        if (more) answer["more"] = "1";
+        if (!WriteAll(sambaprovider::EncodeFrame(answer))) return 1;
+        if (!more) return 0;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The domain's DNS servers are often its DCs: with one of them stopped, every lookup would
+    // wait five seconds for it before asking the next (dozens in a join, past its deadline).
+    // One second per server, twice round, unless the administrator chose for this process.
+    setenv("RES_OPTIONS", "timeout:1 attempts:2", 0);
+    if (argc > 1 && std::strcmp(argv[1], "--serve") == 0) return ServeFrames();
+    return RunOnce();
 }

@@ -286,17 +286,13 @@ void AnswerDomainController(DomainController const& dc, Fields& answer) {
     answer["dns-domain"] = dc.dnsDomain;
 }
 
-// Creates the computer account NAME in the container, unless the DC already has one of that
-// name (with `reuse`: unless it has an account of that name that is not a member's computer
-// account, which is then taken over with a new password), and gives back the text an offline
-// join of that account takes. `reused` tells whether the account was there before.
-uint32_t ProvisionAccount(NetapiSession& session, DomainController const& dc,
-                          std::string const& name, std::string const& container, bool reuse,
-                          Fields& answer, std::string& provisioning, bool& reused) {
+// Creates the computer account NAME in the container, whose name was checked (`reused`: an
+// existing member's account is taken over with a new password), and gives back the text an
+// offline join of that account takes.
+uint32_t ProvisionCheckedAccount(NetapiSession& session, DomainController const& dc,
+                                 std::string const& name, std::string const& container, bool reused,
+                                 Fields& answer, std::string& provisioning) {
     std::string const realm = Upper(dc.dnsDomain);
-    uint32_t status =
-        CheckAccountMayBeUsed(session, dc.name, name + "$", realm, reuse, answer, reused);
-    if (status != 0) return status;
     std::string const ou = CompleteContainer(container, dc.dnsDomain);
     char const* text = nullptr;
     NET_API_STATUS provisioned = NetProvisionComputerAccount(
@@ -312,6 +308,18 @@ uint32_t ProvisionAccount(NetapiSession& session, DomainController const& dc,
         return kInternalError;
     }
     return 0;
+}
+
+// The same, unless the DC already has an account of that name (with `reuse`: unless it has
+// an account of that name that is not a member's computer account). `reused` tells whether
+// the account was there before.
+uint32_t ProvisionAccount(NetapiSession& session, DomainController const& dc,
+                          std::string const& name, std::string const& container, bool reuse,
+                          Fields& answer, std::string& provisioning, bool& reused) {
+    uint32_t const status = CheckAccountMayBeUsed(session, dc.name, name + "$", Upper(dc.dnsDomain),
+                                                  reuse, answer, reused);
+    if (status != 0) return status;
+    return ProvisionCheckedAccount(session, dc, name, container, reused, answer, provisioning);
 }
 
 // libnetapi refuses to start without a configuration file: a host that never had one gets
@@ -486,6 +494,14 @@ uint32_t Leave(Fields const& request, Fields& answer) {
 }
 
 uint32_t Provision(Fields const& request, Fields& answer) {
+    NetapiSession session;
+    bool checkFailed = false;
+    return Provision(session, request, answer, checkFailed);
+}
+
+uint32_t Provision(NetapiSession& session, Fields const& request, Fields& answer,
+                   bool& checkFailed) {
+    checkFailed = false;
     std::string const hostName = Field(request, "host-name");
     std::string const name = Upper(hostName.substr(0, hostName.find('.')));
     if (name.empty() || name.size() > 15 ||
@@ -493,15 +509,20 @@ uint32_t Provision(Fields const& request, Fields& answer) {
         answer["error"] = "'" + hostName + "' cannot be a computer account name";
         return kInvalidComputerName;
     }
-    NetapiSession session;
     if (!StartSession(session, request, answer)) return kInternalError;
     DomainController dc;
     uint32_t status = FindWritableDC(Field(request, "domain"), dc, answer);
     if (status != 0) return status;
     std::string provisioning;
     bool reused = false;
-    status = ProvisionAccount(session, dc, name, Field(request, "container"), false, answer,
-                              provisioning, reused);
+    status = CheckAccountMayBeUsed(session, dc.name, name + "$", Upper(dc.dnsDomain), false, answer,
+                                   reused);
+    if (status != 0) {
+        checkFailed = status != kAccountExists;
+        return status;
+    }
+    status = ProvisionCheckedAccount(session, dc, name, Field(request, "container"), reused, answer,
+                                     provisioning);
     if (status != 0) return status;
     answer["provisioning"] = provisioning;
     answer["account"] = name + "$";

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "netapi_session.h"
 #include "wire.h"
 
 namespace sambahelper {
@@ -18,6 +19,11 @@ uint32_t FindDomainController(Fields const& request, Fields& answer);
 // Creates a computer account for another host and answers the provisioning text that the
 // host's offline join takes (for an enrolment service that joins hosts on their behalf).
 uint32_t Provision(Fields const& request, Fields& answer);
+// The same in a session that serves one provisioning after another (its connections to the DC
+// kept); `checkFailed` tells a failure of the question whether the name is free, made before
+// anything was created.
+uint32_t Provision(NetapiSession& session, Fields const& request, Fields& answer,
+                   bool& checkFailed);
 // The domain's NetBIOS name, DNS name and SID, asked of a DC with the request's credentials.
 uint32_t DomainInfo(Fields const& request, Fields& answer);
 // Deletes the computer account "account" that Provision made, on the DC "dc" (else any
