@@ -54,12 +54,15 @@ bool SendAll(int fd, std::string const& text) {
     return true;
 }
 
-// The helper reads its request from descriptor 3 and answers there.
-pid_t Spawn(std::string const& path, int channel) {
+}  // namespace
+
+// The helper reads its requests from descriptor 3 and answers there.
+pid_t StartHelper(std::string const& path, int channel, bool serve) {
     ChildSetup setup;
     setup.channel = channel;
     setup.channelAt = {3};
-    char* argv[] = {const_cast<char*>(kHelperName), nullptr};
+    char serveOption[] = "--serve";
+    char* argv[] = {const_cast<char*>(kHelperName), serve ? serveOption : nullptr, nullptr};
     pid_t pid = -1;
     int error = SpawnChild(path.c_str(), argv, environ, setup, pid);
     if (error != 0) {
@@ -69,8 +72,6 @@ pid_t Spawn(std::string const& path, int channel) {
     return pid;
 }
 
-}  // namespace
-
 ADStatus RunHelper(Fields const& request, Fields& answer) {
     return RunHelperAt(HelperPath(), request, answer, kHelperDeadlineSeconds);
 }
@@ -79,7 +80,7 @@ ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& ans
                      int deadlineSeconds) {
     int sockets[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return kInternalError;
-    pid_t pid = Spawn(path, sockets[1]);
+    pid_t pid = StartHelper(path, sockets[1], false);
     close(sockets[1]);
     if (pid < 0) {
         close(sockets[0]);

@@ -5,6 +5,7 @@
 // global, thread-unsafe context, reads smb.conf once per context, keeps the machine secrets
 // open and prints to standard output on some failures. None of that reaches the host program
 // this way, and a helper that hangs on a dead DC is killed at a deadline.
+#include <sys/types.h>
 #include <tslauth/active_directory_client.h>
 
 #include <string>
@@ -25,6 +26,10 @@ ADStatus RunHelper(Fields const& request, Fields& answer);
 // The same with the helper at `path` and a deadline of one's own (an enrolment service).
 ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& answer,
                      int deadlineSeconds);
+
+// Starts the helper at `path` with `channel` as its descriptor 3; with `serve`, a long-lived
+// one (helper_pool.h). -1 when it could not be started (logged).
+pid_t StartHelper(std::string const& path, int channel, bool serve);
 
 }  // namespace sambaprovider
 

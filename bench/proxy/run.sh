@@ -24,12 +24,28 @@ work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=bench \
     -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
 chmod 600 "$work/key.pem"
+# One request read to its end or, as a long-lived helper (--serve), one frame.
 cat >"$work/helper" <<'HELPER'
 #!/bin/sh
 exec <&3 >&3
-cat >/dev/null
+if [ "$1" = --serve ]; then read -r word length; head -c $((length + 1)) >/dev/null
+else cat >/dev/null; fi
 sleep 1
-printf 'status 1\n0\nnetbios-domain 4\nCORP\ndns-domain 12\ncorp.example\nsid 14\nS-1-5-21-1-2-3\naccount 5\nHV01$\nprovisioning 4\nUHJv\n'
+answer='status 1
+0
+netbios-domain 4
+CORP
+dns-domain 12
+corp.example
+sid 14
+S-1-5-21-1-2-3
+account 5
+HV01$
+provisioning 4
+UHJv
+'
+if [ "$1" = --serve ]; then printf 'frame %d\n%s\n' ${#answer} "$answer"
+else printf '%s' "$answer"; fi
 HELPER
 chmod 755 "$work/helper"
 (umask 077 && cat >"$work/proxyd.conf" <<CONF

@@ -27,6 +27,7 @@
 #include "connections.h"
 #include "enrolment.h"
 #include "helper_client.h"
+#include "helper_pool.h"
 #include "samba_config.h"
 #include "tls.h"
 
@@ -221,8 +222,15 @@ int Serve(ProxyConfig const& config, Gate& server) {
     } catch (std::exception const& error) {
         return Fail(error.what());
     }
+    // Provisionings go to helpers that stay and keep their DC connections (as many waiting as
+    // there are workers); the rarer domain questions and deletions each get a helper run.
+    sambaprovider::HelperPool provisioners(config.helper, static_cast<std::size_t>(config.workers));
     Enrolment enrolment(
-        config, samba, [&config](Fields const& request, Fields& answer, int deadlineSeconds) {
+        config, samba,
+        [&config, &provisioners](Fields const& request, Fields& answer, int deadlineSeconds) {
+            auto const op = request.find("op");
+            if (op != request.end() && op->second == "provision")
+                return provisioners.Run(request, answer, deadlineSeconds);
             return sambaprovider::RunHelperAt(config.helper, request, answer, deadlineSeconds);
         });
     Watchdog watchdog;

@@ -35,18 +35,22 @@ std::string const kHelper = "/usr/libexec/tslauth/lib/helper-stand-in";
 std::string const kConfig = "/etc/tslauth-proxyd/proxyd.conf";
 std::string const kKey = "/etc/tslauth-proxyd/proxyd.key";
 
-// Answers every run (on descriptor 3) as the helper does for a DC that agrees, and notes the
-// operation in helper-runs; for a host name starting with "stall" it writes its PID to helper-pids
-// and waits until it is killed.
+// Answers every run (on descriptor 3) as the helper does for a DC that agrees, one request
+// read to its end or, as a long-lived helper (--serve), one frame; notes the operation in
+// helper-runs; for a host name starting with "stall" it writes its PID to helper-pids and waits
+// until it is killed.
 std::string HelperScript() {
     std::string const scratch = sandbox::ScratchDirectory();
-    return "#!/bin/sh\nexec <&3 >&3\nrequest=$(cat)\nprintf '%s\\n' \"$request\" | sed -n '/^op "
-           "/{n;p;}' >>" +
+    return "#!/bin/sh\nexec <&3 >&3\nif [ \"$1\" = --serve ]; then read -r word length; "
+           "request=$(head -c $((length + 1))); else request=$(cat); fi\n"
+           "printf '%s\\n' \"$request\" | sed -n '/^op /{n;p;}' >>" +
            scratch + "/helper-runs\ncase $request in *'host-name '*\"\nstall\"*) echo $$ >>" +
            scratch +
            "/helper-pids; exec sleep 600;; esac\n"
-           "printf 'status 1\\n0\\nnetbios-domain 4\\nCORP\\ndns-domain 12\\ncorp.example\\n"
-           "sid 14\\nS-1-5-21-1-2-3\\naccount 5\\nHV01$\\nprovisioning 4\\nUHJv\\n'\n";
+           "answer='status 1\n0\nnetbios-domain 4\nCORP\ndns-domain 12\ncorp.example\n"
+           "sid 14\nS-1-5-21-1-2-3\naccount 5\nHV01$\nprovisioning 4\nUHJv\n'\n"
+           "if [ \"$1\" = --serve ]; then printf 'frame %d\\n%s\\n' ${#answer} \"$answer\"; "
+           "else printf '%s' \"$answer\"; fi\n";
 }
 
 // The configuration, certificate and key, with settings beyond the required ones.
