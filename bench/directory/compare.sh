@@ -19,7 +19,8 @@
 # into the same container (ROUNDS each, median); the DC's own rate of account creation for the
 # service's account and container, asked from the proxy host without the service
 # (directory_provision_loop: libnetapi from one process and from 8, with one context or a fresh
-# one per account; one helper run per account from one process and from 8; what starting the
+# one per account, and with the service's check of the name first in one context as its
+# long-lived helpers make it; one helper run per account from one process and from 8; what starting the
 # helper costs, and what its domain question costs); and accounts provisioned
 # per second through the service with 1, 8, 32 and 128 requests at a time (POST
 # /v1/machine-accounts with curl from three members' networks, distinct names; per request p50
@@ -320,6 +321,7 @@ direct_rate() { # RUN...
         read -r mode processes count <<<"$run"
         prefix=B${mode:0:1}$processes
         [ "$mode" != direct-fresh ] || prefix=BF$processes
+        [ "$mode" != direct-checked ] || prefix=BC$processes
         [[ "$mode" != helper-?* ]] || prefix=BS
         out=$(PROVISION_USER=$ENROL_USER PROVISION_PASSWORD=$ENROL_PASSWORD \
             on proxy timeout 300 "$loop" "$mode" "$processes" "${target[@]}" "$prefix" "$count" \
@@ -365,8 +367,9 @@ enrolment() {
         "$(median "${credentials[@]}")" "${credentials[*]}"
 
     echo "== The DC's own rate: accounts for $ENROL_USER in OU=$OU_NAME, from the proxy host without the service =="
-    direct_rate "direct 1 32" "direct 8 64" "direct-fresh 1 16" "direct-fresh 8 64" "helper 1 16" \
-        "helper 8 64" "helper-start 1 16" "helper-domain-info 1 16"
+    direct_rate "direct 1 32" "direct 8 64" "direct-checked 8 64" "direct-fresh 1 16" \
+        "direct-fresh 8 64" "helper 1 16" "helper 8 64" "helper-start 1 16" \
+        "helper-domain-info 1 16"
 
     echo "== Accounts provisioned per second through the service (POST /v1/machine-accounts; curl from m1, m2, m3; workers = $(on proxy sed -n 's/^workers = //p' /etc/tslauth-proxyd/proxyd.conf)) =="
     export -f provision

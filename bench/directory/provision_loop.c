@@ -7,7 +7,9 @@
  * PROCESSES-th name. MODE:
  *   direct        each process starts libnetapi once and calls NetProvisionComputerAccount
  *                 against DC for each of its names (libnetapi keeps its connections to the DC);
- *   direct-fresh  the same with a libnetapi context of its own for each name, as a helper
+ *   direct-checked  the same, each name first looked up on the DC (NetUserGetInfo) in the same
+ *                 context, as the enrolment service's long-lived helpers do;
+ *   direct-fresh  the same as direct with a libnetapi context of its own for each name, as a helper
  *                 process has: new connections to the DC, logged on afresh, each time;
  *   helper        each process runs HELPER once per name with the request the enrolment
  *                 service hands it (descriptor 3), one after the other;
@@ -20,6 +22,7 @@
  * the command line. Prints one line: how many succeeded, the wall time, the rate and the per-call
  * times; the first failure follows on a line of its own. */
 #include <errno.h>
+#include <fcntl.h>
 #include <stdbool.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -37,7 +40,7 @@ extern char const* set_dyn_CONFIGFILE(char const* path);
 
 static unsigned const kCallSeconds = 120;
 
-enum Mode { kDirect, kDirectFresh, kHelper, kHelperStart, kHelperDomainInfo };
+enum Mode { kDirect, kDirectChecked, kDirectFresh, kHelper, kHelperStart, kHelperDomainInfo };
 
 struct Run {
     enum Mode mode;
@@ -120,6 +123,9 @@ static long run_helper(struct Run const* run, char const* name, char* error, siz
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return -1;
     pid_t pid = fork();
     if (pid == 0) {
+        /* As the service runs it: libnetapi's prints go nowhere. */
+        int quiet = open("/dev/null", O_WRONLY);
+        if (quiet < 0 || dup2(quiet, 1) < 0 || dup2(quiet, 2) < 0) _exit(127);
         if (dup2(sockets[1], 3) < 0) _exit(127);
         execl(run->helper, "tslauth-samba-helper", (char*)NULL);
         _exit(127);
@@ -190,10 +196,31 @@ static long provision_directly(struct libnetapi_ctx* context, struct Run const* 
     return (long)result;
 }
 
+/* The service's check that the DC has no account of that name yet, in the same context. */
+static long check_name(struct libnetapi_ctx* context, struct Run const* run, char const* name,
+                       char* error, size_t error_size) {
+    char account[80];
+    uint8_t* buffer = NULL;
+    snprintf(account, sizeof account, "%s$", name);
+    NET_API_STATUS result = NetUserGetInfo(run->dc, account, 1, &buffer);
+    if (buffer != NULL) NetApiBufferFree(buffer);
+    /* NERR_UserNotFound and ERROR_NONE_MAPPED: no such account, as wanted. */
+    if (result == 2221 || result == 1332) return 0;
+    if (result == 0) {
+        snprintf(error, error_size, "%s: the account exists", name);
+        return -1;
+    }
+    char* why = context != NULL ? libnetapi_get_error_string(context, result) : NULL;
+    snprintf(error, error_size, "%s: %s", name, why != NULL ? why : "?");
+    if (why != NULL) NetApiBufferFree(why);
+    return (long)result;
+}
+
 static void provision_share(struct Run const* run, int first, int fd) {
     struct libnetapi_ctx* context = NULL;
-    if (run->mode == kDirect || run->mode == kDirectFresh) set_dyn_CONFIGFILE(run->config);
-    if (run->mode == kDirect) {
+    if (run->mode == kDirect || run->mode == kDirectChecked || run->mode == kDirectFresh)
+        set_dyn_CONFIGFILE(run->config);
+    if (run->mode == kDirect || run->mode == kDirectChecked) {
         double started = now_ms();
         context = start_libnetapi(run);
         report(fd, now_ms() - started, -2, "libnetapi_init");
@@ -205,7 +232,10 @@ static void provision_share(struct Run const* run, int first, int fd) {
         snprintf(name, sizeof name, "%s-%04d", run->prefix, i);
         double started = now_ms();
         alarm(kCallSeconds);
-        if (run->mode == kDirect) {
+        if (run->mode == kDirectChecked) {
+            status = check_name(context, run, name, error, sizeof error);
+            if (status == 0) status = provision_directly(context, run, name, error, sizeof error);
+        } else if (run->mode == kDirect) {
             status = provision_directly(context, run, name, error, sizeof error);
         } else if (run->mode == kDirectFresh) {
             struct libnetapi_ctx* fresh = start_libnetapi(run);
@@ -235,7 +265,8 @@ static double percentile(double const* sorted, int n, double p) {
 
 static int usage(void) {
     fprintf(stderr,
-            "usage: provision_loop direct|direct-fresh|helper|helper-start|helper-domain-info "
+            "usage: provision_loop "
+            "direct|direct-checked|direct-fresh|helper|helper-start|helper-domain-info "
             "PROCESSES CONFIG DOMAIN DC "
             "CONTAINER PREFIX COUNT [HELPER]\n"
             "       (PROVISION_USER and PROVISION_PASSWORD: the credentials)\n");
@@ -247,6 +278,8 @@ int main(int argc, char** argv) {
     if (argc < 9) return usage();
     if (strcmp(argv[1], "direct") == 0) {
         run.mode = kDirect;
+    } else if (strcmp(argv[1], "direct-checked") == 0) {
+        run.mode = kDirectChecked;
     } else if (strcmp(argv[1], "direct-fresh") == 0) {
         run.mode = kDirectFresh;
     } else if (strcmp(argv[1], "helper") == 0) {
