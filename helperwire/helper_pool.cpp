@@ -73,10 +73,49 @@ Outcome Receive(int channel, Clock::time_point deadline, Fields& answer) {
 }  // namespace
 
 HelperPool::HelperPool(std::string path, std::size_t idleLimit, int idleSeconds)
-    : path_(std::move(path)), idleLimit_(idleLimit), idleTime_(idleSeconds) {}
+    : path_(std::move(path)), idleLimit_(idleLimit), idleTime_(idleSeconds) {
+    reaper_ = std::thread([this] { Reap(); });
+}
 
 HelperPool::~HelperPool() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    reaper_.join();
     for (Helper& helper : waiting_) End(helper);
+}
+
+void HelperPool::CollectGone(std::vector<Helper>& gone) {
+    for (auto at = waiting_.begin(); at != waiting_.end();) {
+        // A waiting helper has nothing to say: readable means it ended.
+        pollfd check = {at->channel, POLLIN, 0};
+        if (poll(&check, 1, 0) != 0 || Clock::now() - at->idleSince >= idleTime_) {
+            gone.push_back(*at);
+            at = waiting_.erase(at);
+        } else {
+            ++at;
+        }
+    }
+}
+
+void HelperPool::Reap() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        if (waiting_.empty()) {
+            changed_.wait(lock);
+        } else {
+            Clock::time_point oldest = waiting_.front().idleSince;
+            for (Helper const& helper : waiting_) oldest = std::min(oldest, helper.idleSince);
+            changed_.wait_until(lock, oldest + idleTime_);
+        }
+        std::vector<Helper> gone;
+        CollectGone(gone);
+        lock.unlock();
+        for (Helper& helper : gone) End(helper);
+        lock.lock();
+    }
 }
 
 bool HelperPool::Start(Helper& helper, Fields& answer) {
@@ -111,26 +150,12 @@ bool HelperPool::TakeWaiting(Helper& helper) {
     bool found = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        while (!waiting_.empty() && !found) {
+        CollectGone(gone);
+        if (!waiting_.empty()) {
+            // The one that waited least: the others may then reach their time and end.
             helper = waiting_.back();
             waiting_.pop_back();
-            // A waiting helper has nothing to say: readable means it ended.
-            pollfd check = {helper.channel, POLLIN, 0};
-            bool const ended = poll(&check, 1, 0) != 0;
-            if (ended || Clock::now() - helper.idleSince > idleTime_) {
-                gone.push_back(helper);
-            } else {
-                found = true;
-            }
-        }
-        // The rest waited longer than the one taken; those past their time go too.
-        for (auto at = waiting_.begin(); at != waiting_.end();) {
-            if (Clock::now() - at->idleSince > idleTime_) {
-                gone.push_back(*at);
-                at = waiting_.erase(at);
-            } else {
-                ++at;
-            }
+            found = true;
         }
     }
     for (Helper& old : gone) End(old);
@@ -143,6 +168,7 @@ void HelperPool::PutBack(Helper& helper) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (waiting_.size() < idleLimit_) {
             waiting_.push_back(helper);
+            changed_.notify_all();
             return;
         }
     }

@@ -8,8 +8,10 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "wire.h"
@@ -18,7 +20,8 @@ namespace sambaprovider {
 
 class HelperPool {
 public:
-    // Keeps at most `idleLimit` helpers waiting for a request, each for at most `idleSeconds`.
+    // Keeps at most `idleLimit` helpers waiting for a request, each for at most `idleSeconds`
+    // (a thread of its own ends them then).
     HelperPool(std::string path, std::size_t idleLimit, int idleSeconds = 60);
     ~HelperPool();
     HelperPool(HelperPool const&) = delete;
@@ -41,12 +44,20 @@ private:
     // A waiting helper that is still there and not too long idle, if any.
     bool TakeWaiting(Helper& helper);
     void PutBack(Helper& helper);
+    // Moves the waiting helpers that ended or waited their time into `gone`; under mutex_.
+    void CollectGone(std::vector<Helper>& gone);
+    // Ends waiting helpers once they waited their time, so that an idle service holds no DC
+    // connections.
+    void Reap();
 
     std::string const path_;
     std::size_t const idleLimit_;
     std::chrono::seconds const idleTime_;
     std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopping_ = false;
     std::vector<Helper> waiting_;
+    std::thread reaper_;
 };
 
 }  // namespace sambaprovider

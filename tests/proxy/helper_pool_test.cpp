@@ -122,6 +122,13 @@ TEST_F(HelperPoolTest, HungOrEndedHelpersAreReplaced) {
     EXPECT_TRUE(Gone(waiting));
     ASSERT_EQ(0u, Ask(pool, "hv03", answer));
     EXPECT_NE(waiting, answer["pid"]);
+
+    // An idle service keeps no helper past its waiting time, asked or not.
+    HelperPool brief(path_, 2, 1);
+    ASSERT_EQ(0u, Ask(brief, "hv04", answer));
+    std::string const idle = answer["pid"];
+    for (int i = 0; i < 1000 && !Gone(idle); ++i) poll(nullptr, 0, 10);
+    EXPECT_TRUE(Gone(idle));
 }
 
 }  // namespace
