@@ -323,11 +323,14 @@ direct_rate() { # RUN...
         [ "$mode" != direct-fresh ] || prefix=BF$processes
         [ "$mode" != direct-checked ] || prefix=BC$processes
         [[ "$mode" != helper-?* ]] || prefix=BS
+        # libnetapi's own prints (its Kerberos tries as the new account) go to a file, shown
+        # only when the loop gave no figures.
         out=$(PROVISION_USER=$ENROL_USER PROVISION_PASSWORD=$ENROL_PASSWORD \
             on proxy timeout 300 "$loop" "$mode" "$processes" "${target[@]}" "$prefix" "$count" \
-            "$helper" 2>&1)
+            "$helper" 2>"$LAB/provision-loop.err")
         printf '%s\n' "$out"
         rate=$(sed -n '1s/.*: *\([0-9.]*\) per second.*/\1/p' <<<"$out")
+        [ -n "$rate" ] || cat "$LAB/provision-loop.err"
         if [[ "$mode" != helper-?* ]] && [ -n "$rate" ]; then
             best_direct=$(awk -v a="$rate" -v b="$best_direct" 'BEGIN { print (a > b ? a : b) }')
         fi
