@@ -228,7 +228,7 @@ bool DeletedOrAbsent(NET_API_STATUS status) {
 // during the join), another DC of the domain takes the deletion, which replication carries
 // back; when neither can, the answer names the account and the DC.
 void DeleteMadeAccount(std::string const& dc, std::string const& dnsDomain,
-                       std::string const& account, Fields& answer) {
+                       std::string const& account, Fields& answer, char const* made = "made") {
     if (DeletedOrAbsent(NetUserDel(dc.c_str(), account.c_str()))) return;
     DOMAIN_CONTROLLER_INFO* info = nullptr;
     uint32_t const wanted = DS_DIRECTORY_SERVICE_REQUIRED | DS_WRITABLE_REQUIRED |
@@ -243,8 +243,20 @@ void DeleteMadeAccount(std::string const& dc, std::string const& dnsDomain,
         NetUserDel(other.c_str(), account.c_str()) == 0) {
         return;
     }
-    answer["error"] += "; the computer account '" + account + "' this join made on " + dc +
+    answer["error"] += "; the computer account '" + account + "' this join " + made + " on " + dc +
                        " could not be deleted: delete it in the domain";
+}
+
+// After a provisioning that failed: libnet may have created the account before the failure
+// (its DC stopped answering half-way). The name was free before, so an account of that name
+// now is this call's and goes again; when the DC cannot be asked, the answer names it.
+void RemovePartialAccount(std::string const& dc, std::string const& dnsDomain,
+                          std::string const& account, Fields& answer) {
+    uint8_t* buffer = nullptr;
+    NET_API_STATUS const found = NetUserGetInfo(dc.c_str(), account.c_str(), 1, &buffer);
+    if (buffer != nullptr) NetApiBufferFree(buffer);
+    if (found == kNetUserNotFound || found == kNoneMapped || found == kNoSuchUser) return;
+    DeleteMadeAccount(dc, dnsDomain, account, answer, found == 0 ? "made" : "may have made");
 }
 
 // A join that fails after the account was made takes it all back.
@@ -302,7 +314,11 @@ uint32_t ProvisionCheckedAccount(NetapiSession& session, DomainController const&
         if (provisioned == 0) provisioning = text;
         NetApiBufferFree(const_cast<char*>(text));
     }
-    if (provisioned != 0) return MapProvisioningStatus(session, provisioned, realm, answer);
+    if (provisioned != 0) {
+        uint32_t const status = MapProvisioningStatus(session, provisioned, realm, answer);
+        if (!reused) RemovePartialAccount(dc.name, dc.dnsDomain, name + "$", answer);
+        return status;
+    }
     if (provisioning.empty()) {
         answer["error"] = "provisioning gave no text";
         return kInternalError;
