@@ -72,6 +72,13 @@ pid_t StartHelper(std::string const& path, int channel, bool serve) {
     return pid;
 }
 
+ADStatus StoppedAtDeadline(int deadlineSeconds, Fields& answer) {
+    syslog(LOG_ERR, "Samba provider: the helper did not finish in %d s; stopped", deadlineSeconds);
+    answer["error"] = "no answer from the domain controller within " +
+                      std::to_string(deadlineSeconds) + " s; the attempt was stopped";
+    return kTimedOut;
+}
+
 ADStatus RunHelper(Fields const& request, Fields& answer) {
     return RunHelperAt(HelperPath(), request, answer, kHelperDeadlineSeconds);
 }
@@ -113,13 +120,7 @@ ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& ans
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
-    if (timedOut) {
-        syslog(LOG_ERR, "Samba provider: the join helper did not finish in %d s; stopped",
-               deadlineSeconds);
-        answer["error"] = "no answer from the domain controller within " +
-                          std::to_string(deadlineSeconds) + " s; the attempt was stopped";
-        return kTimedOut;
-    }
+    if (timedOut) return StoppedAtDeadline(deadlineSeconds, answer);
     Fields fields;
     if (!DecodeFields(text, fields) || fields.count("status") == 0) {
         syslog(LOG_ERR, "Samba provider: the join helper ended without an answer (%s %d)",

@@ -27,6 +27,9 @@ ADStatus RunHelper(Fields const& request, Fields& answer);
 ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& answer,
                      int deadlineSeconds);
 
+// What a helper killed at its deadline answers (10060), logged.
+ADStatus StoppedAtDeadline(int deadlineSeconds, Fields& answer);
+
 // Starts the helper at `path` with `channel` as its descriptor 3; with `serve`, a long-lived
 // one (helper_pool.h). -1 when it could not be started (logged).
 pid_t StartHelper(std::string const& path, int channel, bool serve);

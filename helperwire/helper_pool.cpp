@@ -18,7 +18,6 @@ namespace sambaprovider {
 namespace {
 
 uint32_t const kInternalError = 1359;
-uint32_t const kTimedOut = 10060;
 
 using Clock = std::chrono::steady_clock;
 
@@ -197,11 +196,7 @@ uint32_t HelperPool::Run(Fields const& request, Fields& answer, int deadlineSeco
     Outcome const outcome = Receive(helper.channel, deadline, fields);
     if (outcome == Outcome::kTimedOut) {
         End(helper);
-        syslog(LOG_ERR, "Samba provider: the helper did not finish in %d s; stopped",
-               deadlineSeconds);
-        answer["error"] = "no answer from the domain controller within " +
-                          std::to_string(deadlineSeconds) + " s; the attempt was stopped";
-        return kTimedOut;
+        return StoppedAtDeadline(deadlineSeconds, answer);
     }
     if (outcome == Outcome::kNoAnswer || fields.count("status") == 0) {
         End(helper);

@@ -136,11 +136,11 @@ class Server {
 public:
     // One provisioning in the kept session; its status.
     uint32_t Serve(Fields const& request, Fields& answer, int served) {
-        if (Field(request, "op") != "provision") {
+        if (sambahelper::Field(request, "op") != "provision") {
             answer["error"] = "a long-lived helper only provisions accounts";
             return 87;
         }
-        std::string const config = Field(request, "config");
+        std::string const config = sambahelper::Field(request, "config");
         if (!session_) {
             if (!config.empty()) set_dyn_CONFIGFILE(config.c_str());
             config_ = config;
@@ -171,11 +171,6 @@ public:
     }
 
 private:
-    static std::string Field(Fields const& fields, char const* name) {
-        auto const found = fields.find(name);
-        return found == fields.end() ? "" : found->second;
-    }
-
     std::unique_ptr<sambahelper::NetapiSession> session_;
     std::string config_;
     FileIdentity loaded_;

@@ -27,13 +27,12 @@ namespace sambahelper {
 
 using namespace sambaprovider;
 
-namespace {
-
-// A request's field, empty when the request has none.
 std::string Field(Fields const& request, char const* key) {
     auto const found = request.find(key);
     return found == request.end() ? std::string() : found->second;
 }
+
+namespace {
 
 // A libnetapi session with the request's credentials; false (with the error in the answer)
 // when libnetapi cannot start.
@@ -110,6 +109,11 @@ uint32_t ConnectionFailure(NetapiSession& session, NET_API_STATUS status, std::s
     return kNoLogonServers;
 }
 
+// libnetapi's answers for an account name the DC does not hold.
+bool NoSuchAccount(NET_API_STATUS status) {
+    return status == kNetUserNotFound || status == kNoneMapped || status == kNoSuchUser;
+}
+
 // How long a new account may take to reach the other DCs.
 int const kReplicationSeconds = 20;
 
@@ -138,7 +142,7 @@ uint32_t FindExistingAccount(NetapiSession& session, std::string const& dc,
         return 0;
     }
     existing = ExistingAccount::kNone;
-    if (status == kNetUserNotFound || status == kNoneMapped || status == kNoSuchUser) return 0;
+    if (NoSuchAccount(status)) return 0;
     if (status == kNetConnectFailed) return ConnectionFailure(session, status, realm, answer);
     answer["error"] = session.ErrorText(status);
     return status;
@@ -220,8 +224,7 @@ uint32_t CreateKeytab(NetapiSession& session, MemberConfig config, std::string c
 }
 
 bool DeletedOrAbsent(NET_API_STATUS status) {
-    return status == 0 || status == kNetUserNotFound || status == kNoneMapped ||
-           status == kNoSuchUser;
+    return status == 0 || NoSuchAccount(status);
 }
 
 // Deletes the account this join made on `dc`. When that DC no longer answers (it stopped
@@ -255,7 +258,7 @@ void RemovePartialAccount(std::string const& dc, std::string const& dnsDomain,
     uint8_t* buffer = nullptr;
     NET_API_STATUS const found = NetUserGetInfo(dc.c_str(), account.c_str(), 1, &buffer);
     if (buffer != nullptr) NetApiBufferFree(buffer);
-    if (found == kNetUserNotFound || found == kNoneMapped || found == kNoSuchUser) return;
+    if (NoSuchAccount(found)) return;
     DeleteMadeAccount(dc, dnsDomain, account, answer, found == 0 ? "made" : "may have made");
 }
 
@@ -298,13 +301,20 @@ void AnswerDomainController(DomainController const& dc, Fields& answer) {
     answer["dns-domain"] = dc.dnsDomain;
 }
 
-// Creates the computer account NAME in the container, whose name was checked (`reused`: an
-// existing member's account is taken over with a new password), and gives back the text an
-// offline join of that account takes.
-uint32_t ProvisionCheckedAccount(NetapiSession& session, DomainController const& dc,
-                                 std::string const& name, std::string const& container, bool reused,
-                                 Fields& answer, std::string& provisioning) {
+// Creates the computer account NAME in the container, unless the DC already has one of that
+// name (with `reuse`: unless it has an account of that name that is not a member's computer
+// account, which is then taken over with a new password), and gives back the text an offline
+// join of that account takes. `reused` tells whether the account was there before;
+// `checkFailed` that the DC could not be asked, before anything was made.
+uint32_t ProvisionAccount(NetapiSession& session, DomainController const& dc,
+                          std::string const& name, std::string const& container, bool reuse,
+                          Fields& answer, std::string& provisioning, bool& reused,
+                          bool& checkFailed) {
     std::string const realm = Upper(dc.dnsDomain);
+    uint32_t const status =
+        CheckAccountMayBeUsed(session, dc.name, name + "$", realm, reuse, answer, reused);
+    checkFailed = status != 0 && status != kAccountExists;
+    if (status != 0) return status;
     std::string const ou = CompleteContainer(container, dc.dnsDomain);
     char const* text = nullptr;
     NET_API_STATUS provisioned = NetProvisionComputerAccount(
@@ -315,27 +325,15 @@ uint32_t ProvisionCheckedAccount(NetapiSession& session, DomainController const&
         NetApiBufferFree(const_cast<char*>(text));
     }
     if (provisioned != 0) {
-        uint32_t const status = MapProvisioningStatus(session, provisioned, realm, answer);
+        uint32_t const mapped = MapProvisioningStatus(session, provisioned, realm, answer);
         if (!reused) RemovePartialAccount(dc.name, dc.dnsDomain, name + "$", answer);
-        return status;
+        return mapped;
     }
     if (provisioning.empty()) {
         answer["error"] = "provisioning gave no text";
         return kInternalError;
     }
     return 0;
-}
-
-// The same, unless the DC already has an account of that name (with `reuse`: unless it has
-// an account of that name that is not a member's computer account). `reused` tells whether
-// the account was there before.
-uint32_t ProvisionAccount(NetapiSession& session, DomainController const& dc,
-                          std::string const& name, std::string const& container, bool reuse,
-                          Fields& answer, std::string& provisioning, bool& reused) {
-    uint32_t const status = CheckAccountMayBeUsed(session, dc.name, name + "$", Upper(dc.dnsDomain),
-                                                  reuse, answer, reused);
-    if (status != 0) return status;
-    return ProvisionCheckedAccount(session, dc, name, container, reused, answer, provisioning);
 }
 
 // libnetapi refuses to start without a configuration file: a host that never had one gets
@@ -395,7 +393,9 @@ uint32_t Join(Fields const& request, Fields& answer) {
 
     std::string provisioning;
     bool reused = false;
-    status = ProvisionAccount(session, dc, name, container, reuse, answer, provisioning, reused);
+    bool checkFailed = false;
+    status = ProvisionAccount(session, dc, name, container, reuse, answer, provisioning, reused,
+                              checkFailed);
     if (status != 0) {
         RestoreMemberConfigText(savedConfig);
         return status;
@@ -531,14 +531,8 @@ uint32_t Provision(NetapiSession& session, Fields const& request, Fields& answer
     if (status != 0) return status;
     std::string provisioning;
     bool reused = false;
-    status = CheckAccountMayBeUsed(session, dc.name, name + "$", Upper(dc.dnsDomain), false, answer,
-                                   reused);
-    if (status != 0) {
-        checkFailed = status != kAccountExists;
-        return status;
-    }
-    status = ProvisionCheckedAccount(session, dc, name, Field(request, "container"), reused, answer,
-                                     provisioning);
+    status = ProvisionAccount(session, dc, name, Field(request, "container"), false, answer,
+                              provisioning, reused, checkFailed);
     if (status != 0) return status;
     answer["provisioning"] = provisioning;
     answer["account"] = name + "$";
@@ -564,8 +558,7 @@ uint32_t Unprovision(Fields const& request, Fields& answer) {
         if (status != 0) return status;
     }
     NET_API_STATUS const status = NetUserDel(dc.name.c_str(), account.c_str());
-    if (status == 0 || status == kNetUserNotFound || status == kNoneMapped ||
-        status == kNoSuchUser) {
+    if (DeletedOrAbsent(status)) {
         answer["deleted"] = status == 0 ? "yes" : "no";
         return 0;
     }

@@ -2,6 +2,7 @@
 #define SAMBA_HELPER_OPERATIONS_H
 
 #include <cstdint>
+#include <string>
 
 #include "netapi_session.h"
 #include "wire.h"
@@ -9,6 +10,9 @@
 namespace sambahelper {
 
 using sambaprovider::Fields;
+
+// A request's field, empty when the request has none.
+std::string Field(Fields const& request, char const* key);
 
 // Each takes the request's fields, fills the answer's and returns a Windows-style status.
 // The answer's "error" field says what failed, for the plug-in's log.
