@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: as built, and under AddressSanitizer with
-# UndefinedBehaviorSanitizer (leak detection on); everything built for 32-bit x86 (-m32),
-# running the tests that need no domain controller; and the threaded tests (ctest labels
-# "threaded" and "directory") under ThreadSanitizer. The second runs as an unprivileged user
-# (label "unprivileged") run in the first stage only; each stage's directory suite runs in the
-# background during the next stage. Then it runs every fuzz target for 20 s (tools/fuzz.sh)
-# and builds and checks the Debian packages (tools/build-packages.sh). Each stage ends with a
-# line giving its elapsed time. The build directories are build, build-asan,
-# build-tsan, build-i386, build-fuzz and build-deb; TSLAUTH_BUILD_DIR, TSLAUTH_FUZZ_BUILD_DIR
-# and TSLAUTH_DEB_DIR name others. With --quick it builds and runs the plain suite only: the
-# loop for development.
+# Builds and runs the whole test suite: as built; the threaded tests (ctest labels "threaded"
+# and "directory") under ThreadSanitizer; under AddressSanitizer with UndefinedBehaviorSanitizer
+# (leak detection on); and everything built for 32-bit x86 (-m32), running the tests that need
+# no domain controller. The suite runs as an unprivileged user too (label "unprivileged"), in
+# the first stage only. Each stage's directory suite starts in the background as soon as its
+# build is done and runs in a lab of its own, beside the later stages and the other directory
+# suites; the run waits for them all at its end. Then it runs every fuzz target for 20 s
+# (tools/fuzz.sh) and builds and checks the Debian packages (tools/build-packages.sh). Each
+# stage ends with a line giving its elapsed time. The build directories are build,
+# build-tsan, build-asan, build-i386, build-fuzz and build-deb; TSLAUTH_BUILD_DIR,
+# TSLAUTH_FUZZ_BUILD_DIR and TSLAUTH_DEB_DIR name others. With --quick it builds and runs the
+# plain suite only: the loop for development.
 #
 # What it changes on this host (root): it installs the Debian packages it needs with apt-get
 # when any is missing (tools/ensure-deps.sh, which also adds the i386 architecture to dpkg for
@@ -38,74 +39,79 @@ stage() {
     echo "== $name: $((SECONDS - start)) s =="
 }
 
-# The directory suite (label "directory") mostly waits on its domain controller: it runs in the
-# background, one lab at a time, while the next stage builds and tests at the lowest priority,
-# so that the suite's timed cases keep the cores they need.
-directory_job=''
-directory_log=''
-trap 'if [ -n "$directory_job" ]; then wait "$directory_job"; cat "$directory_log"; fi' EXIT
-lower() { if [ -n "$directory_job" ]; then nice -n 19 "$@"; else "$@"; fi; }
-wait_directory() {
-    [ -n "$directory_job" ] || return 0
-    local rc=0
-    wait "$directory_job" || rc=$?
-    directory_job=''
-    cat "$directory_log"
-    [ "$rc" = 0 ] || exit "$rc"
+# The directory suite (label "directory") mostly waits on its domain controllers: each build's
+# suite runs in the background in a lab of its own (the labs share nothing: namespaces,
+# addresses and files are their own), while everything else builds and tests at the lowest
+# priority, so that the suites' timed cases keep the cores they need.
+directory_jobs=()
+directory_logs=()
+# wait_directories: waits for every directory suite started, shows their logs in the order
+# they started and fails if any failed.
+wait_directories() {
+    local i rc=0 status
+    for i in "${!directory_jobs[@]}"; do
+        status=0
+        wait "${directory_jobs[$i]}" || status=$?
+        cat "${directory_logs[$i]}"
+        [ "$status" = 0 ] || rc=$status
+    done
+    directory_jobs=()
+    directory_logs=()
+    return "$rc"
 }
+trap 'wait_directories || true' EXIT
+lower() { if [ "${#directory_jobs[@]}" -gt 0 ]; then nice -n 19 "$@"; else "$@"; fi; }
 start_directory() { # DIR CTEST-OPTION...
-    local dir=$1
+    local dir=$1 log=$1/directory-suite.log
     shift
-    wait_directory
-    directory_log=$dir/directory-suite.log
     (
         start=$SECONDS
         echo "== The directory suite of $dir (run in the background) =="
         ctest --test-dir "$dir" --output-on-failure --no-tests=ignore -L directory "$@"
         echo "== The directory suite of $dir: $((SECONDS - start)) s =="
-    ) >"$directory_log" 2>&1 &
-    directory_job=$!
+    ) >"$log" 2>&1 &
+    directory_jobs+=($!)
+    directory_logs+=("$log")
 }
 
 # run_suite DIR TARGET SELECTION DIRECTORY [CMAKE-OPTION...]: configures DIR, builds TARGET (all,
-# or the threaded tests), runs the tests the ctest options SELECTION pick, then starts the
-# directory suite with the ctest options DIRECTORY, unless that is "no".
+# or the threaded tests), starts the directory suite with the ctest options DIRECTORY (unless
+# that is "no"), then runs the tests the ctest options SELECTION pick.
 run_suite() {
     local dir=$1 target=$2 selection=$3 directory=$4
     shift 4
     cmake -S . -B "$dir" -G Ninja -DTSLAUTH_WERROR=ON "$@" >/dev/null
     lower cmake --build "$dir" -j "$jobs" --target "$target"
-    # Most of the tests wait (hangs, time-outs, children): twice as many as there are cores.
     # shellcheck disable=SC2086 # option lists
-    lower ctest --test-dir "$dir" --output-on-failure --no-tests=error -j $((2 * jobs)) $selection
-    # shellcheck disable=SC2086
     [ "$directory" = no ] || start_directory "$dir" $directory
+    # Most of the tests wait (hangs, time-outs, children): twice as many as there are cores.
+    # shellcheck disable=SC2086
+    lower ctest --test-dir "$dir" --output-on-failure --no-tests=error -j $((2 * jobs)) $selection
 }
 
 stage "Test suite" run_suite "$base" all "-LE directory" ""
 if [ "$quick" = yes ]; then
-    wait_directory
+    wait_directories
     exit 0
 fi
-# The second tour (directory.tour) shows the README's command; the directory suite's cases
-# cover what it runs, so it runs in the first stage only.
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    stage "Test suite under AddressSanitizer + UndefinedBehaviorSanitizer" \
-    run_suite "$base-asan" all "-LE directory|unprivileged" "-E directory.tour" \
-    -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
-# Without a directory suite of its own, the 32-bit stage gives the ASan one time to end.
-tools/enable-i386.sh
-stage "Test suite built for 32-bit x86 (-m32)" \
-    run_suite "$base-i386" all "-LE directory|unprivileged" no \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386-linux-gnu.cmake"
-# The suppressions file says which reports it leaves out, and why.
+# The suppressions file says which reports it leaves out, and why. The second tour
+# (directory.tour) shows the README's command; the directory suite's cases cover what it runs,
+# so it runs in the first stage only.
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan-suppressions.txt \
     stage "Threaded tests under ThreadSanitizer" \
     run_suite "$base-tsan" threaded_tests "-L threaded" "-E directory.tour" \
     -DTSLAUTH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    stage "Test suite under AddressSanitizer + UndefinedBehaviorSanitizer" \
+    run_suite "$base-asan" all "-LE directory|unprivileged" "-E directory.tour" \
+    -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+tools/enable-i386.sh
+stage "Test suite built for 32-bit x86 (-m32)" \
+    run_suite "$base-i386" all "-LE directory|unprivileged" no \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386-linux-gnu.cmake"
 stage "Fuzzing" lower tools/fuzz.sh 20
 # The suite has run on this tree above; the package build does not run it again.
 DEB_BUILD_OPTIONS="nocheck parallel=$jobs ${DEB_BUILD_OPTIONS:-}" \
     stage "Debian packages" lower tools/build-packages.sh
-wait_directory
+stage "The directory suites" wait_directories
 echo "== All stages passed in $((SECONDS / 60)) min $((SECONDS % 60)) s =="
