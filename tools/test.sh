@@ -3,11 +3,11 @@
 # and "directory") under ThreadSanitizer; under AddressSanitizer with UndefinedBehaviorSanitizer
 # (leak detection on); and everything built for 32-bit x86 (-m32), running the tests that need
 # no domain controller. The suite runs as an unprivileged user too (label "unprivileged"), in
-# the first stage only. Each stage's directory suite starts in the background as soon as its
-# build is done and runs in a lab of its own, beside the later stages and the other directory
-# suites; the run waits for them all at its end. Then it runs every fuzz target for 20 s
-# (tools/fuzz.sh) and builds and checks the Debian packages (tools/build-packages.sh). Each
-# stage ends with a line giving its elapsed time. The build directories are build,
+# the first stage only. Each build's tests (its directory suite, in a lab of its own, and the
+# rest) start in the background as soon as it is built and run beside the later builds and
+# the other runs; the run waits for them all at its end and then shows their output. It also
+# runs every fuzz target for 20 s (tools/fuzz.sh) and builds and checks the Debian packages
+# (tools/build-packages.sh). Each stage and each run ends with a line giving its elapsed time. The build directories are build,
 # build-tsan, build-asan, build-i386, build-fuzz and build-deb; TSLAUTH_BUILD_DIR,
 # TSLAUTH_FUZZ_BUILD_DIR and TSLAUTH_DEB_DIR name others. With --quick it builds and runs the
 # plain suite only: the loop for development.
@@ -39,59 +39,67 @@ stage() {
     echo "== $name: $((SECONDS - start)) s =="
 }
 
-# The directory suite (label "directory") mostly waits on its domain controllers: each build's
-# suite runs in the background in a lab of its own (the labs share nothing: namespaces,
-# addresses and files are their own), while everything else builds and tests at the lowest
-# priority, so that the suites' timed cases keep the cores they need.
-directory_jobs=()
-directory_logs=()
-# wait_directories: waits for every directory suite started, shows their logs in the order
-# they started and fails if any failed.
-wait_directories() {
+# The tests mostly wait (hangs, time-outs, children, the domain controllers of the directory
+# suite): each build's tests run in the background as soon as it is built, beside the next
+# builds and the other runs, and the run waits for them all at its end. Each directory suite
+# has a lab of its own (the labs share nothing: namespaces, addresses and files are their own).
+# Builds and unit tests run at the lowest priority once a directory suite runs, so that its
+# timed cases keep the cores they need.
+jobs_started=()
+job_logs=()
+directory_running=no
+# wait_jobs: waits for every run started, shows their logs in the order they started and fails
+# if any failed.
+wait_jobs() {
     local i rc=0 status
-    for i in "${!directory_jobs[@]}"; do
+    for i in "${!jobs_started[@]}"; do
         status=0
-        wait "${directory_jobs[$i]}" || status=$?
-        cat "${directory_logs[$i]}"
+        wait "${jobs_started[$i]}" || status=$?
+        cat "${job_logs[$i]}"
         [ "$status" = 0 ] || rc=$status
     done
-    directory_jobs=()
-    directory_logs=()
+    jobs_started=()
+    job_logs=()
     return "$rc"
 }
-trap 'wait_directories || true' EXIT
-lower() { if [ "${#directory_jobs[@]}" -gt 0 ]; then nice -n 19 "$@"; else "$@"; fi; }
-start_directory() { # DIR CTEST-OPTION...
-    local dir=$1 log=$1/directory-suite.log
-    shift
+trap 'wait_jobs || true' EXIT
+lower() { if [ "$directory_running" = yes ]; then nice -n 19 "$@"; else "$@"; fi; }
+in_background() { # TITLE LOG COMMAND...: runs the command in the background, its output to LOG
+    local title=$1 log=$2
+    shift 2
     (
         start=$SECONDS
-        echo "== The directory suite of $dir (run in the background) =="
-        ctest --test-dir "$dir" --output-on-failure --no-tests=ignore -L directory "$@"
-        echo "== The directory suite of $dir: $((SECONDS - start)) s =="
+        echo "== $title (run in the background) =="
+        "$@"
+        echo "== $title: $((SECONDS - start)) s =="
     ) >"$log" 2>&1 &
-    directory_jobs+=($!)
-    directory_logs+=("$log")
+    jobs_started+=($!)
+    job_logs+=("$log")
 }
 
 # run_suite DIR TARGET SELECTION DIRECTORY [CMAKE-OPTION...]: configures DIR, builds TARGET (all,
-# or the threaded tests), starts the directory suite with the ctest options DIRECTORY (unless
-# that is "no"), then runs the tests the ctest options SELECTION pick.
+# or the threaded tests), then starts the directory suite with the ctest options DIRECTORY
+# (unless that is "no") and the tests the ctest options SELECTION pick, in the background.
 run_suite() {
     local dir=$1 target=$2 selection=$3 directory=$4
     shift 4
     cmake -S . -B "$dir" -G Ninja -DTSLAUTH_WERROR=ON "$@" >/dev/null
     lower cmake --build "$dir" -j "$jobs" --target "$target"
-    # shellcheck disable=SC2086 # option lists
-    [ "$directory" = no ] || start_directory "$dir" $directory
-    # Most of the tests wait (hangs, time-outs, children): twice as many as there are cores.
+    if [ "$directory" != no ]; then
+        # shellcheck disable=SC2086 # option lists
+        in_background "The directory suite of $dir" "$dir/directory-suite.log" \
+            ctest --test-dir "$dir" --output-on-failure --no-tests=ignore -L directory $directory
+        directory_running=yes
+    fi
+    # Twice as many tests at once as there are cores: most of them wait.
     # shellcheck disable=SC2086
-    lower ctest --test-dir "$dir" --output-on-failure --no-tests=error -j $((2 * jobs)) $selection
+    in_background "The tests of $dir" "$dir/test-suite.log" \
+        lower ctest --test-dir "$dir" --output-on-failure --no-tests=error -j $((2 * jobs)) $selection
 }
 
 stage "Test suite" run_suite "$base" all "-LE directory" ""
 if [ "$quick" = yes ]; then
-    wait_directories
+    wait_jobs
     exit 0
 fi
 # The suppressions file says which reports it leaves out, and why. The second tour
@@ -113,5 +121,5 @@ stage "Fuzzing" lower tools/fuzz.sh 20
 # The suite has run on this tree above; the package build does not run it again.
 DEB_BUILD_OPTIONS="nocheck parallel=$jobs ${DEB_BUILD_OPTIONS:-}" \
     stage "Debian packages" lower tools/build-packages.sh
-stage "The directory suites" wait_directories
+stage "The tests run in the background" wait_jobs
 echo "== All stages passed in $((SECONDS / 60)) min $((SECONDS % 60)) s =="
