@@ -4,13 +4,13 @@
 # (leak detection on); and everything built for 32-bit x86 (-m32), running the tests that need
 # no domain controller. The suite runs as an unprivileged user too (label "unprivileged"), in
 # the first stage only. Each build's tests (its directory suite, in a lab of its own, and the
-# rest) start in the background as soon as it is built and run beside the later builds and
-# the other runs; the run waits for them all at its end and then shows their output. It also
-# runs every fuzz target for 20 s (tools/fuzz.sh) and builds and checks the Debian packages
-# (tools/build-packages.sh). Each stage and each run ends with a line giving its elapsed time. The build directories are build,
-# build-tsan, build-asan, build-i386, build-fuzz and build-deb; TSLAUTH_BUILD_DIR,
-# TSLAUTH_FUZZ_BUILD_DIR and TSLAUTH_DEB_DIR name others. With --quick it builds and runs the
-# plain suite only: the loop for development.
+# rest) start in the background as soon as it is built and run beside the later builds and the
+# other runs; the run waits for them all at its end and then shows their output. It also runs
+# every fuzz target for 20 s (tools/fuzz.sh) and builds and checks the Debian packages
+# (tools/build-packages.sh). Each stage and each run ends with a line giving its elapsed time.
+# The build directories are build, build-tsan, build-asan, build-i386, build-fuzz and build-deb;
+# TSLAUTH_BUILD_DIR, TSLAUTH_FUZZ_BUILD_DIR and TSLAUTH_DEB_DIR name others. With --quick it
+# builds and runs the plain suite only: the loop for development.
 #
 # What it changes on this host (root): it installs the Debian packages it needs with apt-get
 # when any is missing (tools/ensure-deps.sh, which also adds the i386 architecture to dpkg for
