@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: as built; the threaded tests (ctest labels "threaded"
-# and "directory") under ThreadSanitizer; under AddressSanitizer with UndefinedBehaviorSanitizer
-# (leak detection on); and everything built for 32-bit x86 (-m32), running the tests that need
-# no domain controller. The suite runs as an unprivileged user too (label "unprivileged"), in
-# the first stage only. Each build's tests (its directory suite, in a lab of its own, and the
-# rest) start in the background as soon as it is built and run beside the later builds and the
-# other runs; the run waits for them all at its end and then shows their output. It also runs
-# every fuzz target for 20 s (tools/fuzz.sh) and builds and checks the Debian packages
-# (tools/build-packages.sh). Each stage and each run ends with a line giving its elapsed time.
-# The build directories are build, build-tsan, build-asan, build-i386, build-fuzz and build-deb;
-# TSLAUTH_BUILD_DIR, TSLAUTH_FUZZ_BUILD_DIR and TSLAUTH_DEB_DIR name others. With --quick it
-# builds and runs the plain suite only: the loop for development.
+# Builds and runs the whole test suite: as built; under AddressSanitizer with
+# UndefinedBehaviorSanitizer (leak detection on); the threaded tests (ctest labels "threaded"
+# and "directory") under ThreadSanitizer; and everything built for 32-bit x86 (-m32), running
+# the tests that need no domain controller. The suite runs as an unprivileged user too (label
+# "unprivileged"), in the first stage only. Each build's tests (its directory suite, in a lab of
+# its own, and the rest) start in the background as soon as it is built and run beside the later
+# builds and the other runs; the run waits for them all at its end and then shows their output.
+# It also runs every fuzz target for 20 s (tools/fuzz.sh) and builds and checks the Debian
+# packages (tools/build-packages.sh). Each stage and each run ends with a line giving its
+# elapsed time. The build directories are build, build-asan, build-tsan, build-i386, build-fuzz
+# and build-deb; TSLAUTH_BUILD_DIR, TSLAUTH_FUZZ_BUILD_DIR and TSLAUTH_DEB_DIR name others. With
+# --quick it builds and runs the plain suite only: the loop for development.
 #
 # What it changes on this host (root): it installs the Debian packages it needs with apt-get
 # when any is missing (tools/ensure-deps.sh, which also adds the i386 architecture to dpkg for
@@ -102,17 +102,18 @@ if [ "$quick" = yes ]; then
     wait_jobs
     exit 0
 fi
-# The suppressions file says which reports it leaves out, and why. The second tour
-# (directory.tour) shows the README's command; the directory suite's cases cover what it runs,
-# so it runs in the first stage only.
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan-suppressions.txt \
-    stage "Threaded tests under ThreadSanitizer" \
-    run_suite "$base-tsan" threaded_tests "-L threaded" "-E directory.tour" \
-    -DTSLAUTH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
+# The second tour (directory.tour) shows the README's command; the directory suite's cases cover
+# what it runs, so it runs in the first stage only. The sanitizers' suites come before the
+# 32-bit one: their directory suites are the longest runs.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     stage "Test suite under AddressSanitizer + UndefinedBehaviorSanitizer" \
     run_suite "$base-asan" all "-LE directory|unprivileged" "-E directory.tour" \
     -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+# The suppressions file says which reports it leaves out, and why.
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan-suppressions.txt \
+    stage "Threaded tests under ThreadSanitizer" \
+    run_suite "$base-tsan" threaded_tests "-L threaded" "-E directory.tour" \
+    -DTSLAUTH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug
 tools/enable-i386.sh
 stage "Test suite built for 32-bit x86 (-m32)" \
     run_suite "$base-i386" all "-LE directory|unprivileged" no \
