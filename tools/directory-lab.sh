@@ -63,15 +63,9 @@
 #        directory-lab.sh dc-pids LAB [DC...]
 #                                         the PIDs of the DCs' processes (default: dc and dc2)
 # LAB/lab.env holds the lab's names and passwords for scripts to source.
-#
-# Labs may run side by side; setting one up loads the machine (three provisionings, then the
-# second DC's replication), so "up" holds LABS_LOCK (in lab.env) exclusively while it runs.
-# Scripts that measure how long a lab takes to answer hold it shared, and those that load the
-# machine hold it exclusively, with flock -o (the lab's processes must not inherit it).
 set -uo pipefail
 
 SELF=$(readlink -f "$0")
-LABS_LOCK=${TMPDIR:-/tmp}/tslauth-labs.lock
 
 REALM=CORP.EXAMPLE
 NETBIOS_DOMAIN=CORP
@@ -364,7 +358,7 @@ write_env() {
             USER_NAME USER_PASSWORD OU_NAME MEMBERS HOSTS TARGET PROXY_IP PROXY_PORT ENROL_USER \
             ENROL_PASSWORD ENROL_SUBNET PROXY_DC_TIMEOUT DC2_NAME DC2_IP TARGET_DC2 TRUST_REALM \
             TRUST_NETBIOS_DOMAIN TRUST_DNS_DOMAIN TRUST_DC_NAME TRUST_DC_IP TRUST_USER_NAME \
-            TRUST_USER_PASSWORD TRUST_GROUP_NAME TARGET_LDC DCS NS_BR LABS_LOCK; do
+            TRUST_USER_PASSWORD TRUST_GROUP_NAME TARGET_LDC DCS NS_BR; do
             printf '%s=%q\n' "$name" "${!name}"
         done
         for host in $HOSTS; do
@@ -837,8 +831,6 @@ cmd_run_as() {
 
 case ${1:-} in
     up)
-        # Once more under the lock, which the lab's processes do not inherit.
-        [ -n "${TSLAUTH_LAB_LOCKED:-}" ] || TSLAUTH_LAB_LOCKED=1 exec flock -o -x "$LABS_LOCK" "$SELF" "$@"
         shift
         cmd_up "$@"
         ;;

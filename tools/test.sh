@@ -87,8 +87,8 @@ run_suite() {
     cmake -S . -B "$dir" -G Ninja -DTSLAUTH_WERROR=ON "$@" >/dev/null
     lower cmake --build "$dir" -j "$jobs" --target "$target"
     if [ "$directory" != no ]; then
-        # shellcheck disable=SC2086 # option lists
         # The lab's processes do not inherit the lock (-o).
+        # shellcheck disable=SC2086 # option lists
         in_background "The directory suite of $dir" "$dir/directory-suite.log" \
             flock -o "$suites_lock" ctest --test-dir "$dir" --output-on-failure --no-tests=ignore \
             -L directory $directory

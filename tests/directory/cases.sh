@@ -660,17 +660,6 @@ declare -F "case_${1//-/_}" >/dev/null || { sed -n '2,3p' "$0" >&2 && exit 2; }
 [ -f "$pointer" ] || { echo "skipped: no lab is running (its setup was skipped)" && exit 77; }
 # shellcheck source=/dev/null
 . "$(cat "$pointer")/lab.env"
-# Other builds' labs may run beside this one: the cases that time the hosts' answers share
-# the machine only with each other, and the one that loads it takes it alone (LABS_LOCK, see
-# tools/directory-lab.sh).
-if [ -z "${TSLAUTH_LAB_LOCKED:-}" ]; then
-    case $1 in
-        frozen-dc | failover | proxy-refusals)
-            TSLAUTH_LAB_LOCKED=1 exec flock -o -s "$LABS_LOCK" bash "$0" "$@"
-            ;;
-        proxy-load) TSLAUTH_LAB_LOCKED=1 exec flock -o -x "$LABS_LOCK" bash "$0" "$@" ;;
-    esac
-fi
 : "${TSLAUTH_TOOL:?}" "${DIRECTORY_PROBE:?}"
 (umask 077 && printf '%s\n' "$ADMIN_PASSWORD" >"$LAB/admin-password" &&
     printf 'not-%s\n' "$ADMIN_PASSWORD" >"$LAB/wrong-password")
