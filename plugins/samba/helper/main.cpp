@@ -1,7 +1,9 @@
 // The join helper: one request on descriptor 3, one answer back on it; or, started with
 // `--serve`, provisionings one after another there. Standard output and error are /dev/null,
 // where libnetapi's own prints go.
+#include <ldap.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -212,6 +214,14 @@ int main(int argc, char** argv) {
     // wait five seconds for it before asking the next (dozens in a join, past its deadline).
     // One second per server, twice round, unless the administrator chose for this process.
     setenv("RES_OPTIONS", "timeout:1 attempts:2", 0);
+    // libnetapi waits for the answer to its LDAP bind without a time-out: a DC that stopped
+    // answering just then held a join until the deadline, with the account's fate unknown.
+    // Each LDAP call waits at most as long as Samba's own LDAP searches (15 s); the handles
+    // the libraries open later take this default.
+    timeval const ldapLimit = {15, 0};
+    ldap_set_option(nullptr, LDAP_OPT_TIMEOUT, &ldapLimit);
+    // The process ends after its request (or its last provisioning): nothing outlives a session.
+    sambahelper::NetapiSession::EndWithProcess();
     if (argc > 1 && std::strcmp(argv[1], "--serve") == 0) return ServeFrames();
     return RunOnce();
 }

@@ -2,12 +2,23 @@
 
 namespace sambahelper {
 
+namespace {
+// libnetapi_free first says goodbye on each of the context's connections and waits for the
+// answers: 10 to 20 s for each to a DC that stopped answering during the operation. In a
+// process that ends with its session, that end closes them at once.
+bool sessionsEndWithProcess = false;
+}  // namespace
+
+void NetapiSession::EndWithProcess() {
+    sessionsEndWithProcess = true;
+}
+
 NetapiSession::NetapiSession() {
     Start();
 }
 
 NetapiSession::~NetapiSession() {
-    if (context != nullptr) libnetapi_free(context);
+    if (context != nullptr && !sessionsEndWithProcess) libnetapi_free(context);
 }
 
 void NetapiSession::Start() {

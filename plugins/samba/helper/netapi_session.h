@@ -29,6 +29,8 @@ public:
     std::string ErrorText(NET_API_STATUS status);
     std::string const& User() const { return user; }
     std::string const& Password() const { return password; }
+    // From now on a session's end leaves its context to the end of the process (see there).
+    static void EndWithProcess();
 
 private:
     void Start();

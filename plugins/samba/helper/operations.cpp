@@ -228,11 +228,13 @@ bool DeletedOrAbsent(NET_API_STATUS status) {
 }
 
 // Deletes the account this join made on `dc`. When that DC no longer answers (it stopped
-// during the join), another DC of the domain takes the deletion, which replication carries
-// back; when neither can, the answer names the account and the DC.
+// during the join; `dcAnswers` false: it has just failed to), another DC of the domain takes
+// the deletion, which replication carries back; when neither can, the answer names the account
+// and the DC.
 void DeleteMadeAccount(std::string const& dc, std::string const& dnsDomain,
-                       std::string const& account, Fields& answer, char const* made = "made") {
-    if (DeletedOrAbsent(NetUserDel(dc.c_str(), account.c_str()))) return;
+                       std::string const& account, Fields& answer, char const* made = "made",
+                       bool dcAnswers = true) {
+    if (dcAnswers && DeletedOrAbsent(NetUserDel(dc.c_str(), account.c_str()))) return;
     DOMAIN_CONTROLLER_INFO* info = nullptr;
     uint32_t const wanted = DS_DIRECTORY_SERVICE_REQUIRED | DS_WRITABLE_REQUIRED |
                             DS_RETURN_DNS_NAME | DS_FORCE_REDISCOVERY;
@@ -252,14 +254,22 @@ void DeleteMadeAccount(std::string const& dc, std::string const& dnsDomain,
 
 // After a provisioning that failed: libnet may have created the account before the failure
 // (its DC stopped answering half-way). The name was free before, so an account of that name
-// now is this call's and goes again; when the DC cannot be asked, the answer names it.
+// now is this call's and goes again; when the DC cannot be asked, the answer names it. A DC
+// that has just failed to answer (`dcAnswered` false) is not asked again.
 void RemovePartialAccount(std::string const& dc, std::string const& dnsDomain,
-                          std::string const& account, Fields& answer) {
+                          std::string const& account, Fields& answer, bool dcAnswered) {
+    if (!dcAnswered) {
+        DeleteMadeAccount(dc, dnsDomain, account, answer, "may have made", false);
+        return;
+    }
     uint8_t* buffer = nullptr;
     NET_API_STATUS const found = NetUserGetInfo(dc.c_str(), account.c_str(), 1, &buffer);
     if (buffer != nullptr) NetApiBufferFree(buffer);
     if (NoSuchAccount(found)) return;
-    DeleteMadeAccount(dc, dnsDomain, account, answer, found == 0 ? "made" : "may have made");
+    // A DC that could not say whether it holds the account would not delete it either: each
+    // question to a DC that stopped answering waits 20 s.
+    DeleteMadeAccount(dc, dnsDomain, account, answer, found == 0 ? "made" : "may have made",
+                      found == 0);
 }
 
 // A join that fails after the account was made takes it all back.
@@ -278,6 +288,12 @@ void Undo(NetapiSession& session, std::string const& dc, std::string const& dnsD
 uint32_t MapProvisioningStatus(NetapiSession& session, NET_API_STATUS netStatus,
                                std::string const& realm, Fields& answer) {
     answer["error"] = "provisioning: " + session.ErrorText(netStatus);
+    // A DC whose LDAP service libnet could not reach or bind to comes back under statuses of
+    // other failures (2694, the container does not exist; 31, a device not functioning); the
+    // KDC tells whether the credentials were at fault.
+    if (answer["error"].find("failed to connect to AD") != std::string::npos) {
+        return ConnectionFailure(session, netStatus, realm, answer);
+    }
     uint32_t const status = netStatus;
     switch (status) {
         case kLogonFailure:
@@ -326,7 +342,10 @@ uint32_t ProvisionAccount(NetapiSession& session, DomainController const& dc,
     }
     if (provisioned != 0) {
         uint32_t const mapped = MapProvisioningStatus(session, provisioned, realm, answer);
-        if (!reused) RemovePartialAccount(dc.name, dc.dnsDomain, name + "$", answer);
+        if (!reused) {
+            RemovePartialAccount(dc.name, dc.dnsDomain, name + "$", answer,
+                                 mapped != kNoLogonServers);
+        }
         return mapped;
     }
     if (provisioning.empty()) {
@@ -475,7 +494,14 @@ uint32_t Leave(Fields const& request, Fields& answer) {
     }
     NetapiSession session;
     if (!session.Ready()) return kInternalError;
-    if (request.count("user") != 0) {
+    std::string const madeOn = Field(request, "made-on");
+    if (request.count("user") != 0 && !madeOn.empty()) {
+        // The undoing of a join that failed: the account goes from the DC that made it (from
+        // another when that one stopped answering), and the host's part goes whatever became
+        // of it; the answer names an account that stays.
+        session.SetCredentials(user, password);
+        DeleteMadeAccount(madeOn, config.DnsDomain(), config.netbiosName + "$", answer);
+    } else if (request.count("user") != 0) {
         // The account goes first: when the DC refuses, the host stays joined.
         session.SetCredentials(user, password);
         DomainController dc;

@@ -34,8 +34,8 @@ bool Joined() {
 }
 
 // A join is complete once winbindd serves the domain; when it does not, the host's part of
-// the join is undone (and the account, when this join's credentials made it).
-ADStatus FollowJoin(Fields const& request) {
+// the join is undone (and the account, when this join's credentials made it on `madeOn`).
+ADStatus FollowJoin(Fields const& request, std::string const& madeOn) {
     RecordDomainControllers();
     std::string why;
     ADStatus const status = StartMemberServices(&why);
@@ -48,6 +48,7 @@ ADStatus FollowJoin(Fields const& request) {
     if (deletes) {
         undo["user"] = request.at("user");
         undo["password"] = request.at("password");
+        undo["made-on"] = madeOn;
     }
     Fields answer;
     ADStatus const undone = RunHelper(undo, answer);
@@ -57,6 +58,8 @@ ADStatus FollowJoin(Fields const& request) {
                answer["error"].c_str());
         text += ", but not completely (" + answer["error"] + ")";
         if (deletes) text += ": the computer account this join made may remain in the domain";
+    } else {
+        text += answer["error"];  // the account it could not delete, if any
     }
     SetLastError(text);
     return status;
@@ -128,7 +131,7 @@ ADStatus Run(char const* what, Fields const& request) {
         SetLastError(answer["error"]);
     }
     if (status == 0 && joining) {
-        status = FollowJoin(request);
+        status = FollowJoin(request, answer["dc"]);
         // Undone, the join leaves the host's files as they were (the keytab's account is gone);
         // a host the undo left joined keeps the files that go with that.
         if (status != 0 && !Joined()) RestoreFilesBeforeJoin(savedConfig, savedKeytab);
