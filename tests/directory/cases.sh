@@ -407,6 +407,9 @@ case_dcs() {
 $dc2 *
 $dc2 ($DC2_IP)" "$(made_on HV02; on m2 testparm -s --parameter-name='password server' 2>/dev/null
         on m2 wbinfo --dc-info="$NETBIOS_DOMAIN")"
+    # winbindd confirms the trust through dc1 only once dc1 holds the account dc2 made: after
+    # an outage the DCs may wait minutes before they pull again.
+    dc_account HV02 >/dev/null
     check "dcs dc1" 0 "Preferred controllers: $dc1" m2 dcs "$dc1"
     expect "dcs: winbindd restarted, now on dc1" "restarted winbind
 $dc1 ($DC_IP)" "$(changed_services; on_preferred m2 "$dc1")"
