@@ -288,10 +288,14 @@ void Undo(NetapiSession& session, std::string const& dc, std::string const& dnsD
 uint32_t MapProvisioningStatus(NetapiSession& session, NET_API_STATUS netStatus,
                                std::string const& realm, Fields& answer) {
     answer["error"] = "provisioning: " + session.ErrorText(netStatus);
-    // A DC whose LDAP service libnet could not reach or bind to comes back under statuses of
-    // other failures (2694, the container does not exist; 31, a device not functioning); the
-    // KDC tells whether the credentials were at fault.
-    if (answer["error"].find("failed to connect to AD") != std::string::npos) {
+    // A DC whose LDAP service libnet could not reach, bind to, or get an answer from comes back
+    // under statuses of other failures (2694, the container does not exist; 31, a device not
+    // functioning), with libldap's words for it; the KDC tells whether the credentials were at
+    // fault.
+    std::string const& text = answer["error"];
+    if (text.find("failed to connect to AD") != std::string::npos ||
+        text.find("Timed out") != std::string::npos ||
+        text.find("Can't contact LDAP server") != std::string::npos) {
         return ConnectionFailure(session, netStatus, realm, answer);
     }
     uint32_t const status = netStatus;
