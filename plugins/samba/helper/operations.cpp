@@ -227,14 +227,11 @@ bool DeletedOrAbsent(NET_API_STATUS status) {
     return status == 0 || NoSuchAccount(status);
 }
 
-// Deletes the account this join made on `dc`. When that DC no longer answers (it stopped
-// during the join; `dcAnswers` false: it has just failed to), another DC of the domain takes
-// the deletion, which replication carries back; when neither can, the answer names the account
-// and the DC.
-void DeleteMadeAccount(std::string const& dc, std::string const& dnsDomain,
-                       std::string const& account, Fields& answer, char const* made = "made",
-                       bool dcAnswers = true) {
-    if (dcAnswers && DeletedOrAbsent(NetUserDel(dc.c_str(), account.c_str()))) return;
+// Deletes the account this join made on a DC of the domain other than `dc`, which stopped
+// answering during the join; replication carries the deletion back. When none can, the answer
+// names the account and the DC.
+void DeleteOnAnotherDC(std::string const& dc, std::string const& dnsDomain,
+                       std::string const& account, Fields& answer, char const* made) {
     DOMAIN_CONTROLLER_INFO* info = nullptr;
     uint32_t const wanted = DS_DIRECTORY_SERVICE_REQUIRED | DS_WRITABLE_REQUIRED |
                             DS_RETURN_DNS_NAME | DS_FORCE_REDISCOVERY;
@@ -252,6 +249,34 @@ void DeleteMadeAccount(std::string const& dc, std::string const& dnsDomain,
                        " could not be deleted: delete it in the domain";
 }
 
+// Deletes the account this join made on `dc`, or on another DC when that one no longer answers.
+void DeleteMadeAccount(std::string const& dc, std::string const& dnsDomain,
+                       std::string const& account, Fields& answer) {
+    if (DeletedOrAbsent(NetUserDel(dc.c_str(), account.c_str()))) return;
+    DeleteOnAnotherDC(dc, dnsDomain, account, answer, "made");
+}
+
+// Deletes this host's account on a writable DC, before a leave undoes the host's part.
+uint32_t DeleteOwnAccount(NetapiSession& session, MemberConfig const& config,
+                          std::string const& account, Fields& answer) {
+    DomainController dc;
+    uint32_t const status = FindWritableDC(config.DnsDomain(), dc, answer, config.passwordServers);
+    if (status != 0) return status;
+    NET_API_STATUS const deleted = NetUserDel(dc.name.c_str(), account.c_str());
+    if (deleted == kSemaphoreTimeout) {
+        answer["error"] = "deleting '" + account + "': the DC did not answer";
+        return kNoLogonServers;
+    }
+    if (deleted == kNetConnectFailed) {
+        return ConnectionFailure(session, deleted, config.realm, answer);
+    }
+    if (!DeletedOrAbsent(deleted)) {
+        answer["error"] = "deleting '" + account + "': " + session.ErrorText(deleted);
+        return deleted;
+    }
+    return 0;
+}
+
 // After a provisioning that failed: libnet may have created the account before the failure
 // (its DC stopped answering half-way). The name was free before, so an account of that name
 // now is this call's and goes again; when the DC cannot be asked, the answer names it. A DC
@@ -259,7 +284,7 @@ void DeleteMadeAccount(std::string const& dc, std::string const& dnsDomain,
 void RemovePartialAccount(std::string const& dc, std::string const& dnsDomain,
                           std::string const& account, Fields& answer, bool dcAnswered) {
     if (!dcAnswered) {
-        DeleteMadeAccount(dc, dnsDomain, account, answer, "may have made", false);
+        DeleteOnAnotherDC(dc, dnsDomain, account, answer, "may have made");
         return;
     }
     uint8_t* buffer = nullptr;
@@ -268,8 +293,11 @@ void RemovePartialAccount(std::string const& dc, std::string const& dnsDomain,
     if (NoSuchAccount(found)) return;
     // A DC that could not say whether it holds the account would not delete it either: each
     // question to a DC that stopped answering waits 20 s.
-    DeleteMadeAccount(dc, dnsDomain, account, answer, found == 0 ? "made" : "may have made",
-                      found == 0);
+    if (found == 0) {
+        DeleteMadeAccount(dc, dnsDomain, account, answer);
+    } else {
+        DeleteOnAnotherDC(dc, dnsDomain, account, answer, "may have made");
+    }
 }
 
 // A join that fails after the account was made takes it all back.
@@ -498,32 +526,19 @@ uint32_t Leave(Fields const& request, Fields& answer) {
     }
     NetapiSession session;
     if (!session.Ready()) return kInternalError;
-    std::string const madeOn = Field(request, "made-on");
-    if (request.count("user") != 0 && !madeOn.empty()) {
-        // The undoing of a join that failed: the account goes from the DC that made it (from
-        // another when that one stopped answering), and the host's part goes whatever became
-        // of it; the answer names an account that stays.
+    if (request.count("user") != 0) {
         session.SetCredentials(user, password);
-        DeleteMadeAccount(madeOn, config.DnsDomain(), config.netbiosName + "$", answer);
-    } else if (request.count("user") != 0) {
-        // The account goes first: when the DC refuses, the host stays joined.
-        session.SetCredentials(user, password);
-        DomainController dc;
-        uint32_t status = FindWritableDC(config.DnsDomain(), dc, answer, config.passwordServers);
-        if (status != 0) return status;
         std::string const account = config.netbiosName + "$";
-        NET_API_STATUS deleted = NetUserDel(dc.name.c_str(), account.c_str());
-        if (deleted == kSemaphoreTimeout) {
-            answer["error"] = "deleting '" + account + "': the DC did not answer";
-            return kNoLogonServers;
-        }
-        if (deleted == kNetConnectFailed) {
-            return ConnectionFailure(session, deleted, config.realm, answer);
-        }
-        if (deleted != 0 && deleted != kNetUserNotFound && deleted != kNoneMapped &&
-            deleted != kNoSuchUser) {
-            answer["error"] = "deleting '" + account + "': " + session.ErrorText(deleted);
-            return deleted;
+        std::string const madeOn = Field(request, "made-on");
+        if (!madeOn.empty()) {
+            // The undoing of a join that failed: the account goes from the DC that made it (from
+            // another when that one stopped answering), and the host's part goes whatever became
+            // of it; the answer names an account that stays.
+            DeleteMadeAccount(madeOn, config.DnsDomain(), account, answer);
+        } else {
+            // The account goes first: when the DC refuses, the host stays joined.
+            uint32_t const status = DeleteOwnAccount(session, config, account, answer);
+            if (status != 0) return status;
         }
     }
     NET_API_STATUS status = NetUnjoinDomain(nullptr, "", "", NETSETUP_JOIN_DOMAIN);
