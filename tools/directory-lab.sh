@@ -613,20 +613,21 @@ libpam-winbind libnss-winbind libsasl2-modules-gssapi-mit krb5-user ldb-tools bi
 # ---- down --------------------------------------------------------------------------------------
 
 cmd_down_loaded() {
-    local host ns inode pids left=0
+    local host ns inode pids all=() left=0
     [ -n "${LAB:-}" ] && [ -d "$LAB" ] || return 0
     # Never leave the DC stopped: a stopped process does not act on TERM.
     [ -n "${NETINODE_DC:-}" ] && cmd_thaw >/dev/null
-    for host in $MEMBERS; do
-        [ -n "$(netns_of "$host")" ] && cmd_winbindd_stop "$host"
+    # Every process of every host at once: the DCs and winbindd take seconds each to go.
+    for host in $MEMBERS proxy $DCS; do
+        inode=$(eval echo "\${NETINODE_${host^^}:-}")
+        # shellcheck disable=SC2207 # PIDs
+        [ -z "$inode" ] || all+=($(pids_in_netns "$inode"))
     done
-    stop_pidfile "$LAB/pids/proxyd"
-    for host in $DCS; do stop_pidfile "$LAB/pids/samba-$host"; done
+    stop_pids 10 "${all[@]}"
+    rm -f "$LAB"/pids/*
     for host in $MEMBERS proxy $DCS; do
         inode=$(eval echo "\${NETINODE_${host^^}:-}")
         [ -n "$inode" ] || continue
-        # shellcheck disable=SC2046
-        stop_pids 5 $(pids_in_netns "$inode")
         pids=$(pids_in_netns "$inode")
         [ -z "$pids" ] || {
             log "still running in $host: $pids"
