@@ -318,13 +318,15 @@ uint32_t MapProvisioningStatus(NetapiSession& session, NET_API_STATUS netStatus,
     answer["error"] = "provisioning: " + session.ErrorText(netStatus);
     // A DC whose LDAP service libnet could not reach, bind to, or get an answer from comes back
     // under statuses of other failures (2694, the container does not exist; 31, a device not
-    // functioning), with libldap's words for it; the KDC tells whether the credentials were at
-    // fault.
+    // functioning), with libldap's words for it (a bind or search that waited out its limit:
+    // "Timed out", "Time limit exceeded"); the KDC tells whether the credentials were at fault.
+    static char const* const kDcNotAnswering[] = {
+        "failed to connect to AD", "Timed out", "Time limit exceeded", "Can't contact LDAP server"};
     std::string const& text = answer["error"];
-    if (text.find("failed to connect to AD") != std::string::npos ||
-        text.find("Timed out") != std::string::npos ||
-        text.find("Can't contact LDAP server") != std::string::npos) {
-        return ConnectionFailure(session, netStatus, realm, answer);
+    for (char const* words : kDcNotAnswering) {
+        if (text.find(words) != std::string::npos) {
+            return ConnectionFailure(session, netStatus, realm, answer);
+        }
     }
     uint32_t const status = netStatus;
     switch (status) {
