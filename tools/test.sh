@@ -4,8 +4,8 @@
 # and "directory") under ThreadSanitizer; and everything built for 32-bit x86 (-m32), running
 # the tests that need no domain controller. The suite runs as an unprivileged user too (label
 # "unprivileged"), in the first stage only. Each build's tests start in the background as soon
-# as it is built and run beside the later builds and the other runs (the directory suites one
-# at a time); the run waits for them all at its end and then shows their output.
+# as it is built and run beside the later builds and the other runs (at most two directory
+# suites at once); the run waits for them all at its end and then shows their output.
 # It also runs every fuzz target for 20 s (tools/fuzz.sh) and builds and checks the Debian
 # packages (tools/build-packages.sh). Each stage and each run ends with a line giving its
 # elapsed time. The build directories are build, build-asan, build-tsan, build-i386, build-fuzz
@@ -41,11 +41,13 @@ stage() {
 
 # The tests mostly wait (hangs, time-outs, children, the domain controllers of the directory
 # suite): each build's tests run in the background as soon as it is built, beside the next
-# builds and the other runs, and the run waits for them all at its end. The directory suites
-# run one at a time (a lock of this run): beside another lab, the timed cases of the outages
-# missed their bounds under the ASan build. Builds and unit tests run at the lowest priority
-# once a directory suite runs, so that its timed cases keep the cores they need.
-suites_lock=$(mktemp)
+# builds and the other runs, and the run waits for them all at its end. At most two directory
+# suites run at once, each lab holding one of two locks of this run in turn (plain, ASan, then
+# TSan after plain): their cases mostly wait for the DCs' time-outs. Builds and unit tests run
+# at the lowest priority once a directory suite runs, so that its timed cases keep the cores
+# they need.
+suite_locks=("$(mktemp)" "$(mktemp)")
+suites_started=0
 jobs_started=()
 job_logs=()
 directory_running=no
@@ -63,7 +65,7 @@ wait_jobs() {
     job_logs=()
     return "$rc"
 }
-trap 'wait_jobs || true; rm -f "$suites_lock"' EXIT
+trap 'wait_jobs || true; rm -f "${suite_locks[@]}"' EXIT
 lower() { if [ "$directory_running" = yes ]; then nice -n 19 "$@"; else "$@"; fi; }
 in_background() { # TITLE LOG COMMAND...: runs the command in the background, its output to LOG
     local title=$1 log=$2
@@ -87,10 +89,11 @@ run_suite() {
     cmake -S . -B "$dir" -G Ninja -DTSLAUTH_WERROR=ON "$@" >/dev/null
     lower cmake --build "$dir" -j "$jobs" --target "$target"
     if [ "$directory" != no ]; then
+        local lock=${suite_locks[$((suites_started++ % 2))]}
         # The lab's processes do not inherit the lock (-o).
         # shellcheck disable=SC2086 # option lists
         in_background "The directory suite of $dir" "$dir/directory-suite.log" \
-            flock -o "$suites_lock" ctest --test-dir "$dir" --output-on-failure --no-tests=ignore \
+            flock -o "$lock" ctest --test-dir "$dir" --output-on-failure --no-tests=ignore \
             -L directory $directory
         directory_running=yes
     fi
