@@ -127,6 +127,7 @@ load() {
 }
 
 netns_of() { eval echo "\$NS_${1^^}"; }
+netinode_of() { eval echo "\${NETINODE_${1^^}:-}"; }
 
 in_host() {
     local host=$1 ns
@@ -147,7 +148,7 @@ pids_in_netns() {
 dc_pids() {
     local host
     for host in "${@:-dc dc2}"; do
-        for host in $host; do pids_in_netns "$(eval echo "\$NETINODE_${host^^}")"; done
+        for host in $host; do pids_in_netns "$(netinode_of "$host")"; done
     done
 }
 is_dc() { [[ " $DCS " == *" $1 "* ]]; }
@@ -619,14 +620,14 @@ cmd_down_loaded() {
     [ -n "${NETINODE_DC:-}" ] && cmd_thaw >/dev/null
     # Every process of every host at once: the DCs and winbindd take seconds each to go.
     for host in $MEMBERS proxy $DCS; do
-        inode=$(eval echo "\${NETINODE_${host^^}:-}")
+        inode=$(netinode_of "$host")
         # shellcheck disable=SC2207 # PIDs
         [ -z "$inode" ] || all+=($(pids_in_netns "$inode"))
     done
     stop_pids 10 "${all[@]}"
     rm -f "$LAB"/pids/*
     for host in $MEMBERS proxy $DCS; do
-        inode=$(eval echo "\${NETINODE_${host^^}:-}")
+        inode=$(netinode_of "$host")
         [ -n "$inode" ] || continue
         pids=$(pids_in_netns "$inode")
         [ -z "$pids" ] || {
@@ -691,7 +692,7 @@ cmd_winbindd_stop() {
     [ -f "$file" ] && alive "$(cat "$file")" && stop+=("$(cat "$file")")
     # With the RPC helpers it started on demand, which live in the member's namespaces; all
     # at once, since winbindd takes a while to go.
-    for p in $(pids_in_netns "$(eval echo "\$NETINODE_${host^^}")"); do
+    for p in $(pids_in_netns "$(netinode_of "$host")"); do
         case $(cat "/proc/$p/comm" 2>/dev/null) in
             winbindd | samba-dcerpcd | rpcd_*) [[ " ${stop[*]} " == *" $p "* ]] || stop+=("$p") ;;
         esac
