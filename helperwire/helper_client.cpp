@@ -22,7 +22,6 @@ namespace sambaprovider {
 
 namespace {
 
-ADStatus const kInternalError = 1359;
 ADStatus const kTimedOut = 10060;
 
 // The helper lives beside the plug-in, wherever the plug-in was loaded from.
@@ -86,13 +85,13 @@ ADStatus RunHelper(Fields const& request, Fields& answer) {
 ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& answer,
                      int deadlineSeconds) {
     int sockets[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return kInternalError;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return kHelperFailed;
     pid_t pid = StartHelper(path, sockets[1], false);
     close(sockets[1]);
     if (pid < 0) {
         close(sockets[0]);
         answer["error"] = "the join helper '" + path + "' could not be run";
-        return kInternalError;
+        return kHelperFailed;
     }
     bool sent = SendAll(sockets[0], EncodeFields(request));
     shutdown(sockets[0], SHUT_WR);
@@ -127,7 +126,7 @@ ADStatus RunHelperAt(std::string const& path, Fields const& request, Fields& ans
                WIFSIGNALED(wstatus) ? "signal" : "exit status",
                WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : WEXITSTATUS(wstatus));
         answer["error"] = "the join helper ended without an answer";
-        return kInternalError;
+        return kHelperFailed;
     }
     answer = fields;
     return static_cast<ADStatus>(std::strtoul(fields["status"].c_str(), nullptr, 10));

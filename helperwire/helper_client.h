@@ -18,6 +18,8 @@ inline char const kHelperName[] = "tslauth-samba-helper";
 // How long one helper run may take before it is killed (a DC that stops answering half-way
 // holds libnet for minutes).
 inline int const kHelperDeadlineSeconds = 120;
+// What a helper that could not run or answered nothing gives: an internal error.
+inline ADStatus const kHelperFailed = 1359;
 
 // Runs the helper with the request; returns its status, with its answer fields in `answer`.
 // 10060 when it was killed at the deadline, 1359 when it could not run or answered nothing.

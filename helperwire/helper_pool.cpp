@@ -17,8 +17,6 @@ namespace sambaprovider {
 
 namespace {
 
-uint32_t const kInternalError = 1359;
-
 using Clock = std::chrono::steady_clock;
 
 int MillisecondsLeft(Clock::time_point deadline) {
@@ -185,11 +183,11 @@ uint32_t HelperPool::Run(Fields const& request, Fields& answer, int deadlineSeco
         if (!sent) End(helper);
     }
     if (!sent) {
-        if (!Start(helper, answer)) return kInternalError;
+        if (!Start(helper, answer)) return kHelperFailed;
         if (!SendBy(helper.channel, frame, deadline)) {
             End(helper);
             answer["error"] = "the helper took no request";
-            return kInternalError;
+            return kHelperFailed;
         }
     }
     Fields fields;
@@ -202,7 +200,7 @@ uint32_t HelperPool::Run(Fields const& request, Fields& answer, int deadlineSeco
         End(helper);
         syslog(LOG_ERR, "Samba provider: the helper ended without an answer");
         answer["error"] = "the helper ended without an answer";
-        return kInternalError;
+        return kHelperFailed;
     }
     uint32_t const status =
         static_cast<uint32_t>(std::strtoul(fields["status"].c_str(), nullptr, 10));

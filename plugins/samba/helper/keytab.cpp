@@ -39,16 +39,6 @@ struct AccountKeys {
     std::vector<std::string> principals;  // without the realm
 };
 
-std::string Value(LDAP* ldap, LDAPMessage* entry, char const* attribute, std::size_t index = 0) {
-    berval** values = ldap_get_values_len(ldap, entry, attribute);
-    std::string value;
-    if (values != nullptr && ldap_count_values_len(values) > static_cast<int>(index)) {
-        value.assign(values[index]->bv_val, values[index]->bv_len);
-    }
-    if (values != nullptr) ldap_value_free_len(values);
-    return value;
-}
-
 // Keytab lookups compare names exactly, and services ask for "host/name.domain": the
 // service class and a DNS name in lower case, as the DC compares them anyway.
 std::string KeytabName(std::string const& servicePrincipalName) {
@@ -71,9 +61,9 @@ uint32_t ReadAccount(MemberConfig const& config, std::string const& dc, std::str
         LDAPMessage* entry = found != nullptr ? ldap_first_entry(ldap, found) : nullptr;
         if (status == 0 && entry == nullptr) status = kNoTrustSamAccount;
         if (entry != nullptr) {
-            keys.kvno = static_cast<krb5_kvno>(
-                std::strtoul(Value(ldap, entry, "msDS-KeyVersionNumber").c_str(), nullptr, 10));
-            std::string enctypes = Value(ldap, entry, "msDS-SupportedEncryptionTypes");
+            keys.kvno = static_cast<krb5_kvno>(std::strtoul(
+                AttributeValue(ldap, entry, "msDS-KeyVersionNumber").c_str(), nullptr, 10));
+            std::string enctypes = AttributeValue(ldap, entry, "msDS-SupportedEncryptionTypes");
             if (!enctypes.empty()) keys.enctypes = std::strtoul(enctypes.c_str(), nullptr, 10);
             keys.principals.push_back(account);
             berval** names = ldap_get_values_len(ldap, entry, "servicePrincipalName");

@@ -7,9 +7,11 @@
 #include <string>
 
 #include "host_state.h"
+#include "machine_ldap.h"
 
 namespace sambahelper {
 
+using sambaprovider::AttributeValue;
 using sambaprovider::DomainDN;
 using sambaprovider::Lower;
 
@@ -17,15 +19,6 @@ namespace {
 
 int const kConnectSeconds = 2;
 int const kAnswerSeconds = 3;
-
-std::string Value(LDAP* ldap, LDAPMessage* entry, char const* attribute) {
-    berval** values = ldap_get_values_len(ldap, entry, attribute);
-    std::string value;
-    if (values != nullptr && values[0] != nullptr)
-        value.assign(values[0]->bv_val, values[0]->bv_len);
-    if (values != nullptr) ldap_value_free_len(values);
-    return value;
-}
 
 // The server's DNS host name when its root entry says it serves the domain, else empty.
 std::string RootEntryHostName(std::string const& server, std::string const& dnsDomain) {
@@ -47,8 +40,8 @@ std::string RootEntryHostName(std::string const& server, std::string const& dnsD
                           nullptr, &answer, 1, &result) == LDAP_SUCCESS) {
         LDAPMessage* entry = ldap_first_entry(ldap, result);
         if (entry != nullptr &&
-            Lower(Value(ldap, entry, namingContext)) == Lower(DomainDN(dnsDomain))) {
-            name = Lower(Value(ldap, entry, dnsHostName));
+            Lower(AttributeValue(ldap, entry, namingContext)) == Lower(DomainDN(dnsDomain))) {
+            name = Lower(AttributeValue(ldap, entry, dnsHostName));
         }
     }
     if (result != nullptr) ldap_msgfree(result);

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "letter_case.h"
+
 namespace sambaprovider {
 
 // The computer account's name for this host: its short host name in upper case. Empty when
@@ -16,8 +18,6 @@ bool HoldsMachineSecret(std::string const& workgroup);
 // One value of the machine secrets as text ("" when missing), without its terminating NUL.
 std::string ReadMachineSecret(std::string const& key);
 
-std::string Upper(std::string text);
-std::string Lower(std::string text);
 // "corp.example" -> "DC=corp,DC=example"
 std::string DomainDN(std::string const& dnsDomain);
 // A DC name as Samba returns it (\\\\NAME), without the backslashes; "" for NULL.

@@ -259,4 +259,13 @@ ADStatus SearchLdap(LDAP* ldap, std::string const& base, std::string const& filt
     return result == LDAP_NO_SUCH_OBJECT ? 0 : kNoLogonServers;
 }
 
+std::string AttributeValue(LDAP* ldap, LDAPMessage* entry, char const* attribute) {
+    berval** values = ldap_get_values_len(ldap, entry, attribute);
+    std::string value;
+    if (values != nullptr && values[0] != nullptr)
+        value.assign(values[0]->bv_val, values[0]->bv_len);
+    if (values != nullptr) ldap_value_free_len(values);
+    return value;
+}
+
 }  // namespace sambaprovider

@@ -30,6 +30,9 @@ ADStatus WithLdapAs(std::string const& dc, MemberConfig const& config, std::stri
 ADStatus SearchLdap(LDAP* ldap, std::string const& base, std::string const& filter,
                     std::vector<char const*> attributes, LDAPMessage*& found);
 
+// An entry's first value of the attribute as text; "" when it has none.
+std::string AttributeValue(LDAP* ldap, LDAPMessage* entry, char const* attribute);
+
 }  // namespace sambaprovider
 
 #endif

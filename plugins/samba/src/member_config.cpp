@@ -5,13 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+
+#include "letter_case.h"
 
 namespace sambaprovider {
 
@@ -29,11 +30,6 @@ std::string Trim(std::string const& text) {
     std::size_t begin = text.find_first_not_of(" \t\r");
     if (begin == std::string::npos) return "";
     return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 void WriteAll(int fd, std::string const& text, std::string const& path) {
