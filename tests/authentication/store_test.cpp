@@ -59,8 +59,6 @@ protected:
     }
 };
 
-}  // namespace
-
 TEST_F(StoreTest, RegistryAndTheNoneStore) {
     EXPECT_EQ((std::vector<std::string>{"Active Directory", "None", "test-remote"}),
               Factory().GetRegisteredStores());
@@ -119,3 +117,5 @@ TEST_F(StoreTest, ActivatingNoneOverThePreviousStore) {
         EXPECT_EQ(row.after.empty() ? before : row.after, ReadFile(kConf)) << row.previous;
     }
 }
+
+}  // namespace

@@ -123,8 +123,6 @@ std::string CommandLine(pid_t pid) {
     return words;
 }
 
-}  // namespace
-
 // One row per way a run ends, on an unjoined host; a row's file is written before it runs.
 TEST_F(CliTest, ExitStatusAndOutputOfEachRun) {
     struct {
@@ -338,8 +336,8 @@ TEST_F(CliTest, PasswordFromAPipeAndWhatTheJoinChanged) {
     };
     EXPECT_EQ(
         "5|Active store:          None\nMay log in:            every directory user\n"
-        "Domain:                " + none +
-            "Machine account:       " + none + "Preferred controllers: " + none +
+        "Domain:                " +
+            none + "Machine account:       " + none + "Preferred controllers: " + none +
             "Trust state:           2 (no answer within 1 s)\nTrusted domains:       " + none +
             "Note: no answer to the configuration query within 1 s from GetActiveDomain, "
             "GetPreferredDomainControllers, GetMachineAccountDN; their fields show what this "
@@ -417,3 +415,5 @@ TEST_F(CliTest, PamShowAndPreviewWritesNothing) {
         "0|Active store: None\n|tslauth: changed: " + pam + "\ntslauth: changed: " + record + "\n",
         Shown(RunTool({"activate", "None"})));
 }
+
+}  // namespace

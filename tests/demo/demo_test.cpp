@@ -40,8 +40,6 @@ protected:
     std::unique_ptr<ActiveDirectoryStore> store;
 };
 
-}  // namespace
-
 TEST_F(DemoTest, JoinStatusLeaveAndAMalformedFile) {
     // A refused join changes nothing in the file.
     sandbox::SetHostName("fileserver.corp.example");  // its account exists
@@ -104,3 +102,5 @@ TEST_F(DemoTest, ProxyClientChecksTheThumbprint) {
     sandbox::WriteFile("/etc/ostrel/tslauth/demo-proxy.pem", "not a certificate\n");
     EXPECT_EQ(untrusted, domain(certificate.thumbprint));
 }
+
+}  // namespace

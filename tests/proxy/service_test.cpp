@@ -234,7 +234,7 @@ protected:
 
 std::string const kDomain =
     R"(200 {"dns_name":"corp.example","netbios_name":"CORP","sid":"S-1-5-21-1-2-3"})";
-std::string const kCreated = R"(201 {"account":"HV01$","provisioning":"UHJv"})";
+std::string const kHv01Created = R"(201 {"account":"HV01$","provisioning":"UHJv"})";
 
 // Two workers: peers that trickle, wait or speak plain HTTP neither hold them past their deadline
 // nor keep others from it; each connection's log line names its peer.
@@ -248,8 +248,8 @@ TEST_F(ProxyServiceTest, EveryConnectionIsBoundedAndLogged) {
         std::string expected, runs;
     } const requests[] = {
         {"created", host + R"(, "container": "OU=Lab"})", "application/json; charset=utf-8", false,
-         kCreated, "provision\n"},
-        {"chunked", host + "}", "application/json", true, kCreated, "provision\n"},
+         kHv01Created, "provision\n"},
+        {"chunked", host + "}", "application/json", true, kHv01Created, "provision\n"},
         // The service answers before the client has sent it all: the client may see no answer.
         {"a chunked body over 64 KiB",
          host + ", \"pad\": \"" + std::string(600 * 1024, 'x') + "\"}", "application/json", true,

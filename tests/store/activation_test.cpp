@@ -89,8 +89,6 @@ protected:
     }
 };
 
-}  // namespace
-
 // Ours after pam_access, else the leading required/requisite; replaced one out; equal one kept.
 TEST_F(ActivationTest, ExactBytesOfActivationAndDeactivation) {
     struct {
@@ -366,3 +364,5 @@ TEST_F(ActivationTest, OnlyTheProvidersModuleChangesWhatThePAMLibraryDoes) {
 }
 
 #endif
+
+}  // namespace

@@ -7,7 +7,7 @@ namespace {
 
 typedef std::unique_ptr<ActiveDirectoryStoreConfiguration> Snapshot;
 
-Snapshot Configuration(ActiveDirectoryStore const& store) {
+Snapshot ConfigurationOf(ActiveDirectoryStore const& store) {
     return Snapshot(
         dynamic_cast<ActiveDirectoryStoreConfiguration*>(store.GetStoreConfiguration()));
 }
@@ -60,19 +60,19 @@ TEST_F(StoreTest, ConfigurationAndTrustedDomainsFromWorkersAndCaches) {
                      std::vector<CString>{CString("dc1"), CString("dc2")});
     script->SetStatus(kGetMachineAccountDN, 5);
     ActiveDirectoryStore store(1);
-    Snapshot configuration = Configuration(store);
+    Snapshot configuration = ConfigurationOf(store);
     EXPECT_EQ(Domain("corp.example", "CORP"), configuration->activeDomain);
     EXPECT_EQ((std::deque<std::string>{"dc1", "dc2"}), configuration->preferredDomainControllers);
     EXPECT_EQ("", configuration->machineAccountDN);  // a failed call leaves its field empty
     script->Hang(kGetActiveDomain);
-    EXPECT_EQ(Domain("corp.example", "CORP"), Configuration(store)->activeDomain);
+    EXPECT_EQ(Domain("corp.example", "CORP"), ConfigurationOf(store)->activeDomain);
     EXPECT_EQ(std::vector<std::string>{kConfigurationTimeout}, Log());
     script->SetActiveDomain(CString("new.example"), CString("NEW"));
-    EXPECT_EQ("corp.example", Configuration(store)->activeDomain.dnsName);  // in flight
+    EXPECT_EQ("corp.example", ConfigurationOf(store)->activeDomain.dnsName);  // in flight
     EXPECT_EQ(1u, Log().size());
     script->Release(kGetActiveDomain);
     ASSERT_TRUE(
-        Eventually([&] { return Configuration(store)->activeDomain.dnsName != "corp.example"; }));
+        Eventually([&] { return ConfigurationOf(store)->activeDomain.dnsName != "corp.example"; }));
 
     // Trusted domains: the same, and a failure reaches a waiting caller, the cache unchanged.
     sandbox::ClearCapturedLog();
@@ -109,7 +109,7 @@ TEST_F(StoreTest, AnswersSayHowTheyCameAbout) {
         "denied.; no answer: GetMachineAccountDN|corp.example CORP",
         Told(answer) + "|" + partial->activeDomain.dnsName + " " +
             partial->activeDomain.netbiosName);
-    EXPECT_EQ("", Configuration(store)->activeDomain.dnsName);  // the cache waits for the worker
+    EXPECT_EQ("", ConfigurationOf(store)->activeDomain.dnsName);  // the cache waits for the worker
     script->Release(kGetMachineAccountDN);
     script->SetTrustedDomains(
         std::vector<std::pair<CString, CString>>{{CString("a"), CString("A")}});
@@ -174,7 +174,7 @@ TEST_F(StoreTest, MissingOperationsAndForwardedArguments) {
                       store.GetHostPrincipalForDomain("corp.example"),
                       std::to_string(store.GetTrustedDomains().size()),
                       std::to_string(store.GetDomainTrustState()),
-                      std::to_string(Configuration(store)->activeDomain == Domain()),
+                      std::to_string(ConfigurationOf(store)->activeDomain == Domain()),
                   }));
         EXPECT_TRUE(Log().empty());
         store.SetPreferredDomainControllers(std::deque<std::string>{"dc1"});
