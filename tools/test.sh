@@ -4,10 +4,8 @@
 # and "directory") under ThreadSanitizer; and everything built for 32-bit x86 (-m32), running
 # the tests that need no domain controller. The suite runs as an unprivileged user too (label
 # "unprivileged"), in the first stage only. Each build's tests start in the background as soon
-# as it is built and run beside the later builds and the other runs (the three builds'
-# directory suites in labs of their own); the run waits for them all at its end and then shows
-# their output. The first build compiles each file on its own; the later ones compile each
-# target as one unit.
+# as it is built and run beside the later builds and the other runs (at most two directory
+# suites at once); the run waits for them all at its end and then shows their output.
 # It also runs every fuzz target for 20 s (tools/fuzz.sh) and builds and checks the Debian
 # packages (tools/build-packages.sh). Each stage and each run ends with a line giving its
 # elapsed time. The build directories are build, build-asan, build-tsan, build-i386, build-fuzz
@@ -42,11 +40,14 @@ stage() {
 }
 
 # The tests mostly wait (hangs, time-outs, children, the domain controllers of the directory
-# suite): each build's tests, its directory suite included, run in the background as soon as it
-# is built, beside the next builds and the other runs, and the run waits for them all at its
-# end. The directory suites' cases mostly wait for the DCs' time-outs: the three labs run side
-# by side, set up at different times. Builds and unit tests run at the lowest priority once a
-# directory suite runs, so that its timed cases keep the cores they need.
+# suite): each build's tests run in the background as soon as it is built, beside the next
+# builds and the other runs, and the run waits for them all at its end. At most two directory
+# suites run at once, each lab holding one of two locks of this run in turn (plain, ASan, then
+# TSan after plain): their cases mostly wait for the DCs' time-outs. Builds and unit tests run
+# at the lowest priority once a directory suite runs, so that its timed cases keep the cores
+# they need.
+suite_locks=("$(mktemp)" "$(mktemp)")
+suites_started=0
 jobs_started=()
 job_logs=()
 directory_running=no
@@ -64,7 +65,7 @@ wait_jobs() {
     job_logs=()
     return "$rc"
 }
-trap 'wait_jobs || true' EXIT
+trap 'wait_jobs || true; rm -f "${suite_locks[@]}"' EXIT
 lower() { if [ "$directory_running" = yes ]; then nice -n 19 "$@"; else "$@"; fi; }
 in_background() { # TITLE LOG COMMAND...: runs the command in the background, its output to LOG
     local title=$1 log=$2
@@ -88,9 +89,12 @@ run_suite() {
     cmake -S . -B "$dir" -G Ninja -DTSLAUTH_WERROR=ON "$@" >/dev/null
     lower cmake --build "$dir" -j "$jobs" --target "$target"
     if [ "$directory" != no ]; then
+        local lock=${suite_locks[$((suites_started++ % 2))]}
+        # The lab's processes do not inherit the lock (-o).
         # shellcheck disable=SC2086 # option lists
         in_background "The directory suite of $dir" "$dir/directory-suite.log" \
-            ctest --test-dir "$dir" --output-on-failure --no-tests=ignore -L directory $directory
+            flock -o "$lock" ctest --test-dir "$dir" --output-on-failure --no-tests=ignore \
+            -L directory $directory
         directory_running=yes
     fi
     # Twice as many tests at once as there are cores: most of them wait.
@@ -103,18 +107,25 @@ run_suite() {
 # later ones compile each target's sources as one unit (CMake's unity build): about 40% less
 # compiling, on which the run's length depends.
 unity=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=0)
-stage "Test suite" run_suite "$base" all "-LE directory" "" -DCMAKE_UNITY_BUILD=OFF
+# The whole run takes the second tour later (below).
+plain_directory="-E directory.tour"
+[ "$quick" = no ] || plain_directory=""
+stage "Test suite" run_suite "$base" all "-LE directory" "$plain_directory" -DCMAKE_UNITY_BUILD=OFF
 if [ "$quick" = yes ]; then
     wait_jobs
     exit 0
 fi
-# The second tour (directory.tour) shows the README's command; the directory suite's cases cover
-# what it runs, so it runs in the first stage only. The sanitizers' suites come before the
-# 32-bit one: their directory suites are the longest runs.
+# The sanitizers' suites come before the 32-bit one: their directory suites are the longest runs.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     stage "Test suite under AddressSanitizer + UndefinedBehaviorSanitizer" \
     run_suite "$base-asan" all "-LE directory|unprivileged" "-E directory.tour" \
     -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug "${unity[@]}"
+# The second tour (directory.tour, in a lab of its own) shows the README's command; the
+# directory suite's cases cover what it runs, so it runs for the first build only, after the ASan
+# build's suite: the TSan build's suite, which waits for the first build's, starts sooner.
+in_background "The second tour of $base" "$base/directory-tour.log" \
+    flock -o "${suite_locks[1]}" ctest --test-dir "$base" --output-on-failure --no-tests=ignore \
+    -R '^directory\.tour$'
 # The suppressions file says which reports it leaves out, and why. The join interrupted by its
 # DC's freeze waits up to two minutes for the join helper, which is built without the thread
 # checker (a process of one thread): the other cases cover the threads of that build.
