@@ -82,18 +82,19 @@ in_background() { # TITLE LOG COMMAND...: runs the command in the background, it
 
 # run_suite DIR TARGET SELECTION DIRECTORY [CMAKE-OPTION...]: configures DIR, builds TARGET (all,
 # or the threaded tests), then starts the directory suite with the ctest options DIRECTORY
-# (unless that is "no") and the tests the ctest options SELECTION pick, in the background.
+# (unless that is "no"; suite_lock is then the lock its lab takes) and the tests the ctest
+# options SELECTION pick, in the background.
 run_suite() {
     local dir=$1 target=$2 selection=$3 directory=$4
     shift 4
     cmake -S . -B "$dir" -G Ninja -DTSLAUTH_WERROR=ON "$@" >/dev/null
     lower cmake --build "$dir" -j "$jobs" --target "$target"
     if [ "$directory" != no ]; then
-        local lock=${suite_locks[$((suites_started++ % 2))]}
+        suite_lock=${suite_locks[$((suites_started++ % 2))]}
         # The lab's processes do not inherit the lock (-o).
         # shellcheck disable=SC2086 # option lists
         in_background "The directory suite of $dir" "$dir/directory-suite.log" \
-            flock -o "$lock" ctest --test-dir "$dir" --output-on-failure --no-tests=ignore \
+            flock -o "$suite_lock" ctest --test-dir "$dir" --output-on-failure --no-tests=ignore \
             -L directory $directory
         directory_running=yes
     fi
@@ -104,9 +105,8 @@ run_suite() {
 }
 
 # The first build compiles each file on its own, which checks that each stands alone; the
-# later ones compile each target's sources as one unit (CMake's unity build): about 40% less
-# compiling, on which the run's length depends.
-unity=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=0)
+# later ones compile each target's sources as one unit (a unity build): the run's length
+# depends on how much there is to compile.
 # The whole run takes the second tour later (below).
 plain_directory="-E directory.tour"
 [ "$quick" = no ] || plain_directory=""
@@ -119,12 +119,12 @@ fi
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     stage "Test suite under AddressSanitizer + UndefinedBehaviorSanitizer" \
     run_suite "$base-asan" all "-LE directory|unprivileged" "-E directory.tour" \
-    -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug "${unity[@]}"
+    -DTSLAUTH_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug -DCMAKE_UNITY_BUILD=ON
 # The second tour (directory.tour, in a lab of its own) shows the README's command; the
 # directory suite's cases cover what it runs, so it runs for the first build only, after the ASan
 # build's suite: the TSan build's suite, which waits for the first build's, starts sooner.
 in_background "The second tour of $base" "$base/directory-tour.log" \
-    flock -o "${suite_locks[1]}" ctest --test-dir "$base" --output-on-failure --no-tests=ignore \
+    flock -o "$suite_lock" ctest --test-dir "$base" --output-on-failure --no-tests=ignore \
     -R '^directory\.tour$'
 # The suppressions file says which reports it leaves out, and why. The join interrupted by its
 # DC's freeze waits up to two minutes for the join helper, which is built without the thread
@@ -132,11 +132,11 @@ in_background "The second tour of $base" "$base/directory-tour.log" \
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan-suppressions.txt \
     stage "Threaded tests under ThreadSanitizer" \
     run_suite "$base-tsan" threaded_tests "-L threaded" "-E directory.(tour|interrupted-join)" \
-    -DTSLAUTH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug "${unity[@]}"
+    -DTSLAUTH_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug -DCMAKE_UNITY_BUILD=ON
 tools/enable-i386.sh
 stage "Test suite built for 32-bit x86 (-m32)" \
     run_suite "$base-i386" all "-LE directory|unprivileged" no \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386-linux-gnu.cmake" "${unity[@]}"
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/i386-linux-gnu.cmake" -DCMAKE_UNITY_BUILD=ON
 stage "Fuzzing" lower tools/fuzz.sh 20
 # The suite has run on this tree above; the package build does not run it again.
 DEB_BUILD_OPTIONS="nocheck parallel=$jobs ${DEB_BUILD_OPTIONS:-}" \
