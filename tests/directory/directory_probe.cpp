@@ -50,6 +50,19 @@ int Join(std::string const& domain, std::string const& user, std::string const& 
     return std::cout << "\n", 0;
 }
 
+// What a join through the enrolment service asks of it, through the library's proxy client with
+// the thumbprint the host imported, without the join that follows: "ACCOUNT".
+int Enrol(std::string const& server, std::string const& hostName) {
+    QAPProxy const proxy(
+        "qapclient", server, true,
+        QAPThumbprintStore("/etc/ostrel/tslauth/qapservers.conf").LookupThumbprint(server));
+    proxy.GetDNSDomainName();
+    ComputerPrincipalInfo const made = proxy.CreateMachineAccount(hostName, "");
+    std::cout << made.accountData1 << (made.accountData2.empty() ? " without provisioning" : "")
+              << "\n";
+    return 0;
+}
+
 // Asks the loader, not /proc/self/maps: a checker that reads the plug-in's symbols for a
 // report maps the file itself, read-only, and keeps it mapped.
 bool PluginLoaded() {
@@ -201,6 +214,8 @@ int main(int argc, char** argv) {
             status = Answers(a[1], a[2], std::atoi(a[3].c_str()));
         else if (a.size() == 4 && a[0] == "pam")  // SERVICE USER PASSWORD
             status = Pam(a[1], a[2], a[3]);
+        else if (a.size() == 3 && a[0] == "enrol")  // SERVER HOST-NAME
+            status = Enrol(a[1], a[2]);
         else if (a.size() == 4 && a[0] == "frozen-dc")  // TIMEOUT FREEZE THAW
             status = FrozenDC(std::atoi(a[1].c_str()), a[2], a[3]);
     } catch (std::exception const& e) {
