@@ -652,12 +652,13 @@ case_proxy_load() {
     mark
     export -f enrol_one request_one && export lab_sh LAB TSLAUTH_TOOL PROXY_IP DIRECTORY_PROBE DNS_DOMAIN
     for i in $(seq $n); do
-        printf '%s m%d load%02d\n' "$( ((i <= joins)) && echo enrol_one || echo request_one)" \
-            $((i % 3 + 1)) "$i"
-    done | xargs -P 8 -L 1 bash -c '"$@"' enrol | sort >"$LAB/load/results"
-    expect "$joins joins, then a join's requests $((n - joins)) times" \
-        "$(for i in $(seq $n); do ((i <= joins)) && printf 'load%02d exit 0\n' "$i" ||
-            printf 'load%02d LOAD%02d$\n' "$i" "$i"; done)" "$(cat "$LAB/load/results")"
+        printf '%s m%d load%02d\n' "$( ((i > joins)) && echo request || echo enrol)" $((i % 3 + 1)) "$i"
+    done >"$LAB/load/work"
+    # Each line: KIND MEMBER NAME, run as KIND_one MEMBER NAME.
+    xargs -P 8 -L 1 bash -c '"${0}_one" "$@"' <"$LAB/load/work" | sort >"$LAB/load/results"
+    expect "$joins joins, then a join's requests $((n - joins)) times" "$(awk '
+        { print $3, ($1 == "enrol" ? "exit 0" : toupper($3) "$") }' "$LAB/load/work")" \
+        "$(cat "$LAB/load/results")"
     expect "each account exists once, in $OU_NAME" "$(printf "CN=LOAD%02d,OU=$OU_NAME,$BASE_DN uac=4096\n" \
         $(seq $n))" "$(dc_accounts '(sAMAccountName=LOAD*)')"
     expect "the service created each account once" "$(printf 'load%02d 201\n' $(seq $n))" "$(requests |
